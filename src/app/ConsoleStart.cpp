@@ -1,0 +1,71 @@
+#include "ConsoleStart.h"
+
+#include "PXHeadlessManager.h"
+#include "Roamnode.h"
+#include "StopSignals.h"
+#include "UiResources.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QQmlContext>
+#include <QQmlEngine>
+
+#include <csignal>
+#include <memory>
+#include <syslog.h>
+
+namespace roamnode {
+
+int startConsole(int argc, char** argv)
+{
+    syslog(1, "Starting headless");
+    for (int i = 0; i < argc; ++i)
+        syslog(1, "arg: %s", argv[i]);
+
+    auto app = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationVersion(Roamnode::version());
+    initUiResources();
+
+    auto parser = std::make_unique<QCommandLineParser>();
+    parser->setApplicationDescription("Connect the Roamnode to the Pellix Rallyhub and it will "
+                                      "serve as a traffic generator and monitor");
+    const QCommandLineOption helpOption = parser->addHelpOption();
+    const QCommandLineOption versionOption = parser->addVersionOption();
+    parser->addPositionalArgument("rallyhub",
+                                  "The IP address or resolving domain name of the rallyhub");
+    // Unknown options end the process with status 1, help and version with 0.
+    parser->process(*app);
+
+    const QStringList positional = parser->positionalArguments();
+    if (parser->isSet(helpOption) || parser->isSet(versionOption))
+        return 0;
+    // Two addresses, or none at all (only "--" given): status -1, 255 to the shell.
+    if (positional.size() != 1)
+        parser->showHelp(-1);
+
+    Roamnode& roamnode = Roamnode::instance();
+    std::shared_ptr<PXEventBus> bus = roamnode.getEventBus();
+    auto frontEnd = std::make_unique<PXHeadlessManager>(bus);
+
+    auto engine = std::make_unique<QQmlEngine>();
+    engine->rootContext()->setContextProperty("guiManager", frontEnd.get());
+    frontEnd->setup(engine.get());
+
+    std::signal(SIGPIPE, SIG_IGN);
+    StopSignals stopSignals;
+
+    roamnode.start();
+    roamnode.connectToRvp(positional.first().toUtf8().toStdString());
+
+    const int status = app->exec();
+
+    roamnode.stop();
+    engine.reset();
+    frontEnd.reset();
+    bus.reset();
+    parser.reset();
+    app.reset();
+    return status;
+}
+
+} // namespace roamnode

@@ -1,0 +1,165 @@
+#include "Roamnode.h"
+
+#include "PXEventBus.h"
+#include "PXEventType.h"
+#include "PXLogManager.h"
+
+#include <mutex>
+
+namespace {
+
+const char* const kVersion = "2.12.3.0";
+
+} // namespace
+
+// Owns the bus and the managers. The members are declared in creation order, which is also the
+// order in which the managers subscribe and so the order in which the bus delivers to them.
+class Roamnode::Impl : public PXEventHandler
+{
+public:
+    using PXEventHandler::handleEvent;
+
+    Impl();
+    ~Impl() override;
+
+    void handleEvent(int eventId, PXEmptyEventContents) override;
+    void handleEvent(int eventId, unsigned long value) override;
+
+    void setState(AppState state);
+
+    std::shared_ptr<PXEventBus> bus;
+    // Managers, in creation order: heartbeat, scenario, log, device information.
+    PXLogManager logManager;
+    AppState state = BOOTING;
+    std::string rvpAddress;
+};
+
+Roamnode::Impl::Impl() : bus(std::make_shared<PXEventBus>()), logManager(bus)
+{
+    for (const int id : {GET_CAPABILITIES, GET_APP_VERSION, HEARTBEAT_FAILED, HEARTBEAT_CONNECTED,
+                         SCENARIO_ENDED, SET_SCENARIO_START_TIME, SCENARIO_STARTING})
+        bus->subscribe(id, this);
+    // Only the managers see this one: the front end is created afterwards.
+    setState(BOOTING);
+}
+
+Roamnode::Impl::~Impl()
+{
+    bus->unsubscribe(this);
+}
+
+void Roamnode::Impl::setState(AppState newState)
+{
+    // Published even when unchanged: followers rely on every transition being announced.
+    state = newState;
+    bus->publish(APP_STATE_CHANGED, newState);
+}
+
+void Roamnode::Impl::handleEvent(int eventId, PXEmptyEventContents)
+{
+    switch (eventId) {
+    case GET_APP_VERSION: bus->publish(APP_VERSION, std::string(kVersion)); break;
+    case GET_CAPABILITIES: bus->publish(CAPABILITIES, Roamnode::capabilities()); break;
+    case HEARTBEAT_FAILED: setState(TRY_CONTACT_RVP); break;
+    case HEARTBEAT_CONNECTED: setState(REGISTERED); break;
+    case SCENARIO_STARTING: setState(RUNNING); break;
+    case SCENARIO_ENDED: setState(REGISTERED); break;
+    default: break;
+    }
+}
+
+void Roamnode::Impl::handleEvent(int eventId, unsigned long)
+{
+    // The scenario manager republishes an accepted start time as a number; the text form from
+    // the heartbeat parser is a request and changes nothing here.
+    if (eventId == SET_SCENARIO_START_TIME)
+        setState(ARMED);
+}
+
+Roamnode& Roamnode::instance()
+{
+    static Roamnode* theInstance = nullptr;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static Roamnode roamnode;
+        theInstance = &roamnode;
+    });
+    return *theInstance;
+}
+
+Roamnode::Roamnode() : m_impl(std::make_unique<Impl>()) {}
+
+Roamnode::~Roamnode() = default;
+
+std::shared_ptr<PXEventBus> Roamnode::getEventBus() const
+{
+    return m_impl->bus;
+}
+
+void Roamnode::start()
+{
+    // Device information, log, heartbeat, scenario.
+    m_impl->logManager.start();
+    m_impl->setState(BOOTING_READY);
+}
+
+void Roamnode::stop()
+{
+    // Scenario, heartbeat, log, device information.
+    m_impl->logManager.stop();
+}
+
+void Roamnode::connectToRvp(const std::string& address)
+{
+    m_impl->rvpAddress = address;
+    m_impl->setState(TRY_CONTACT_RVP);
+}
+
+void Roamnode::reconnect()
+{
+    m_impl->setState(TRY_CONTACT_RVP);
+}
+
+void Roamnode::disconnect()
+{
+    m_impl->setState(BOOTING_READY);
+}
+
+void Roamnode::stopScenario() {}
+
+int Roamnode::getAppState() const
+{
+    return m_impl->state;
+}
+
+std::string Roamnode::getVersion() const
+{
+    return kVersion;
+}
+
+std::string Roamnode::getRvpAddress() const
+{
+    return m_impl->rvpAddress;
+}
+
+PXMobileManager* Roamnode::getMobileManager() const
+{
+    return nullptr;
+}
+
+const char* Roamnode::version()
+{
+    return kVersion;
+}
+
+std::string Roamnode::capabilities()
+{
+    std::string text = "{";
+    text += "\"ipv4\": true, \"streamv4\": 1, \"triggerv4\": 1, \"tcpv4\": 1";
+    text += ", \"ipv6\": true, \"streamv6\": 1, \"triggerv6\": 1, \"tcpv6\": 1";
+    text += ", \"latency\": {\"stream\": true, \"trigger\": [\"average\"]}";
+    text += ", \"tcprestart\": true";
+    text += ", \"monitor\": {\"networkinfo\": true}";
+    text += "}";
+    return text;
+}

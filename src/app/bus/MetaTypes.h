@@ -1,0 +1,19 @@
+#pragma once
+
+#include "TimePoint.h"
+
+#include <QMetaType>
+
+#include <chrono>
+#include <string>
+
+Q_DECLARE_METATYPE(std::string)
+Q_DECLARE_METATYPE(roamnode::time_point)
+Q_DECLARE_METATYPE(std::chrono::milliseconds)
+
+namespace roamnode {
+
+// Lets these values travel through queued signals between threads. Safe to call repeatedly.
+void registerMetaTypes();
+
+} // namespace roamnode

@@ -1,0 +1,63 @@
+#include "ScenarioErrorCode.h"
+
+#include <map>
+
+std::string scenarioErrorText(int code)
+{
+    // Built once on first use, read-only afterwards.
+    static const std::map<int, std::string> messages = {
+        {1, "Error in <scenariodescription>: Invalid JSON"},
+        {2, "Error in <scenariodescription>: No <scenarioid> value"},
+        {3, "Error in <scenariodescription>: No <scenarioduration> value"},
+        {4, "Error in <scenariodescription>: No <flows> value"},
+        {5, "Error in <scenariodescription>: No <flowid> value"},
+        {6, "Error in <scenariodescription>: No <flowtype> value"},
+        {7, "Error in <scenariodescription>: <flowtype> value unknown"},
+        {8, "Error in <scenariodescription>: No <flowcontent> value"},
+        {9, "Error in <scenariodescription>: A <tos> value different from 0 is not supported on Windows"},
+        {10, "Error in <scenariodescription>: No <initialtimetowait> value for TCP stream"},
+        {11, "Error in <scenariodescription>: No <httpmethod> value for TCP flow"},
+        {12, "Error in <scenariodescription>: <httpmethod> value for TCP flow can only be \"get\" or \"put\""},
+        {13, "Error in <scenariodescription>: No <url> value for TCP flow"},
+        {14, "Error in <scenariodescription>: No <srcport> value for TCP flow"},
+        {15, "Error in <scenariodescription>: No <dstipv4> value for TCP flow"},
+        {16, "Error in <scenariodescription>: No <dstipv6> value for TCP flow"},
+        {17, "Error in <scenariodescription>: No <dstport> value for TCP flow"},
+        {18, "Error in <scenariodescription>: No <tcprequestduration> value for TCP stream"},
+        {19, "Error in <scenariodescription>: No <srcipv4> value for Trigger flow"},
+        {20, "Error in <scenariodescription>: No <srcipv6> value for Trigger flow"},
+        {21, "Error in <scenariodescription>: No <srcport> value for Trigger flow"},
+        {22, "Error in <scenariodescription>: No <dstport> value for Trigger flow"},
+        {23, "Error in <scenariodescription>: <latency> no type is given"},
+        {24, "Error in <scenariodescription>: <latency> type is invalid or not supported"},
+        {25, "Error in <scenariodescription>: <latency> no position is given"},
+        {26, "Error in <scenariodescription>: <latency> position is invalid (should be at least 8)"},
+        {27, "Error in <scenariodescription>: <latency> no timoffset is given"},
+        {28, "Error in <scenariodescription>: No <initialtimetowait> value for STREAM flow"},
+        {29, "Error in <scenariodescription>: No <srcport> value for STREAM flow"},
+        {30, "Error in <scenariodescription>: No <dstipv4> value for STREAM flow"},
+        {31, "Error in <scenariodescription>: No <dstipv6> value for STREAM flow"},
+        {32, "Error in <scenariodescription>: No <dstport> value for STREAM flow"},
+        {33, "Error in <scenariodescription>: No <interframegap> value for STREAM flow"},
+        {34, "Error in <scenariodescription>: No <numberofframes> value for STREAM flow"},
+        {35, "Error in <scenariodescription>: No <contentlist> value for STREAM flow"},
+        {36, "Error in <scenariodescription>: <contentlist> is not an array for STREAM flow"},
+        {37, "Error in <scenariodescription>: <contentlist> is an empty array for STREAM flow"},
+        {38, "Error in <scenariodescription>: <timetag> is not anarray for STREAM flow"},
+        {39, "Error in <scenariodescription>: <timetag> is an empty array for STREAM flow"},
+        {40, "Error in <scenariodescription>: <timetag> has a different length than <contentlist>"},
+        {41, "Error in <scenariodescription>: not all items in <timetag> have both a <position> and a <timeoffset>"},
+        {42, "Error in <scenariodescription>: Monitor misses <type> attribute"},
+        {43, "Error in <scenariodescription>: Monitor <type> attribute has an unknown type"},
+        {44, "Error in <scenariodescription>: Monitor misses <id> attribute"},
+        {45, "Error in <scenariodescription>: Network monitor misses configuration"},
+        {46, "Error in <scenariostarttime>: <scenariodescription> is not yet set"},
+        {47, "Error in <scenariostarttime>: the <scenariostarttime> is in the past"},
+        {48, "Error in <abortdetectioninterval>: <scenariodescription> is not yet set"},
+        {49, "Error in <debuglevel>: Invalid value"},
+    };
+    if (code == SCENARIO_OK)
+        return {};
+    const auto it = messages.find(code);
+    return it == messages.end() ? "Unknown error" : it->second;
+}

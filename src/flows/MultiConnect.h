@@ -1,0 +1,53 @@
+#pragma once
+
+#include "TcpClient.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Engine of an HTTP-over-TCP flow: waits initialTimeToWait, then runs one TcpClient after another
+// (a new one only with restart on) until the flow's duration is used up.
+//
+// Threads: constructed and started on the main thread; everything else runs on the engine's own
+// thread and event loop. stop() may be called from any other thread and joins the engine thread.
+class MultiConnect : public TcpClient::Listener, public std::enable_shared_from_this<MultiConnect>
+{
+public:
+    class Listener
+    {
+    public:
+        virtual ~Listener() = default;
+        virtual void onBytes(std::size_t bytes, roamnode::time_point now) = 0;
+        virtual void onFinished() = 0;
+    };
+
+    struct Config
+    {
+        std::string destination;
+        std::string url;
+        int ipv6 = 0;
+        int method = 0; // 0 GET, 1 PUT
+        std::uint16_t srcPort = 0;
+        std::uint16_t dstPort = 0;
+        int tos = 0;
+        std::int64_t duration = 0;  // ns
+        std::int64_t rateLimit = -1; // bytes per second, 0 or less for none
+        std::int64_t initialTimeToWait = 0; // ns
+        bool restart = false;
+    };
+
+    MultiConnect(const std::shared_ptr<Listener>& listener, const Config& config);
+    ~MultiConnect() override;
+
+    void start();
+    void stop();
+
+    // TcpClient::Listener, called on the engine thread.
+    void onClientFinished() override;
+    void onBytes(std::size_t bytes, roamnode::time_point now) override;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> m_impl;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "TimePoint.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace boost::asio {
+class io_context;
+}
+
+// One TCP connection carrying one HTTP GET or PUT request, run on its MultiConnect's event loop.
+class TcpClient : public std::enable_shared_from_this<TcpClient>
+{
+public:
+    class Listener
+    {
+    public:
+        virtual ~Listener() = default;
+        virtual void onClientFinished() = 0;
+        virtual void onBytes(std::size_t bytes, roamnode::time_point now) = 0;
+    };
+
+    struct Config
+    {
+        std::string host;
+        std::string target;
+        int ipv6 = 0;
+        int method = 0; // 0 GET, 1 PUT
+        std::uint16_t srcPort = 0;
+        std::uint16_t dstPort = 0;
+        int tos = 0;
+        std::int64_t ns = 0;         // how long this request may take
+        std::int64_t rateLimit = -1; // bytes per second, 0 or less for none
+    };
+
+    TcpClient(const std::shared_ptr<Listener>& listener, const Config& config,
+              boost::asio::io_context& eventLoop);
+    ~TcpClient();
+
+    void start();
+    void finish();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> m_impl;
+};

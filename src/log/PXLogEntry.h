@@ -1,0 +1,12 @@
+#pragma once
+
+#include "TimePoint.h"
+
+#include <string>
+
+struct PXLogEntry
+{
+    roamnode::time_point time;
+    int level = 0;
+    std::string message;
+};
