@@ -55,6 +55,17 @@ std::string scenarioErrorText(int code)
         {47, "Error in <scenariostarttime>: the <scenariostarttime> is in the past"},
         {48, "Error in <abortdetectioninterval>: <scenariodescription> is not yet set"},
         {49, "Error in <debuglevel>: Invalid value"},
+        {50, "Error in <scenariodescription>: <interframegap> must be greater than 0 for STREAM flow"},
+        {51, "Error in <scenariodescription>: <timetag> position is outside its frame for STREAM flow"},
+        {52, "Error in <scenariodescription>: The description is not a JSON object"},
+        {53, "Error in <scenariodescription>: An item of <flows> is not an object"},
+        {54, "Error in <scenariodescription>: <contentlist> has an item that is not a string for STREAM flow"},
+        {55, "Error in <scenariodescription>: <latency> is not an object"},
+        {56, "Error in <scenariodescription>: An item of <monitors> is not an object"},
+        {57, "Error in <scenariodescription>: <tos> value is not an integer"},
+        {58, "Error in <scenariodescription>: <ratelimit> value is not an integer for TCP flow"},
+        {59, "Error in <scenariodescription>: <sizemin> or <sizemax> value is not an integer for Trigger flow"},
+        {60, "Error in <scenariodescription>: <resultinterval> value is not an integer"},
     };
     if (code == SCENARIO_OK)
         return {};

@@ -55,6 +55,19 @@ enum ScenarioErrorCode : int {
     SCENARIO_STARTTIME_IN_PAST = 47,
     SCENARIO_ABORTINTERVAL_NO_DESCRIPTION = 48,
     SCENARIO_DEBUGLEVEL_INVALID = 49,
+    // Values that would make an engine divide by zero or write outside a frame, and values of
+    // the wrong JSON type where no code of the key itself fits.
+    SCENARIO_STREAM_INVALID_INTERFRAMEGAP = 50,
+    SCENARIO_STREAM_TIMETAG_OUTSIDE_FRAME = 51,
+    SCENARIO_DESCRIPTION_NOT_OBJECT = 52,
+    SCENARIO_FLOW_NOT_OBJECT = 53,
+    SCENARIO_STREAM_CONTENTLIST_NOT_STRING = 54,
+    SCENARIO_LATENCY_NOT_OBJECT = 55,
+    SCENARIO_MONITOR_NOT_OBJECT = 56,
+    SCENARIO_TOS_NOT_INTEGER = 57,
+    SCENARIO_TCP_RATELIMIT_NOT_INTEGER = 58,
+    SCENARIO_TRIGGER_SIZE_NOT_INTEGER = 59,
+    SCENARIO_MONITOR_RESULTINTERVAL_NOT_INTEGER = 60,
 };
 
 // The message of a code; empty for 0 and "Unknown error" for a code not in the table.

@@ -1,0 +1,124 @@
+// Runs the real binary the way people type it.
+#include "ArgumentFilter.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace {
+
+struct ProcessRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ProcessRun runRoamnode(const QStringList& arguments, const QString& workDir = QString())
+{
+    QProcess process;
+    if (!workDir.isEmpty())
+        process.setWorkingDirectory(workDir);
+    process.start(ROAMNODE_BINARY, arguments);
+    ProcessRun run;
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return run;
+    }
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+TEST(CommandLine, VersionPrintsVersionAndExitsZero)
+{
+    const ProcessRun run = runRoamnode({"--version"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.out.contains("2.12.3.0")) << run.out.toStdString();
+}
+
+TEST(CommandLine, HelpListsTheRallyhubArgument)
+{
+    const ProcessRun run = runRoamnode({"--help"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.out.contains("The IP address or resolving domain name of the rallyhub"));
+    EXPECT_TRUE(run.out.contains("Connect the Roamnode to the Pellix Rallyhub and it will serve "
+                                 "as a traffic generator and monitor"));
+}
+
+TEST(CommandLine, TwoAddressesPrintHelpAndExit255)
+{
+    const ProcessRun run = runRoamnode({"a", "b"});
+    EXPECT_EQ(run.exitCode, 255);
+    EXPECT_TRUE(run.out.contains("rallyhub"));
+}
+
+TEST(CommandLine, UnknownOptionExitsOne)
+{
+    const ProcessRun run = runRoamnode({"--bogus"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("bogus"));
+}
+
+TEST(CommandLine, OnlyEndOfOptionsMarkerPrintsHelp)
+{
+    const ProcessRun run = runRoamnode({"--"});
+    EXPECT_EQ(run.exitCode, 255);
+}
+
+TEST(CommandLine, FilterDropsPsnArgumentsOnly)
+{
+    char name[] = "roamnode", psn[] = "-psn_0_12345", shortArg[] = "-ps", hub[] = "10.0.0.5";
+    char* argv[] = {name, psn, shortArg, hub};
+    const auto filtered = roamnode::filterArguments(4, argv);
+    ASSERT_EQ(filtered.size(), 3u);
+    EXPECT_EQ(filtered[0], name);
+    EXPECT_EQ(filtered[1], shortArg);
+    EXPECT_EQ(filtered[2], hub);
+}
+
+TEST(CommandLine, HeadlessRunPrintsContactingAndStopsCleanlyOnSignals)
+{
+    for (const int signalNumber : {SIGINT, SIGTERM}) {
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", dir.path());
+        env.insert("XDG_DATA_HOME", dir.path() + "/data");
+        process.setProcessEnvironment(env);
+        // Entries loaded at the start must be written back by the stop.
+        {
+            QFile log(dir.path() + "/pxlog.txt");
+            ASSERT_TRUE(log.open(QIODevice::WriteOnly));
+            log.write("2;1700000000000;kept across the stop;");
+        }
+        // A port nobody listens on: the endpoint keeps contacting.
+        process.start(ROAMNODE_BINARY, {"127.0.0.1:9"});
+        ASSERT_TRUE(process.waitForStarted(5000));
+        QByteArray out;
+        for (int i = 0; i < 100 && !out.contains("Status: Contacting"); ++i) {
+            process.waitForReadyRead(100);
+            out += process.readAllStandardOutput();
+        }
+        EXPECT_TRUE(out.contains("   Status: Contacting   || Rx:   0.00 Mbps | Tx:   0.00 Mbps"))
+            << out.toStdString();
+        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+        ASSERT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+        QFile log(dir.path() + "/pxlog.txt");
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(log.readAll().startsWith("2;1700000000000;kept across the stop;"));
+    }
+}

@@ -1,0 +1,123 @@
+#include "PXEventBus.h"
+#include "PXEventType.h"
+#include "Roamnode.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <vector>
+
+namespace {
+
+class StateRecorder : public PXEventHandler
+{
+public:
+    using PXEventHandler::handleEvent;
+    explicit StateRecorder(PXEventBus& bus) : m_bus(bus)
+    {
+        m_bus.subscribe(APP_STATE_CHANGED, this);
+        m_bus.subscribe(APP_VERSION, this);
+        m_bus.subscribe(CAPABILITIES, this);
+    }
+    ~StateRecorder() override { m_bus.unsubscribe(this); }
+
+    void handleEvent(int, AppState state) override { states.push_back(state); }
+    void handleEvent(int id, std::string value) override { texts.push_back(value); }
+
+    std::vector<AppState> states;
+    std::vector<std::string> texts;
+
+private:
+    PXEventBus& m_bus;
+};
+
+// The application object writes "pxlog.txt" into the working directory; keep tests out of the
+// source tree.
+class RoamnodeTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_previous = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+    }
+    void TearDown() override { QDir::setCurrent(m_previous); }
+
+    QTemporaryDir m_dir;
+    QString m_previous;
+};
+
+} // namespace
+
+TEST_F(RoamnodeTest, StartsBootingThenReadyThenContacting)
+{
+    Roamnode roamnode;
+    EXPECT_EQ(roamnode.getAppState(), BOOTING);
+    StateRecorder recorder(*roamnode.getEventBus());
+    roamnode.start();
+    EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
+    roamnode.connectToRvp("127.0.0.1");
+    EXPECT_EQ(roamnode.getAppState(), TRY_CONTACT_RVP);
+    EXPECT_EQ(recorder.states, (std::vector<AppState>{BOOTING_READY, TRY_CONTACT_RVP}));
+    roamnode.stop();
+}
+
+TEST_F(RoamnodeTest, FollowsHeartbeatAndScenarioEventsWithoutGuards)
+{
+    Roamnode roamnode;
+    auto bus = roamnode.getEventBus();
+    StateRecorder recorder(*bus);
+    roamnode.start();
+
+    bus->publish(HEARTBEAT_CONNECTED);
+    EXPECT_EQ(roamnode.getAppState(), REGISTERED);
+    bus->publish(SET_SCENARIO_START_TIME, std::string("123")); // a request, not an armed time
+    EXPECT_EQ(roamnode.getAppState(), REGISTERED);
+    bus->publish(SET_SCENARIO_START_TIME, 123UL);
+    EXPECT_EQ(roamnode.getAppState(), ARMED);
+    bus->publish(SCENARIO_STARTING);
+    EXPECT_EQ(roamnode.getAppState(), RUNNING);
+    bus->publish(HEARTBEAT_CONNECTED); // no guard on the current state
+    EXPECT_EQ(roamnode.getAppState(), REGISTERED);
+    bus->publish(SCENARIO_ENDED);
+    EXPECT_EQ(roamnode.getAppState(), REGISTERED);
+    bus->publish(HEARTBEAT_FAILED);
+    EXPECT_EQ(roamnode.getAppState(), TRY_CONTACT_RVP);
+    roamnode.reconnect();
+    roamnode.disconnect();
+    EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
+
+    // Every transition is published, repeated values included.
+    const std::vector<AppState> expected = {BOOTING_READY, REGISTERED, ARMED, RUNNING,
+                                            REGISTERED, REGISTERED, TRY_CONTACT_RVP,
+                                            TRY_CONTACT_RVP, BOOTING_READY};
+    EXPECT_EQ(recorder.states, expected);
+    roamnode.stop();
+}
+
+TEST_F(RoamnodeTest, AnswersVersionAndCapabilities)
+{
+    Roamnode roamnode;
+    auto bus = roamnode.getEventBus();
+    StateRecorder recorder(*bus);
+    bus->publish(GET_APP_VERSION);
+    bus->publish(GET_CAPABILITIES);
+    bus->publish(GET_CAPABILITIES);
+    ASSERT_EQ(recorder.texts.size(), 3u);
+    EXPECT_EQ(recorder.texts[0], "2.12.3.0");
+    const std::string capabilities =
+        "{\"ipv4\": true, \"streamv4\": 1, \"triggerv4\": 1, \"tcpv4\": 1, \"ipv6\": true, "
+        "\"streamv6\": 1, \"triggerv6\": 1, \"tcpv6\": 1, \"latency\": {\"stream\": true, "
+        "\"trigger\": [\"average\"]}, \"tcprestart\": true, \"monitor\": {\"networkinfo\": true}}";
+    EXPECT_EQ(recorder.texts[1], capabilities);
+    EXPECT_EQ(recorder.texts[2], capabilities);
+    EXPECT_EQ(roamnode.getVersion(), "2.12.3.0");
+}
+
+TEST_F(RoamnodeTest, InstanceIsOneObject)
+{
+    EXPECT_EQ(&Roamnode::instance(), &Roamnode::instance());
+}

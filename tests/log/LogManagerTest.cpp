@@ -1,0 +1,214 @@
+#include "LogFormat.h"
+#include "PXEventBus.h"
+#include "PXEventType.h"
+#include "PXLogManager.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using roamnode::log::decodeLogFile;
+using roamnode::log::encodeLogFile;
+using roamnode::log::EntryList;
+using roamnode::log::logJson;
+
+class Answers : public PXEventHandler
+{
+public:
+    using PXEventHandler::handleEvent;
+    explicit Answers(PXEventBus& bus) : m_bus(bus)
+    {
+        for (const int id : {LOG_FILE, DEBUG_LEVEL, DEBUG_LEVEL_SET, LOG_FILE_SET})
+            bus.subscribe(id, this);
+    }
+    ~Answers() override { m_bus.unsubscribe(this); }
+    void handleEvent(int id, std::string value) override { (id == LOG_FILE ? log : level) = value; }
+    void handleEvent(int, PXStatus status) override { lastStatus = statusCode(status); }
+
+    std::string log, level;
+    int lastStatus = -1;
+
+private:
+    PXEventBus& m_bus;
+};
+
+class LogManagerTest : public ::testing::Test
+{
+protected:
+    std::string path() const { return m_dir.filePath("pxlog.txt").toStdString(); }
+    std::string readFile() const
+    {
+        std::ifstream in(path(), std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    void writeFile(const std::string& text) const
+    {
+        std::ofstream(path(), std::ios::binary) << text;
+    }
+
+    QTemporaryDir m_dir;
+    std::shared_ptr<PXEventBus> m_bus = std::make_shared<PXEventBus>();
+};
+
+std::shared_ptr<PXLogEntry> entry(int level, std::int64_t ms, std::string message)
+{
+    return std::make_shared<PXLogEntry>(
+        PXLogEntry{roamnode::fromNanoseconds(ms * 1000000), level, std::move(message)});
+}
+
+} // namespace
+
+TEST_F(LogManagerTest, DefaultThresholdKeepsOnlyWarningsAndAbove)
+{
+    PXLogManager manager(m_bus, path());
+    m_bus->publish(HEARTBEAT_STARTED);
+    m_bus->publish(APP_STATE_CHANGED, REGISTERED);
+    m_bus->publish(SET_SCENARIO_DESCRIPTION, "{}");
+    EXPECT_EQ(manager.entryCount(), 0u);
+    m_bus->publish(HEARTBEAT_FAILED);
+    m_bus->publish(HEARTBEAT_CONNECT_FAILED);
+    EXPECT_EQ(manager.entryCount(), 2u);
+}
+
+TEST_F(LogManagerTest, DebugLevelRecordsEveryRowAndItsOwnMessageAgainstTheOldThreshold)
+{
+    PXLogManager manager(m_bus, path());
+    Answers answers(*m_bus);
+    m_bus->publish(SET_DEBUG_LEVEL, "debug");
+    EXPECT_EQ(answers.lastStatus, 0);
+    EXPECT_EQ(manager.threshold(), 0);
+    EXPECT_EQ(manager.entryCount(), 0u); // recorded against "warning"
+
+    m_bus->publish(SET_DEBUG_LEVEL, "info");
+    EXPECT_EQ(manager.entryCount(), 1u); // recorded against "debug"
+    m_bus->publish(GET_DEBUG_LEVEL);
+    EXPECT_EQ(answers.level, "info");
+
+    m_bus->publish(SET_DEBUG_LEVEL, "debug");
+    const int rowsBefore = static_cast<int>(manager.entryCount());
+    for (const int id : {1, 2, 5, 6, 7, 10, 14, 16, 20, 28, 36, 38, 43, 45, 47, 49, 64, 59, 32, 35})
+        m_bus->publish(id);
+    for (const int id : {8, 12, 17, 21, 30})
+        m_bus->publish(id, std::string("x"));
+    for (const AppState s : {BOOTING, BOOTING_READY, TRY_CONTACT_RVP, REGISTERED, ARMED, RUNNING})
+        m_bus->publish(APP_STATE_CHANGED, s);
+    EXPECT_EQ(static_cast<int>(manager.entryCount()) - rowsBefore, 20 + 5 + 6);
+    // The numeric republication of an accepted start time is not a log row.
+    m_bus->publish(SET_SCENARIO_START_TIME, 5UL);
+    EXPECT_EQ(static_cast<int>(manager.entryCount()) - rowsBefore, 31);
+}
+
+TEST_F(LogManagerTest, InvalidDebugLevelIsRefusedWith49)
+{
+    PXLogManager manager(m_bus, path());
+    Answers answers(*m_bus);
+    for (const char* bad : {"DEBUG", "verbose", "\"debug\"", ""}) {
+        m_bus->publish(SET_DEBUG_LEVEL, std::string(bad));
+        EXPECT_EQ(answers.lastStatus, 49) << bad;
+        EXPECT_EQ(manager.threshold(), 2);
+    }
+}
+
+TEST_F(LogManagerTest, RewritesFileEveryTwentyFifthEntry)
+{
+    writeFile("2;1000;loaded;");
+    PXLogManager manager(m_bus, path());
+    manager.start();
+    ASSERT_EQ(manager.entryCount(), 1u);
+    for (int i = 0; i < 23; ++i)
+        m_bus->publish(HEARTBEAT_FAILED);
+    EXPECT_EQ(manager.entryCount(), 24u);
+    EXPECT_EQ(readFile(), "2;1000;loaded;"); // not yet rewritten
+    m_bus->publish(HEARTBEAT_FAILED);
+    EXPECT_EQ(decodeLogFile(readFile()).size(), 25u);
+}
+
+TEST_F(LogManagerTest, StopWritesAndStartLoadsTheSameEntries)
+{
+    {
+        PXLogManager manager(m_bus, path());
+        manager.start();
+        m_bus->publish(SET_DEBUG_LEVEL, "debug");
+        m_bus->publish(SET_HEARTBEAT_INTERVAL, "a;b\\c"); // a separator inside a message
+        m_bus->publish(HEARTBEAT_FAILED);
+        manager.stop();
+    }
+    auto bus = std::make_shared<PXEventBus>();
+    PXLogManager reloaded(bus, path());
+    reloaded.start();
+    Answers answers(*bus);
+    bus->publish(GET_LOG_FILE);
+    EXPECT_NE(answers.log.find("Set the \\\\\\\"Interval\\\\\\\" parameter to: a;b\\\\c"),
+              std::string::npos)
+        << answers.log;
+    EXPECT_NE(answers.log.find("Failed heartbeat occured"), std::string::npos);
+    EXPECT_EQ(reloaded.entryCount(), 2u);
+}
+
+TEST_F(LogManagerTest, SetLogFileEmptiesTheListButNotTheFile)
+{
+    writeFile("3;5;old;");
+    PXLogManager manager(m_bus, path());
+    manager.start();
+    Answers answers(*m_bus);
+    m_bus->publish(SET_LOG_FILE, "anything");
+    EXPECT_EQ(answers.lastStatus, 0);
+    EXPECT_EQ(manager.entryCount(), 0u);
+    EXPECT_EQ(readFile(), "3;5;old;");
+    m_bus->publish(GET_LOG_FILE);
+    EXPECT_EQ(answers.log, "[]");
+    manager.stop();
+    EXPECT_EQ(readFile(), "");
+}
+
+TEST_F(LogManagerTest, KeepsTheNewestEntriesOnly)
+{
+    PXLogManager manager(m_bus, path());
+    const std::size_t total = PXLogManager::kMaxEntries + 30;
+    for (std::size_t i = 0; i < total; ++i)
+        m_bus->publish(HEARTBEAT_FAILED);
+    EXPECT_EQ(manager.entryCount(), PXLogManager::kMaxEntries);
+    manager.stop();
+    EXPECT_EQ(decodeLogFile(readFile()).size(), PXLogManager::kMaxEntries);
+}
+
+TEST(LogFormat, FileFormatAndItsEscapes)
+{
+    const EntryList entries = {entry(2, 1700000000123, "plain"), entry(0, 5, "semi;colon"),
+                               entry(4, 6, "back\\slash")};
+    const std::string text = encodeLogFile(entries);
+    EXPECT_EQ(text, "2;1700000000123;plain;0;5;semi\\;colon;4;6;back\\\\slash;");
+    const EntryList back = decodeLogFile(text);
+    ASSERT_EQ(back.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(back[i]->level, entries[i]->level);
+        EXPECT_EQ(back[i]->time, entries[i]->time);
+        EXPECT_EQ(back[i]->message, entries[i]->message);
+    }
+}
+
+TEST(LogFormat, OlderFilesAndTruncatedTailsLoad)
+{
+    // A file from before escaping: no backslashes; a lone backslash stays literal.
+    const EntryList back = decodeLogFile("1;10;a\\b;2;20;second;3;30;cut");
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0]->message, "a\\b");
+    EXPECT_EQ(back[1]->message, "second");
+    EXPECT_TRUE(decodeLogFile("").empty());
+}
+
+TEST(LogFormat, JsonAnswer)
+{
+    EXPECT_EQ(logJson({}), "[]");
+    const EntryList entries = {entry(2, 1, "say \"hi\"\r\nnow"), entry(0, 2, "x")};
+    EXPECT_EQ(logJson(entries),
+              "[{\"timestamp\": 1000000, \"message\": \"say \\\\\\\"hi\\\\\\\"now\", \"level\": "
+              "\"warning\"}, {\"timestamp\": 2000000, \"message\": \"x\", \"level\": \"debug\"}]");
+}

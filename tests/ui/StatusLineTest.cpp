@@ -1,0 +1,147 @@
+#include "PXEventBus.h"
+#include "PXEventType.h"
+#include "PXHeadlessManager.h"
+#include "StatusLine.h"
+#include "UiResources.h"
+
+#include <gtest/gtest.h>
+
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <regex>
+
+using roamnode::formatStatusLine;
+
+TEST(StatusLine, BytesWithAndWithoutBlink)
+{
+    EXPECT_EQ(formatStatusLine(false, BOOTING_READY, 0, 0),
+              "   Status: Contacting   || Rx:   0.00 Mbps | Tx:   0.00 Mbps");
+    EXPECT_EQ(formatStatusLine(true, REGISTERED, 1.5f, 12.25f),
+              " \xE2\x80\xA2 Status: Registered   || Rx:   1.50 Mbps | Tx:  12.25 Mbps");
+    EXPECT_EQ(formatStatusLine(false, RUNNING, 1234.5f, 0),
+              "   Status: Running      || Rx: 1234.50 Mbps | Tx:   0.00 Mbps");
+    EXPECT_EQ(formatStatusLine(false, ARMED, 0, 0).substr(0, 23), "   Status: Armed       ");
+    for (const AppState s : {BOOTING, BOOTING_READY, TRY_CONTACT_RVP})
+        EXPECT_STREQ(roamnode::consoleStateText(s), "Contacting");
+}
+
+TEST(StatusLine, CutToTheBuffer)
+{
+    const std::string line = formatStatusLine(false, RUNNING, 1e30f, 1e30f);
+    EXPECT_EQ(line.size(), 99u);
+}
+
+namespace {
+
+// Captures what the console front end prints into a temporary file (not a terminal, so every
+// update is its own line).
+class Capture
+{
+public:
+    Capture() : m_file(std::tmpfile()) {}
+    ~Capture() { std::fclose(m_file); }
+    std::FILE* file() const { return m_file; }
+    std::string text() const
+    {
+        std::fflush(m_file);
+        std::rewind(m_file);
+        std::string out;
+        char buffer[512];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, m_file)) > 0)
+            out.append(buffer, n);
+        return out;
+    }
+
+private:
+    std::FILE* m_file;
+};
+
+class DeviceIdListener : public PXEventHandler
+{
+public:
+    using PXEventHandler::handleEvent;
+    explicit DeviceIdListener(PXEventBus& bus) : m_bus(bus) { bus.subscribe(DEVICE_ID, this); }
+    ~DeviceIdListener() override { m_bus.unsubscribe(this); }
+    void handleEvent(int, std::string value) override { ids.push_back(value); }
+    std::vector<std::string> ids;
+
+private:
+    PXEventBus& m_bus;
+};
+
+} // namespace
+
+TEST(HeadlessManager, PrintsOneLinePerUpdateWhenNotATerminal)
+{
+    auto bus = std::make_shared<PXEventBus>();
+    Capture capture;
+    PXHeadlessManager manager(bus, capture.file());
+    bus->publish(APP_STATE_CHANGED, TRY_CONTACT_RVP);
+    bus->publish(RX_SPEED, 1234.5f);
+    bus->publish(TX_SPEED, 2.0f);
+    bus->publish(SCENARIO_ENDED);
+    EXPECT_EQ(capture.text(),
+              "\r   Status: Contacting   || Rx:   0.00 Mbps | Tx:   0.00 Mbps\n"
+              "\r   Status: Contacting   || Rx: 1234.50 Mbps | Tx:   0.00 Mbps\n"
+              "\r   Status: Contacting   || Rx: 1234.50 Mbps | Tx:   2.00 Mbps\n"
+              "\r   Status: Contacting   || Rx:   0.00 Mbps | Tx:   0.00 Mbps\n");
+}
+
+TEST(HeadlessManager, HeartbeatBlinksAndTheBlinkGoesAfterHalfASecond)
+{
+    auto bus = std::make_shared<PXEventBus>();
+    Capture capture;
+    PXHeadlessManager manager(bus, capture.file());
+    bus->publish(APP_STATE_CHANGED, REGISTERED);
+    bus->publish(HEARTBEAT_MISSED);
+    const std::string blinking =
+        "\r \xE2\x80\xA2 Status: Registered   || Rx:   0.00 Mbps | Tx:   0.00 Mbps\n";
+    EXPECT_NE(capture.text().find(blinking), std::string::npos);
+    const auto linesBefore = capture.text().size();
+    QElapsedTimer timer;
+    timer.start();
+    // The removal comes from a 500 ms single shot.
+    QTRY_VERIFY_WITH_TIMEOUT(capture.text().size() > linesBefore, 3000);
+    EXPECT_GE(timer.elapsed(), 450);
+    const std::string text = capture.text();
+    const std::string plain = "\r   Status: Registered   || Rx:   0.00 Mbps | Tx:   0.00 Mbps\n";
+    ASSERT_GE(text.size(), plain.size());
+    EXPECT_EQ(text.substr(text.size() - plain.size()), plain);
+}
+
+TEST(HeadlessManager, DeviceIdentifierPersistsAcrossEngines)
+{
+    QTemporaryDir storage;
+    ASSERT_TRUE(storage.isValid());
+    roamnode::initUiResources();
+    std::string first;
+    for (int run = 0; run < 2; ++run) {
+        auto bus = std::make_shared<PXEventBus>();
+        Capture capture;
+        PXHeadlessManager manager(bus, capture.file());
+        DeviceIdListener listener(*bus);
+        QQmlEngine engine;
+        engine.setOfflineStoragePath(storage.path());
+        engine.rootContext()->setContextProperty("guiManager", &manager);
+        manager.setup(&engine);
+
+        bus->publish(DEVICE_ID_NEEDED);
+        bus->publish(DEVICE_ID_NEEDED); // the second answer comes from the component's cache
+        ASSERT_EQ(listener.ids.size(), 2u);
+        EXPECT_EQ(listener.ids[0], listener.ids[1]);
+        static const std::regex uuid4(
+            "[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+        EXPECT_TRUE(std::regex_match(listener.ids[0], uuid4)) << listener.ids[0];
+        if (run == 0)
+            first = listener.ids[0];
+        else
+            EXPECT_EQ(listener.ids[0], first);
+    }
+}
