@@ -38,11 +38,11 @@ void PXEventBus::deliver(const PXEvent& event)
     ++m_walkDepth;
     // Registrations appended during the walk are reached too: std::list iterators stay valid.
     for (auto it = m_registrations.begin(); it != m_registrations.end(); ++it) {
-        const auto registration = *it;
-        if (registration->eventId != id || registration->handler == nullptr)
+        PXEventHandlerRegistration& registration = **it;
+        if (registration.eventId != id || registration.handler == nullptr)
             continue;
-        registration->handler->currentEvent = &event;
-        event.impl->dispatch(*registration->handler);
+        registration.handler->currentEvent = &event;
+        event.impl->dispatch(*registration.handler);
     }
     --m_walkDepth;
     if (m_walkDepth == 0 && m_hasDeadRegistrations) {
