@@ -160,7 +160,12 @@ void PXLogManager::Impl::handleEvent(int eventId, std::string value)
     // Recorded against the old threshold, before a new one takes effect.
     record(Debug, it->second + value);
     if (eventId == SET_DEBUG_LEVEL) {
-        if (const auto level = levelFromName(value)) {
+        // The heartbeat hands over the compact JSON of the value, so a hub that sends the level
+        // as a JSON string ("debug") delivers it with its quotes; take the name inside them.
+        std::string name = value;
+        if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+            name = name.substr(1, name.size() - 2);
+        if (const auto level = levelFromName(name)) {
             m_threshold = *level;
             m_bus->publish(DEBUG_LEVEL_SET, PXStatus::Success);
         } else {

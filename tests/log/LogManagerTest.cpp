@@ -109,11 +109,21 @@ TEST_F(LogManagerTest, InvalidDebugLevelIsRefusedWith49)
 {
     PXLogManager manager(m_bus, path());
     Answers answers(*m_bus);
-    for (const char* bad : {"DEBUG", "verbose", "\"debug\"", ""}) {
+    for (const char* bad : {"DEBUG", "verbose", "\"DEBUG\"", "\"", ""}) {
         m_bus->publish(SET_DEBUG_LEVEL, std::string(bad));
         EXPECT_EQ(answers.lastStatus, 49) << bad;
         EXPECT_EQ(manager.threshold(), 2);
     }
+}
+
+TEST_F(LogManagerTest, DebugLevelSentAsJsonStringIsAccepted)
+{
+    // A hub writes {"command": "set", "debuglevel": "error"}; the level arrives as "\"error\"".
+    PXLogManager manager(m_bus, path());
+    Answers answers(*m_bus);
+    m_bus->publish(SET_DEBUG_LEVEL, "\"error\"");
+    EXPECT_EQ(answers.lastStatus, 0);
+    EXPECT_EQ(manager.threshold(), 3);
 }
 
 TEST_F(LogManagerTest, RewritesFileEveryTwentyFifthEntry)
