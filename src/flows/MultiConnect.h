@@ -31,17 +31,30 @@ public:
         std::uint16_t srcPort = 0;
         std::uint16_t dstPort = 0;
         int tos = 0;
-        std::int64_t duration = 0;  // ns
-        std::int64_t rateLimit = -1; // bytes per second, 0 or less for none
+        std::int64_t duration = 0;          // ns
+        std::int64_t rateLimit = -1;        // bytes per second, 0 or less for none
         std::int64_t initialTimeToWait = 0; // ns
         bool restart = false;
+        // Watchdog intervals handed to every TcpClient; tests shorten them.
+        std::chrono::milliseconds connectTimeout{5000};
+        std::chrono::milliseconds trafficTimeout{2000};
     };
 
+    // Throws boost::system::system_error ("invalid destination address '...'") when the
+    // destination text is not an IPv4 or IPv6 address.
     MultiConnect(const std::shared_ptr<Listener>& listener, const Config& config);
     ~MultiConnect() override;
 
+    // Needs the object to be owned by a shared pointer (std::bad_weak_ptr otherwise). Does
+    // nothing when called a second time or after stop().
     void start();
+    // Safe from any thread, any number of times, before start() and after the engine ended.
+    // Called on the engine thread itself (from a listener call) it only queues its work.
     void stop();
+
+    // The "url" part of every request target: "/dir/name/more" gives "dir/name". Fixed at
+    // construction, so any thread may read it.
+    const std::string& pathName() const;
 
     // TcpClient::Listener, called on the engine thread.
     void onClientFinished() override;

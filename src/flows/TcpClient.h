@@ -2,6 +2,7 @@
 
 #include "TimePoint.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,13 +34,20 @@ public:
         int tos = 0;
         std::int64_t ns = 0;         // how long this request may take
         std::int64_t rateLimit = -1; // bytes per second, 0 or less for none
+        // Watchdogs: no connection within connectTimeout, or no completed read or write within
+        // trafficTimeout once connected, ends the client. Tests shorten them.
+        std::chrono::milliseconds connectTimeout{5000};
+        std::chrono::milliseconds trafficTimeout{2000};
     };
 
     TcpClient(const std::shared_ptr<Listener>& listener, const Config& config,
               boost::asio::io_context& eventLoop);
     ~TcpClient();
 
+    // Both run on the event loop's thread. start() never throws: a host text that is not an
+    // address, or a socket that cannot be opened, is logged and finishes the client.
     void start();
+    // Ends the connection and reports onClientFinished once; later calls do nothing.
     void finish();
 
 private:

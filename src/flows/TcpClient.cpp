@@ -1,0 +1,424 @@
+#include "TcpClient.h"
+
+#include "ApplicationTimer.h"
+
+#include <QDebug>
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/streambuf.hpp>
+#include <boost/asio/system_timer.hpp>
+#include <boost/asio/write.hpp>
+
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <istream>
+
+namespace {
+
+constexpr std::size_t kBodySize = 131072;
+constexpr std::size_t kReadReport = 262144;
+// Reads complete every kReadReport bytes in pieces of at most 64 KiB, and the buffer is emptied
+// after each; the limit also bounds a status line that never ends.
+constexpr std::size_t kResponseLimit = 512 * 1024;
+constexpr std::int64_t kPacingNs = 100000;
+// Keeps now + ns inside the clock's range whatever the hub sends (about 100 years).
+constexpr std::int64_t kMaxNs = std::int64_t(100) * 365 * 24 * 3600 * 1000000000;
+
+using TypeOfService = boost::asio::detail::socket_option::integer<IPPROTO_IP, IP_TOS>;
+
+// The upload body, shared read-only by every PUT of the process: the letters a, b, c, ... and
+// on through all byte values.
+const std::array<char, kBodySize>& uploadBody()
+{
+    static const std::array<char, kBodySize> body = [] {
+        std::array<char, kBodySize> bytes{};
+        for (std::size_t i = 0; i < kBodySize; ++i) {
+            bytes[i] = static_cast<char>((97 + i) % 256);
+        }
+        return bytes;
+    }();
+    return body;
+}
+
+std::chrono::system_clock::time_point deadlineAfter(std::int64_t ns)
+{
+    return std::chrono::system_clock::now() +
+           std::chrono::duration_cast<std::chrono::system_clock::duration>(
+               std::chrono::nanoseconds(std::clamp<std::int64_t>(ns, 0, kMaxNs)));
+}
+
+} // namespace
+
+class TcpClient::Impl
+{
+public:
+    Impl(TcpClient& owner, const std::shared_ptr<Listener>& listener, const Config& config,
+         boost::asio::io_context& eventLoop);
+
+    void start();
+    void finish();
+
+private:
+    bool start_socket();
+    void connect();
+    void send_request();
+    void read_status_line();
+    void on_status_line(const boost::system::error_code& error);
+    void read_body();
+    void write_body();
+    void on_body_written(const boost::system::error_code& error, std::size_t bytes,
+                         std::int64_t writeStarted);
+    std::shared_ptr<ApplicationTimer> makeWatchdog(std::chrono::milliseconds interval);
+    void touchWatchdog(std::chrono::system_clock::time_point now);
+    void reportBytes(std::size_t bytes, roamnode::time_point now);
+
+    // Every completion handler runs through here: an exception must not leave the event loop's
+    // thread, so it is logged and ends this connection.
+    template <typename Step> void guarded(const char* step, Step&& body);
+
+    TcpClient& m_owner;
+    boost::asio::io_context& m_eventLoop;
+    std::shared_ptr<ApplicationTimer> m_watchdog;
+    boost::asio::system_timer m_durationTimer;
+    boost::asio::ip::tcp::socket m_socket;
+    std::string m_request;
+    boost::asio::streambuf m_response{kResponseLimit};
+    Config m_config;
+    std::weak_ptr<Listener> m_listener;
+    std::int64_t m_connectStarted = 0;
+    boost::asio::system_timer m_pacingTimer;
+    double m_ratePerNs = 0.0;
+    double m_capacity = 8192.0;
+    double m_tokens = 0.0;
+    std::int64_t m_lastRefill = 0;
+    bool m_started = false;
+};
+
+TcpClient::Impl::Impl(TcpClient& owner, const std::shared_ptr<Listener>& listener,
+                      const Config& config, boost::asio::io_context& eventLoop)
+    : m_owner(owner), m_eventLoop(eventLoop), m_durationTimer(eventLoop), m_socket(eventLoop),
+      m_config(config), m_listener(listener), m_connectStarted(roamnode::nowNanoseconds()),
+      m_pacingTimer(eventLoop)
+{
+    constexpr double unlimitedBitsPerNs = 2.0;
+    m_ratePerNs = config.rateLimit > 0 ? static_cast<double>(config.rateLimit) / 1e9
+                                       : unlimitedBitsPerNs * 0.125;
+}
+
+template <typename Step> void TcpClient::Impl::guarded(const char* step, Step&& body)
+{
+    try {
+        body();
+    } catch (const std::exception& e) {
+        qWarning().nospace() << "TcpClient" << static_cast<const void*>(&m_owner) << ": " << step
+                             << ": error: " << e.what();
+        finish();
+    }
+}
+
+void TcpClient::Impl::start()
+{
+    m_started = true;
+    m_request = (m_config.method == 1 ? "PUT" : "GET");
+    m_request += ' ';
+    m_request += m_config.target;
+    m_request += " HTTP/1.1\r\n";
+    m_request += "User Agent: Pellix WiFi App\r\n";
+    m_request += "Host: " + m_config.host + "\r\n";
+    m_request += "Accept: */*\r\n";
+    m_request += "Connection: close\r\n\r\n";
+
+    if (!start_socket()) {
+        qWarning().nospace() << "TcpClient" << static_cast<const void*>(&m_owner)
+                             << ": start: Could not open socket, so signaling we failed to start.";
+        finish();
+        return;
+    }
+    guarded("start", [this] { connect(); });
+}
+
+bool TcpClient::Impl::start_socket()
+{
+    namespace ip = boost::asio::ip;
+    boost::system::error_code error;
+    const ip::tcp protocol = m_config.ipv6 ? ip::tcp::v6() : ip::tcp::v4();
+    m_socket.open(protocol, error);
+    if (!error) {
+        m_socket.set_option(boost::asio::socket_base::reuse_address(true), error);
+    }
+    if (!error) {
+        // Linux takes IP_TOS on IPv6 sockets as well (it marks IPv4-mapped traffic).
+        m_socket.set_option(TypeOfService(m_config.tos), error);
+    }
+    if (!error && m_config.srcPort != 0) {
+        m_socket.bind(ip::tcp::endpoint(protocol, m_config.srcPort), error);
+    }
+    if (error) {
+        qWarning().nospace() << "TcpClient" << static_cast<const void*>(&m_owner) << "::Impl"
+                             << static_cast<const void*>(this)
+                             << ": start_socket: error: " << error.message().c_str();
+        boost::system::error_code ignored;
+        m_socket.close(ignored);
+        return false;
+    }
+    return true;
+}
+
+void TcpClient::Impl::connect()
+{
+    // Throws for a host text that is not an address; start() turns that into a finish.
+    const boost::asio::ip::address address = boost::asio::ip::make_address(m_config.host);
+    const boost::asio::ip::tcp::endpoint endpoint(address, m_config.dstPort);
+
+    std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
+    m_connectStarted = roamnode::nowNanoseconds();
+    m_durationTimer.expires_at(deadlineAfter(m_config.ns));
+    m_durationTimer.async_wait([self, this](const boost::system::error_code& error) {
+        guarded("on_duration_end", [&] {
+            if (error != boost::asio::error::operation_aborted) {
+                finish();
+            }
+        });
+    });
+
+    m_watchdog = makeWatchdog(m_config.connectTimeout);
+    m_socket.async_connect(endpoint, [self, this](const boost::system::error_code& error) {
+        guarded("connect", [&] {
+            m_watchdog->cancel();
+            if (error || !m_started) {
+                finish();
+                return;
+            }
+            send_request();
+        });
+    });
+}
+
+std::shared_ptr<ApplicationTimer> TcpClient::Impl::makeWatchdog(std::chrono::milliseconds interval)
+{
+    // The callback holds the client weakly: the watchdog belongs to the client.
+    std::weak_ptr<TcpClient> weakClient = m_owner.weak_from_this();
+    auto watchdog = std::make_shared<ApplicationTimer>(m_eventLoop, interval, [weakClient] {
+        if (std::shared_ptr<TcpClient> client = weakClient.lock()) {
+            client->finish();
+        }
+    });
+    watchdog->start();
+    return watchdog;
+}
+
+void TcpClient::Impl::touchWatchdog(std::chrono::system_clock::time_point now)
+{
+    if (m_watchdog) {
+        m_watchdog->touch(now);
+    }
+}
+
+void TcpClient::Impl::send_request()
+{
+    m_watchdog = makeWatchdog(m_config.trafficTimeout);
+    std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
+    boost::asio::async_write(
+        m_socket, boost::asio::buffer(m_request),
+        [self, this](const boost::system::error_code& error, std::size_t) {
+            guarded("on_request_line_sent", [&] {
+                touchWatchdog(std::chrono::system_clock::now());
+                if (error == boost::asio::error::operation_aborted || !m_started) {
+                    finish();
+                    return;
+                }
+                if (error) {
+                    qWarning().nospace()
+                        << "TcpClient" << static_cast<const void*>(&m_owner)
+                        << ": on_request_line_sent: Error: " << error.message().c_str();
+                    finish();
+                    return;
+                }
+                read_status_line();
+            });
+        });
+}
+
+void TcpClient::Impl::read_status_line()
+{
+    std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
+    boost::asio::async_read_until(
+        m_socket, m_response, "\r\n",
+        [self, this](const boost::system::error_code& error, std::size_t) {
+            guarded("on_status_line", [&] { on_status_line(error); });
+        });
+}
+
+void TcpClient::Impl::on_status_line(const boost::system::error_code& error)
+{
+    touchWatchdog(std::chrono::system_clock::now());
+    if (error || !m_started) {
+        finish();
+        return;
+    }
+    std::istream stream(&m_response);
+    std::string version;
+    unsigned int code = 0;
+    stream >> version >> code;
+    std::string rest;
+    std::getline(stream, rest);
+    if (!stream || version.compare(0, 5, "HTTP/") != 0 || code != 200) {
+        finish();
+        return;
+    }
+    // The remaining headers (and any body bytes that came with them) are not counted.
+    m_response.consume(m_response.size());
+    if (m_config.method == 1) {
+        write_body();
+    } else {
+        read_body();
+    }
+}
+
+void TcpClient::Impl::read_body()
+{
+    std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
+    boost::asio::async_read(
+        m_socket, m_response, boost::asio::transfer_at_least(kReadReport),
+        [self, this](const boost::system::error_code& error, std::size_t bytes) {
+            guarded("on_data_received", [&] {
+                const auto now = std::chrono::system_clock::now();
+                touchWatchdog(now);
+                // The last, incomplete piece before an error or the server's close is not
+                // reported.
+                if (error || !m_started) {
+                    finish();
+                    return;
+                }
+                m_response.consume(m_response.size());
+                read_body();
+                reportBytes(bytes, now);
+            });
+        });
+}
+
+void TcpClient::Impl::write_body()
+{
+    if (!m_started) {
+        return;
+    }
+    const std::int64_t now = roamnode::nowNanoseconds();
+    if (m_tokens < 0) {
+        m_tokens += static_cast<double>(now - m_lastRefill) * m_ratePerNs;
+        // The credit of this span is now in the bucket; counting from the same point again at
+        // the next poll would pay for a chunk several times over and break the rate limit.
+        m_lastRefill = now;
+        if (m_tokens < 0) {
+            std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
+            m_pacingTimer.expires_at(deadlineAfter(kPacingNs));
+            m_pacingTimer.async_wait([self, this](const boost::system::error_code& error) {
+                guarded("try_send", [&] {
+                    if (error) {
+                        finish();
+                    } else {
+                        write_body();
+                    }
+                });
+            });
+            return;
+        }
+    }
+    m_lastRefill = now;
+    m_tokens = std::min(m_capacity, m_tokens);
+
+    std::size_t chunk = kBodySize;
+    if (m_tokens >= 0) {
+        const double whole = std::floor(m_tokens);
+        if (whole >= 1 && whole <= static_cast<double>(kBodySize - 1)) {
+            chunk = static_cast<std::size_t>(whole);
+        }
+    }
+    m_tokens -= static_cast<double>(chunk);
+
+    std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
+    boost::asio::async_write(
+        m_socket, boost::asio::buffer(uploadBody().data(), chunk),
+        [self, this, now](const boost::system::error_code& error, std::size_t bytes) {
+            guarded("on_data_sent", [&] { on_body_written(error, bytes, now); });
+        });
+}
+
+void TcpClient::Impl::on_body_written(const boost::system::error_code& error, std::size_t bytes,
+                                      std::int64_t writeStarted)
+{
+    if (!error) {
+        touchWatchdog(std::chrono::system_clock::now());
+        write_body();
+        reportBytes(bytes, roamnode::fromNanoseconds(writeStarted));
+        return;
+    }
+    if (error == boost::asio::error::operation_aborted) {
+        finish();
+        return;
+    }
+    // A peer that has gone shows up as end of file, a broken pipe or a reset, depending on when
+    // its close arrived.
+    if (error == boost::asio::error::eof || error == boost::asio::error::broken_pipe ||
+        error == boost::asio::error::connection_reset) {
+        qWarning().nospace() << "TcpClient" << static_cast<const void*>(&m_owner)
+                             << ": Write got EOF, so the connection is closed by the peer. "
+                             << error.message().c_str();
+    } else {
+        qWarning().nospace() << "TcpClient" << static_cast<const void*>(&m_owner)
+                             << ": Write got an error: " << error.message().c_str();
+    }
+    finish();
+}
+
+void TcpClient::Impl::reportBytes(std::size_t bytes, roamnode::time_point now)
+{
+    if (std::shared_ptr<Listener> listener = m_listener.lock()) {
+        listener->onBytes(bytes, now);
+    }
+}
+
+void TcpClient::Impl::finish()
+{
+    if (!m_started) {
+        return;
+    }
+    // The listener usually drops its reference to this client from onClientFinished.
+    std::shared_ptr<TcpClient> self = m_owner.weak_from_this().lock();
+    m_started = false;
+    if (m_watchdog) {
+        m_watchdog->cancel();
+    }
+    m_pacingTimer.cancel();
+    boost::system::error_code ignored;
+    m_socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+    m_socket.close(ignored);
+    m_durationTimer.cancel();
+    if (std::shared_ptr<Listener> listener = m_listener.lock()) {
+        listener->onClientFinished();
+    }
+}
+
+TcpClient::TcpClient(const std::shared_ptr<Listener>& listener, const Config& config,
+                     boost::asio::io_context& eventLoop)
+    : m_impl(std::make_unique<Impl>(*this, listener, config, eventLoop))
+{
+}
+
+TcpClient::~TcpClient() = default;
+
+void TcpClient::start()
+{
+    m_impl->start();
+}
+
+void TcpClient::finish()
+{
+    m_impl->finish();
+}

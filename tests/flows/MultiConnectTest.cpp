@@ -1,0 +1,392 @@
+#include "MultiConnect.h"
+
+#include "HttpdProcess.h"
+#include "TcpRecorder.h"
+#include "TcpTestPeer.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/system/system_error.hpp>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+MultiConnect::Config flowConfig(std::uint16_t port, std::int64_t duration)
+{
+    MultiConnect::Config config;
+    config.destination = "127.0.0.1";
+    config.url = "/dir/name/more";
+    config.dstPort = port;
+    config.duration = duration;
+    return config;
+}
+
+std::string requestLine(const std::string& request)
+{
+    return request.substr(0, request.find("\r\n"));
+}
+
+std::int64_t nsOf(const std::string& request)
+{
+    const std::size_t at = request.find("?ns=");
+    return at == std::string::npos ? -1 : std::stoll(request.substr(at + 4));
+}
+
+std::uint16_t freePort()
+{
+    boost::asio::io_context context;
+    boost::asio::ip::tcp::acceptor acceptor(context,
+                                            {boost::asio::ip::make_address("127.0.0.1"), 0});
+    return acceptor.local_endpoint().port();
+}
+
+// Stops itself from the engine thread right after a connection ended, while the step that would
+// start the next connection is queued.
+class StopAfterFirstConnection : public MultiConnect
+{
+public:
+    using MultiConnect::MultiConnect;
+
+    void onClientFinished() override
+    {
+        MultiConnect::onClientFinished();
+        stop();
+        m_stopped.set_value();
+    }
+
+    std::future<void> stopped() { return m_stopped.get_future(); }
+
+private:
+    std::promise<void> m_stopped;
+};
+
+// Owns its engine and lets go of it from onFinished, on the engine thread itself.
+class ReleasingListener : public MultiConnect::Listener
+{
+public:
+    void onBytes(std::size_t, roamnode::time_point) override {}
+    void onFinished() override
+    {
+        engine.reset();
+        m_released.set_value();
+    }
+
+    std::future<void> released() { return m_released.get_future(); }
+
+    std::shared_ptr<MultiConnect> engine;
+
+private:
+    std::promise<void> m_released;
+};
+
+} // namespace
+
+TEST(MultiConnectPath, PathNameKeepsTheFirstTwoSegments)
+{
+    const std::pair<const char*, const char*> cases[] = {{"/dir/name/more", "dir/name"},
+                                                         {"/abc", "abc"},
+                                                         {"/a/b/c/d", "a/b"},
+                                                         {"/a/b", "a/b"},
+                                                         {"abc", "abc"},
+                                                         {"", ""},
+                                                         {"/", ""},
+                                                         {"x/y/z", "y/z"}};
+    auto recorder = std::make_shared<TcpRecorder>();
+    for (const auto& [url, pathName] : cases) {
+        MultiConnect::Config config = flowConfig(80, 0);
+        config.url = url;
+        auto engine = std::make_shared<MultiConnect>(recorder, config);
+        EXPECT_EQ(engine->pathName(), pathName) << url;
+    }
+}
+
+TEST(MultiConnectPath, DestinationThatIsNotAnAddressThrowsFromTheConstructor)
+{
+    auto recorder = std::make_shared<TcpRecorder>();
+    for (const char* destination : {"foo", "", "1.2.3.4.5", "example.com", "::1::2"}) {
+        MultiConnect::Config config = flowConfig(80, 0);
+        config.destination = destination;
+        try {
+            MultiConnect engine(recorder, config);
+            ADD_FAILURE() << "no error for '" << destination << "'";
+        } catch (const boost::system::system_error& e) {
+            EXPECT_NE(std::string(e.what()).find(std::string("invalid destination address '") +
+                                                 destination + "'"),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+    MultiConnect::Config config = flowConfig(80, 0);
+    config.destination = "fe80::1%lo";
+    EXPECT_NO_THROW(MultiConnect(recorder, config));
+}
+
+TEST(MultiConnectRestart, OffMakesExactlyOneConnection)
+{
+    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(0, 100ms); });
+    auto recorder = std::make_shared<TcpRecorder>();
+    auto engine = std::make_shared<MultiConnect>(recorder, flowConfig(peer.port(), 1000000000));
+    engine->start();
+    ASSERT_TRUE(recorder->waitFinished(3s));
+    engine->stop();
+
+    const auto connections = peer.connections();
+    ASSERT_EQ(connections.size(), 1u);
+    // No "-1" without restart, and no rate part for a rate limit of -1.
+    EXPECT_EQ(requestLine(connections[0].request), "GET /dir/name/?ns=1000000000 HTTP/1.1");
+    EXPECT_EQ(recorder->finishedCount(), 1);
+}
+
+TEST(MultiConnectRestart, OnStartsTheNextConnectionWithTheRemainingTime)
+{
+    const std::uint16_t sourcePort = freePort();
+    // The first connection is closed by the server after 200 ms; the second runs until the
+    // client's duration ends it.
+    TcpTestPeer peer([](std::size_t index) {
+        return index == 0 ? TcpTestPeer::ok(0, 200ms) : TcpTestPeer::ok();
+    });
+    auto recorder = std::make_shared<TcpRecorder>();
+    MultiConnect::Config config = flowConfig(peer.port(), 1200000000);
+    config.restart = true;
+    config.srcPort = sourcePort;
+    auto engine = std::make_shared<MultiConnect>(recorder, config);
+    engine->start();
+    ASSERT_TRUE(recorder->waitFinished(4s));
+    engine->stop();
+
+    const auto connections = peer.connections();
+    ASSERT_EQ(connections.size(), 2u);
+    EXPECT_EQ(requestLine(connections[0].request), "GET /dir/name-1/?ns=1200000000 HTTP/1.1");
+    EXPECT_EQ(connections[0].peerPort, sourcePort);
+    EXPECT_EQ(requestLine(connections[1].request).compare(0, 20, "GET /dir/name-2/?ns="), 0);
+    const std::int64_t remaining = nsOf(connections[1].request);
+    EXPECT_GT(remaining, 800000000);
+    EXPECT_LE(remaining, 1000000000);
+    EXPECT_NE(connections[1].peerPort, sourcePort);
+    EXPECT_EQ(recorder->finishedCount(), 1);
+}
+
+TEST(MultiConnectRestart, NoNewConnectionWhenHalfASecondOrLessRemains)
+{
+    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(0, 300ms); });
+    auto recorder = std::make_shared<TcpRecorder>();
+    MultiConnect::Config config = flowConfig(peer.port(), 700000000);
+    config.restart = true;
+    auto engine = std::make_shared<MultiConnect>(recorder, config);
+    const auto begin = Clock::now();
+    engine->start();
+    ASSERT_TRUE(recorder->waitFinished(3s));
+    EXPECT_LT(recorder->finishedAt() - begin, 650ms);
+    engine->stop();
+    EXPECT_EQ(peer.connections().size(), 1u);
+    EXPECT_EQ(recorder->finishedCount(), 1);
+}
+
+TEST(MultiConnectRate, LimitedPutStaysUnderTheLimitOnAverage)
+{
+    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(); });
+    auto recorder = std::make_shared<TcpRecorder>();
+    MultiConnect::Config config = flowConfig(peer.port(), 1500000000);
+    config.method = 1;
+    config.rateLimit = 1000000;
+    auto engine = std::make_shared<MultiConnect>(recorder, config);
+    engine->start();
+    ASSERT_TRUE(recorder->waitFinished(4s));
+    engine->stop();
+
+    ASSERT_EQ(peer.connections().size(), 1u);
+    const std::string line = requestLine(peer.connections()[0].request);
+    EXPECT_EQ(line, "PUT /dir/name/?ns=1500000000&rate=1000000 HTTP/1.1");
+
+    // Each chunk is paid for by the time the next write starts: the bytes written before the
+    // last write, over the time from the first write to the last, stay within the limit.
+    const auto reports = recorder->reports();
+    ASSERT_GE(reports.size(), 3u);
+    std::size_t paid = 0;
+    for (std::size_t i = 0; i + 1 < reports.size(); ++i) {
+        paid += reports[i].bytes;
+    }
+    const double seconds =
+        std::chrono::duration<double>(reports.back().time - reports.front().time).count();
+    ASSERT_GT(seconds, 1.0);
+    const double average = static_cast<double>(paid) / seconds;
+    EXPECT_LE(average, 1000000.0);
+    EXPECT_GT(average, 500000.0);
+    // Over the whole flow at most the last chunk and the bucket's credit come on top.
+    EXPECT_LE(recorder->totalBytes(), 1500000u + 131072u + 8192u);
+    EXPECT_GT(peer.connections()[0].bytesReceived, 0u);
+}
+
+TEST(MultiConnectStop, BeforeTheStartTimeReportsFinishedWithoutConnecting)
+{
+    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(); });
+    auto recorder = std::make_shared<TcpRecorder>();
+    MultiConnect::Config config = flowConfig(peer.port(), 1000000000);
+    config.initialTimeToWait = 10000000000;
+    auto engine = std::make_shared<MultiConnect>(recorder, config);
+    engine->start();
+    const auto begin = Clock::now();
+    engine->stop();
+    EXPECT_LT(Clock::now() - begin, 1s);
+    EXPECT_EQ(recorder->finishedCount(), 1);
+    EXPECT_FALSE(peer.waitForConnections(1, 200ms));
+}
+
+TEST(MultiConnectStop, BetweenTwoConnectionsReportsNothing)
+{
+    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(0, 100ms); });
+    auto recorder = std::make_shared<TcpRecorder>();
+    MultiConnect::Config config = flowConfig(peer.port(), 3000000000);
+    config.restart = true;
+    auto engine = std::make_shared<StopAfterFirstConnection>(recorder, config);
+    std::future<void> stopped = engine->stopped();
+    engine->start();
+    ASSERT_EQ(stopped.wait_for(2s), std::future_status::ready);
+    engine->stop(); // joins: the queued step has run by now
+    EXPECT_EQ(recorder->finishedCount(), 0);
+    EXPECT_EQ(peer.connections().size(), 1u);
+}
+
+TEST(MultiConnectStop, DuringATransferClosesTheConnectionAndReportsOnce)
+{
+    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(); });
+    auto recorder = std::make_shared<TcpRecorder>();
+    MultiConnect::Config config = flowConfig(peer.port(), 10000000000);
+    config.restart = true;
+    auto engine = std::make_shared<MultiConnect>(recorder, config);
+    engine->start();
+    ASSERT_TRUE(peer.waitForConnections(1, 2s));
+    const auto begin = Clock::now();
+    engine->stop();
+    EXPECT_LT(Clock::now() - begin, 1s);
+    EXPECT_EQ(recorder->finishedCount(), 1);
+    EXPECT_TRUE(peer.waitForEnded(1, 1s));
+    engine->stop();
+    EXPECT_EQ(recorder->finishedCount(), 1);
+    EXPECT_EQ(peer.connections().size(), 1u);
+}
+
+TEST(MultiConnectStop, StopIsSafeBeforeStartTwiceAndAfterTheEnd)
+{
+    auto recorder = std::make_shared<TcpRecorder>();
+    {
+        auto engine = std::make_shared<MultiConnect>(recorder, flowConfig(9, 1000000));
+        engine->stop();
+        engine->stop();
+        engine->start(); // after stop: nothing starts
+        engine->stop();
+    }
+    {
+        TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(0, 0ms); });
+        auto engine = std::make_shared<MultiConnect>(recorder, flowConfig(peer.port(), 100000000));
+        engine->start();
+        engine->start();
+        ASSERT_TRUE(recorder->waitFinished(2s));
+        engine->stop(); // the thread has ended on its own
+        engine->stop();
+    }
+    EXPECT_EQ(recorder->finishedCount(), 1);
+    {
+        // Released while connected, without stop: the destructor ends the thread.
+        TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(); });
+        auto engine = std::make_shared<MultiConnect>(recorder, flowConfig(peer.port(), 5000000000));
+        engine->start();
+        ASSERT_TRUE(peer.waitForConnections(1, 2s));
+    }
+}
+
+TEST(MultiConnectStop, ListenerGoneStillEndsCleanly)
+{
+    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(300000); });
+    auto recorder = std::make_shared<TcpRecorder>();
+    auto engine = std::make_shared<MultiConnect>(recorder, flowConfig(peer.port(), 300000000));
+    recorder.reset(); // the engine holds its flow only weakly
+    engine->start();
+    ASSERT_TRUE(peer.waitForEnded(1, 2s));
+    engine->stop();
+}
+
+TEST(MultiConnectStop, ReleasedFromItsOwnThreadEndsCleanly)
+{
+    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(0, 0ms); });
+    auto listener = std::make_shared<ReleasingListener>();
+    listener->engine = std::make_shared<MultiConnect>(listener, flowConfig(peer.port(), 100000000));
+    std::future<void> released = listener->released();
+    listener->engine->start();
+    ASSERT_EQ(released.wait_for(2s), std::future_status::ready);
+    EXPECT_FALSE(listener->engine);
+}
+
+TEST(MultiConnectIpv6, GetOverLoopback)
+{
+    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(300000); }, "::1");
+    auto recorder = std::make_shared<TcpRecorder>();
+    MultiConnect::Config config = flowConfig(peer.port(), 2000000000);
+    config.destination = "::1";
+    config.ipv6 = 1;
+    config.tos = 0x20;
+    auto engine = std::make_shared<MultiConnect>(recorder, config);
+    engine->start();
+    ASSERT_TRUE(recorder->waitFinished(3s));
+    engine->stop();
+
+    ASSERT_EQ(peer.connections().size(), 1u);
+    EXPECT_NE(peer.connections()[0].request.find("\r\nHost: ::1\r\n"), std::string::npos);
+    ASSERT_EQ(recorder->reports().size(), 1u);
+    EXPECT_GE(recorder->reports()[0].bytes, 262144u);
+}
+
+TEST(MultiConnectHttpd, GetAndLimitedPutAgainstTheTestServer)
+{
+    HttpdProcess httpd;
+    ASSERT_TRUE(httpd.started());
+
+    auto getRecorder = std::make_shared<TcpRecorder>();
+    MultiConnect::Config get = flowConfig(httpd.port(), 400000000);
+    auto getEngine = std::make_shared<MultiConnect>(getRecorder, get);
+
+    auto putRecorder = std::make_shared<TcpRecorder>();
+    MultiConnect::Config put = flowConfig(httpd.port(), 400000000);
+    put.destination = "::1";
+    put.ipv6 = 1;
+    put.method = 1;
+    put.rateLimit = 2000000;
+    put.url = "/up";
+    auto putEngine = std::make_shared<MultiConnect>(putRecorder, put);
+
+    getEngine->start();
+    putEngine->start();
+    ASSERT_TRUE(getRecorder->waitFinished(3s));
+    ASSERT_TRUE(putRecorder->waitFinished(3s));
+    getEngine->stop();
+    putEngine->stop();
+
+    EXPECT_GE(getRecorder->totalBytes(), 262144u);
+    EXPECT_GE(putRecorder->totalBytes(), 131072u);
+    EXPECT_TRUE(httpd.waitForLine("GET /dir/name/?ns=400000000 HTTP/1.1", 2s));
+    EXPECT_TRUE(httpd.waitForLine("PUT /up/?ns=400000000&rate=2000000 HTTP/1.1", 2s));
+}
+
+TEST(MultiConnectHttpd, RestartingGetAgainstATestServerThatPacesItsBody)
+{
+    // 150,000 bytes per second: a 262,144-byte report every 1.7 s at most, so the 300 ms
+    // watchdog ends each connection and the restart rule opens the next ones.
+    HttpdProcess httpd({"--verbose"});
+    ASSERT_TRUE(httpd.started());
+    auto recorder = std::make_shared<TcpRecorder>();
+    MultiConnect::Config config = flowConfig(httpd.port(), 1000000000);
+    config.restart = true;
+    config.rateLimit = 150000;
+    config.trafficTimeout = 300ms;
+    auto engine = std::make_shared<MultiConnect>(recorder, config);
+    engine->start();
+    ASSERT_TRUE(recorder->waitFinished(3s));
+    engine->stop();
+    EXPECT_TRUE(httpd.waitForLines("GET /dir/name-2/?ns=", 1, 2s));
+    EXPECT_TRUE(recorder->reports().empty());
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "MultiConnect.h"
+#include "TcpClient.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+// Listens to a MultiConnect or a TcpClient and keeps what the engine thread reported, so that
+// the test thread can wait for it with a bound.
+class TcpRecorder : public MultiConnect::Listener, public TcpClient::Listener
+{
+public:
+    struct Report
+    {
+        std::size_t bytes = 0;
+        roamnode::time_point time;
+    };
+
+    void onBytes(std::size_t bytes, roamnode::time_point now) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_reports.push_back({bytes, now});
+    }
+
+    void onFinished() override { countFinish(); }
+    void onClientFinished() override { countFinish(); }
+
+    bool waitFinished(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, timeout, [&] { return m_finished > 0; });
+    }
+
+    int finishedCount()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_finished;
+    }
+
+    std::vector<Report> reports()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_reports;
+    }
+
+    std::size_t totalBytes()
+    {
+        std::size_t total = 0;
+        for (const Report& report : reports()) {
+            total += report.bytes;
+        }
+        return total;
+    }
+
+    std::chrono::steady_clock::time_point finishedAt()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_finishedAt;
+    }
+
+private:
+    void countFinish()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_finished++ == 0) {
+            m_finishedAt = std::chrono::steady_clock::now();
+        }
+        m_changed.notify_all();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Report> m_reports;
+    int m_finished = 0;
+    std::chrono::steady_clock::time_point m_finishedAt;
+};

@@ -1,0 +1,66 @@
+// roamnode-httpd: the HTTP test server for Roamnode's TCP flows, for tests and for trying a
+// scenario on one machine.
+//
+//   roamnode-httpd [--port N] [--bind ADDR] [--verbose]
+
+#include "HttpServer.h"
+
+#include <boost/asio/signal_set.hpp>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+namespace {
+
+int usage(const char* program)
+{
+    std::cerr << "usage: " << program << " [--port N] [--bind ADDR] [--verbose]\n"
+              << "  --port N     TCP port to listen on (0, the default, lets the system pick)\n"
+              << "  --bind ADDR  listen on this address only (default: every IPv6 and IPv4 "
+                 "address)\n"
+              << "  --verbose    print headers, byte counts and rates of every request\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    HttpServer::Config config;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            const long port = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || port < 0 || port > 65535) {
+                std::cerr << "invalid port '" << argv[i] << "'\n";
+                return 2;
+            }
+            config.port = static_cast<std::uint16_t>(port);
+        } else if (std::strcmp(argv[i], "--bind") == 0 && i + 1 < argc) {
+            config.bindAddress = argv[++i];
+        } else if (std::strcmp(argv[i], "--verbose") == 0) {
+            config.verbose = true;
+        } else {
+            return usage(argv[0]);
+        }
+    }
+
+    try {
+        boost::asio::io_context eventLoop;
+        HttpServer server(eventLoop, config, std::cout);
+        server.start();
+        std::cout << "listening on " << server.port() << std::endl;
+
+        boost::asio::signal_set signals(eventLoop, SIGINT, SIGTERM);
+        signals.async_wait([&](const boost::system::error_code&, int) { eventLoop.stop(); });
+        // A client that vanishes mid-write must not end the server.
+        std::signal(SIGPIPE, SIG_IGN);
+        eventLoop.run();
+    } catch (const std::exception& e) {
+        std::cerr << "roamnode-httpd: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
