@@ -1,0 +1,305 @@
+#include "Stream.h"
+
+#include "UdpContext.h"
+
+#include <QtGlobal>
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/system_timer.hpp>
+#include <boost/system/system_error.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <limits>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+using boost::asio::ip::udp;
+
+namespace {
+
+constexpr std::uint64_t kMaxBurst = 128;
+constexpr std::int64_t kEndGraceNs = 1000000;
+constexpr std::int64_t kWarningIntervalNs = 1000000000;
+constexpr std::size_t kTimeTagBytes = 8;
+
+using IpTypeOfService = boost::asio::detail::socket_option::integer<IPPROTO_IP, IP_TOS>;
+
+// The schedule is computed from values the hub sends; saturate instead of overflowing.
+std::int64_t saturatingAdd(std::int64_t a, std::int64_t b)
+{
+    std::int64_t sum;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+    return sum;
+}
+
+std::int64_t saturatingMul(std::int64_t gap, std::uint64_t count)
+{
+    std::int64_t product;
+    if (count > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
+        __builtin_mul_overflow(gap, static_cast<std::int64_t>(count), &product))
+        return std::numeric_limits<std::int64_t>::max();
+    return product;
+}
+
+// The state the send handler works on. Handlers hold it weakly and lock it for one run, so a
+// handler that comes after the Stream is gone finds nothing; the context outlives a run in
+// progress because releasing the context joins the thread that runs it.
+class Sender : public std::enable_shared_from_this<Sender>
+{
+public:
+    Sender(UdpContext& context, udp::endpoint destination,
+           const std::shared_ptr<Stream::Listener>& listener, const Stream::Config& config)
+        : m_context(context), m_destination(std::move(destination)), m_timer(context.eventLoop()),
+          m_listener(listener), m_config(config), m_templateCount(config.frames.size()),
+          // A gap below 1 ns would divide by zero; 1 ns sends everything as soon as possible.
+          m_gap(std::max<std::int64_t>(config.interFrameGap, 1))
+    {
+    }
+
+    void start();
+    void stop();
+
+private:
+    void try_send();
+    void end_stream();
+    void requeue();
+    void waitUntil(std::int64_t ns);
+    void writeTimeTag(FrameTemplate& frame, std::int64_t sendTime) const;
+    void warn(std::int64_t now, const std::string& text);
+
+    UdpContext& m_context;
+    udp::endpoint m_destination;
+    boost::asio::system_timer m_timer;
+    std::int64_t m_startTime = 0;
+    std::int64_t m_endTime = 0;
+    std::weak_ptr<Stream::Listener> m_listener;
+    Stream::Config m_config; // the templates are this private copy: the tags are written into it
+    std::size_t m_templateCount;
+    std::int64_t m_gap;
+    std::uint64_t m_framesSent = 0;
+    std::int64_t m_lastWarning = std::numeric_limits<std::int64_t>::min();
+    // Written by stop() on the run thread, read by the handler on the context's thread.
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_stopped{false};
+};
+
+void Sender::start()
+{
+    // The option is set on the socket that every flow of this family and port shares, so the
+    // last stream started decides it.
+    boost::system::error_code ec;
+    m_context.socket().set_option(IpTypeOfService(m_config.tos), ec);
+    if (ec)
+        throw boost::system::system_error(ec, "set_option IP_TOS " + std::to_string(m_config.tos) +
+                                                  " on UDP port " +
+                                                  std::to_string(m_context.localPort()));
+    m_startTime = saturatingAdd(roamnode::nowNanoseconds(), m_config.initialTimeToWait);
+    m_endTime = saturatingAdd(
+        saturatingAdd(m_startTime, saturatingMul(m_gap, m_config.numberOfFrames)), kEndGraceNs);
+    // Running before the wait is armed: on a context that already runs, the handler can come
+    // before start() returns.
+    m_running = true;
+    waitUntil(m_startTime);
+    m_context.start();
+}
+
+void Sender::stop()
+{
+    // Stopped before not running: a handler that sees the stream not running then also knows
+    // that stop() reports the end, not the handler.
+    m_stopped = true;
+    m_running = false;
+    // The timer belongs to the context's thread; cancel it there.
+    std::weak_ptr<Sender> weak = shared_from_this();
+    boost::asio::post(m_context.eventLoop(), [weak] {
+        if (auto self = weak.lock())
+            self->m_timer.cancel();
+    });
+    if (auto listener = m_listener.lock())
+        listener->onFinished();
+}
+
+void Sender::waitUntil(std::int64_t ns)
+{
+    // Never past the end time: a schedule that saturated at the end of time must still end.
+    ns = std::min(ns, saturatingAdd(m_endTime, 1));
+    std::weak_ptr<Sender> weak = shared_from_this();
+    m_timer.expires_at(roamnode::fromNanoseconds(ns));
+    m_timer.async_wait([weak](const boost::system::error_code& ec) {
+        if (ec == boost::asio::error::operation_aborted)
+            return;
+        if (auto self = weak.lock())
+            self->try_send();
+    });
+}
+
+void Sender::requeue()
+{
+    std::weak_ptr<Sender> weak = shared_from_this();
+    boost::asio::post(m_context.eventLoop(), [weak] {
+        if (auto self = weak.lock())
+            self->try_send();
+    });
+}
+
+void Sender::end_stream()
+{
+    m_running = false;
+    m_timer.cancel();
+    if (m_stopped)
+        return;
+    if (auto listener = m_listener.lock())
+        listener->onFinished();
+}
+
+void Sender::writeTimeTag(FrameTemplate& frame, std::int64_t sendTime) const
+{
+    const std::uint64_t length = frame.bytes.size();
+    // A tag that would not lie wholly inside the frame is left out; the frame goes as it is.
+    if (frame.position < kTimeTagBytes || frame.position > length)
+        return;
+    // Wrapping sum: a far-out offset gives a wrong tag, never undefined behaviour.
+    const auto tagged = static_cast<std::int64_t>(static_cast<std::uint64_t>(sendTime) +
+                                                  static_cast<std::uint64_t>(frame.timeOffset));
+    const auto tag = static_cast<std::uint64_t>(tagged / 10);
+    std::uint8_t* at = frame.bytes.data() + (length - frame.position);
+    for (std::size_t i = 0; i < kTimeTagBytes; ++i)
+        at[i] = static_cast<std::uint8_t>(tag >> (8 * i));
+}
+
+void Sender::warn(std::int64_t now, const std::string& text)
+{
+    // A send that keeps failing is retried until the end time; one line a second says enough.
+    if (m_lastWarning != std::numeric_limits<std::int64_t>::min() &&
+        now - m_lastWarning < kWarningIntervalNs)
+        return;
+    m_lastWarning = now;
+    qWarning("%s", text.c_str());
+}
+
+void Sender::try_send()
+{
+    // stop() has reported the end already.
+    if (m_stopped)
+        return;
+    // One clock reading per burst: every frame of the burst carries this send time.
+    const std::int64_t now = roamnode::nowNanoseconds();
+    if (m_framesSent >= m_config.numberOfFrames || m_endTime < now || !m_running ||
+        m_templateCount == 0) {
+        end_stream();
+        return;
+    }
+
+    // The number of frames the schedule says should have gone out by now.
+    std::uint64_t due = 0;
+    if (now == m_startTime)
+        due = 1;
+    else if (now > m_startTime) // unsigned: exact even for a start time far in the past
+        due = (static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(m_startTime)) /
+                  static_cast<std::uint64_t>(m_gap) +
+              1;
+    std::uint64_t burst = due > m_framesSent ? std::min(due - m_framesSent, kMaxBurst) : 0;
+    if (burst == 0) {
+        // Only a clock that stepped back gets here; wait for the next frame instead of spinning.
+        waitUntil(saturatingAdd(m_startTime, saturatingMul(m_gap, m_framesSent)));
+        return;
+    }
+
+    const roamnode::time_point sendTime = roamnode::fromNanoseconds(now);
+    for (; burst > 0; --burst) {
+        FrameTemplate& frame = m_config.frames[m_framesSent % m_templateCount];
+        if (frame.hasTimeTag)
+            writeTimeTag(frame, now);
+
+        boost::system::error_code ec;
+        const std::size_t sent = m_context.socket().send_to(boost::asio::buffer(frame.bytes),
+                                                            m_destination, MSG_NOSIGNAL, ec);
+        if (ec == boost::asio::error::operation_aborted) {
+            if (auto listener = m_listener.lock())
+                listener->onFinished();
+            return;
+        }
+        if (ec == boost::asio::error::would_block || ec == boost::asio::error::try_again) {
+            requeue();
+            return;
+        }
+        if (ec) {
+            warn(now, "Stream::try_send: got error: " + ec.message() + " (code " +
+                          std::to_string(ec.value()) + ")");
+            requeue();
+            return;
+        }
+        if (sent == 0) {
+            warn(now, "Stream::try_send: no bytes sent:" + std::to_string(sent));
+            requeue();
+            return;
+        }
+
+        ++m_framesSent;
+        if (auto listener = m_listener.lock())
+            listener->onFrameSent(sendTime, sent);
+        if (m_framesSent >= m_config.numberOfFrames || now > m_endTime || !m_running) {
+            end_stream();
+            return;
+        }
+        const std::int64_t next = saturatingAdd(m_startTime, saturatingMul(m_gap, m_framesSent));
+        if (now < next && due == m_framesSent) {
+            waitUntil(next);
+            return;
+        }
+        if (next > m_endTime) {
+            requeue();
+            return;
+        }
+    }
+    // Still behind after a full burst: let the other streams and triggers of this loop run.
+    requeue();
+}
+
+} // namespace
+
+// The sender is declared after the context so that it (and its timer) goes first.
+class Stream::Impl
+{
+public:
+    std::shared_ptr<UdpContext> context;
+    std::shared_ptr<Sender> sender;
+    bool started = false;
+};
+
+Stream::Stream(const std::shared_ptr<Listener>& listener, const Config& config)
+    : m_impl(std::make_unique<Impl>())
+{
+    const bool ipv6 = config.ipv6 != 0;
+    // Parse first: a bad address must not leave a bound socket behind.
+    udp::endpoint destination =
+        UdpContext::makeEndpoint(ipv6, config.destination, config.dstPort, "destination");
+    m_impl->context = UdpContext::get(ipv6, config.srcPort);
+    m_impl->sender =
+        std::make_shared<Sender>(*m_impl->context, std::move(destination), listener, config);
+}
+
+Stream::~Stream()
+{
+    // The last reference to the sender can be a handler that is running right now; the timer is
+    // then cancelled when that handler lets go, and the context's release waits for it.
+    m_impl->sender.reset();
+    m_impl->context.reset();
+}
+
+void Stream::start()
+{
+    if (m_impl->started)
+        return;
+    m_impl->started = true;
+    m_impl->sender->start();
+}
+
+void Stream::stop()
+{
+    m_impl->sender->stop();
+}

@@ -1,0 +1,426 @@
+#include "Stream.h"
+#include "UdpContext.h"
+#include "UdpTestPeers.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/system/system_error.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <future>
+#include <limits>
+
+#include <netinet/in.h>
+
+using namespace udptest;
+
+namespace {
+
+FrameTemplate frameOf(std::size_t length, std::uint8_t first)
+{
+    FrameTemplate frame;
+    frame.bytes.resize(length);
+    for (std::size_t i = 0; i < length; ++i)
+        frame.bytes[i] = static_cast<std::uint8_t>(first + i);
+    return frame;
+}
+
+Stream::Config configTo(const Peer& peer, std::vector<FrameTemplate> frames,
+                        std::uint64_t numberOfFrames, std::int64_t gapNs, bool ipv6 = false)
+{
+    Stream::Config config;
+    config.ipv6 = ipv6 ? 1 : 0;
+    config.destination = ipv6 ? "::1" : "127.0.0.1";
+    config.srcPort = 0;
+    config.dstPort = peer.port();
+    config.interFrameGap = gapNs;
+    config.frames = std::move(frames);
+    config.numberOfFrames = numberOfFrames;
+    return config;
+}
+
+std::uint64_t readLittleEndian(const std::vector<std::uint8_t>& bytes, std::size_t at)
+{
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < 8; ++i)
+        value |= static_cast<std::uint64_t>(bytes.at(at + i)) << (8 * i);
+    return value;
+}
+
+// Holds the context's loop in one handler until released, as a busy neighbour on the same port
+// would: the stream's timer expires meanwhile and the frames fall behind the clock. The loop's
+// thread sleeps meanwhile, so it is not the one the scheduler makes wait afterwards.
+class LoopStall
+{
+public:
+    explicit LoopStall(UdpContext& context)
+    {
+        auto held = m_release.get_future().share();
+        boost::asio::post(context.eventLoop(), [held] { held.wait_for(10s); });
+    }
+    ~LoopStall() { release(); }
+
+    void releaseAt(std::int64_t ns)
+    {
+        std::this_thread::sleep_until(roamnode::fromNanoseconds(ns));
+        release();
+    }
+
+    void release()
+    {
+        if (!m_released.exchange(true))
+            m_release.set_value();
+    }
+
+private:
+    std::promise<void> m_release;
+    std::atomic<bool> m_released{false};
+};
+
+} // namespace
+
+TEST(StreamSend, TemplatesAreSentInTurnAndFollowTheGap)
+{
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    const std::int64_t gap = 20000000;
+    Stream stream(recorder,
+                  configTo(peer, {frameOf(10, 0), frameOf(20, 1), frameOf(30, 2)}, 7, gap));
+    const std::uint16_t localPort = runningContext(false)->localPort();
+    const std::int64_t before = roamnode::nowNanoseconds();
+    stream.start();
+    ASSERT_TRUE(recorder->waitFinished());
+    recorder->expectCompleteOrEndedLate(7, before, gap);
+
+    const auto frames = recorder->frames();
+    ASSERT_FALSE(frames.empty());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const auto first = static_cast<std::uint8_t>(i % 3);
+        auto datagram = peer.receive();
+        ASSERT_TRUE(datagram) << i;
+        EXPECT_EQ(datagram->bytes, frameOf(10 + 10 * first, first).bytes) << i;
+        EXPECT_EQ(datagram->sender.port(), localPort);
+        EXPECT_EQ(frames[i].bytes, 10u + 10 * first);
+        // Never ahead of the clock (a late loop may send several at once, never early).
+        EXPECT_GE(toNs(frames[i].now), before + static_cast<std::int64_t>(i) * gap) << i;
+    }
+    EXPECT_EQ(peer.pending(), 0u);
+    EXPECT_EQ(recorder->finishedCount(), 1);
+}
+
+TEST(StreamSend, IPv6FramesReachTheDestination)
+{
+    Peer peer(true);
+    auto recorder = std::make_shared<StreamRecorder>();
+    Stream stream(recorder, configTo(peer, {frameOf(100, 7)}, 1, 1000000000, true));
+    stream.start();
+    ASSERT_TRUE(recorder->waitFinished());
+    ASSERT_EQ(recorder->frames().size(), 1u);
+    auto datagram = peer.receive();
+    ASSERT_TRUE(datagram);
+    EXPECT_EQ(datagram->bytes, frameOf(100, 7).bytes);
+    EXPECT_TRUE(datagram->sender.address().is_v6());
+}
+
+TEST(StreamSend, ZeroFramesEndAtOnceWithoutSending)
+{
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    Stream stream(recorder, configTo(peer, {frameOf(10, 0)}, 0, 1000000));
+    stream.start();
+    ASSERT_TRUE(recorder->waitFinished());
+    EXPECT_TRUE(recorder->frames().empty());
+    // Loopback delivers during the send call, so anything sent would be queued by now.
+    EXPECT_EQ(peer.pending(), 0u);
+}
+
+TEST(StreamSend, EmptyTemplateListEndsAtOnce)
+{
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    Stream stream(recorder, configTo(peer, {}, 5, 1000000));
+    stream.start();
+    ASSERT_TRUE(recorder->waitFinished());
+    EXPECT_TRUE(recorder->frames().empty());
+    EXPECT_EQ(peer.pending(), 0u);
+}
+
+TEST(StreamSend, GapOfZeroSendsEverythingWithoutDividingByZero)
+{
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    Stream stream(recorder, configTo(peer, {frameOf(20, 0)}, 40, 0));
+    stream.start();
+    ASSERT_TRUE(recorder->waitFinished());
+    // Everything is due at once; what the one millisecond of grace allows goes out.
+    const std::size_t sent = recorder->frames().size();
+    EXPECT_LE(sent, 40u);
+    EXPECT_EQ(peer.pending(), sent);
+}
+
+TEST(StreamSchedule, ExtremeScheduleValuesAreHarmless)
+{
+    // A start far in the past, a gap of the whole time range, frames without end: the schedule
+    // saturates instead of overflowing and the stream still ends at its end time.
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    auto config = configTo(peer, {frameOf(16, 0)}, std::numeric_limits<std::uint64_t>::max(),
+                           std::numeric_limits<std::int64_t>::max());
+    config.initialTimeToWait = std::numeric_limits<std::int64_t>::min();
+    Stream stream(recorder, config);
+    stream.start();
+    ASSERT_TRUE(recorder->waitFinished());
+    EXPECT_LE(recorder->frames().size(), 2u);
+    EXPECT_EQ(peer.pending(), recorder->frames().size());
+
+    auto negative = std::make_shared<StreamRecorder>();
+    Stream backwards(negative, configTo(peer, {frameOf(16, 0)}, 5, -1000));
+    backwards.start();
+    ASSERT_TRUE(negative->waitFinished());
+    EXPECT_LE(negative->frames().size(), 5u);
+}
+
+TEST(StreamSchedule, FallingBehindSendsBurstsOf128UntilCaughtUp)
+{
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    // 1500 frames 200 us apart; the loop is held for 60 ms, when 300 frames are due, and the
+    // schedule runs long after that so that the catch-up has room on a busy machine.
+    const std::uint64_t total = 1500;
+    const std::int64_t gap = 200000;
+    Stream stream(recorder, configTo(peer, {frameOf(64, 0)}, total, gap));
+    auto context = UdpContext::get(false, 0);
+    const std::int64_t before = roamnode::nowNanoseconds();
+    const std::int64_t stallEnd = before + 60000000;
+    LoopStall stall(*context);
+    stream.start();
+    stall.releaseAt(stallEnd);
+    ASSERT_TRUE(recorder->waitFinished());
+    recorder->expectCompleteOrEndedLate(total, before, gap);
+
+    // Frames of one burst carry the burst's send time.
+    const auto frames = recorder->frames();
+    std::vector<std::size_t> bursts;
+    std::int64_t burstTime = 0;
+    for (const auto& frame : frames) {
+        if (bursts.empty() || toNs(frame.now) != burstTime)
+            bursts.push_back(0);
+        burstTime = toNs(frame.now);
+        ++bursts.back();
+    }
+    ASSERT_GE(bursts.size(), 2u);
+    EXPECT_GE(toNs(frames.front().now), stallEnd);
+    EXPECT_EQ(bursts[0], 128u);
+    EXPECT_EQ(bursts[1], 128u);
+    for (std::size_t size : bursts)
+        EXPECT_LE(size, 128u);
+    // Once caught up, frames go out one at a time on the timer.
+    if (frames.size() == total)
+        EXPECT_NE(std::find(bursts.begin() + 2, bursts.end(), 1u), bursts.end());
+    EXPECT_EQ(peer.pending(), frames.size());
+}
+
+TEST(StreamSchedule, NoFrameAfterTheEndTime)
+{
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    // 100 frames 10 us apart end 2 ms after the start; the loop comes back after 5 ms.
+    Stream stream(recorder, configTo(peer, {frameOf(64, 0)}, 100, 10000));
+    auto context = UdpContext::get(false, 0);
+    const std::int64_t stallEnd = roamnode::nowNanoseconds() + 5000000;
+    LoopStall stall(*context);
+    stream.start();
+    stall.releaseAt(stallEnd);
+    ASSERT_TRUE(recorder->waitFinished());
+    EXPECT_TRUE(recorder->frames().empty());
+    EXPECT_EQ(peer.pending(), 0u);
+}
+
+TEST(StreamSchedule, SendErrorsAreRetriedUntilTheEndTime)
+{
+    WarningCapture warnings;
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    auto config = configTo(peer, {frameOf(64, 0)}, 200, 1000000);
+    config.dstPort = 0; // the kernel refuses to send to port 0
+    Stream stream(recorder, config);
+    const std::int64_t before = roamnode::nowNanoseconds();
+    stream.start();
+    ASSERT_TRUE(recorder->waitFinished());
+    // Start + 200 x 1 ms + 1 ms.
+    EXPECT_GE(roamnode::nowNanoseconds() - before, 201000000);
+    EXPECT_TRUE(recorder->frames().empty());
+    EXPECT_EQ(recorder->finishedCount(), 1);
+
+    const auto texts = warnings.texts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.front(), "Stream::try_send: got error: Invalid argument (code 22)");
+    // Thousands of retries, one line a second.
+    EXPECT_EQ(texts.size(), 1u);
+}
+
+TEST(StreamStop, StopBeforeTheStartTimeSendsNothing)
+{
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    {
+        auto config = configTo(peer, {frameOf(64, 0)}, 10, 1000000);
+        config.initialTimeToWait = 10000000000;
+        Stream stream(recorder, config);
+        stream.start();
+        stream.stop();
+        EXPECT_EQ(recorder->finishedCount(), 1);
+    }
+    // The context's thread is joined: nothing can report any more.
+    EXPECT_EQ(recorder->finishedCount(), 1);
+    EXPECT_TRUE(recorder->frames().empty());
+    EXPECT_EQ(peer.pending(), 0u);
+}
+
+TEST(StreamStop, StopWhileSendingReportsOnceAndSendsNoMore)
+{
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    {
+        Stream stream(recorder, configTo(peer, {frameOf(64, 0)}, 100000, 1000000));
+        stream.start();
+        ASSERT_TRUE(recorder->waitFrames(3));
+        stream.stop();
+    }
+    const std::size_t sent = recorder->frames().size();
+    EXPECT_EQ(recorder->finishedCount(), 1);
+    EXPECT_LT(sent, 100u);
+    EXPECT_EQ(peer.pending(), sent);
+}
+
+TEST(StreamStop, FlowGoneIsSimplyNotTold)
+{
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    std::weak_ptr<StreamRecorder> gone = recorder;
+    Stream stream(recorder, configTo(peer, {frameOf(64, 0)}, 1, 1000000000));
+    // The engine holds its flow only weakly.
+    recorder.reset();
+    EXPECT_TRUE(gone.expired());
+    stream.start();
+    auto datagram = peer.receive();
+    ASSERT_TRUE(datagram);
+    EXPECT_EQ(datagram->bytes.size(), 64u);
+    stream.stop();
+}
+
+TEST(StreamTimeTag, LastEightBytesHoldTheSendTimeInTensOfNanoseconds)
+{
+    for (std::int64_t offset : {0ll, -12345ll, 987654321ll}) {
+        Peer peer;
+        auto recorder = std::make_shared<StreamRecorder>();
+        FrameTemplate tagged = frameOf(64, 0);
+        tagged.hasTimeTag = true;
+        tagged.position = 8;
+        tagged.timeOffset = offset;
+        Stream stream(recorder, configTo(peer, {tagged}, 1, 1000000000));
+        const std::int64_t before = roamnode::nowNanoseconds();
+        stream.start();
+        ASSERT_TRUE(recorder->waitFinished());
+        const std::int64_t after = roamnode::nowNanoseconds();
+
+        const auto frames = recorder->frames();
+        ASSERT_EQ(frames.size(), 1u);
+        auto datagram = peer.receive();
+        ASSERT_TRUE(datagram);
+        ASSERT_EQ(datagram->bytes.size(), 64u);
+        EXPECT_TRUE(
+            std::equal(tagged.bytes.begin(), tagged.bytes.begin() + 56, datagram->bytes.begin()));
+        const std::int64_t sendTime = toNs(frames[0].now);
+        EXPECT_GE(sendTime, before);
+        EXPECT_LE(sendTime, after);
+        EXPECT_EQ(readLittleEndian(datagram->bytes, 56),
+                  static_cast<std::uint64_t>((sendTime + offset) / 10))
+            << offset;
+    }
+}
+
+TEST(StreamTimeTag, PositionEqualToTheLengthTagsTheFirstEightBytes)
+{
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    FrameTemplate tagged = frameOf(64, 0);
+    tagged.hasTimeTag = true;
+    tagged.position = 64;
+    Stream stream(recorder, configTo(peer, {tagged}, 1, 1000000000));
+    stream.start();
+    ASSERT_TRUE(recorder->waitFinished());
+    auto datagram = peer.receive();
+    ASSERT_TRUE(datagram);
+    ASSERT_EQ(recorder->frames().size(), 1u);
+    EXPECT_EQ(readLittleEndian(datagram->bytes, 0),
+              static_cast<std::uint64_t>(toNs(recorder->frames()[0].now) / 10));
+    EXPECT_TRUE(
+        std::equal(tagged.bytes.begin() + 8, tagged.bytes.end(), datagram->bytes.begin() + 8));
+}
+
+TEST(StreamTimeTag, PositionOutsideTheFrameLeavesTheFrameAsItIs)
+{
+    for (std::uint64_t position : {0ull, 4ull, 65ull, ~0ull}) {
+        Peer peer;
+        auto recorder = std::make_shared<StreamRecorder>();
+        FrameTemplate tagged = frameOf(64, 0);
+        tagged.hasTimeTag = true;
+        tagged.position = position;
+        Stream stream(recorder, configTo(peer, {tagged}, 1, 1000000000));
+        stream.start();
+        ASSERT_TRUE(recorder->waitFinished());
+        auto datagram = peer.receive();
+        ASSERT_TRUE(datagram) << position;
+        EXPECT_EQ(datagram->bytes, tagged.bytes) << position;
+    }
+}
+
+TEST(StreamSetup, TypeOfServiceIsSetOnTheSharedSocket)
+{
+    for (bool ipv6 : {false, true}) {
+        Peer peer(ipv6);
+        auto recorder = std::make_shared<StreamRecorder>();
+        auto config = configTo(peer, {frameOf(10, 0)}, 1, 1000000000, ipv6);
+        config.tos = 0x28;
+        Stream stream(recorder, config);
+        stream.start();
+        auto context = UdpContext::get(ipv6, 0);
+        int tos = -1;
+        socklen_t length = sizeof(tos);
+        ASSERT_EQ(
+            ::getsockopt(context->socket().native_handle(), IPPROTO_IP, IP_TOS, &tos, &length), 0);
+        EXPECT_EQ(tos, 0x28) << (ipv6 ? "IPv6" : "IPv4");
+        ASSERT_TRUE(recorder->waitFinished());
+    }
+}
+
+TEST(StreamSetup, InvalidDestinationFailsWithInvalidArgument)
+{
+    auto recorder = std::make_shared<StreamRecorder>();
+    Stream::Config config;
+    config.destination = "foo";
+    try {
+        Stream stream(recorder, config);
+        FAIL() << "accepted 'foo'";
+    } catch (const boost::system::system_error& e) {
+        EXPECT_EQ(e.code().value(), 22);
+        EXPECT_EQ(std::string(e.what()), "invalid destination address 'foo': Invalid argument");
+    }
+}
+
+TEST(StreamSetup, SourcePortHeldElsewhereFailsWithBind)
+{
+    Peer holder;
+    auto recorder = std::make_shared<StreamRecorder>();
+    auto config = configTo(holder, {frameOf(10, 0)}, 1, 1000000);
+    config.srcPort = holder.port();
+    try {
+        Stream stream(recorder, config);
+        FAIL() << "bound a held port";
+    } catch (const boost::system::system_error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("bind", 0), 0u) << e.what();
+    }
+}

@@ -1,0 +1,364 @@
+#include "Trigger.h"
+#include "Stream.h"
+#include "UdpContext.h"
+#include "UdpTestPeers.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/system/system_error.hpp>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include <net/if.h>
+
+using namespace udptest;
+
+namespace {
+
+// A trigger on a system-chosen port (the registry's port-0 context) expecting `sender`.
+Trigger::Config configFrom(const Peer& sender, std::uint64_t windowNs, bool ipv6 = false)
+{
+    Trigger::Config config;
+    config.ipv6 = ipv6 ? 1 : 0;
+    config.source = ipv6 ? "::1" : "127.0.0.1";
+    config.srcPort = sender.port();
+    config.dstPort = 0;
+    config.receiveDuration = windowNs;
+    return config;
+}
+
+std::uint16_t triggerPort(bool ipv6 = false)
+{
+    return UdpContext::get(ipv6, 0)->localPort();
+}
+
+std::vector<std::uint8_t> bytesOf(std::size_t length, std::uint8_t fill = 0xab)
+{
+    return std::vector<std::uint8_t>(length, fill);
+}
+
+void putLittleEndian(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint64_t value)
+{
+    for (std::size_t i = 0; i < 8; ++i)
+        bytes.at(at + i) = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Waits until the trigger's socket has taken every queued datagram and the loop has run the
+// handlers queued by then, so that the test knows the trigger has seen those datagrams.
+bool drained(UdpContext& context)
+{
+    bool empty = false;
+    for (int i = 0; i < 2000 && !empty; ++i) {
+        empty = context.socket().available() == 0;
+        if (!empty)
+            std::this_thread::sleep_for(1ms);
+    }
+    std::promise<void> reached;
+    auto done = reached.get_future();
+    boost::asio::post(context.eventLoop(), [&reached] { reached.set_value(); });
+    return empty && done.wait_for(2s) == std::future_status::ready;
+}
+
+constexpr std::uint64_t kLongWindow = 5000000000; // longer than any test waits
+
+} // namespace
+
+TEST(TriggerSender, OnlyTheExpectedPortIsCounted)
+{
+    Peer expected;
+    Peer stranger;
+    auto recorder = std::make_shared<TriggerRecorder>();
+    Trigger trigger(recorder, configFrom(expected, kLongWindow));
+    trigger.start();
+    const std::uint16_t port = triggerPort();
+
+    for (int i = 0; i < 3; ++i)
+        stranger.sendTo(port, bytesOf(10));
+    expected.sendTo(port, bytesOf(11));
+    expected.sendTo(port, bytesOf(12));
+    stranger.sendTo(port, bytesOf(13));
+    expected.sendTo(port, bytesOf(14));
+    ASSERT_TRUE(recorder->waitFrames(3));
+    ASSERT_TRUE(drained(*UdpContext::get(false, 0)));
+
+    const auto frames = recorder->frames();
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].bytes, 11u);
+    EXPECT_EQ(frames[1].bytes, 12u);
+    EXPECT_EQ(frames[2].bytes, 14u);
+    EXPECT_FALSE(frames[0].withLatency);
+    trigger.stop();
+}
+
+TEST(TriggerSender, IPv6ScopeIdMustMatch)
+{
+    const unsigned lo = ::if_nametoindex("lo");
+    ASSERT_NE(lo, 0u);
+    Peer peer(true);
+    {
+        // Datagrams from ::1 arrive without a scope id.
+        auto recorder = std::make_shared<TriggerRecorder>();
+        auto config = configFrom(peer, kLongWindow, true);
+        config.source = "::1%" + std::to_string(lo);
+        Trigger trigger(recorder, config);
+        trigger.start();
+        peer.sendTo(triggerPort(true), bytesOf(20));
+        ASSERT_TRUE(drained(*UdpContext::get(true, 0)));
+        trigger.stop();
+        EXPECT_TRUE(recorder->frames().empty());
+    }
+    {
+        auto recorder = std::make_shared<TriggerRecorder>();
+        Trigger trigger(recorder, configFrom(peer, kLongWindow, true));
+        trigger.start();
+        peer.sendTo(triggerPort(true), bytesOf(20));
+        ASSERT_TRUE(recorder->waitFrames(1));
+        trigger.stop();
+    }
+}
+
+TEST(TriggerLatency, LatencyComesFromTheTag)
+{
+    Peer peer;
+    auto recorder = std::make_shared<TriggerRecorder>();
+    auto config = configFrom(peer, kLongWindow);
+    config.latencyOn = true;
+    config.latencyPosition = 8;
+    config.latencyTimeOffset = 2500;
+    Trigger trigger(recorder, config);
+    trigger.start();
+
+    const std::uint64_t tag = 170000000000000000ull; // 1.7e18 ns, in tens of nanoseconds
+    auto frame = bytesOf(64);
+    putLittleEndian(frame, 56, tag);
+    peer.sendTo(triggerPort(), frame);
+    ASSERT_TRUE(recorder->waitFrames(1));
+    const auto received = recorder->frames().at(0);
+    EXPECT_TRUE(received.withLatency);
+    EXPECT_EQ(received.bytes, 64u);
+    EXPECT_EQ(received.latency, toNs(received.now) - (static_cast<std::int64_t>(tag) * 10 - 2500));
+    trigger.stop();
+}
+
+TEST(TriggerLatency, FrameTooShortForTheTagCountsWithTagZero)
+{
+    Peer peer;
+    auto recorder = std::make_shared<TriggerRecorder>();
+    auto config = configFrom(peer, kLongWindow);
+    config.latencyOn = true;
+    config.latencyPosition = 100;
+    config.latencyTimeOffset = 700;
+    Trigger trigger(recorder, config);
+    trigger.start();
+    peer.sendTo(triggerPort(), bytesOf(50, 0xff));
+    ASSERT_TRUE(recorder->waitFrames(1));
+    const auto received = recorder->frames().at(0);
+    EXPECT_TRUE(received.withLatency);
+    EXPECT_EQ(received.bytes, 50u);
+    EXPECT_EQ(received.latency, toNs(received.now) + 700);
+    trigger.stop();
+}
+
+TEST(TriggerLatency, PositionBelowEightReadsNoTag)
+{
+    Peer peer;
+    auto recorder = std::make_shared<TriggerRecorder>();
+    auto config = configFrom(peer, kLongWindow);
+    config.latencyOn = true;
+    config.latencyPosition = 4;
+    Trigger trigger(recorder, config);
+    trigger.start();
+    peer.sendTo(triggerPort(), bytesOf(16384, 0xff));
+    ASSERT_TRUE(recorder->waitFrames(1));
+    const auto received = recorder->frames().at(0);
+    EXPECT_EQ(received.bytes, 16384u);
+    EXPECT_EQ(received.latency, toNs(received.now));
+    trigger.stop();
+}
+
+TEST(TriggerReceive, LongDatagramIsCutToTheBuffer)
+{
+    Peer peer;
+    auto recorder = std::make_shared<TriggerRecorder>();
+    Trigger trigger(recorder, configFrom(peer, kLongWindow));
+    trigger.start();
+    peer.sendTo(triggerPort(), bytesOf(20000));
+    ASSERT_TRUE(recorder->waitFrames(1));
+    EXPECT_EQ(recorder->frames().at(0).bytes, 16384u);
+    trigger.stop();
+}
+
+TEST(TriggerReceive, EmptyDatagramEndsCountingButNotTheWindow)
+{
+    WarningCapture warnings;
+    Peer peer;
+    auto recorder = std::make_shared<TriggerRecorder>();
+    Trigger trigger(recorder, configFrom(peer, 300000000));
+    trigger.start();
+    const std::uint16_t port = triggerPort();
+    peer.sendTo(port, bytesOf(10));
+    ASSERT_TRUE(recorder->waitFrames(1));
+    peer.sendTo(port, {});
+    ASSERT_TRUE(warnings.waitFor("Trigger::on_data_received: error no bytes received"));
+    peer.sendTo(port, bytesOf(10));
+    ASSERT_TRUE(recorder->waitFinished(2000ms));
+    EXPECT_EQ(recorder->frames().size(), 1u);
+    EXPECT_EQ(recorder->finishedCount(), 1);
+}
+
+TEST(TriggerWindow, WindowEndReportsOnceAndCountsNothingAfter)
+{
+    Peer peer;
+    auto recorder = std::make_shared<TriggerRecorder>();
+    const std::int64_t before = roamnode::nowNanoseconds();
+    Trigger trigger(recorder, configFrom(peer, 100000000));
+    trigger.start();
+    ASSERT_TRUE(recorder->waitFinished());
+    EXPECT_GE(roamnode::nowNanoseconds() - before, 100000000);
+    peer.sendTo(triggerPort(), bytesOf(10));
+    ASSERT_TRUE(drained(*UdpContext::get(false, 0)));
+    EXPECT_TRUE(recorder->frames().empty());
+    // Stopped after the end: reported again.
+    trigger.stop();
+    EXPECT_EQ(recorder->finishedCount(), 2);
+}
+
+TEST(TriggerWindow, ZeroWindowEndsAtOnce)
+{
+    Peer peer;
+    auto recorder = std::make_shared<TriggerRecorder>();
+    Trigger trigger(recorder, configFrom(peer, 0));
+    trigger.start();
+    ASSERT_TRUE(recorder->waitFinished(1000ms));
+    peer.sendTo(triggerPort(), bytesOf(10));
+    ASSERT_TRUE(drained(*UdpContext::get(false, 0)));
+    EXPECT_TRUE(recorder->frames().empty());
+    EXPECT_EQ(recorder->finishedCount(), 1);
+}
+
+TEST(TriggerWindow, StopBeforeTheEndReportsOnce)
+{
+    Peer peer;
+    auto recorder = std::make_shared<TriggerRecorder>();
+    {
+        Trigger trigger(recorder, configFrom(peer, 150000000));
+        trigger.start();
+        peer.sendTo(triggerPort(), bytesOf(10));
+        ASSERT_TRUE(recorder->waitFrames(1));
+        trigger.stop();
+        EXPECT_EQ(recorder->finishedCount(), 1);
+        // Past the old window end, the cancelled timer has nothing to say.
+        EXPECT_FALSE(recorder->waitFrames(2, 300ms));
+    }
+    EXPECT_EQ(recorder->finishedCount(), 1);
+}
+
+TEST(TriggerSetup, InvalidSourceFailsWithInvalidArgument)
+{
+    auto recorder = std::make_shared<TriggerRecorder>();
+    Trigger::Config config;
+    config.source = "10.0.0.x";
+    try {
+        Trigger trigger(recorder, config);
+        FAIL() << "accepted '10.0.0.x'";
+    } catch (const boost::system::system_error& e) {
+        EXPECT_EQ(e.code().value(), 22);
+        EXPECT_EQ(std::string(e.what()).rfind("invalid source address '10.0.0.x'", 0), 0u);
+    }
+}
+
+// A stream whose source port is a trigger's destination port shares its socket and thread: the
+// stream sends to its own port and the trigger measures the latency of its own frames.
+TEST(UdpSharing, StreamAndTriggerOnOnePortShareSocketAndThread)
+{
+    for (bool ipv6 : {false, true}) {
+        const std::uint16_t port = freeUdpPort(ipv6);
+        const std::string loopback = ipv6 ? "::1" : "127.0.0.1";
+        auto streamRecorder = std::make_shared<StreamRecorder>();
+        auto triggerRecorder = std::make_shared<TriggerRecorder>();
+
+        FrameTemplate frame;
+        frame.bytes.assign(64, 0x11);
+        frame.hasTimeTag = true;
+        frame.position = 8;
+        frame.timeOffset = 1000;
+        Stream::Config streamConfig;
+        streamConfig.ipv6 = ipv6;
+        streamConfig.destination = loopback;
+        streamConfig.srcPort = port;
+        streamConfig.dstPort = port;
+        streamConfig.interFrameGap = 1000000000;
+        streamConfig.frames = {frame};
+        streamConfig.numberOfFrames = 1;
+
+        Trigger::Config triggerConfig;
+        triggerConfig.ipv6 = ipv6;
+        triggerConfig.source = loopback;
+        triggerConfig.srcPort = port;
+        triggerConfig.dstPort = port;
+        triggerConfig.receiveDuration = kLongWindow;
+        triggerConfig.latencyOn = true;
+        triggerConfig.latencyPosition = 8;
+        triggerConfig.latencyTimeOffset = 1000;
+
+        // A second socket on the port would fail to bind: the trigger reuses the stream's.
+        Stream stream(streamRecorder, streamConfig);
+        Trigger trigger(triggerRecorder, triggerConfig);
+        auto context = runningContext(ipv6, port);
+        trigger.start();
+        stream.start();
+        ASSERT_TRUE(streamRecorder->waitFinished());
+        ASSERT_TRUE(triggerRecorder->waitFrames(1));
+
+        const auto sent = streamRecorder->frames();
+        const auto received = triggerRecorder->frames();
+        ASSERT_EQ(received.size(), 1u);
+        ASSERT_EQ(sent.size(), 1u);
+        for (std::size_t i = 0; i < received.size(); ++i) {
+            EXPECT_EQ(received[i].bytes, 64u);
+            // Equal offsets on both ends: receive time minus send time, to within 10 ns.
+            const std::int64_t expected = toNs(received[i].now) - toNs(sent[i].now);
+            EXPECT_NEAR(received[i].latency, expected, 10);
+            EXPECT_GE(received[i].latency, -10);
+        }
+        EXPECT_EQ(streamRecorder->handlerThread(), triggerRecorder->handlerThread());
+        trigger.stop();
+    }
+}
+
+TEST(UdpSharing, IPv6StreamOnTheSamePortGetsItsOwnContext)
+{
+    const std::uint16_t port = freeUdpPort(false);
+    Peer v4peer;
+    Peer v6peer(true);
+    auto v4recorder = std::make_shared<StreamRecorder>();
+    auto v6recorder = std::make_shared<StreamRecorder>();
+    Stream::Config v4;
+    v4.destination = "127.0.0.1";
+    v4.srcPort = port;
+    v4.dstPort = v4peer.port();
+    v4.interFrameGap = 1000000000;
+    v4.frames = {FrameTemplate{bytesOf(10), false, 0, 0}};
+    v4.numberOfFrames = 1;
+    Stream::Config v6 = v4;
+    v6.ipv6 = 1;
+    v6.destination = "::1";
+    v6.dstPort = v6peer.port();
+
+    Stream v4stream(v4recorder, v4);
+    Stream v6stream(v6recorder, v6);
+    auto v4context = runningContext(false, port);
+    auto v6context = runningContext(true, port);
+    EXPECT_NE(v4context, v6context);
+    v4stream.start();
+    v6stream.start();
+    ASSERT_TRUE(v4recorder->waitFinished());
+    ASSERT_TRUE(v6recorder->waitFinished());
+    EXPECT_NE(v4recorder->handlerThread(), v6recorder->handlerThread());
+    auto fromV4 = v4peer.receive();
+    auto fromV6 = v6peer.receive();
+    ASSERT_TRUE(fromV4 && fromV6);
+    EXPECT_EQ(fromV4->sender.port(), port);
+    EXPECT_EQ(fromV6->sender.port(), port);
+}

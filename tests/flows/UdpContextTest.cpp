@@ -1,0 +1,187 @@
+#include "UdpContext.h"
+#include "UdpTestPeers.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/system/system_error.hpp>
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <future>
+#include <net/if.h>
+
+using boost::asio::ip::udp;
+using namespace udptest;
+
+namespace {
+
+std::size_t threadCount()
+{
+    std::size_t count = 0;
+    if (DIR* tasks = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(tasks)) {
+            if (entry->d_name[0] != '.')
+                ++count;
+        }
+        ::closedir(tasks);
+    }
+    return count;
+}
+
+// Runs one handler on the context's loop and waits for it, so the test knows the loop is up.
+std::thread::id loopThread(UdpContext& context)
+{
+    std::promise<std::thread::id> ran;
+    auto result = ran.get_future();
+    boost::asio::post(context.eventLoop(), [&ran] { ran.set_value(std::this_thread::get_id()); });
+    EXPECT_EQ(result.wait_for(2s), std::future_status::ready);
+    return result.get();
+}
+
+} // namespace
+
+TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleased)
+{
+    const std::uint16_t port = freeUdpPort(false);
+    auto first = UdpContext::get(false, port);
+    auto second = UdpContext::get(false, port);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(first->localPort(), port);
+
+    // Alive while any holder keeps it.
+    UdpContext* address = first.get();
+    first.reset();
+    EXPECT_EQ(UdpContext::get(false, port).get(), address);
+
+    // After the last holder the port is free again and a new socket binds it.
+    second.reset();
+    auto third = UdpContext::get(false, port);
+    EXPECT_EQ(third->localPort(), port);
+    EXPECT_EQ(UdpContext::get(false, port), third);
+}
+
+TEST(UdpContextRegistry, PortZeroIsSharedAndFreedOnRelease)
+{
+    auto first = UdpContext::get(false, 0);
+    EXPECT_EQ(UdpContext::get(false, 0), first);
+    const std::uint16_t actual = first->localPort();
+    ASSERT_NE(actual, 0);
+    first.reset();
+
+    // The socket was closed: the system's port can be bound again.
+    auto again = UdpContext::get(false, actual);
+    EXPECT_EQ(again->localPort(), actual);
+}
+
+TEST(UdpContextRegistry, FamiliesAreKeptApart)
+{
+    auto v4 = UdpContext::get(false, 0);
+    auto v6 = UdpContext::get(true, v4->localPort());
+    EXPECT_NE(v4, v6);
+    EXPECT_FALSE(v4->ipv6());
+    EXPECT_TRUE(v6->ipv6());
+    EXPECT_EQ(v6->localPort(), v4->localPort());
+}
+
+TEST(UdpContextRegistry, PortHeldByAnotherSocketFailsWithBind)
+{
+    Peer holder;
+    try {
+        UdpContext::get(false, holder.port());
+        FAIL() << "bound a port that another socket holds";
+    } catch (const boost::system::system_error& e) {
+        EXPECT_EQ(e.code(), boost::asio::error::address_in_use);
+        const std::string what = e.what();
+        EXPECT_EQ(what.rfind("bind UDP port " + std::to_string(holder.port()), 0), 0u) << what;
+    }
+}
+
+TEST(UdpContextThread, StartTwiceStartsOneThread)
+{
+    // A sanitizer runtime starts a helper thread with the first thread the process creates.
+    std::thread([] {}).join();
+    auto context = UdpContext::get(false, 0);
+    const std::size_t before = threadCount();
+    context->start();
+    const std::thread::id first = loopThread(*context);
+    EXPECT_EQ(threadCount(), before + 1);
+    context->start();
+    EXPECT_EQ(loopThread(*context), first);
+    EXPECT_EQ(threadCount(), before + 1);
+    EXPECT_NE(first, std::this_thread::get_id());
+
+    // The release joins the thread.
+    context.reset();
+    EXPECT_EQ(threadCount(), before);
+}
+
+TEST(UdpContextThread, ReleaseInsideItsOwnHandlerDoesNotJoinItself)
+{
+    auto context = UdpContext::get(false, 0);
+    const std::uint16_t port = context->localPort();
+    context->start();
+    auto& loop = context->eventLoop();
+    auto holder = std::make_shared<std::shared_ptr<UdpContext>>(std::move(context));
+    std::promise<void> released;
+    auto done = released.get_future();
+    boost::asio::post(loop, [holder, &released] {
+        holder->reset();
+        released.set_value();
+    });
+    holder.reset();
+    ASSERT_EQ(done.wait_for(2s), std::future_status::ready);
+    // The socket was closed before the handler returned.
+    EXPECT_EQ(UdpContext::get(false, port)->localPort(), port);
+}
+
+TEST(UdpContextAddress, ParsesBothFamiliesAndScope)
+{
+    const udp::endpoint v4 = UdpContext::makeEndpoint(false, "127.0.0.1", 5000, "destination");
+    EXPECT_TRUE(v4.address().is_v4());
+    EXPECT_EQ(v4.port(), 5000);
+
+    const udp::endpoint v6 = UdpContext::makeEndpoint(true, "::1%3", 6000, "source");
+    ASSERT_TRUE(v6.address().is_v6());
+    EXPECT_EQ(v6.address().to_v6().scope_id(), 3u);
+
+    const unsigned lo = ::if_nametoindex("lo");
+    const udp::endpoint named = UdpContext::makeEndpoint(true, "fe80::1%lo", 1, "source");
+    EXPECT_EQ(named.address().to_v6().scope_id(), lo);
+}
+
+TEST(UdpContextAddress, RefusesTextThatIsNoAddressOfTheFamily)
+{
+    const auto expectInvalid = [](bool ipv6, const std::string& text, const std::string& what) {
+        try {
+            UdpContext::makeEndpoint(ipv6, text, 1, "destination");
+            ADD_FAILURE() << "accepted '" << text << "'";
+        } catch (const boost::system::system_error& e) {
+            EXPECT_EQ(e.code().value(), 22);
+            EXPECT_EQ(std::string(e.what()).rfind(what, 0), 0u) << e.what();
+        }
+    };
+    expectInvalid(false, "foo", "invalid destination address 'foo'");
+    expectInvalid(false, "", "invalid destination address ''");
+    expectInvalid(false, "256.1.1.1", "invalid destination address '256.1.1.1'");
+    expectInvalid(false, "::1", "destination address '::1' is not IPv4");
+    expectInvalid(true, "127.0.0.1", "destination address '127.0.0.1' is not IPv6");
+}
+
+TEST(UdpContextAddress, ExpectedSenderNeedsAddressScopeAndPort)
+{
+    const auto v4 = [](const char* text, std::uint16_t port) {
+        return udp::endpoint(boost::asio::ip::make_address(text), port);
+    };
+    EXPECT_TRUE(UdpContext::isExpectedSender(v4("127.0.0.1", 7), v4("127.0.0.1", 7)));
+    EXPECT_FALSE(UdpContext::isExpectedSender(v4("127.0.0.1", 7), v4("127.0.0.1", 8)));
+    EXPECT_FALSE(UdpContext::isExpectedSender(v4("127.0.0.1", 7), v4("127.0.0.2", 7)));
+    EXPECT_FALSE(UdpContext::isExpectedSender(v4("127.0.0.1", 7), v4("::ffff:127.0.0.1", 7)));
+
+    auto scoped = boost::asio::ip::make_address_v6("fe80::1");
+    scoped.scope_id(3);
+    const udp::endpoint expected(scoped, 9);
+    EXPECT_TRUE(UdpContext::isExpectedSender(expected, expected));
+    scoped.scope_id(0);
+    EXPECT_FALSE(UdpContext::isExpectedSender(expected, udp::endpoint(scoped, 9)));
+    EXPECT_FALSE(UdpContext::isExpectedSender(udp::endpoint(scoped, 9), v4("127.0.0.1", 9)));
+}

@@ -1,0 +1,261 @@
+#include "UdpTestPeers.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <boost/asio/post.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <future>
+
+#include <poll.h>
+
+using boost::asio::ip::udp;
+
+namespace udptest {
+
+void StreamRecorder::onFrameSent(roamnode::time_point now, std::size_t bytes)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_frames.push_back({now, bytes});
+    m_thread = std::this_thread::get_id();
+    // Waking the test thread for every frame would slow the sender down on a busy machine.
+    if (m_frames.size() == m_awaited)
+        m_changed.notify_all();
+}
+
+void StreamRecorder::onFinished()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_finished == 0)
+        m_finishedAt = roamnode::nowNanoseconds();
+    ++m_finished;
+    m_changed.notify_all();
+}
+
+bool StreamRecorder::waitFinished(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [this] { return m_finished > 0; });
+}
+
+bool StreamRecorder::waitFrames(std::size_t count, std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_awaited = count;
+    return m_changed.wait_for(lock, timeout, [&] { return m_frames.size() >= count; });
+}
+
+std::vector<StreamRecorder::Frame> StreamRecorder::frames()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_frames;
+}
+
+int StreamRecorder::finishedCount()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_finished;
+}
+
+std::int64_t StreamRecorder::finishedAt()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_finishedAt;
+}
+
+void StreamRecorder::expectCompleteOrEndedLate(std::size_t count, std::int64_t before,
+                                               std::int64_t gap)
+{
+    const std::size_t sent = frames().size();
+    EXPECT_LE(sent, count);
+    if (sent < count) {
+        const std::int64_t endTime = before + static_cast<std::int64_t>(count) * gap + 1000000;
+        EXPECT_GT(finishedAt(), endTime) << sent << " of " << count << " frames sent";
+    }
+}
+
+std::thread::id StreamRecorder::handlerThread()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_thread;
+}
+
+void TriggerRecorder::add(const Frame& frame)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_frames.push_back(frame);
+    m_thread = std::this_thread::get_id();
+    if (m_frames.size() == m_awaited)
+        m_changed.notify_all();
+}
+
+void TriggerRecorder::onFrameReceived(roamnode::time_point now, std::size_t bytes)
+{
+    add({now, bytes, false, 0});
+}
+
+void TriggerRecorder::onFrameReceivedWithLatency(roamnode::time_point now, std::size_t bytes,
+                                                 std::int64_t latencyNs)
+{
+    add({now, bytes, true, latencyNs});
+}
+
+void TriggerRecorder::onFinished()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_finished;
+    m_changed.notify_all();
+}
+
+bool TriggerRecorder::waitFinished(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [this] { return m_finished > 0; });
+}
+
+bool TriggerRecorder::waitFrames(std::size_t count, std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_awaited = count;
+    return m_changed.wait_for(lock, timeout, [&] { return m_frames.size() >= count; });
+}
+
+std::vector<TriggerRecorder::Frame> TriggerRecorder::frames()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_frames;
+}
+
+int TriggerRecorder::finishedCount()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_finished;
+}
+
+std::thread::id TriggerRecorder::handlerThread()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_thread;
+}
+
+Peer::Peer(bool ipv6) : m_ipv6(ipv6), m_socket(m_io)
+{
+    const auto loopback = ipv6 ? boost::asio::ip::address(boost::asio::ip::address_v6::loopback())
+                               : boost::asio::ip::address(boost::asio::ip::address_v4::loopback());
+    m_socket.open(ipv6 ? udp::v6() : udp::v4());
+    m_socket.bind(udp::endpoint(loopback, 0));
+    m_socket.non_blocking(true);
+    // Room for a whole catch-up burst without a reader draining it meanwhile.
+    boost::system::error_code ignored;
+    m_socket.set_option(boost::asio::socket_base::receive_buffer_size(4 * 1024 * 1024), ignored);
+}
+
+std::uint16_t Peer::port() const
+{
+    return m_socket.local_endpoint().port();
+}
+
+void Peer::sendTo(std::uint16_t port, const std::vector<std::uint8_t>& bytes)
+{
+    const auto loopback = m_ipv6
+                              ? boost::asio::ip::address(boost::asio::ip::address_v6::loopback())
+                              : boost::asio::ip::address(boost::asio::ip::address_v4::loopback());
+    m_socket.send_to(boost::asio::buffer(bytes), udp::endpoint(loopback, port));
+}
+
+std::optional<Peer::Datagram> Peer::receive(std::chrono::milliseconds timeout)
+{
+    pollfd fd{m_socket.native_handle(), POLLIN, 0};
+    if (::poll(&fd, 1, static_cast<int>(timeout.count())) <= 0)
+        return std::nullopt;
+    Datagram datagram;
+    datagram.bytes.resize(65536);
+    boost::system::error_code ec;
+    const std::size_t n =
+        m_socket.receive_from(boost::asio::buffer(datagram.bytes), datagram.sender, 0, ec);
+    if (ec)
+        return std::nullopt;
+    datagram.bytes.resize(n);
+    return datagram;
+}
+
+std::size_t Peer::pending()
+{
+    std::size_t count = 0;
+    while (receive(0ms))
+        ++count;
+    return count;
+}
+
+namespace {
+
+std::mutex warningMutex;
+std::condition_variable warningAdded;
+std::vector<std::string> warnings;
+QtMessageHandler previousHandler = nullptr;
+
+void captureWarning(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    std::lock_guard<std::mutex> lock(warningMutex);
+    if (type == QtWarningMsg)
+        warnings.push_back(text.toStdString());
+    warningAdded.notify_all();
+}
+
+} // namespace
+
+WarningCapture::WarningCapture()
+{
+    {
+        std::lock_guard<std::mutex> lock(warningMutex);
+        warnings.clear();
+    }
+    previousHandler = qInstallMessageHandler(captureWarning);
+}
+
+WarningCapture::~WarningCapture()
+{
+    qInstallMessageHandler(previousHandler);
+}
+
+std::vector<std::string> WarningCapture::texts()
+{
+    std::lock_guard<std::mutex> lock(warningMutex);
+    return warnings;
+}
+
+bool WarningCapture::waitFor(const std::string& text, std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(warningMutex);
+    return warningAdded.wait_for(lock, timeout, [&] {
+        return std::find(warnings.begin(), warnings.end(), text) != warnings.end();
+    });
+}
+
+std::shared_ptr<UdpContext> runningContext(bool ipv6, std::uint16_t port)
+{
+    auto context = UdpContext::get(ipv6, port);
+    context->start();
+    std::promise<void> ran;
+    auto done = ran.get_future();
+    boost::asio::post(context->eventLoop(), [&ran] { ran.set_value(); });
+    done.wait_for(5s);
+    return context;
+}
+
+std::uint16_t freeUdpPort(bool ipv6)
+{
+    boost::asio::io_context io;
+    udp::socket socket(io, udp::endpoint(ipv6 ? udp::v6() : udp::v4(), 0));
+    return socket.local_endpoint().port();
+}
+
+std::int64_t toNs(roamnode::time_point t)
+{
+    return roamnode::toNanoseconds(t);
+}
+
+} // namespace udptest

@@ -1,0 +1,137 @@
+#pragma once
+
+#include "Stream.h"
+#include "Trigger.h"
+#include "UdpContext.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace udptest {
+
+using namespace std::chrono_literals;
+
+// Records what a Stream reports; the engine calls it on its context's thread, the test waits on
+// the test thread.
+class StreamRecorder : public Stream::Listener
+{
+public:
+    struct Frame
+    {
+        roamnode::time_point now;
+        std::size_t bytes;
+    };
+
+    void onFrameSent(roamnode::time_point now, std::size_t bytes) override;
+    void onFinished() override;
+
+    bool waitFinished(std::chrono::milliseconds timeout = 5000ms);
+    bool waitFrames(std::size_t count, std::chrono::milliseconds timeout = 5000ms);
+    std::vector<Frame> frames();
+    int finishedCount();
+    // System time of the first onFinished, in ns.
+    std::int64_t finishedAt();
+    std::thread::id handlerThread();
+
+    // A stream ends 1 ms after its last frame was due, and a busy machine can keep the loop from
+    // running for longer than that: either all `count` frames went out, or the end came after
+    // the end time (startTime is at least `before`).
+    void expectCompleteOrEndedLate(std::size_t count, std::int64_t before, std::int64_t gap);
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Frame> m_frames;
+    std::size_t m_awaited = 0;
+    int m_finished = 0;
+    std::int64_t m_finishedAt = 0;
+    std::thread::id m_thread;
+};
+
+class TriggerRecorder : public Trigger::Listener
+{
+public:
+    struct Frame
+    {
+        roamnode::time_point now;
+        std::size_t bytes;
+        bool withLatency;
+        std::int64_t latency;
+    };
+
+    void onFrameReceived(roamnode::time_point now, std::size_t bytes) override;
+    void onFrameReceivedWithLatency(roamnode::time_point now, std::size_t bytes,
+                                    std::int64_t latencyNs) override;
+    void onFinished() override;
+
+    bool waitFinished(std::chrono::milliseconds timeout = 5000ms);
+    bool waitFrames(std::size_t count, std::chrono::milliseconds timeout = 5000ms);
+    std::vector<Frame> frames();
+    int finishedCount();
+    std::thread::id handlerThread();
+
+private:
+    void add(const Frame& frame);
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Frame> m_frames;
+    std::size_t m_awaited = 0;
+    int m_finished = 0;
+    std::thread::id m_thread;
+};
+
+// A plain loopback socket playing the far end of the test traffic.
+class Peer
+{
+public:
+    struct Datagram
+    {
+        std::vector<std::uint8_t> bytes;
+        boost::asio::ip::udp::endpoint sender;
+    };
+
+    explicit Peer(bool ipv6 = false);
+
+    std::uint16_t port() const;
+    void sendTo(std::uint16_t port, const std::vector<std::uint8_t>& bytes);
+    // One datagram, or nothing when none comes within the timeout.
+    std::optional<Datagram> receive(std::chrono::milliseconds timeout = 2000ms);
+    // Datagrams that are already queued, without waiting.
+    std::size_t pending();
+
+private:
+    bool m_ipv6;
+    boost::asio::io_context m_io;
+    boost::asio::ip::udp::socket m_socket;
+};
+
+// Catches qWarning() texts while it lives.
+class WarningCapture
+{
+public:
+    WarningCapture();
+    ~WarningCapture();
+    std::vector<std::string> texts();
+    bool waitFor(const std::string& text, std::chrono::milliseconds timeout = 2000ms);
+};
+
+// The registry's context of (family, port) with its loop thread already running, so that a
+// stream's schedule does not pay for the thread's start on a busy machine.
+std::shared_ptr<UdpContext> runningContext(bool ipv6, std::uint16_t port = 0);
+
+// A port that is free right now (bound to 0 and released), for tests that need a fixed number.
+std::uint16_t freeUdpPort(bool ipv6);
+
+std::int64_t toNs(roamnode::time_point t);
+
+} // namespace udptest
