@@ -1,8 +1,11 @@
 #include "Roamnode.h"
 
+#include "HeartbeatManager.h"
+#include "InterfaceSource.h"
 #include "PXEventBus.h"
 #include "PXEventType.h"
 #include "PXLogManager.h"
+#include "PXMobileManager.h"
 
 #include <mutex>
 
@@ -29,13 +32,17 @@ public:
 
     std::shared_ptr<PXEventBus> bus;
     // Managers, in creation order: heartbeat, scenario, log, device information.
+    HeartbeatManager heartbeatManager;
     PXLogManager logManager;
+    PXMobileManager mobileManager;
     AppState state = BOOTING;
-    std::string rvpAddress;
 };
 
-Roamnode::Impl::Impl() : bus(std::make_shared<PXEventBus>()), logManager(bus)
+Roamnode::Impl::Impl()
+    : bus(std::make_shared<PXEventBus>()), heartbeatManager(bus), logManager(bus), mobileManager(bus)
 {
+    // Monitors sample through the device-information manager from the scenario run threads.
+    setInterfaceSource(&mobileManager);
     for (const int id : {GET_CAPABILITIES, GET_APP_VERSION, HEARTBEAT_FAILED, HEARTBEAT_CONNECTED,
                          SCENARIO_ENDED, SET_SCENARIO_START_TIME, SCENARIO_STARTING})
         bus->subscribe(id, this);
@@ -45,6 +52,7 @@ Roamnode::Impl::Impl() : bus(std::make_shared<PXEventBus>()), logManager(bus)
 
 Roamnode::Impl::~Impl()
 {
+    clearInterfaceSource(&mobileManager);
     bus->unsubscribe(this);
 }
 
@@ -99,19 +107,25 @@ std::shared_ptr<PXEventBus> Roamnode::getEventBus() const
 void Roamnode::start()
 {
     // Device information, log, heartbeat, scenario.
+    m_impl->mobileManager.start();
     m_impl->logManager.start();
+    m_impl->heartbeatManager.start();
     m_impl->setState(BOOTING_READY);
 }
 
 void Roamnode::stop()
 {
     // Scenario, heartbeat, log, device information.
+    m_impl->heartbeatManager.stop();
     m_impl->logManager.stop();
+    m_impl->mobileManager.stop();
 }
 
 void Roamnode::connectToRvp(const std::string& address)
 {
-    m_impl->rvpAddress = address;
+    // Host and optional port ("host:port", "[v6]:port") go into the heartbeat's settings before
+    // the state change starts the heartbeat.
+    m_impl->heartbeatManager.setRvpAddress(address);
     m_impl->setState(TRY_CONTACT_RVP);
 }
 
@@ -122,6 +136,7 @@ void Roamnode::reconnect()
 
 void Roamnode::disconnect()
 {
+    m_impl->heartbeatManager.stop();
     m_impl->setState(BOOTING_READY);
 }
 
@@ -139,12 +154,12 @@ std::string Roamnode::getVersion() const
 
 std::string Roamnode::getRvpAddress() const
 {
-    return m_impl->rvpAddress;
+    return m_impl->heartbeatManager.rvpAddress();
 }
 
 PXMobileManager* Roamnode::getMobileManager() const
 {
-    return nullptr;
+    return &m_impl->mobileManager;
 }
 
 const char* Roamnode::version()

@@ -8,7 +8,8 @@
 class PXMonitorResultSet
 {
 public:
-    PXMonitorResultSet(std::int32_t id, std::string typeName) : id(id), typeName(std::move(typeName))
+    PXMonitorResultSet(std::int32_t id, std::string typeName)
+        : id(id), typeName(std::move(typeName))
     {
     }
     virtual ~PXMonitorResultSet() = default;

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "HeartbeatFrame.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/bus/TimePoint.h"
+
+// The socket side of one heartbeat exchange: a fresh I/O context and socket, each operation run
+// to completion under its own deadline. When a deadline passes first the socket is closed, which
+// completes the pending operation with an error.
+//
+// Thread: created, used and destroyed by the session thread within one exchange. Its I/O context
+// is run only from the calls below, so no handler runs after the object is gone (destroying the
+// context drops pending handlers without calling them). cancel() is the one call another thread
+// may make.
+class HeartbeatExchange
+{
+public:
+    enum class Result {
+        Ok,
+        Failed,    // error, end of stream, deadline, no address, frame too large
+        Inactive,  // the heartbeat was stopped while reading; no error
+        Cancelled, // cancel() was called; the exchange must end without further work
+    };
+
+    HeartbeatExchange();
+    ~HeartbeatExchange();
+    HeartbeatExchange(const HeartbeatExchange&) = delete;
+    HeartbeatExchange& operator=(const HeartbeatExchange&) = delete;
+
+    // Resolves host and port (any family, TCP) and keeps the first address. No deadline: the
+    // resolver decides how long a name takes. A slow lookup runs on a helper thread so that
+    // cancel() does not have to wait for it.
+    Result resolve(const std::string& host, std::uint16_t port);
+    boost::asio::ip::tcp::endpoint endpoint() const { return m_endpoint; }
+
+    // Opens a socket of the first address's family and connects to that address only.
+    Result connect(std::int64_t timeoutMs);
+
+    // One complete write; ec receives the error of a failed write (for the caller's message).
+    Result write(const char* data, std::size_t size, std::int64_t timeoutMs,
+                 boost::system::error_code* ec = nullptr);
+
+    // Reads one frame: each read waits at most readTimeoutMs. After each read isActive() is
+    // asked first; false ends the read with Inactive.
+    Result readFrame(std::int64_t readTimeoutMs, const std::function<bool()>& isActive,
+                     std::string& payload, roamnode::time_point& receivedAt,
+                     std::size_t maxFrameBytes = roamnode::kMaxRequestFrameBytes);
+
+    void close();
+
+    // Any thread: ends the current and every later operation at once with Cancelled.
+    void cancel();
+
+private:
+    struct ResolveState;
+
+    template <typename StartOperation>
+    boost::system::error_code runWithDeadline(std::int64_t timeoutMs, StartOperation start,
+                                              std::size_t* transferred = nullptr);
+
+    boost::asio::io_context m_io;
+    boost::asio::ip::tcp::socket m_socket;
+    boost::asio::steady_timer m_deadline;
+    boost::asio::ip::tcp::endpoint m_endpoint;
+    std::vector<char> m_buffer;
+
+    // The operation in flight: its handler and its deadline's handler only act when their
+    // generation is the current one, so a late deadline never closes the next operation's socket.
+    unsigned m_generation = 0;
+    bool m_operationDone = false;
+    boost::system::error_code m_operationError;
+    std::size_t m_operationBytes = 0;
+
+    std::atomic<bool> m_cancelled{false};
+    std::shared_ptr<ResolveState> m_resolve;
+    std::mutex m_resolveMutex;
+};

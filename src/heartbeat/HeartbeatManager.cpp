@@ -1,0 +1,414 @@
+#include "HeartbeatManager.h"
+
+#include "HeartbeatParser.h"
+
+#include "app/bus/MetaTypes.h"
+#include "app/bus/PXEventBus.h"
+#include "app/bus/PXEventType.h"
+
+#include <QThread>
+#include <QtGlobal>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <limits>
+#include <mutex>
+
+namespace {
+
+// The session gives up on a reply this long after the parser's own answer timeout: only a main
+// thread that no longer runs its event loop gets that far.
+constexpr std::int64_t kReplyGraceMs = 2000;
+
+// How long destruction waits for the session thread to finish its exchange.
+constexpr unsigned long kThreadEndMs = 2000;
+
+// The start-time check adds a period to the clock: a huge "heartbeatinterval" must not wrap.
+std::int64_t saturatingAdd(std::int64_t a, std::int64_t b)
+{
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+    return sum;
+}
+
+std::int64_t saturatingMultiply(std::int64_t a, std::int64_t b)
+{
+    std::int64_t product = 0;
+    if (__builtin_mul_overflow(a, b, &product))
+        return (a < 0) != (b < 0) ? std::numeric_limits<std::int64_t>::min()
+                                  : std::numeric_limits<std::int64_t>::max();
+    return product;
+}
+
+} // namespace
+
+struct HeartbeatManager::Impl
+{
+    explicit Impl(std::shared_ptr<PXEventBus> bus) : bus(bus), parser(bus) {}
+
+    std::shared_ptr<PXEventBus> bus;
+
+    // Written on the main thread, copied by the session thread at the start of each exchange.
+    mutable std::mutex settingsMutex;
+    HeartbeatSettings settings;
+    // Mirrors of the two periods, so currentInterval() needs no lock.
+    std::atomic<std::int64_t> interval{1000};
+    std::atomic<std::int64_t> contactInterval{1000};
+
+    std::string uuid;
+    HeartbeatParser parser;
+    std::shared_ptr<HeartbeatSession> session;
+    std::shared_ptr<QThread> sessionThread;
+    std::int64_t scenarioStartTime = kNoStartTime;
+    std::atomic<std::uint32_t> state{Stopped};
+    unsigned heartbeatCount = 0;
+    unsigned failuresSinceRegistration = 0;
+
+    // The hand-over of a reply from the main thread to the session thread. Every request the
+    // parser gets is answered exactly once, so counting requests and replies pairs them up.
+    std::mutex replyMutex;
+    std::condition_variable replyReady;
+    std::string reply;
+    std::uint64_t requestsSent = 0;
+    std::uint64_t repliesReceived = 0;
+    bool shuttingDown = false;
+
+    AppState appState = BOOTING;
+};
+
+HeartbeatManager::HeartbeatManager(std::shared_ptr<PXEventBus> bus)
+    : m_impl(std::make_unique<Impl>(std::move(bus)))
+{
+    m_impl->session = std::make_shared<HeartbeatSession>(this);
+    m_impl->sessionThread = std::make_shared<QThread>();
+    m_impl->sessionThread->setObjectName("heartbeat");
+    m_impl->sessionThread->start();
+
+    roamnode::registerMetaTypes();
+    qRegisterMetaType<std::shared_ptr<HeartbeatSession>>("std::shared_ptr<HeartbeatSession>");
+
+    for (const int id :
+         {SCENARIO_STARTING, SCENARIO_ENDED, SET_HEARTBEAT_INTERVAL, GET_HEARTBEAT_INTERVAL,
+          SET_MAX_HEARTBEAT_FAIL_COUNT, GET_MAX_HEARTBEAT_FAIL_COUNT, DEVICE_ID,
+          SET_SCENARIO_START_TIME, GET_LOCAL_TIME, APP_STATE_CHANGED}) {
+        m_impl->bus->subscribe(id, this);
+    }
+
+    connect(this, &HeartbeatManager::heartbeat, this, &HeartbeatManager::onHeartbeatSignal);
+    connect(this, &HeartbeatManager::heartbeatStopped, this, &HeartbeatManager::onHeartbeatStopped);
+    connect(this, &HeartbeatManager::commandReceived, this, &HeartbeatManager::onCommandReceived);
+    connect(&m_impl->parser, &HeartbeatParser::onResponse, this,
+            &HeartbeatManager::onCommandResponse);
+
+    m_impl->session->moveToThread(m_impl->sessionThread.get());
+}
+
+HeartbeatManager::~HeartbeatManager()
+{
+    m_impl->bus->unsubscribe(this);
+    m_impl->session->stop();
+    m_impl->state = Stopped;
+
+    // Ask, don't force: the running exchange is cancelled, a waiting request is woken, and the
+    // thread's event loop is told to quit.
+    m_impl->session->abort();
+    {
+        std::lock_guard<std::mutex> lock(m_impl->replyMutex);
+        m_impl->shuttingDown = true;
+    }
+    m_impl->replyReady.notify_all();
+    m_impl->sessionThread->quit();
+    if (!m_impl->sessionThread->wait(kThreadEndMs)) {
+        // Destroying a running QThread aborts the process; leaving the thread and the session
+        // it runs behind is the lesser harm at shutdown.
+        qWarning("Heartbeat: session thread did not finish in time");
+        new std::shared_ptr<QThread>(std::move(m_impl->sessionThread));
+        new std::shared_ptr<HeartbeatSession>(std::move(m_impl->session));
+    }
+    m_impl->session.reset();
+    m_impl->sessionThread.reset();
+}
+
+void HeartbeatManager::start()
+{
+    m_impl->bus->publish(GET_DEVICE_ID);
+}
+
+void HeartbeatManager::stop()
+{
+    stopHeartbeat(true);
+}
+
+void HeartbeatManager::setSettings(const HeartbeatSettings& settings)
+{
+    std::lock_guard<std::mutex> lock(m_impl->settingsMutex);
+    m_impl->settings = settings;
+    m_impl->interval = settings.interval;
+    m_impl->contactInterval = settings.contactInterval;
+}
+
+void HeartbeatManager::setRvpAddress(const std::string& address)
+{
+    const roamnode::RvpAddress parsed = roamnode::parseRvpAddress(address);
+    std::lock_guard<std::mutex> lock(m_impl->settingsMutex);
+    m_impl->settings.rvpAddress = address;
+    m_impl->settings.rvpHost = parsed.host;
+    m_impl->settings.rvpPort = parsed.port;
+}
+
+std::string HeartbeatManager::rvpAddress() const
+{
+    std::lock_guard<std::mutex> lock(m_impl->settingsMutex);
+    return m_impl->settings.rvpAddress;
+}
+
+HeartbeatManager::HeartbeatState HeartbeatManager::heartbeatState() const
+{
+    return static_cast<HeartbeatState>(m_impl->state.load());
+}
+
+unsigned HeartbeatManager::heartbeatCount() const
+{
+    return m_impl->heartbeatCount;
+}
+
+unsigned HeartbeatManager::failuresSinceRegistration() const
+{
+    return m_impl->failuresSinceRegistration;
+}
+
+std::int64_t HeartbeatManager::scenarioStartTime() const
+{
+    return m_impl->scenarioStartTime;
+}
+
+HeartbeatSettings HeartbeatManager::settings() const
+{
+    std::lock_guard<std::mutex> lock(m_impl->settingsMutex);
+    return m_impl->settings;
+}
+
+bool HeartbeatManager::isActive() const
+{
+    return m_impl->state != Stopped;
+}
+
+std::int64_t HeartbeatManager::currentInterval() const
+{
+    return m_impl->state == Registered ? m_impl->interval.load() : m_impl->contactInterval.load();
+}
+
+void HeartbeatManager::heartbeatDone(bool failed)
+{
+    emit heartbeat(failed);
+}
+
+void HeartbeatManager::sessionStopped()
+{
+    emit heartbeatStopped();
+}
+
+std::string HeartbeatManager::processRequest(const std::string& request,
+                                             roamnode::time_point receivedAt)
+{
+    const std::int64_t answerTimeout = settings().answerTimeout;
+    std::unique_lock<std::mutex> lock(m_impl->replyMutex);
+    if (m_impl->shuttingDown)
+        return std::string();
+    const std::uint64_t ticket = ++m_impl->requestsSent;
+    // Emitted under the lock: the reply cannot be stored before the wait below has begun.
+    emit commandReceived(request, receivedAt);
+    const bool replied = m_impl->replyReady.wait_for(
+        lock, std::chrono::milliseconds(std::max<std::int64_t>(answerTimeout, 0) + kReplyGraceMs),
+        [this, ticket]() { return m_impl->repliesReceived >= ticket || m_impl->shuttingDown; });
+    if (!replied || m_impl->shuttingDown)
+        return std::string();
+    std::string reply = m_impl->reply;
+    lock.unlock();
+
+    if (m_impl->state == Stopped) {
+        emit heartbeatStopped();
+        return std::string();
+    }
+    return reply;
+}
+
+void HeartbeatManager::onCommandReceived(std::string request, roamnode::time_point receivedAt)
+{
+    m_impl->parser.setAnswerTimeout(settings().answerTimeout);
+    m_impl->parser.processCommand(request, receivedAt);
+}
+
+void HeartbeatManager::onCommandResponse(std::string reply)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_impl->replyMutex);
+        m_impl->reply = std::move(reply);
+        ++m_impl->repliesReceived;
+    }
+    m_impl->replyReady.notify_all();
+}
+
+void HeartbeatManager::onHeartbeatSignal(bool failed)
+{
+    Impl& d = *m_impl;
+    ++d.heartbeatCount;
+
+    if (d.state != Stopped) {
+        bool stateChanged = false;
+        if (failed) {
+            ++d.failuresSinceRegistration;
+            if (d.state == Registered &&
+                d.failuresSinceRegistration >= settings().maxHeartbeatFailCount) {
+                d.bus->publish(HEARTBEAT_FAILED);
+                setState(Contacting);
+                stateChanged = true;
+            }
+            d.bus->publish(HEARTBEAT_MISSED);
+        } else {
+            if (d.state == Contacting) {
+                d.bus->publish(HEARTBEAT_CONNECTED);
+                setState(Registered);
+                d.failuresSinceRegistration = 0;
+                stateChanged = true;
+            }
+            d.bus->publish(HEARTBEAT_OK);
+        }
+        if (stateChanged)
+            d.session->restartTimer(currentInterval());
+    }
+
+    updateHello();
+    if (d.state != Stopped)
+        checkStartTime();
+}
+
+void HeartbeatManager::onHeartbeatStopped()
+{
+    setState(Stopped);
+}
+
+void HeartbeatManager::handleEvent(int eventId, PXEmptyEventContents)
+{
+    Impl& d = *m_impl;
+    switch (eventId) {
+    case SCENARIO_STARTING:
+        stopHeartbeat(true);
+        break;
+    case SCENARIO_ENDED:
+        d.scenarioStartTime = kNoStartTime;
+        startHeartbeat(d.appState);
+        break;
+    case GET_HEARTBEAT_INTERVAL:
+        // What was set, even where the timer uses a longer period.
+        d.bus->publish(HEARTBEAT_INTERVAL,
+                       static_cast<unsigned long>(settings().interval) * 1000000UL);
+        break;
+    case GET_MAX_HEARTBEAT_FAIL_COUNT:
+        d.bus->publish(MAX_HEARTBEAT_FAIL_COUNT,
+                       static_cast<int>(settings().maxHeartbeatFailCount));
+        break;
+    case GET_LOCAL_TIME: {
+        // The time the parser stamped on the request: when it was received, not now.
+        const roamnode::time_point received =
+            currentEvent ? currentEvent->time : std::chrono::system_clock::now();
+        d.bus->publish(LOCAL_TIME, static_cast<unsigned long>(roamnode::toNanoseconds(received)));
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void HeartbeatManager::handleEvent(int eventId, unsigned long value)
+{
+    if (eventId != SET_SCENARIO_START_TIME)
+        return;
+    const auto nanoseconds = static_cast<std::int64_t>(value);
+    m_impl->scenarioStartTime = nanoseconds / 1000 * 1000;
+    checkStartTime();
+}
+
+void HeartbeatManager::handleEvent(int eventId, std::string value)
+{
+    Impl& d = *m_impl;
+    switch (eventId) {
+    case SET_HEARTBEAT_INTERVAL: {
+        // Nanoseconds in, milliseconds kept; the running timer keeps its period until the next
+        // start or state change.
+        const std::int64_t milliseconds = std::strtoll(value.c_str(), nullptr, 10) / 1000000;
+        {
+            std::lock_guard<std::mutex> lock(d.settingsMutex);
+            d.settings.interval = milliseconds;
+            d.interval = milliseconds;
+        }
+        d.bus->publish(HEARTBEAT_INTERVAL_SET, PXStatus::Success);
+        break;
+    }
+    case SET_MAX_HEARTBEAT_FAIL_COUNT: {
+        const long count = std::strtol(value.c_str(), nullptr, 10);
+        {
+            std::lock_guard<std::mutex> lock(d.settingsMutex);
+            d.settings.maxHeartbeatFailCount = static_cast<std::uint32_t>(count);
+        }
+        d.bus->publish(MAX_HEARTBEAT_FAIL_COUNT_SET, PXStatus::Success);
+        break;
+    }
+    case DEVICE_ID:
+        d.uuid = value;
+        break;
+    default:
+        break;
+    }
+}
+
+void HeartbeatManager::handleEvent(int eventId, AppState value)
+{
+    if (eventId != APP_STATE_CHANGED)
+        return;
+    m_impl->appState = value;
+    if (value == TRY_CONTACT_RVP)
+        startHeartbeat(TRY_CONTACT_RVP);
+}
+
+void HeartbeatManager::setState(HeartbeatState state)
+{
+    m_impl->state = state;
+}
+
+void HeartbeatManager::startHeartbeat(AppState helloState)
+{
+    Impl& d = *m_impl;
+    d.session->setHelloMessage(HeartbeatParser::buildHello(d.heartbeatCount, d.uuid, helloState));
+    setState(Contacting);
+    d.session->start();
+    d.bus->publish(HEARTBEAT_STARTED);
+}
+
+void HeartbeatManager::stopHeartbeat(bool publish)
+{
+    m_impl->session->stop();
+    setState(Stopped);
+    if (publish)
+        m_impl->bus->publish(HEARTBEAT_STOPPED);
+}
+
+void HeartbeatManager::updateHello()
+{
+    Impl& d = *m_impl;
+    d.session->setHelloMessage(HeartbeatParser::buildHello(d.heartbeatCount, d.uuid, d.appState));
+}
+
+void HeartbeatManager::checkStartTime()
+{
+    Impl& d = *m_impl;
+    if (d.scenarioStartTime == kNoStartTime)
+        return;
+    const std::int64_t ahead =
+        saturatingAdd(roamnode::nowNanoseconds(), saturatingMultiply(d.interval.load(), 1000000));
+    if (ahead >= d.scenarioStartTime)
+        stopHeartbeat(false);
+}

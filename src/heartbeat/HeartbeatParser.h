@@ -1,0 +1,83 @@
+#pragma once
+
+#include "app/bus/AppState.h"
+#include "app/bus/PXEventHandler.h"
+#include "app/bus/TimePoint.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+class PXEventBus;
+class QTimer;
+
+// Turns one request from the hub into events on the bus, gathers the answering events and emits
+// exactly one framed reply per request. It knows nothing of what the variables mean: three fixed
+// tables map names to events and back.
+//
+// Main thread only (the bus's thread): processCommand() runs from the heartbeat manager's queued
+// slot and answers arrive synchronously from the bus. No locks.
+class HeartbeatParser : public QObject, public PXEventHandler
+{
+    Q_OBJECT
+
+public:
+    explicit HeartbeatParser(std::shared_ptr<PXEventBus> bus, QObject* parent = nullptr);
+    ~HeartbeatParser() override;
+
+    // Emits onResponse before returning, or later when the last answer arrives, or when the
+    // answer timeout passes first.
+    void processCommand(const std::string& payload, roamnode::time_point receivedAt);
+
+    // How long a request waits for answers that the managers have not given yet. Once it has
+    // passed, the request is answered with what arrived and "variable-error" for the rest.
+    void setAnswerTimeout(std::int64_t milliseconds);
+    std::int64_t answerTimeout() const { return m_answerTimeout; }
+
+    static std::string buildHello(unsigned count, const std::string& uuid, AppState state);
+
+    using PXEventHandler::handleEvent;
+    void handleEvent(int eventId, PXEmptyEventContents) override;
+    void handleEvent(int eventId, int value) override;
+    void handleEvent(int eventId, float value) override;
+    void handleEvent(int eventId, unsigned long value) override;
+    void handleEvent(int eventId, std::string value) override;
+    void handleEvent(int eventId, bool value) override;
+    void handleEvent(int eventId, PXStatus value) override;
+
+signals:
+    void onResponse(std::string reply);
+
+private slots:
+    void onAnswerTimeout();
+
+private:
+    struct Pending
+    {
+        bool answered = false;
+        std::string value;
+    };
+
+    void requestVariable(const std::string& name, roamnode::time_point receivedAt);
+    void setVariable(const std::string& name, const std::string& value,
+                     roamnode::time_point receivedAt);
+    void recordAnswer(int eventId, const std::string& value);
+    void checkComplete();
+    void reply();
+    std::string replyText(bool withArrivedValues) const;
+    void clearPending();
+
+    std::shared_ptr<PXEventBus> m_bus;
+    bool m_isSet = false;
+    std::uint32_t m_status = 0;
+    std::string m_errorMessage;
+    // Names in byte order; a null record is a name announced but not requested yet.
+    std::map<std::string, std::unique_ptr<Pending>> m_pending;
+    // True from the start of a request until its reply has been emitted.
+    bool m_requestOpen = false;
+    std::int64_t m_answerTimeout = 5000;
+    QTimer* m_answerTimer;
+};

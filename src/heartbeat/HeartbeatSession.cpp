@@ -1,0 +1,152 @@
+#include "HeartbeatSession.h"
+
+#include "HeartbeatExchange.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+HeartbeatSession::HeartbeatSession(Parent* parent) : m_parent(parent), m_timer(new QTimer())
+{
+    m_timer->setSingleShot(false);
+    connect(m_timer.get(), &QTimer::timeout, this, &HeartbeatSession::on_heartbeat_timer);
+}
+
+HeartbeatSession::~HeartbeatSession() = default;
+
+int HeartbeatSession::timerPeriod(std::int64_t periodMs)
+{
+    return static_cast<int>(std::clamp<std::int64_t>(periodMs, kMinimumPeriodMs, INT_MAX));
+}
+
+void HeartbeatSession::start()
+{
+    QMetaObject::invokeMethod(this, "on_heartbeat_timer", Qt::QueuedConnection);
+    m_timer->start(timerPeriod(m_parent->currentInterval()));
+}
+
+void HeartbeatSession::restartTimer(std::int64_t periodMs)
+{
+    m_timer->start(timerPeriod(periodMs));
+}
+
+void HeartbeatSession::stop()
+{
+    m_timer->stop();
+}
+
+void HeartbeatSession::setHelloMessage(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_helloMutex);
+    m_helloMessage = text;
+}
+
+std::string HeartbeatSession::helloMessage() const
+{
+    std::lock_guard<std::mutex> lock(m_helloMutex);
+    return m_helloMessage;
+}
+
+void HeartbeatSession::abort()
+{
+    m_aborted = true;
+    std::lock_guard<std::mutex> lock(m_exchangeMutex);
+    if (m_exchange)
+        m_exchange->cancel();
+}
+
+void HeartbeatSession::on_heartbeat_timer()
+{
+    HeartbeatExchange exchange;
+    {
+        std::lock_guard<std::mutex> lock(m_exchangeMutex);
+        if (m_aborted)
+            return;
+        m_exchange = &exchange;
+    }
+    const Outcome outcome = runExchange(exchange);
+    {
+        std::lock_guard<std::mutex> lock(m_exchangeMutex);
+        m_exchange = nullptr;
+    }
+    exchange.close();
+
+    // After abort() the parent may be going away: it hears nothing more from this session.
+    if (outcome == Outcome::Aborted || m_aborted)
+        return;
+    switch (outcome) {
+    case Outcome::Failed:
+        m_parent->heartbeatDone(true);
+        break;
+    case Outcome::Stopped:
+        m_parent->sessionStopped();
+        break;
+    case Outcome::Done:
+        if (m_parent->isActive())
+            m_parent->heartbeatDone(false);
+        else
+            m_parent->sessionStopped();
+        break;
+    case Outcome::Aborted:
+        break;
+    }
+}
+
+HeartbeatSession::Outcome HeartbeatSession::runExchange(HeartbeatExchange& exchange)
+{
+    using Result = HeartbeatExchange::Result;
+    const HeartbeatSettings settings = m_parent->settings();
+    // Taken now so that a hello replaced during the exchange is sent whole, old or new.
+    const std::string hello = helloMessage();
+
+    // 1. and 2.: resolve, then the first address only.
+    Result result = exchange.resolve(settings.rvpHost, settings.rvpPort);
+    if (result == Result::Ok)
+        result = exchange.connect(settings.connectTimeout);
+    if (result == Result::Cancelled)
+        return Outcome::Aborted;
+    if (result != Result::Ok)
+        return Outcome::Failed;
+
+    // 3. The heartbeat was stopped while connecting: send nothing.
+    if (!m_parent->isActive())
+        return Outcome::Stopped;
+
+    // 4. The hello.
+    boost::system::error_code writeError;
+    result = exchange.write(hello.data(), hello.size(), settings.writeTimeout, &writeError);
+    if (result == Result::Cancelled)
+        return Outcome::Aborted;
+    if (result != Result::Ok) {
+        std::fprintf(stderr, "Heartbeat: Could not write request to socket: %s\n",
+                     writeError.message().c_str());
+        return Outcome::Failed;
+    }
+
+    // 5. and 6.: one request frame.
+    std::string request;
+    roamnode::time_point receivedAt;
+    result = exchange.readFrame(
+        settings.readTimeout, [this]() { return m_parent->isActive(); }, request, receivedAt);
+    if (result == Result::Cancelled)
+        return Outcome::Aborted;
+    if (result == Result::Failed)
+        return Outcome::Failed;
+    if (result == Result::Inactive || request.empty())
+        return Outcome::Stopped;
+
+    // 7. The reply, in pieces each under its own deadline. A reply that cannot be written still
+    // counts as a heartbeat: the request did arrive.
+    const std::string reply = m_parent->processRequest(request, receivedAt);
+    if (m_aborted)
+        return Outcome::Aborted;
+    bool cancelled = false;
+    roamnode::writeInSegments(reply, settings.segmentSize, [&](const char* data, std::size_t size) {
+        const Result piece = exchange.write(data, size, settings.writeTimeout);
+        cancelled = piece == Result::Cancelled;
+        return piece == Result::Ok;
+    });
+    return cancelled ? Outcome::Aborted : Outcome::Done;
+}

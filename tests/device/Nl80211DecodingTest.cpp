@@ -1,0 +1,217 @@
+#include "InterfaceJson.h"
+#include "Nl80211Wireless.h"
+#include "RecordedInterfaceSystem.h"
+
+#include <linux/nl80211.h>
+#include <netlink/attr.h>
+#include <netlink/msg.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+using R = RecordedInterfaceSystem;
+
+namespace {
+
+// One reply as the kernel would send it, without the generic netlink header.
+class Reply
+{
+public:
+    Reply() : m_message(nlmsg_alloc()) {}
+    ~Reply() { nlmsg_free(m_message); }
+    Reply(const Reply&) = delete;
+    Reply& operator=(const Reply&) = delete;
+
+    nl_msg* message() { return m_message; }
+    nlattr* head() { return nlmsg_attrdata(nlmsg_hdr(m_message), 0); }
+    int length() { return nlmsg_attrlen(nlmsg_hdr(m_message), 0); }
+
+private:
+    nl_msg* m_message;
+};
+
+const std::uint8_t kApBytes[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+
+void putNetwork(Reply& reply, std::uint32_t status, std::uint32_t mhz,
+                const std::vector<std::uint8_t>& elements)
+{
+    nlattr* bss = nla_nest_start(reply.message(), NL80211_ATTR_BSS);
+    nla_put(reply.message(), NL80211_BSS_BSSID, 6, kApBytes);
+    nla_put_u32(reply.message(), NL80211_BSS_FREQUENCY, mhz);
+    if (!elements.empty())
+        nla_put(reply.message(), NL80211_BSS_INFORMATION_ELEMENTS,
+                static_cast<int>(elements.size()), elements.data());
+    if (status != 0xffffffffu)
+        nla_put_u32(reply.message(), NL80211_BSS_STATUS, status);
+    nla_nest_end(reply.message(), bss);
+}
+
+void putStation(Reply& reply, std::uint8_t signal, int rateAttribute, std::uint32_t units)
+{
+    nlattr* info = nla_nest_start(reply.message(), NL80211_ATTR_STA_INFO);
+    nla_put_u8(reply.message(), NL80211_STA_INFO_SIGNAL, signal);
+    nlattr* rate = nla_nest_start(reply.message(), NL80211_STA_INFO_TX_BITRATE);
+    if (rateAttribute == NL80211_RATE_INFO_BITRATE32)
+        nla_put_u32(reply.message(), NL80211_RATE_INFO_BITRATE32, units);
+    else if (rateAttribute == NL80211_RATE_INFO_BITRATE)
+        nla_put_u16(reply.message(), NL80211_RATE_INFO_BITRATE, static_cast<std::uint16_t>(units));
+    nla_nest_end(reply.message(), rate);
+    nla_nest_end(reply.message(), info);
+}
+
+} // namespace
+
+TEST(Nl80211Decoding, InterfaceReplyGivesSsidAndFrequency)
+{
+    Reply reply;
+    nla_put_u32(reply.message(), NL80211_ATTR_IFINDEX, 3);
+    nla_put(reply.message(), NL80211_ATTR_SSID, 4, "la\0b");
+    nla_put_u32(reply.message(), NL80211_ATTR_WIPHY_FREQ, 5180);
+    nl80211::InterfaceFacts facts;
+    nl80211::readInterface(reply.head(), reply.length(), facts);
+    EXPECT_TRUE(facts.seen);
+    EXPECT_TRUE(facts.hasSsid);
+    EXPECT_EQ(facts.ssid, std::string("la\0b", 4));
+    EXPECT_EQ(facts.frequencyMhz, 5180u);
+
+    Reply bare;
+    nla_put_u32(bare.message(), NL80211_ATTR_IFINDEX, 3);
+    nl80211::InterfaceFacts none;
+    nl80211::readInterface(bare.head(), bare.length(), none);
+    EXPECT_TRUE(none.seen);
+    EXPECT_FALSE(none.hasSsid);
+    EXPECT_EQ(none.frequencyMhz, 0u);
+}
+
+TEST(Nl80211Decoding, ScanDumpPicksTheAssociatedNetwork)
+{
+    Reply other;
+    putNetwork(other, 0xffffffffu, 2412, {0, 5, 'o', 't', 'h', 'e', 'r'});
+    Reply joined;
+    putNetwork(joined, NL80211_BSS_STATUS_ASSOCIATED, 5500,
+               {1, 2, 0x82, 0x84, 0, 3, 'l', 'a', 'b'});
+
+    nl80211::NetworkFacts facts;
+    nl80211::readNetwork(other.head(), other.length(), facts);
+    EXPECT_FALSE(facts.associated);
+    nl80211::readNetwork(joined.head(), joined.length(), facts);
+    ASSERT_TRUE(facts.associated);
+    EXPECT_EQ(formatMac(facts.bssid.bytes), "00:11:22:33:44:55");
+    EXPECT_EQ(facts.frequencyMhz, 5500u);
+    EXPECT_EQ(facts.ssid, "lab");
+}
+
+TEST(Nl80211Decoding, TruncatedElementsAreNotReadPastTheirEnd)
+{
+    const std::uint8_t cut[] = {1, 2, 0x82, 0x84, 0, 30, 'l', 'a'};
+    EXPECT_EQ(nl80211::ssidElement(cut, sizeof cut), "");
+    const std::uint8_t odd[] = {7};
+    EXPECT_EQ(nl80211::ssidElement(odd, sizeof odd), "");
+    const std::uint8_t empty[] = {0, 0};
+    EXPECT_EQ(nl80211::ssidElement(empty, sizeof empty), "");
+}
+
+TEST(Nl80211Decoding, StationGivesSignalByteAndRateInBitsPerSecond)
+{
+    Reply wide;
+    putStation(wide, 0xC9, NL80211_RATE_INFO_BITRATE32, 1444);
+    nl80211::StationFacts facts;
+    nl80211::readStation(wide.head(), wide.length(), facts);
+    EXPECT_TRUE(facts.hasSignal);
+    EXPECT_EQ(facts.signal, 0xC9);
+    EXPECT_TRUE(facts.hasRate);
+    EXPECT_EQ(facts.rate, 144400000);
+
+    Reply narrow;
+    putStation(narrow, 0xC9, NL80211_RATE_INFO_BITRATE, 540);
+    nl80211::StationFacts legacy;
+    nl80211::readStation(narrow.head(), narrow.length(), legacy);
+    EXPECT_EQ(legacy.rate, 54000000);
+
+    Reply noRate;
+    putStation(noRate, 0xC9, 0, 0);
+    nl80211::StationFacts without;
+    nl80211::readStation(noRate.head(), noRate.length(), without);
+    EXPECT_FALSE(without.hasRate);
+}
+
+TEST(Nl80211Answers, NotAssociatedReadsLikeTheWirelessExtensions)
+{
+    nl80211::InterfaceFacts interface;
+    interface.seen = true;
+    const auto answers = nl80211::answersFrom(interface, 0, {}, 0, {});
+    EXPECT_TRUE(answers.ssid.ok);
+    EXPECT_EQ(answers.ssid.value, "");
+    EXPECT_TRUE(answers.bssid.ok);
+    EXPECT_EQ(formatMac(answers.bssid.value.bytes), "00:00:00:00:00:00");
+    EXPECT_FALSE(answers.frequencyHz.ok);
+    EXPECT_FALSE(answers.signalLevel.ok);
+    EXPECT_EQ(answers.signalLevel.error, ENOTCONN);
+    EXPECT_FALSE(answers.bitRate.ok);
+}
+
+TEST(Nl80211Answers, ScanFailureFailsSsidAndBssid)
+{
+    nl80211::InterfaceFacts interface;
+    interface.seen = true;
+    const auto answers = nl80211::answersFrom(interface, EPERM, {}, 0, {});
+    EXPECT_FALSE(answers.ssid.ok);
+    EXPECT_EQ(answers.ssid.error, EPERM);
+    EXPECT_FALSE(answers.bssid.ok);
+
+    // The interface's own SSID does not need the scan.
+    interface.hasSsid = true;
+    interface.ssid = "lab";
+    EXPECT_TRUE(nl80211::answersFrom(interface, EPERM, {}, 0, {}).ssid.ok);
+}
+
+TEST(Nl80211Answers, StationFailureFailsSignalAndRate)
+{
+    nl80211::InterfaceFacts interface;
+    interface.seen = true;
+    nl80211::NetworkFacts network;
+    network.associated = true;
+    const auto answers = nl80211::answersFrom(interface, 0, network, ENOENT, {});
+    EXPECT_EQ(answers.signalLevel.error, ENOENT);
+    EXPECT_EQ(answers.bitRate.error, ENOENT);
+}
+
+// From the kernel's replies to the hub's record.
+TEST(Nl80211Answers, AssociatedCardGivesTheFullWifiRecord)
+{
+    Reply interfaceReply;
+    nla_put(interfaceReply.message(), NL80211_ATTR_SSID, 3, "lab");
+    nla_put_u32(interfaceReply.message(), NL80211_ATTR_WIPHY_FREQ, 5180);
+    Reply networkReply;
+    putNetwork(networkReply, NL80211_BSS_STATUS_ASSOCIATED, 5180, {0, 3, 'l', 'a', 'b'});
+    Reply stationReply;
+    putStation(stationReply, 0xCC, NL80211_RATE_INFO_BITRATE32, 1444);
+
+    nl80211::InterfaceFacts interface;
+    nl80211::readInterface(interfaceReply.head(), interfaceReply.length(), interface);
+    nl80211::NetworkFacts network;
+    nl80211::readNetwork(networkReply.head(), networkReply.length(), network);
+    nl80211::StationFacts station;
+    nl80211::readStation(stationReply.head(), stationReply.length(), station);
+
+    RecordedInterfaceSystem system;
+    system.entries = {R::packet("wlan0"), R::ipv4("wlan0", "192.168.1.20"),
+                      R::ipv6("wlan0", "fe80::a6c3:f0ff:fe11:2233", 64)};
+    system.macs["wlan0"] = InterfaceSystem::Answer<InterfaceSystem::MacAddress>::success(
+        R::mac(0xa4, 0xc3, 0xf0, 0x11, 0x22, 0x33));
+    system.wirelessAnswers["wlan0"] = {nl80211::answersFrom(interface, 0, network, 0, station)};
+    EXPECT_EQ(interfacesJson(readInterfaces(system)),
+              "[{\"type\": \"wifi_ieee80211\",\"name\": \"wlan0\",\"displayname\": \"wlan0\","
+              "\"mac\": \"a4:c3:f0:11:22:33\",\"ipv4\": [\"192.168.1.20\"],"
+              "\"ipv6\": [\"fe80::a6c3:f0ff:fe11:2233/64\"],\"ssid\": \"lab\","
+              "\"bssid\": \"00:11:22:33:44:55\",\"rssi\": -52,\"txrate\":144400000,"
+              "\"rxrate\":144400000,\"channel\":36}]");
+}
+
+TEST(Nl80211Host, InterfacesWithoutWirelessAreNotWireless)
+{
+    // This host's loopback is never an nl80211 interface, with or without cfg80211.
+    EXPECT_FALSE(queryNl80211("lo").has_value());
+    EXPECT_FALSE(queryNl80211("no-such-if").has_value());
+}

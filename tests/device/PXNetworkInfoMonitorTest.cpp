@@ -1,0 +1,232 @@
+#include "PXNetworkInfoMonitor.h"
+
+#include "InterfaceJson.h"
+#include "RecordedInterfaceSystem.h"
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <json/json.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using R = RecordedInterfaceSystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::int64_t kMs = 1000000;
+
+// A run as the scenario executor does it: start on this thread, the loop on a run thread, stop
+// on the run thread when the end timer fires, the result taken there afterwards. Without an end
+// time the loop runs until the monitor schedules nothing more, and stop follows.
+std::shared_ptr<PXMonitorResultSet> runMonitor(PXMonitor& monitor, std::int64_t durationNs,
+                                               std::chrono::milliseconds endAfter = 0ms)
+{
+    boost::asio::io_context loop;
+    monitor.start(loop, static_cast<std::uint64_t>(durationNs));
+    boost::asio::steady_timer end(loop, endAfter);
+    if (endAfter > 0ms)
+        end.async_wait([&](const boost::system::error_code&) { monitor.stop(); });
+    std::shared_ptr<PXMonitorResultSet> result;
+    std::thread runThread([&] {
+        loop.run();
+        monitor.stop();
+        result = monitor.takeResult();
+    });
+    runThread.join();
+    return result;
+}
+
+class MonitorTest : public testing::Test
+{
+protected:
+    MonitorTest() : m_source(m_system)
+    {
+        m_system.entries = {R::ipv4("lo", "127.0.0.1"), R::packet("wlan0")};
+        m_system.wirelessAnswers["wlan0"] = {R::associated("lab", 5180e6, 0xC9, 1000)};
+        setInterfaceSource(&m_source);
+    }
+    ~MonitorTest() override { clearInterfaceSource(&m_source); }
+
+    RecordedInterfaceSystem m_system;
+    RecordedInterfaceSource m_source;
+};
+
+const PXNetworkInfoMonitorResultSet& samplesOf(const std::shared_ptr<PXMonitorResultSet>& result)
+{
+    const auto* set = dynamic_cast<const PXNetworkInfoMonitorResultSet*>(result.get());
+    EXPECT_NE(set, nullptr);
+    return *set;
+}
+
+bool parses(const std::string& text, Json::Value& value)
+{
+    Json::CharReaderBuilder builder;
+    builder["failIfExtra"] = true;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string errors;
+    return reader->parse(text.data(), text.data() + text.size(), &value, &errors);
+}
+
+} // namespace
+
+// 1 s over 10.5 s gives 11 samples; here scaled by 1/20 so the test takes about half a second.
+TEST_F(MonitorTest, OneSampleAtStartThenOnePerIntervalWithinTheDuration)
+{
+    const std::int64_t interval = 50 * kMs;
+    const std::int64_t duration = 525 * kMs;
+    PXNetworkInfoMonitor monitor(7, interval);
+    const auto result = runMonitor(monitor, duration);
+    const auto& set = samplesOf(result);
+    ASSERT_GE(set.samples.size(), 2u);
+    EXPECT_EQ(m_source.reads, static_cast<int>(set.samples.size()));
+
+    // The rule, checked on the times the ticks really ran: each sample but the last left room
+    // for one more interval within the duration, the last did not; a step is never shorter than
+    // the interval.
+    const std::int64_t first = set.samples.front().timestamp;
+    for (std::size_t i = 0; i + 1 < set.samples.size(); ++i) {
+        EXPECT_LE(set.samples[i].timestamp - first + interval, duration) << i;
+        EXPECT_GE(set.samples[i + 1].timestamp - set.samples[i].timestamp, interval) << i;
+    }
+    const std::int64_t last = set.samples.back().timestamp;
+    EXPECT_GT(last - first + interval, duration);
+
+    // Each tick is armed from the moment it ran, so the loop's latency adds up over the run; as
+    // long as it stays under the half interval of slack, that is 11 samples at 0, 50, ... 500 ms.
+    // (A heavily loaded machine stretches the steps; the rule above still holds then.)
+    const std::int64_t lateness =
+        (last - first) - static_cast<std::int64_t>(set.samples.size() - 1) * interval;
+    if (lateness < 25 * kMs) {
+        EXPECT_EQ(set.samples.size(), 11u) << "late by " << lateness << " ns";
+    }
+    EXPECT_EQ(set.samples[1].interfaces.size(), 2u);
+    EXPECT_EQ(set.samples[1].interfaces[1].rssi, -55);
+}
+
+TEST_F(MonitorTest, RunEndingEarlyKeepsTheSamplesSoFar)
+{
+    PXNetworkInfoMonitor monitor(7, 50 * kMs);
+    const auto result = runMonitor(monitor, 10000 * kMs, 120ms);
+    const auto& set = samplesOf(result);
+    // 0, 50, 100 ms on time; fewer when the loop is late, never more.
+    EXPECT_GE(set.samples.size(), 1u);
+    EXPECT_LE(set.samples.size(), 3u);
+    EXPECT_EQ(m_source.reads, static_cast<int>(set.samples.size()));
+}
+
+TEST_F(MonitorTest, IntervalLongerThanTheRunGivesOneSample)
+{
+    PXNetworkInfoMonitor monitor(1, 500 * kMs);
+    const auto result = runMonitor(monitor, 100 * kMs, 150ms);
+    EXPECT_EQ(samplesOf(result).samples.size(), 1u);
+}
+
+TEST_F(MonitorTest, FirstSampleIsTakenInTheCallingThread)
+{
+    PXNetworkInfoMonitor monitor(1, 1000 * kMs);
+    boost::asio::io_context loop;
+    monitor.start(loop, 10000 * kMs);
+    EXPECT_EQ(m_source.reads, 1); // the loop has not run at all
+    monitor.stop();
+    EXPECT_EQ(samplesOf(monitor.takeResult()).samples.size(), 1u);
+    // The stopped wait is all the loop has left.
+    EXPECT_LE(loop.run_for(1s), 1u);
+}
+
+TEST_F(MonitorTest, NonPositiveIntervalTakesOnlyTheFirstSample)
+{
+    PXNetworkInfoMonitor zero(1, 0);
+    EXPECT_EQ(samplesOf(runMonitor(zero, 100 * kMs, 100ms)).samples.size(), 1u);
+    PXNetworkInfoMonitor negative(1, -5 * kMs);
+    EXPECT_EQ(samplesOf(runMonitor(negative, 100 * kMs, 100ms)).samples.size(), 1u);
+}
+
+TEST_F(MonitorTest, TwoRunsGiveTwoResultSetsWithTheSameIdAndType)
+{
+    PXNetworkInfoMonitor monitor(42, 500 * kMs);
+    const auto first = runMonitor(monitor, 100 * kMs, 50ms);
+    const auto second = runMonitor(monitor, 100 * kMs, 50ms);
+    ASSERT_NE(first, second);
+    EXPECT_EQ(first->id, 42);
+    EXPECT_EQ(second->id, 42);
+    EXPECT_EQ(first->typeName, "networkinfo");
+    EXPECT_EQ(second->typeName, "networkinfo");
+    EXPECT_EQ(first->status, 0);
+    EXPECT_EQ(first->errorMessage, "");
+    EXPECT_EQ(samplesOf(first).samples.size(), 1u);
+    EXPECT_EQ(samplesOf(second).samples.size(), 1u);
+    // What is left after a take is a fresh, empty set.
+    const auto empty = monitor.takeResult();
+    EXPECT_EQ(empty->id, 42);
+    EXPECT_EQ(empty->typeName, "networkinfo");
+    EXPECT_EQ(empty->resultJson(), "[]");
+}
+
+TEST_F(MonitorTest, DestroyedMonitorLeavesNothingRunning)
+{
+    boost::asio::io_context loop;
+    {
+        PXNetworkInfoMonitor monitor(1, 20 * kMs);
+        monitor.start(loop, 1000 * kMs);
+    }
+    // The pending wait fires and finds its sampler gone: no sample, no crash, and the loop ends.
+    const int readsBefore = m_source.reads;
+    std::thread runThread([&] { loop.run(); });
+    runThread.join();
+    EXPECT_EQ(m_source.reads, readsBefore);
+}
+
+TEST_F(MonitorTest, ReadsTheHostWhenNoSourceIsSet)
+{
+    clearInterfaceSource(&m_source);
+    PXNetworkInfoMonitor monitor(1, 500 * kMs);
+    const auto result = runMonitor(monitor, 100 * kMs, 10ms);
+    const auto& set = samplesOf(result);
+    ASSERT_EQ(set.samples.size(), 1u);
+    EXPECT_EQ(m_source.reads, 0);
+    bool hasLoopback = false;
+    for (const auto& info : set.samples[0].interfaces)
+        hasLoopback = hasLoopback || info.name == "lo";
+    EXPECT_TRUE(hasLoopback);
+}
+
+TEST(NetworkInfoResultBody, ExactText)
+{
+    PXNetworkInfoMonitorResultSet set(3);
+    EXPECT_EQ(set.typeName, "networkinfo");
+    EXPECT_EQ(set.resultJson(), "[]");
+
+    InterfaceInfo lo;
+    lo.type = InterfaceType::Loopback;
+    lo.name = "lo";
+    lo.ipv4 = {"127.0.0.1"};
+    set.samples.push_back({1700000000000000000, {lo}});
+    set.samples.push_back({1700000001000000000, {}});
+    EXPECT_EQ(set.resultJson(),
+              "[{\"timestamp\": 1700000000000000000,\"interfaces\": [{\"type\": \"loopback\","
+              "\"name\": \"lo\",\"displayname\": \"lo\",\"mac\": \"00:00:00:00:00:00\","
+              "\"ipv4\": [\"127.0.0.1\"],\"ipv6\": [],\"ssid\": \"\","
+              "\"bssid\": \"00:00:00:00:00:00\",\"rssi\": -127,\"txrate\":-1,\"rxrate\":-1,"
+              "\"channel\":-1}]}, {\"timestamp\": 1700000001000000000,\"interfaces\": []}]");
+}
+
+TEST(NetworkInfoResultBody, HostileSsidStillParses)
+{
+    PXNetworkInfoMonitorResultSet set(3);
+    InterfaceInfo wlan;
+    wlan.type = InterfaceType::Wifi;
+    wlan.name = "wlan0";
+    wlan.ssid = "\"},{\\\x07";
+    set.samples.push_back({1, {wlan}});
+    Json::Value value;
+    ASSERT_TRUE(parses(set.resultJson(), value)) << set.resultJson();
+    EXPECT_EQ(value[0]["interfaces"][0]["ssid"].asString(), wlan.ssid);
+    EXPECT_EQ(value[0]["timestamp"].asInt64(), 1);
+}

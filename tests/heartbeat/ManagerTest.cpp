@@ -1,0 +1,433 @@
+#include "HeartbeatFrame.h"
+#include "HeartbeatManager.h"
+
+#include "FakeHub.h"
+#include "TestSupport.h"
+
+#include "app/bus/PXEvent.h"
+#include "app/bus/PXEventBus.h"
+#include "app/bus/PXEventType.h"
+
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+namespace {
+
+// Records the heartbeat's events in order, and answers the device id as the device manager
+// would.
+class Recorder : public PXEventHandler
+{
+public:
+    using PXEventHandler::handleEvent;
+
+    explicit Recorder(std::shared_ptr<PXEventBus> bus) : m_bus(std::move(bus))
+    {
+        for (const int id : {HEARTBEAT_STARTED, HEARTBEAT_STOPPED, HEARTBEAT_OK, HEARTBEAT_MISSED,
+                             HEARTBEAT_FAILED, HEARTBEAT_CONNECTED, GET_DEVICE_ID})
+            m_bus->subscribe(id, this);
+        for (const int id : {HEARTBEAT_INTERVAL, MAX_HEARTBEAT_FAIL_COUNT, LOCAL_TIME,
+                             HEARTBEAT_INTERVAL_SET, MAX_HEARTBEAT_FAIL_COUNT_SET})
+            m_bus->subscribe(id, this);
+    }
+    ~Recorder() override { m_bus->unsubscribe(this); }
+
+    void handleEvent(int id, PXEmptyEventContents) override
+    {
+        if (id == GET_DEVICE_ID) {
+            m_bus->publish(DEVICE_ID, std::string("test-uuid"));
+            return;
+        }
+        events.push_back(id);
+    }
+    void handleEvent(int id, unsigned long value) override { values[id] = std::to_string(value); }
+    void handleEvent(int id, int value) override { values[id] = std::to_string(value); }
+    void handleEvent(int id, PXStatus value) override
+    {
+        values[id] = std::to_string(statusCode(value));
+    }
+
+    int count(int id) const
+    {
+        return static_cast<int>(std::count(events.begin(), events.end(), id));
+    }
+
+    std::vector<int> events;
+    std::map<int, std::string> values;
+
+private:
+    std::shared_ptr<PXEventBus> m_bus;
+};
+
+class ManagerTest : public ::testing::Test
+{
+protected:
+    ManagerTest() : bus(std::make_shared<PXEventBus>()), recorder(bus)
+    {
+        manager = std::make_unique<HeartbeatManager>(bus);
+    }
+
+    ~ManagerTest() override { manager.reset(); }
+
+    void configure(std::uint16_t port, std::int64_t interval = 100)
+    {
+        HeartbeatSettings settings = manager->settings();
+        settings.rvpHost = "127.0.0.1";
+        settings.rvpPort = port;
+        settings.interval = interval;
+        settings.contactInterval = 100;
+        settings.connectTimeout = 300;
+        settings.readTimeout = 300;
+        settings.writeTimeout = 300;
+        manager->setSettings(settings);
+    }
+
+    void contactHub()
+    {
+        manager->start();
+        bus->publish(APP_STATE_CHANGED, TRY_CONTACT_RVP);
+    }
+
+    bool waitForEvent(int id, int count, int timeoutMs = 3000)
+    {
+        return testsupport::waitUntil([&]() { return recorder.count(id) >= count; }, timeoutMs);
+    }
+
+    std::shared_ptr<PXEventBus> bus;
+    Recorder recorder;
+    std::unique_ptr<HeartbeatManager> manager;
+};
+
+// The manager answers on this thread's event loop, so the wait must keep it running.
+bool waitForReplies(const FakeHub& hub, std::size_t count, int timeoutMs)
+{
+    return testsupport::waitUntil([&]() { return hub.replies().size() >= count; }, timeoutMs);
+}
+
+HubAction nop(int, const std::string&)
+{
+    return hubRequest("{\"command\": \"nop\"}");
+}
+
+HubAction refuse(int, const std::string&)
+{
+    HubAction action;
+    action.closeAfterHello = true;
+    return action;
+}
+
+} // namespace
+
+TEST_F(ManagerTest, StartsStoppedWithTheDefaults)
+{
+    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Stopped);
+    const HeartbeatSettings settings = HeartbeatManager(bus).settings();
+    EXPECT_EQ(settings.connectTimeout, 750);
+    EXPECT_EQ(settings.readTimeout, 500);
+    EXPECT_EQ(settings.writeTimeout, 500);
+    EXPECT_EQ(settings.segmentSize, 65536u);
+    EXPECT_EQ(settings.interval, 1000);
+    EXPECT_EQ(settings.contactInterval, 1000);
+    EXPECT_EQ(settings.maxHeartbeatFailCount, 2u);
+    EXPECT_EQ(settings.rvpPort, 9100);
+    EXPECT_TRUE(settings.rvpHost.empty());
+}
+
+TEST_F(ManagerTest, RegistersWithAReachableHub)
+{
+    FakeHub hub(nop);
+    configure(hub.port());
+    contactHub();
+    EXPECT_EQ(recorder.count(HEARTBEAT_STARTED), 1);
+    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Contacting);
+
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_OK, 3));
+    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Registered);
+    const std::vector<int> firstEvents(recorder.events.begin(), recorder.events.begin() + 3);
+    EXPECT_EQ(firstEvents,
+              (std::vector<int>{HEARTBEAT_STARTED, HEARTBEAT_CONNECTED, HEARTBEAT_OK}));
+    EXPECT_EQ(recorder.count(HEARTBEAT_CONNECTED), 1);
+    EXPECT_GE(manager->heartbeatCount(), 3u);
+
+    const auto hellos = hub.hellos();
+    ASSERT_FALSE(hellos.empty());
+    EXPECT_EQ(hellos[0],
+              "{\"heartbeatcount\": 0, \"state\": \"try-contact-rvp\", \"uuid\": \"test-uuid\"}");
+    EXPECT_NE(hellos[1].find("\"heartbeatcount\": 1"), std::string::npos) << hellos[1];
+}
+
+TEST_F(ManagerTest, LosesRegistrationAtTheSecondFailure)
+{
+    std::atomic<bool> refusing{false};
+    std::atomic<int> refusals{0};
+    FakeHub hub([&](int index, const std::string& hello) {
+        if (refusing) {
+            ++refusals;
+            return refuse(index, hello);
+        }
+        return nop(index, hello);
+    });
+    configure(hub.port());
+    contactHub();
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 1));
+
+    refusing = true;
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_MISSED, 1));
+    EXPECT_EQ(recorder.count(HEARTBEAT_FAILED), 0) << "one failure is only a miss";
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_FAILED, 1));
+    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Contacting);
+    const auto failed = std::find(recorder.events.begin(), recorder.events.end(), HEARTBEAT_FAILED);
+    ASSERT_NE(failed + 1, recorder.events.end());
+    EXPECT_EQ(*(failed + 1), HEARTBEAT_MISSED);
+
+    // While contacting, failures never change the state.
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_MISSED, 4));
+    EXPECT_EQ(recorder.count(HEARTBEAT_FAILED), 1);
+    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Contacting);
+
+    // The hub comes back: registered again.
+    refusing = false;
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 2));
+    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Registered);
+    EXPECT_EQ(manager->failuresSinceRegistration(), 0u);
+}
+
+TEST_F(ManagerTest, FailuresCountSinceRegistrationNotConsecutively)
+{
+    // After registering: fail, ok, ok, fail -> the second failure loses the registration.
+    std::atomic<int> registeredAt{-1};
+    FakeHub hub([&](int index, const std::string& hello) {
+        if (registeredAt < 0 && hello.find("\"registered\"") != std::string::npos)
+            registeredAt = index;
+        const int step = registeredAt < 0 ? -1 : index - registeredAt;
+        if (step == 0 || step == 3)
+            return refuse(index, hello);
+        return nop(index, hello);
+    });
+    configure(hub.port());
+    bus->publish(APP_STATE_CHANGED, TRY_CONTACT_RVP);
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 1));
+    // The hello reports the application state; the application object would publish REGISTERED.
+    bus->publish(APP_STATE_CHANGED, REGISTERED);
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_FAILED, 1, 5000));
+    EXPECT_EQ(recorder.count(HEARTBEAT_MISSED), 2);
+    EXPECT_GE(recorder.count(HEARTBEAT_OK), 3);
+}
+
+TEST_F(ManagerTest, UnreachableHubKeepsContacting)
+{
+    configure(closedLoopbackPort());
+    contactHub();
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_MISSED, 3));
+    EXPECT_EQ(recorder.count(HEARTBEAT_CONNECTED), 0);
+    EXPECT_EQ(recorder.count(HEARTBEAT_FAILED), 0);
+    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Contacting);
+}
+
+TEST_F(ManagerTest, UnresolvableHubKeepsContacting)
+{
+    configure(9100);
+    manager->setRvpAddress("nonexistent.invalid");
+    contactHub();
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_MISSED, 1, 10000));
+    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Contacting);
+}
+
+TEST_F(ManagerTest, RvpAddressIsSplitIntoHostAndPort)
+{
+    manager->setRvpAddress("[::1]:9300");
+    EXPECT_EQ(manager->settings().rvpHost, "::1");
+    EXPECT_EQ(manager->settings().rvpPort, 9300);
+    EXPECT_EQ(manager->rvpAddress(), "[::1]:9300");
+    manager->setRvpAddress("hub.example.net");
+    EXPECT_EQ(manager->settings().rvpHost, "hub.example.net");
+    EXPECT_EQ(manager->settings().rvpPort, 9100);
+}
+
+TEST_F(ManagerTest, StopAndScenarioStartingStopTheHeartbeat)
+{
+    FakeHub hub(nop);
+    configure(hub.port());
+    contactHub();
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 1));
+    bus->publish(SCENARIO_STARTING);
+    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Stopped);
+    EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), 1);
+
+    // Let a tick that was already queued finish, then check nothing more happens.
+    testsupport::runEventsFor(150);
+    const int exchanges = hub.exchanges();
+    testsupport::runEventsFor(300);
+    EXPECT_EQ(hub.exchanges(), exchanges);
+
+    bus->publish(SCENARIO_ENDED);
+    EXPECT_EQ(recorder.count(HEARTBEAT_STARTED), 2);
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 2));
+
+    manager->stop();
+    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Stopped);
+    EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), 2);
+}
+
+TEST_F(ManagerTest, HeartbeatIntervalKeepsWhatWasSet)
+{
+    bus->publish(SET_HEARTBEAT_INTERVAL, std::string("5000000000"));
+    EXPECT_EQ(recorder.values[HEARTBEAT_INTERVAL_SET], "0");
+    EXPECT_EQ(manager->settings().interval, 5000);
+    bus->publish(GET_HEARTBEAT_INTERVAL);
+    EXPECT_EQ(recorder.values[HEARTBEAT_INTERVAL], "5000000000");
+
+    bus->publish(SET_HEARTBEAT_INTERVAL, std::string("999999"));
+    EXPECT_EQ(manager->settings().interval, 0);
+    bus->publish(GET_HEARTBEAT_INTERVAL);
+    EXPECT_EQ(recorder.values[HEARTBEAT_INTERVAL], "0");
+
+    bus->publish(SET_HEARTBEAT_INTERVAL, std::string("\"2000000000\""));
+    EXPECT_EQ(manager->settings().interval, 0) << "text that is no number gives 0";
+}
+
+TEST_F(ManagerTest, MaxFailCountIsSetAndRead)
+{
+    bus->publish(SET_MAX_HEARTBEAT_FAIL_COUNT, std::string("5"));
+    EXPECT_EQ(recorder.values[MAX_HEARTBEAT_FAIL_COUNT_SET], "0");
+    bus->publish(GET_MAX_HEARTBEAT_FAIL_COUNT);
+    EXPECT_EQ(recorder.values[MAX_HEARTBEAT_FAIL_COUNT], "5");
+}
+
+TEST_F(ManagerTest, ZeroIntervalDoesNotHammerTheHub)
+{
+    FakeHub hub(nop);
+    configure(hub.port(), 0);
+    contactHub();
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 1));
+    const int before = hub.exchanges();
+    testsupport::runEventsFor(500);
+    EXPECT_LE(hub.exchanges() - before, 7) << "at most one exchange per 100 ms";
+}
+
+TEST_F(ManagerTest, LocalTimeIsTheTimeOfTheRequest)
+{
+    const auto received = std::chrono::system_clock::now() - std::chrono::seconds(3);
+    bus->publish(GET_LOCAL_TIME, PXEmptyEventContents(), received);
+    EXPECT_EQ(recorder.values[LOCAL_TIME], std::to_string(roamnode::toNanoseconds(received)));
+}
+
+TEST_F(ManagerTest, HubReadsItsVariablesThroughTheParser)
+{
+    std::atomic<bool> asked{false};
+    FakeHub hub([&](int index, const std::string& hello) {
+        if (!asked.exchange(true))
+            return hubRequest("{\"command\": \"get\", \"heartbeatinterval\": 1, "
+                              "\"max-heartbeatfailcount\": 1, \"localtime\": 1}");
+        return nop(index, hello);
+    });
+    configure(hub.port());
+    const auto before = roamnode::nowNanoseconds();
+    contactHub();
+    ASSERT_TRUE(waitForReplies(hub, 1, 3000));
+    const auto after = roamnode::nowNanoseconds();
+    const std::string reply = hub.replies().at(0);
+    EXPECT_EQ(reply.find("{\"heartbeatinterval\": 100000000, \"localtime\": "), 0u) << reply;
+    const auto localtime = std::stoll(reply.substr(reply.find("\"localtime\": ") + 13));
+    EXPECT_GE(localtime, before);
+    EXPECT_LE(localtime, after);
+    EXPECT_NE(reply.find("\"max-heartbeatfailcount\": 2, \"status\": \"success\"}"),
+              std::string::npos)
+        << reply;
+}
+
+TEST_F(ManagerTest, UnansweredRequestDoesNotBlockTheSession)
+{
+    std::atomic<bool> asked{false};
+    FakeHub hub([&](int index, const std::string& hello) {
+        if (!asked.exchange(true))
+            return hubRequest("{\"command\": \"get\", \"ssid\": 1, \"heartbeatinterval\": 1}");
+        return nop(index, hello);
+    });
+    configure(hub.port());
+    HeartbeatSettings settings = manager->settings();
+    settings.answerTimeout = 200;
+    manager->setSettings(settings);
+    contactHub();
+    ASSERT_TRUE(waitForReplies(hub, 2, 5000)) << "the session goes on after the bounded wait";
+    EXPECT_EQ(hub.replies().at(0),
+              "{\"errormessage\": \"No answer for: ssid\", \"heartbeatinterval\": 100000000, "
+              "\"status\": \"variable-error\"}");
+    EXPECT_EQ(hub.replies().at(1), "{\"status\": \"success\"}");
+}
+
+TEST_F(ManagerTest, StartTimeWithinOneIntervalStopsAtOnce)
+{
+    FakeHub hub(nop);
+    configure(hub.port(), 1000);
+    contactHub();
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 1));
+    const auto start = roamnode::nowNanoseconds() + 500000000LL + 1234;
+    bus->publish(SET_SCENARIO_START_TIME, static_cast<unsigned long>(start));
+    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Stopped);
+    EXPECT_EQ(manager->scenarioStartTime(), start / 1000 * 1000);
+    EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), 0) << "it falls silent without an event";
+
+    bus->publish(SCENARIO_ENDED);
+    EXPECT_EQ(manager->scenarioStartTime(), HeartbeatManager::kNoStartTime);
+    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Contacting);
+}
+
+TEST_F(ManagerTest, HeartbeatFallsSilentOneIntervalBeforeTheStart)
+{
+    FakeHub hub(nop);
+    configure(hub.port(), 200);
+    contactHub();
+    ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 1));
+    QElapsedTimer clock;
+    clock.start();
+    const auto start = roamnode::nowNanoseconds() + 700000000LL;
+    bus->publish(SET_SCENARIO_START_TIME, static_cast<unsigned long>(start));
+    EXPECT_NE(manager->heartbeatState(), HeartbeatManager::Stopped);
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&]() { return manager->heartbeatState() == HeartbeatManager::Stopped; }, 3000));
+    // Stopped by the check after a result no earlier than one interval before the start.
+    EXPECT_GE(clock.elapsed(), 400);
+    EXPECT_LE(clock.elapsed(), 800);
+    EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), 0);
+}
+
+TEST_F(ManagerTest, DestructionDuringAnExchangeIsPrompt)
+{
+    FakeHub hub([](int, const std::string&) {
+        HubAction action;
+        action.holdMs = 3000;
+        return action;
+    });
+    configure(hub.port());
+    HeartbeatSettings settings = manager->settings();
+    settings.readTimeout = 5000;
+    manager->setSettings(settings);
+    contactHub();
+    ASSERT_TRUE(testsupport::waitUntil([&]() { return !hub.hellos().empty(); }, 2000));
+    QElapsedTimer clock;
+    clock.start();
+    manager.reset();
+    EXPECT_LT(clock.elapsed(), 1000);
+}
+
+TEST_F(ManagerTest, DestructionWhileARequestWaitsForAnswers)
+{
+    FakeHub hub(
+        [](int, const std::string&) { return hubRequest("{\"command\": \"get\", \"ssid\": 1}"); });
+    configure(hub.port());
+    HeartbeatSettings settings = manager->settings();
+    settings.answerTimeout = 10000;
+    manager->setSettings(settings);
+    contactHub();
+    ASSERT_TRUE(testsupport::waitUntil([&]() { return !hub.hellos().empty(); }, 2000));
+    testsupport::runEventsFor(100);
+    QElapsedTimer clock;
+    clock.start();
+    manager.reset();
+    EXPECT_LT(clock.elapsed(), 1000);
+}

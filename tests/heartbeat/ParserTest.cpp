@@ -1,0 +1,328 @@
+#include "HeartbeatFrame.h"
+#include "HeartbeatParser.h"
+#include "HeartbeatVariables.h"
+
+#include "TestSupport.h"
+
+#include "app/bus/PXEvent.h"
+#include "app/bus/PXEventBus.h"
+#include "app/bus/PXEventType.h"
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include <vector>
+
+namespace {
+
+// Stands in for the managers that own the variables, answering the way they do.
+class FakeOwners : public PXEventHandler
+{
+public:
+    using PXEventHandler::handleEvent;
+
+    explicit FakeOwners(std::shared_ptr<PXEventBus> bus) : m_bus(std::move(bus))
+    {
+        for (const int id :
+             {GET_BATTERY_LEVEL, GET_SSID, GET_APP_VERSION, GET_LOCAL_TIME, GET_HEARTBEAT_INTERVAL,
+              GET_MAX_HEARTBEAT_FAIL_COUNT, GET_INTERFACES, SET_HEARTBEAT_INTERVAL,
+              SET_SCENARIO_DESCRIPTION, SET_SCENARIO_START_TIME, SET_DEBUG_LEVEL})
+            m_bus->subscribe(id, this);
+    }
+    ~FakeOwners() override { m_bus->unsubscribe(this); }
+
+    void handleEvent(int id, PXEmptyEventContents) override
+    {
+        switch (id) {
+        case GET_BATTERY_LEVEL:
+            m_bus->publish(BATTERY_LEVEL, battery);
+            break;
+        case GET_SSID:
+            m_bus->publish(SSID, std::string("lab"));
+            break;
+        case GET_APP_VERSION:
+            m_bus->publish(APP_VERSION, std::string("2.12.3.0"));
+            break;
+        case GET_HEARTBEAT_INTERVAL:
+            m_bus->publish(HEARTBEAT_INTERVAL, 2000000000UL);
+            break;
+        case GET_MAX_HEARTBEAT_FAIL_COUNT:
+            m_bus->publish(MAX_HEARTBEAT_FAIL_COUNT, 2);
+            break;
+        case GET_INTERFACES:
+            m_bus->publish(INTERFACES, std::string("[{\"name\": \"lo\"}]"));
+            break;
+        case GET_LOCAL_TIME:
+            m_bus->publish(LOCAL_TIME,
+                           static_cast<unsigned long>(roamnode::toNanoseconds(currentEvent->time)));
+            break;
+        default:
+            break;
+        }
+    }
+
+    void handleEvent(int id, std::string value) override
+    {
+        sets.emplace_back(id, value);
+        switch (id) {
+        case SET_HEARTBEAT_INTERVAL:
+            m_bus->publish(HEARTBEAT_INTERVAL_SET, PXStatus::Success);
+            break;
+        case SET_SCENARIO_DESCRIPTION:
+            m_bus->publish(SCENARIO_DESCRIPTION_SET, toPXStatus(descriptionCode));
+            break;
+        case SET_SCENARIO_START_TIME:
+            m_bus->publish(SCENARIO_START_TIME_SET, toPXStatus(startTimeCode));
+            break;
+        case SET_DEBUG_LEVEL:
+            m_bus->publish(DEBUG_LEVEL_SET, toPXStatus(49));
+            break;
+        default:
+            break;
+        }
+    }
+
+    float battery = 87.5f;
+    int descriptionCode = 0;
+    int startTimeCode = 0;
+    std::vector<std::pair<int, std::string>> sets;
+
+private:
+    std::shared_ptr<PXEventBus> m_bus;
+};
+
+class ParserTest : public ::testing::Test
+{
+protected:
+    ParserTest() : bus(std::make_shared<PXEventBus>()), owners(bus), parser(bus)
+    {
+        QObject::connect(&parser, &HeartbeatParser::onResponse,
+                         [this](const std::string& reply) { replies.push_back(reply); });
+    }
+
+    // The one reply to a request, unframed.
+    std::string answer(const std::string& request)
+    {
+        const std::size_t before = replies.size();
+        parser.processCommand(request, std::chrono::system_clock::now());
+        EXPECT_EQ(replies.size(), before + 1) << request;
+        if (replies.size() != before + 1)
+            return std::string();
+        roamnode::FrameAccumulator frame;
+        EXPECT_EQ(frame.add(replies.back()), roamnode::FrameAccumulator::State::Complete);
+        return frame.payload();
+    }
+
+    std::shared_ptr<PXEventBus> bus;
+    FakeOwners owners;
+    HeartbeatParser parser;
+    std::vector<std::string> replies;
+};
+
+} // namespace
+
+TEST_F(ParserTest, NopAndEmptyObjectSucceed)
+{
+    EXPECT_EQ(answer("{\"command\": \"nop\"}"), "{\"status\": \"success\"}");
+    EXPECT_EQ(answer("{}"), "{\"status\": \"success\"}");
+    EXPECT_EQ(replies.back(), "0021#{\"status\": \"success\"}");
+}
+
+TEST_F(ParserTest, GetWithoutVariablesSucceedsAtOnce)
+{
+    EXPECT_EQ(answer("{\"command\": \"get\"}"), "{\"status\": \"success\"}");
+}
+
+TEST_F(ParserTest, GetOfSeveralVariables)
+{
+    EXPECT_EQ(answer("{\"command\": \"get\", \"ssid\": \"\", \"batterylevel\": \"\"}"),
+              "{\"batterylevel\": 87.5, \"ssid\": \"lab\", \"status\": \"success\"}");
+    EXPECT_EQ(answer("{\"command\": \"get\", \"app-version\": 1, \"heartbeatinterval\": 1, "
+                     "\"max-heartbeatfailcount\": 1, \"interfaces\": 1}"),
+              "{\"app-version\": \"2.12.3.0\", \"heartbeatinterval\": 2000000000, "
+              "\"interfaces\": [{\"name\": \"lo\"}], \"max-heartbeatfailcount\": 2, "
+              "\"status\": \"success\"}");
+}
+
+TEST_F(ParserTest, FloatsAreWrittenLikeTheStandardStream)
+{
+    owners.battery = 100.0f;
+    EXPECT_EQ(answer("{\"command\": \"get\", \"batterylevel\": 1}"),
+              "{\"batterylevel\": 100, \"status\": \"success\"}");
+    EXPECT_EQ(roamnode::formatFloat(1.2e-05f), "1.2e-05");
+    EXPECT_EQ(roamnode::formatFloat(87.5f), "87.5");
+    EXPECT_EQ(roamnode::formatFloat(123456789.0f), "1.23457e+08");
+}
+
+TEST_F(ParserTest, LocalTimeIsTheReceiveTime)
+{
+    const auto received = std::chrono::system_clock::now() - std::chrono::seconds(5);
+    parser.processCommand("{\"command\": \"get\", \"localtime\": \"\"}", received);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0], roamnode::frameMessage("{\"localtime\": " +
+                                                 std::to_string(roamnode::toNanoseconds(received)) +
+                                                 ", \"status\": \"success\"}"));
+}
+
+TEST_F(ParserTest, SetSendsCompactJsonAndRepliesStatusOnly)
+{
+    EXPECT_EQ(answer("{\"command\": \"set\", \"heartbeatinterval\": 2000000000}"),
+              "{\"status\": \"success\"}");
+    EXPECT_EQ(answer("{\"command\": \"set\", \"heartbeatinterval\": \"2000000000\"}"),
+              "{\"status\": \"success\"}");
+    EXPECT_EQ(answer("{\"command\": \"set\", \"scenariodescription\": "
+                     "{\"scenarioid\": \"s1\", \"flows\": [1, 2]}}"),
+              "{\"status\": \"success\"}");
+    ASSERT_EQ(owners.sets.size(), 3u);
+    EXPECT_EQ(owners.sets[0].second, "2000000000");
+    EXPECT_EQ(owners.sets[1].second, "\"2000000000\"");
+    EXPECT_EQ(owners.sets[2].second, "{\"flows\":[1,2],\"scenarioid\":\"s1\"}");
+}
+
+TEST_F(ParserTest, MembersAreProcessedInByteOrder)
+{
+    answer("{\"command\": \"set\", \"scenariostarttime\": 5, \"scenariodescription\": {}}");
+    ASSERT_EQ(owners.sets.size(), 2u);
+    EXPECT_EQ(owners.sets[0].first, SET_SCENARIO_DESCRIPTION);
+    EXPECT_EQ(owners.sets[1].first, SET_SCENARIO_START_TIME);
+}
+
+TEST_F(ParserTest, UnknownVariableIsReportedAndOthersAreNot)
+{
+    EXPECT_EQ(answer("{\"command\": \"get\", \"foo\": 1, \"ssid\": 1}"),
+              "{\"errormessage\": \"Unknown variable: foo\", \"status\": \"variable-error\"}");
+    EXPECT_EQ(answer("{\"command\": \"set\", \"ssid\": 1}"),
+              "{\"errormessage\": \"Unknown variable: ssid\", \"status\": \"variable-error\"}");
+}
+
+TEST_F(ParserTest, InvalidJsonIsAJsonError)
+{
+    const std::string expected = "{\"errormessage\": \"Invalid JSON\", \"status\": \"json-error\"}";
+    EXPECT_EQ(answer("{\"command\": "), expected);
+    EXPECT_EQ(answer("not json"), expected);
+    EXPECT_EQ(answer("[1, 2]"), expected) << "the root must be an object";
+    EXPECT_EQ(answer("{\"command\": [\"get\"]}"), expected);
+    EXPECT_EQ(answer("{\"command\": {\"a\": 1}}"), expected);
+    EXPECT_EQ(answer(std::string(5000, '[') + std::string(5000, ']')), expected);
+    // Comments are allowed.
+    EXPECT_EQ(answer("{/* hub */ \"command\": \"nop\"}"), "{\"status\": \"success\"}");
+}
+
+TEST_F(ParserTest, RejectedSetCarriesTheManagersText)
+{
+    owners.descriptionCode = 1;
+    EXPECT_EQ(answer("{\"command\": \"set\", \"scenariodescription\": \"x\"}"),
+              "{\"errormessage\": \"Error in <scenariodescription>: Invalid JSON\", "
+              "\"status\": \"scenario-parse-error\"}");
+    owners.descriptionCode = 0;
+    owners.startTimeCode = 47;
+    EXPECT_EQ(answer("{\"command\": \"set\", \"scenariostarttime\": 1}"),
+              "{\"errormessage\": \"Error in <scenariostarttime>: the <scenariostarttime> is in "
+              "the past\", \"status\": \"variable-error\"}");
+    EXPECT_EQ(answer("{\"command\": \"set\", \"debuglevel\": \"loud\"}"),
+              "{\"errormessage\": \"Error in <debuglevel>: Invalid value\", "
+              "\"status\": \"variable-error\"}");
+    // The next request starts clean.
+    EXPECT_EQ(answer("{\"command\": \"nop\"}"), "{\"status\": \"success\"}");
+}
+
+TEST_F(ParserTest, UnansweredVariableIsAnsweredAfterTheTimeout)
+{
+    parser.setAnswerTimeout(100);
+    parser.processCommand("{\"command\": \"get\", \"device-id\": 1, \"batterylevel\": 1}",
+                          std::chrono::system_clock::now());
+    EXPECT_TRUE(replies.empty()) << "the device id has not been answered yet";
+    ASSERT_TRUE(testsupport::waitUntil([&]() { return !replies.empty(); }, 2000));
+    EXPECT_EQ(replies[0],
+              roamnode::frameMessage("{\"batterylevel\": 87.5, \"errormessage\": \"No answer for: "
+                                     "device-id\", \"status\": \"variable-error\"}"));
+
+    // A late answer does not produce a second reply.
+    bus->publish(DEVICE_ID, std::string("late"));
+    testsupport::runEventsFor(150);
+    EXPECT_EQ(replies.size(), 1u);
+}
+
+TEST_F(ParserTest, UnansweredSetIsAnsweredAfterTheTimeout)
+{
+    parser.setAnswerTimeout(50);
+    parser.processCommand("{\"command\": \"set\", \"abortdetectioninterval\": 1, "
+                          "\"heartbeatinterval\": 1}",
+                          std::chrono::system_clock::now());
+    ASSERT_TRUE(testsupport::waitUntil([&]() { return !replies.empty(); }, 2000));
+    EXPECT_EQ(replies[0], roamnode::frameMessage("{\"errormessage\": \"No answer for: "
+                                                 "abortdetectioninterval\", \"status\": "
+                                                 "\"variable-error\"}"));
+}
+
+TEST_F(ParserTest, ScenarioDescriptionGetWaitsForItsOwner)
+{
+    parser.setAnswerTimeout(2000);
+    parser.processCommand("{\"command\": \"get\", \"scenariodescription\": 1}",
+                          std::chrono::system_clock::now());
+    EXPECT_TRUE(replies.empty());
+    QTimer::singleShot(20, [this]() {
+        bus->publish(SCENARIO_DESCRIPTION, std::string("{\"scenarioid\": \"s1\"}"));
+    });
+    ASSERT_TRUE(testsupport::waitUntil([&]() { return !replies.empty(); }, 1000));
+    EXPECT_EQ(replies[0],
+              roamnode::frameMessage("{\"scenariodescription\": {\"scenarioid\": \"s1\"}, "
+                                     "\"status\": \"success\"}"));
+    testsupport::runEventsFor(50);
+    EXPECT_EQ(replies.size(), 1u);
+}
+
+TEST_F(ParserTest, NewRequestAnswersThePendingOneFirst)
+{
+    parser.setAnswerTimeout(5000);
+    parser.processCommand("{\"command\": \"get\", \"device-id\": 1}",
+                          std::chrono::system_clock::now());
+    EXPECT_TRUE(replies.empty());
+    parser.processCommand("{\"command\": \"nop\"}", std::chrono::system_clock::now());
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0], roamnode::frameMessage("{\"errormessage\": \"No answer for: device-id\", "
+                                                 "\"status\": \"variable-error\"}"));
+    EXPECT_EQ(replies[1], roamnode::frameMessage("{\"status\": \"success\"}"));
+    testsupport::runEventsFor(50);
+    EXPECT_EQ(replies.size(), 2u);
+}
+
+TEST_F(ParserTest, AnswersOutsideARequestAreIgnored)
+{
+    bus->publish(SSID, std::string("stray"));
+    bus->publish(SCENARIO_DESCRIPTION_SET, toPXStatus(1));
+    EXPECT_TRUE(replies.empty());
+    EXPECT_EQ(answer("{\"command\": \"get\", \"ssid\": 1}"),
+              "{\"ssid\": \"lab\", \"status\": \"success\"}");
+}
+
+TEST(HeartbeatHello, CarriesCountStateAndUuid)
+{
+    EXPECT_EQ(HeartbeatParser::buildHello(12, "3f2a", REGISTERED),
+              roamnode::frameMessage(
+                  "{\"heartbeatcount\": 12, \"state\": \"registered\", \"uuid\": \"3f2a\"}"));
+    EXPECT_EQ(HeartbeatParser::buildHello(0, "", TRY_CONTACT_RVP),
+              "0061#{\"heartbeatcount\": 0, \"state\": \"try-contact-rvp\", \"uuid\": \"\"}");
+}
+
+TEST(HeartbeatTexts, StatesAndStatuses)
+{
+    EXPECT_EQ(roamnode::heartbeatStateText(BOOTING), "booting");
+    EXPECT_EQ(roamnode::heartbeatStateText(BOOTING_READY), "booting");
+    EXPECT_EQ(roamnode::heartbeatStateText(ARMED), "armed");
+    EXPECT_EQ(roamnode::heartbeatStateText(RUNNING), "scenario-running");
+    EXPECT_EQ(roamnode::heartbeatStateText(static_cast<AppState>(17)), "Unknown");
+    EXPECT_EQ(roamnode::heartbeatStatusText(2), "scenario-execute-error");
+    EXPECT_EQ(roamnode::heartbeatStatusText(3), "max-heartbeatfail-error");
+    EXPECT_EQ(roamnode::heartbeatStatusText(9), "json-error");
+}
+
+TEST(HeartbeatTables, SizesAndRoundTrip)
+{
+    EXPECT_EQ(roamnode::heartbeatGetMap().size(), 22u);
+    EXPECT_EQ(roamnode::heartbeatSetMap().size(), 8u);
+    EXPECT_EQ(roamnode::heartbeatAnswerMap().size(), 30u);
+    for (const auto& entry : roamnode::heartbeatAnswerMap())
+        EXPECT_EQ(roamnode::heartbeatGetMap().count(entry.second), 1u) << entry.second;
+}

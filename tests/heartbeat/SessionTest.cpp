@@ -1,0 +1,348 @@
+#include "HeartbeatFrame.h"
+#include "HeartbeatSession.h"
+
+#include "FakeHub.h"
+#include "TestSupport.h"
+
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Records what the session tells its parent; answers every request with a scripted reply.
+class TestParent : public HeartbeatSession::Parent
+{
+public:
+    enum class Outcome { Failed, Done, Stopped };
+
+    TestParent()
+    {
+        m_settings.rvpHost = "127.0.0.1";
+        m_settings.connectTimeout = 300;
+        m_settings.readTimeout = 200;
+        m_settings.writeTimeout = 300;
+    }
+
+    HeartbeatSettings settings() const override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_settings;
+    }
+    bool isActive() const override { return active; }
+    std::int64_t currentInterval() const override { return interval; }
+    void heartbeatDone(bool failed) override { record(failed ? Outcome::Failed : Outcome::Done); }
+    void sessionStopped() override { record(Outcome::Stopped); }
+    std::string processRequest(const std::string& request, roamnode::time_point) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            requests.push_back(request);
+        }
+        return reply(request);
+    }
+
+    void configure(const std::function<void(HeartbeatSettings&)>& change)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        change(m_settings);
+    }
+
+    void setHub(const std::string& host, std::uint16_t port)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_settings.rvpHost = host;
+        m_settings.rvpPort = port;
+    }
+
+    std::vector<Outcome> outcomes() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_outcomes;
+    }
+
+    bool waitForOutcomes(std::size_t count, int timeoutMs) const
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [&]() { return m_outcomes.size() >= count; });
+    }
+
+    std::atomic<bool> active{true};
+    std::atomic<std::int64_t> interval{1000};
+    std::function<std::string(const std::string&)> reply = [](const std::string&) {
+        return roamnode::frameMessage("{\"status\": \"success\"}");
+    };
+    std::vector<std::string> requests;
+
+private:
+    void record(Outcome outcome)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_outcomes.push_back(outcome);
+        }
+        m_changed.notify_all();
+    }
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    HeartbeatSettings m_settings;
+    std::vector<Outcome> m_outcomes;
+};
+
+using Outcome = TestParent::Outcome;
+
+// Started at once; asked to finish and joined however the test ends.
+class SessionThread : public QThread
+{
+public:
+    SessionThread() { start(); }
+    ~SessionThread() override
+    {
+        quit();
+        wait(5000);
+    }
+};
+
+// One exchange, run synchronously on the test thread.
+Outcome exchangeOnce(HeartbeatSession& session, TestParent& parent)
+{
+    const std::size_t before = parent.outcomes().size();
+    session.on_heartbeat_timer();
+    const auto outcomes = parent.outcomes();
+    EXPECT_EQ(outcomes.size(), before + 1) << "exactly one outcome per exchange";
+    return outcomes.empty() ? Outcome::Failed : outcomes.back();
+}
+
+class SessionTest : public ::testing::Test
+{
+protected:
+    SessionTest() : session(std::make_shared<HeartbeatSession>(&parent))
+    {
+        session->setHelloMessage(roamnode::frameMessage("{\"heartbeatcount\": 0}"));
+    }
+
+    TestParent parent;
+    std::shared_ptr<HeartbeatSession> session;
+};
+
+} // namespace
+
+TEST_F(SessionTest, SendsTheHelloAndTheReply)
+{
+    FakeHub hub([](int, const std::string&) { return hubRequest("{\"command\": \"nop\"}"); });
+    parent.setHub("127.0.0.1", hub.port());
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Done);
+    ASSERT_TRUE(hub.waitForReplies(1, 2000));
+    EXPECT_EQ(hub.hellos().at(0), "{\"heartbeatcount\": 0}");
+    EXPECT_EQ(hub.replies().at(0), "{\"status\": \"success\"}");
+    ASSERT_EQ(parent.requests.size(), 1u);
+    EXPECT_EQ(parent.requests[0], "{\"command\": \"nop\"}");
+}
+
+TEST_F(SessionTest, ReassemblesARequestSentInPieces)
+{
+    const std::string frame = roamnode::frameMessage("{\"command\": \"get\", \"ssid\": \"\"}");
+    FakeHub hub([&](int, const std::string&) {
+        HubAction action;
+        action.chunks = {frame.substr(0, 9), frame.substr(9, 8), frame.substr(17)};
+        action.pauseMs = 30;
+        return action;
+    });
+    parent.setHub("127.0.0.1", hub.port());
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Done);
+    ASSERT_EQ(parent.requests.size(), 1u);
+    EXPECT_EQ(parent.requests[0], "{\"command\": \"get\", \"ssid\": \"\"}");
+}
+
+TEST_F(SessionTest, WritesALargeReplyCompletely)
+{
+    const std::string payload(150000 - 7, 'x');
+    parent.reply = [&](const std::string&) { return roamnode::frameMessage(payload); };
+    FakeHub hub([](int, const std::string&) { return hubRequest("{\"command\": \"get\"}"); });
+    parent.setHub("127.0.0.1", hub.port());
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Done);
+    ASSERT_TRUE(hub.waitForReplies(1, 2000));
+    EXPECT_EQ(hub.replyFrameSizes().at(0), 150000u);
+    EXPECT_EQ(hub.replies().at(0), payload);
+}
+
+TEST_F(SessionTest, OverAnnouncedRequestFailsAfterTheReadTimeout)
+{
+    FakeHub hub([](int, const std::string&) {
+        HubAction action;
+        action.chunks = {"0100#{\"command\": \"nop\"}"};
+        action.holdMs = 2000;
+        return action;
+    });
+    parent.setHub("127.0.0.1", hub.port());
+    const auto started = Clock::now();
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Failed);
+    const auto took = Clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(180));
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+    EXPECT_TRUE(parent.requests.empty());
+}
+
+TEST_F(SessionTest, FirstChunkWithoutSeparatorFails)
+{
+    FakeHub hub([](int, const std::string&) {
+        HubAction action;
+        action.chunks = {"0019", "#{\"command\": \"nop\"}"};
+        action.pauseMs = 30;
+        action.holdMs = 2000;
+        return action;
+    });
+    parent.setHub("127.0.0.1", hub.port());
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Failed);
+    EXPECT_TRUE(parent.requests.empty());
+}
+
+TEST_F(SessionTest, OversizedRequestFailsWithoutWaiting)
+{
+    FakeHub hub([](int, const std::string&) {
+        HubAction action;
+        action.chunks = {"99999999999#{"};
+        action.holdMs = 3000;
+        return action;
+    });
+    parent.setHub("127.0.0.1", hub.port());
+    // A long read deadline shows that the cap, not the deadline, ends the exchange.
+    parent.configure([](HeartbeatSettings& settings) { settings.readTimeout = 5000; });
+    const auto started = Clock::now();
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Failed);
+    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(150));
+}
+
+TEST_F(SessionTest, PeerClosingWithoutRequestFails)
+{
+    FakeHub hub([](int, const std::string&) {
+        HubAction action;
+        action.closeAfterHello = true;
+        return action;
+    });
+    parent.setHub("127.0.0.1", hub.port());
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Failed);
+}
+
+TEST_F(SessionTest, EmptyRequestStopsWithoutReply)
+{
+    FakeHub hub([](int, const std::string&) { return hubRequest(""); });
+    parent.setHub("127.0.0.1", hub.port());
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Stopped);
+    EXPECT_TRUE(parent.requests.empty());
+    ASSERT_TRUE(hub.waitForReplies(1, 2000));
+    EXPECT_EQ(hub.replies().at(0), "<none>");
+}
+
+TEST_F(SessionTest, InactiveAfterConnectingSendsNothing)
+{
+    FakeHub hub([](int, const std::string&) { return hubRequest("{}"); });
+    parent.setHub("127.0.0.1", hub.port());
+    parent.active = false;
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Stopped);
+    EXPECT_TRUE(hub.hellos().empty());
+}
+
+TEST_F(SessionTest, ReplyAfterTheHeartbeatStoppedCountsAsStopped)
+{
+    parent.reply = [&](const std::string&) {
+        parent.active = false;
+        return roamnode::frameMessage("{\"status\": \"success\"}");
+    };
+    FakeHub hub([](int, const std::string&) { return hubRequest("{}"); });
+    parent.setHub("127.0.0.1", hub.port());
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Stopped);
+}
+
+TEST_F(SessionTest, UnreachableHubFailsWithinTheConnectTimeout)
+{
+    parent.setHub("127.0.0.1", closedLoopbackPort());
+    const auto started = Clock::now();
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Failed);
+    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(1000));
+}
+
+TEST_F(SessionTest, UnresolvableHubFails)
+{
+    parent.setHub("nonexistent.invalid", 9100);
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Failed);
+    parent.setHub("", 9100);
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Failed);
+}
+
+TEST_F(SessionTest, Ipv6LoopbackByName)
+{
+    // "localhost" may resolve to ::1 or 127.0.0.1 first; only the first is tried, so all that
+    // can be asserted is exactly one outcome and no hang.
+    parent.setHub("localhost", closedLoopbackPort());
+    const auto outcome = exchangeOnce(*session, parent);
+    EXPECT_EQ(outcome, Outcome::Failed);
+}
+
+TEST(SessionTimer, PeriodIsNeverBelowTheMinimum)
+{
+    EXPECT_EQ(HeartbeatSession::timerPeriod(0), 100);
+    EXPECT_EQ(HeartbeatSession::timerPeriod(-5000), 100);
+    EXPECT_EQ(HeartbeatSession::timerPeriod(99), 100);
+    EXPECT_EQ(HeartbeatSession::timerPeriod(1000), 1000);
+    EXPECT_EQ(HeartbeatSession::timerPeriod(INT64_C(9223372036854)), INT32_MAX);
+}
+
+TEST(SessionTimer, ZeroIntervalTicksAtMostEveryHundredMilliseconds)
+{
+    TestParent parent;
+    parent.interval = 0;
+    FakeHub hub([](int, const std::string&) { return hubRequest("{\"command\": \"nop\"}"); });
+    parent.setHub("127.0.0.1", hub.port());
+
+    SessionThread thread;
+    auto session = std::make_shared<HeartbeatSession>(&parent);
+    session->setHelloMessage(roamnode::frameMessage("{}"));
+    session->moveToThread(&thread);
+    session->start();
+    testsupport::runEventsFor(550);
+    session->stop();
+    session->abort();
+    thread.quit();
+    ASSERT_TRUE(thread.wait(2000));
+
+    // One immediate exchange plus one per 100 ms: 6 or 7 at most, far from thousands.
+    const int exchanges = hub.exchanges();
+    EXPECT_GE(exchanges, 3);
+    EXPECT_LE(exchanges, 8);
+}
+
+TEST(SessionAbort, EndsAWaitingExchangeAtOnce)
+{
+    TestParent parent;
+    FakeHub hub([](int, const std::string&) {
+        HubAction action;
+        action.holdMs = 3000; // hello read, no request: the session sits in its read
+        return action;
+    });
+    parent.setHub("127.0.0.1", hub.port());
+    parent.configure([](HeartbeatSettings& settings) { settings.readTimeout = 5000; });
+
+    SessionThread thread;
+    auto session = std::make_shared<HeartbeatSession>(&parent);
+    session->setHelloMessage(roamnode::frameMessage("{}"));
+    session->moveToThread(&thread);
+    QMetaObject::invokeMethod(session.get(), "on_heartbeat_timer", Qt::QueuedConnection);
+    ASSERT_TRUE(testsupport::waitUntil([&]() { return !hub.hellos().empty(); }, 2000));
+
+    const auto started = Clock::now();
+    session->abort();
+    thread.quit();
+    ASSERT_TRUE(thread.wait(2000));
+    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(1000));
+    EXPECT_TRUE(parent.outcomes().empty()) << "an aborted exchange tells the parent nothing";
+}

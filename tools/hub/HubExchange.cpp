@@ -1,0 +1,56 @@
+#include "HubExchange.h"
+
+namespace asio = boost::asio;
+
+HubExchange::HubExchange(asio::ip::tcp::socket socket, Listener& listener, Timeouts timeouts)
+    : m_channel(std::make_shared<FrameChannel>(std::move(socket))), m_listener(listener),
+      m_timeouts(timeouts)
+{
+}
+
+void HubExchange::start()
+{
+    auto self = shared_from_this();
+    m_channel->readFrame(m_timeouts.hello,
+                         [self](const boost::system::error_code& ec, const std::string& hello) {
+                             self->onHelloRead(ec, hello);
+                         });
+}
+
+void HubExchange::onHelloRead(const boost::system::error_code& error, const std::string& hello)
+{
+    if (error)
+        return fail("hello", error);
+    m_listener.onHello(m_channel->peer(), hello);
+    auto self = shared_from_this();
+    // The endpoint waits only briefly for the request, so it goes out at once.
+    m_channel->writeFrame(
+        m_listener.nextRequest(), m_timeouts.write,
+        [self](const boost::system::error_code& ec) { self->onRequestWritten(ec); });
+}
+
+void HubExchange::onRequestWritten(const boost::system::error_code& error)
+{
+    if (error)
+        return fail("request", error);
+    auto self = shared_from_this();
+    m_channel->readFrame(m_timeouts.reply,
+                         [self](const boost::system::error_code& ec, const std::string& reply) {
+                             self->onReplyRead(ec, reply);
+                         });
+}
+
+void HubExchange::onReplyRead(const boost::system::error_code& error, const std::string& reply)
+{
+    if (error)
+        return fail("reply", error);
+    m_channel->close();
+    m_listener.onReply(m_channel->peer(), reply);
+}
+
+void HubExchange::fail(const std::string& step, const boost::system::error_code& error)
+{
+    m_channel->close();
+    const std::string what = error == asio::error::eof ? "connection closed" : error.message();
+    m_listener.onExchangeFailed(m_channel->peer(), "no " + step + ": " + what);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "FrameChannel.h"
+
+#include <boost/asio/ip/tcp.hpp>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+// One heartbeat exchange as the hub sees it: read the hello, send one request, read the reply.
+// The endpoint opens a fresh connection for every exchange, so this object lives for one.
+//
+// Thread: the hub's I/O thread. The listener must outlive the I/O context's run.
+class HubExchange : public std::enable_shared_from_this<HubExchange>
+{
+public:
+    class Listener
+    {
+    public:
+        virtual ~Listener() = default;
+        virtual void onHello(const std::string& peer, const std::string& hello) = 0;
+        // The request for this exchange (its payload, unframed).
+        virtual std::string nextRequest() = 0;
+        virtual void onReply(const std::string& peer, const std::string& reply) = 0;
+        virtual void onExchangeFailed(const std::string& peer, const std::string& what) = 0;
+    };
+
+    struct Timeouts
+    {
+        std::chrono::milliseconds hello{5000};
+        std::chrono::milliseconds write{5000};
+        std::chrono::milliseconds reply{15000};
+    };
+
+    HubExchange(boost::asio::ip::tcp::socket socket, Listener& listener, Timeouts timeouts);
+
+    void start();
+
+private:
+    void onHelloRead(const boost::system::error_code& error, const std::string& hello);
+    void onRequestWritten(const boost::system::error_code& error);
+    void onReplyRead(const boost::system::error_code& error, const std::string& reply);
+    void fail(const std::string& step, const boost::system::error_code& error);
+
+    std::shared_ptr<FrameChannel> m_channel;
+    Listener& m_listener;
+    Timeouts m_timeouts;
+};

@@ -1,0 +1,121 @@
+// roamnode-hub: a hub for local runs and tests. Endpoints connect to it as to the Rallyhub; it
+// hands each exchange the next request and prints the hellos and replies, one line each.
+
+#include "HubExchange.h"
+#include "HubOptions.h"
+#include "RequestQueue.h"
+#include "SessionAcceptor.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+namespace {
+
+// One line per event on standard output, flushed at once so a reading process sees each line
+// as it happens. Line breaks inside a payload become spaces (in JSON they are only white space).
+void printLine(const std::string& kind, const std::string& text)
+{
+    std::string line = kind + " " + text;
+    for (char& c : line) {
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    }
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+class HubController : public HubExchange::Listener
+{
+public:
+    HubController(boost::asio::io_context& io, RequestQueue& requests, std::uint64_t exitAfter)
+        : m_io(io), m_requests(requests), m_exitAfter(exitAfter)
+    {
+    }
+
+    void onHello(const std::string&, const std::string& hello) override
+    {
+        printLine("hello", hello);
+    }
+
+    std::string nextRequest() override
+    {
+        const std::string request = m_requests.next();
+        printLine("request", request);
+        return request;
+    }
+
+    void onReply(const std::string&, const std::string& reply) override
+    {
+        printLine("reply", reply);
+        ++m_replies;
+        if (m_exitAfter != 0 && m_replies >= m_exitAfter)
+            m_io.stop();
+    }
+
+    void onExchangeFailed(const std::string& peer, const std::string& what) override
+    {
+        std::fprintf(stderr, "exchange with %s failed: %s\n", peer.c_str(), what.c_str());
+    }
+
+private:
+    boost::asio::io_context& m_io;
+    RequestQueue& m_requests;
+    std::uint64_t m_exitAfter;
+    std::uint64_t m_replies = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    HubOptions options;
+    std::string error;
+    if (!parseHubOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "roamnode-hub: %s\n%s", error.c_str(), hubUsage());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(hubUsage(), stdout);
+        return 0;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    boost::asio::io_context io;
+    RequestQueue requests(options.requests);
+    HubController controller(io, requests, options.exitAfterReplies);
+
+    HubExchange::Timeouts timeouts;
+    timeouts.hello = std::chrono::milliseconds(options.helloTimeoutMs);
+    timeouts.reply = std::chrono::milliseconds(options.replyTimeoutMs);
+    auto acceptor = std::make_shared<SessionAcceptor>(io, controller, timeouts);
+    const std::vector<std::string> addresses = options.bindAddresses.empty()
+                                                   ? std::vector<std::string>{"0.0.0.0", "::"}
+                                                   : options.bindAddresses;
+    const bool listening = acceptor->listen(addresses, options.port, error);
+    for (const std::string& warning : acceptor->warnings())
+        std::fprintf(stderr, "roamnode-hub: %s\n", warning.c_str());
+    if (!listening) {
+        std::fprintf(stderr, "roamnode-hub: %s\n", error.c_str());
+        return 1;
+    }
+    for (const std::string& where : acceptor->listeningOn())
+        printLine("listening on", where);
+
+    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&io](const boost::system::error_code& ec, int) {
+        if (ec == boost::asio::error::operation_aborted)
+            return;
+        io.stop();
+    });
+
+    acceptor->start();
+    io.run();
+    acceptor->close();
+    return 0;
+}

@@ -1,0 +1,247 @@
+#include "EndpointDriver.h"
+
+#include "ScenarioFile.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace hubrun {
+namespace {
+
+constexpr std::int64_t kSecondNs = 1000000000;
+
+std::string seconds(std::int64_t ns)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ns) / 1e9);
+    return text;
+}
+
+std::string milliseconds(std::int64_t ns)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%+.3f ms", static_cast<double>(ns) / 1e6);
+    return text;
+}
+
+std::string text(const Json::Value& value)
+{
+    if (value.isString())
+        return value.asString();
+    return value.isNull() ? std::string() : compactJson(value);
+}
+
+} // namespace
+
+EndpointDriver::EndpointDriver(std::string deviceId, Json::Value scenario, unsigned clockSamples)
+    : m_deviceId(std::move(deviceId)), m_scenario(std::move(scenario)),
+      m_clockSamples(clockSamples)
+{
+}
+
+std::int64_t EndpointDriver::durationNs() const
+{
+    const Json::Value& duration = m_scenario["duration"];
+    return duration.isIntegral() ? duration.asLargestInt() : 0;
+}
+
+std::string EndpointDriver::label() const
+{
+    const std::string name = text(m_info["device-givenname"]);
+    return name.empty() ? m_deviceId : name + " (" + m_deviceId + ")";
+}
+
+void EndpointDriver::onHello(const std::string& state, std::int64_t hubNow)
+{
+    m_state = state;
+    m_lastHello = hubNow;
+    if (state == "armed" || state == "scenario-running") {
+        m_sawRun = true;
+        // The reply to the set was lost, but the endpoint took the scenario.
+        if (m_phase == Phase::Send && m_hubStart != 0)
+            m_phase = Phase::Armed;
+    }
+}
+
+void EndpointDriver::release()
+{
+    m_released = true;
+    if (m_phase == Phase::Ready)
+        m_phase = Phase::Send;
+}
+
+std::string EndpointDriver::identifyRequest() const
+{
+    return "{\"command\": \"get\", \"app-version\": \"\", \"capabilities\": \"\", "
+           "\"device-givenname\": \"\", \"device-ipv4\": \"\", \"device-ipv6\": \"\", "
+           "\"device-os\": \"\", \"device-os-version\": \"\"}";
+}
+
+std::string EndpointDriver::nextRequest(std::int64_t hubNow, std::int64_t& hubStart,
+                                        double startInSeconds)
+{
+    m_awaitingReply = true;
+    m_sentAt = hubNow;
+    switch (m_phase) {
+    case Phase::Identify:
+        return identifyRequest();
+    case Phase::Clock:
+        ++m_clockAttempts;
+        return "{\"command\": \"get\", \"localtime\": \"\"}";
+    case Phase::Send: {
+        if (hubStart == 0)
+            hubStart = hubNow + static_cast<std::int64_t>(std::llround(startInSeconds * 1e9));
+        m_hubStart = hubStart;
+        m_endpointStart = hubStart + (m_clock ? m_clock->offsetNs : 0);
+        Json::Value request(Json::objectValue);
+        request["command"] = "set";
+        request["scenariodescription"] = m_scenario;
+        request["scenariostarttime"] = static_cast<Json::UInt64>(m_endpointStart);
+        return compactJson(request);
+    }
+    case Phase::Armed:
+        // Once the endpoint is back from the run, the results are due.
+        if (m_state == "registered" &&
+            (m_sawRun || hubNow > m_hubStart + durationNs() + kSecondNs / 4))
+            m_phase = Phase::Collect;
+        else
+            break;
+        [[fallthrough]];
+    case Phase::Collect:
+        return "{\"command\": \"get\", \"resultlist\": \"\"}";
+    case Phase::Reset:
+        return "{\"command\": \"set\", \"resultlist\": \"\"}";
+    default:
+        break;
+    }
+    m_awaitingReply = false;
+    return "{\"command\": \"nop\"}";
+}
+
+void EndpointDriver::onExchangeFailed()
+{
+    m_awaitingReply = false;
+}
+
+void EndpointDriver::fail(const std::string& error)
+{
+    if (finished())
+        return;
+    m_error = error;
+    m_phase = Phase::Failed;
+}
+
+std::string EndpointDriver::onReply(const std::string& replyText, std::int64_t hubNow)
+{
+    if (!m_awaitingReply)
+        return {};
+    m_awaitingReply = false;
+    Json::Value reply;
+    std::string parseError;
+    if (!parseJsonText(replyText, reply, parseError) || !reply.isObject()) {
+        fail("the endpoint's reply is not a JSON object: " + parseError);
+        return {};
+    }
+    const std::string status = text(reply["status"]);
+    const std::string refusal = text(reply["errormessage"]) + " (" + status + ")";
+    const bool success = status == "success";
+
+    switch (m_phase) {
+    case Phase::Identify: {
+        for (const std::string& name : reply.getMemberNames())
+            if (name != "status")
+                m_info[name] = reply[name];
+        m_phase = Phase::Clock;
+        std::string line = "endpoint " + m_deviceId + ": \"" + text(m_info["device-givenname"]) +
+                           "\", " + text(m_info["device-os"]) + " " +
+                           text(m_info["device-os-version"]) + ", app " +
+                           text(m_info["app-version"]) + ", IPv4 " + text(m_info["device-ipv4"]) +
+                           ", IPv6 " + text(m_info["device-ipv6"]);
+        if (!success)
+            line += "\n  (" + refusal + ")";
+        return line + "\n  capabilities " + text(m_info["capabilities"]);
+    }
+    case Phase::Clock: {
+        if (success && reply["localtime"].isIntegral())
+            m_samples.push_back({m_sentAt, reply["localtime"].asLargestInt(), hubNow});
+        // Failed exchanges do not count as samples, but the attempts are bounded.
+        if (m_samples.size() < m_clockSamples && m_clockAttempts < 3 * m_clockSamples)
+            return {};
+        m_clock = estimateClockOffset(m_samples);
+        m_phase = m_released ? Phase::Send : Phase::Ready;
+        if (!m_clock)
+            return "endpoint " + label() + ": no clock sample; its clock is taken to be the hub's";
+        return "endpoint " + label() + ": clock offset " + milliseconds(m_clock->offsetNs) +
+               " (best round trip " + milliseconds(m_clock->roundTripNs).substr(1) + " of " +
+               std::to_string(m_samples.size()) + " samples)";
+    }
+    case Phase::Send:
+        if (!success) {
+            fail("the endpoint refused the scenario: " + refusal);
+            return {};
+        }
+        m_phase = Phase::Armed;
+        return "endpoint " + label() + ": scenario " + text(m_scenario["scenarioid"]) +
+               " accepted, starts at " + std::to_string(m_endpointStart) +
+               " ns on its clock (in " + seconds(m_hubStart - hubNow) + ")";
+    case Phase::Collect:
+        if (!success || !reply["resultlist"].isArray()) {
+            fail("no result list: " + (success ? std::string("not an array") : refusal));
+            return {};
+        }
+        m_resultList = reply["resultlist"];
+        m_phase = Phase::Reset;
+        return "endpoint " + label() + ": result list with " +
+               std::to_string(m_resultList.size()) + " scenario result(s)";
+    case Phase::Reset:
+        m_phase = Phase::Done;
+        return success ? std::string() : "endpoint " + label() +
+                                             ": the result list was not reset: " + refusal;
+    default:
+        return {};
+    }
+}
+
+void EndpointDriver::checkDeadlines(std::int64_t hubNow)
+{
+    if (finished())
+        return;
+    if (m_phase == Phase::Armed) {
+        // The heartbeat is silent from shortly before the start to the end of the run.
+        if (hubNow > m_hubStart + durationNs() + kSilenceLimitNs)
+            fail("the endpoint did not come back after the run");
+        return;
+    }
+    if (m_lastHello != 0 && hubNow - m_lastHello > kSilenceLimitNs)
+        fail("the endpoint stopped its heartbeat");
+}
+
+std::string EndpointDriver::progress(std::int64_t hubNow) const
+{
+    switch (m_phase) {
+    case Phase::Identify:
+    case Phase::Clock:
+        return "identifying";
+    case Phase::Ready:
+        return "ready, waiting for the others";
+    case Phase::Send:
+        return "sending the scenario";
+    case Phase::Armed:
+        if (hubNow < m_hubStart)
+            return m_state + ", start in " + seconds(m_hubStart - hubNow);
+        if (m_state == "registered" || hubNow - m_lastHello < 2 * kSecondNs)
+            return m_state + ", " + seconds(hubNow - m_hubStart) + " since the start";
+        return "running, " + seconds(hubNow - m_hubStart) + " of " + seconds(durationNs()) +
+               " (heartbeat silent)";
+    case Phase::Collect:
+    case Phase::Reset:
+        return m_state + ", collecting results";
+    case Phase::Done:
+        return "done";
+    case Phase::Failed:
+        return "failed";
+    }
+    return {};
+}
+
+} // namespace hubrun

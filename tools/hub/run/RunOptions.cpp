@@ -1,0 +1,164 @@
+#include "RunOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace hubrun {
+namespace {
+
+bool parseUnsigned(const std::string& text, unsigned long long max, unsigned long long& value)
+{
+    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    errno = 0;
+    const unsigned long long parsed = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno != 0 || parsed > max)
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool parseSeconds(const std::string& text, double max, double& value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos)
+        return false;
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !std::isfinite(parsed) || parsed < 0 || parsed > max)
+        return false;
+    value = parsed;
+    return true;
+}
+
+} // namespace
+
+const char* runUsage()
+{
+    return "usage: roamnode-hub run SCENARIO.json [options]\n"
+           "       roamnode-hub run --map MAP.json [options]\n"
+           "\n"
+           "Waits for endpoints to register, sends them the scenario with a start time, follows\n"
+           "the run, collects and resets the result lists, prints a per-flow summary and writes\n"
+           "results.json and report.html.\n"
+           "\n"
+           "  --port N                  port to listen on (default 9100, 0 lets the system pick)\n"
+           "  --bind ADDRESS            address to listen on, repeatable (default: all)\n"
+           "  --device ID               drive the endpoint with this device id, repeatable\n"
+           "  --endpoints N             wait for N endpoints and drive them all at once\n"
+           "  --map FILE                JSON object: device id -> scenario (object or file name)\n"
+           "  --start-in SECONDS        how far ahead the start is scheduled (default 3)\n"
+           "  --out DIR                 where results go (default ./roamnode-results)\n"
+           "  --register-timeout SECONDS  how long to wait for endpoints (default 120)\n"
+           "  --rewrite-port FROM=TO    replace every \"dstport\" FROM in the scenario by TO\n"
+           "  --httpd-stats FILE        roamnode-httpd --stats file: throughput of HTTP flows\n"
+           "  --clock-samples N         \"localtime\" exchanges per endpoint (default 4)\n";
+}
+
+bool parsePortRewrite(const std::string& text, std::pair<std::uint16_t, std::uint16_t>& rewrite)
+{
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos)
+        return false;
+    unsigned long long from = 0, to = 0;
+    if (!parseUnsigned(text.substr(0, equals), 65535, from) ||
+        !parseUnsigned(text.substr(equals + 1), 65535, to) || from == 0 || to == 0)
+        return false;
+    rewrite = {static_cast<std::uint16_t>(from), static_cast<std::uint16_t>(to)};
+    return true;
+}
+
+bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& error)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool hasValue = i + 1 < argc;
+        const std::string value = hasValue ? argv[i + 1] : std::string();
+        unsigned long long number = 0;
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (argument.rfind("--", 0) != 0) {
+            if (!options.scenarioPath.empty()) {
+                error = "more than one scenario: " + argument;
+                return false;
+            }
+            options.scenarioPath = argument;
+            continue;
+        }
+        if (!hasValue) {
+            error = "unknown or incomplete option: " + argument;
+            return false;
+        }
+        ++i;
+        if (argument == "--port") {
+            if (!parseUnsigned(value, 65535, number)) {
+                error = "invalid port: " + value;
+                return false;
+            }
+            options.port = static_cast<std::uint16_t>(number);
+        } else if (argument == "--bind") {
+            options.bindAddresses.push_back(value);
+        } else if (argument == "--device") {
+            options.devices.push_back(value);
+        } else if (argument == "--endpoints") {
+            if (!parseUnsigned(value, 1000, number) || number == 0) {
+                error = "invalid number of endpoints: " + value;
+                return false;
+            }
+            options.endpoints = static_cast<unsigned>(number);
+        } else if (argument == "--map") {
+            options.mapPath = value;
+        } else if (argument == "--start-in") {
+            if (!parseSeconds(value, 86400, options.startInSeconds)) {
+                error = "invalid start delay: " + value;
+                return false;
+            }
+        } else if (argument == "--out") {
+            options.outDir = value;
+        } else if (argument == "--register-timeout") {
+            if (!parseSeconds(value, 86400, options.registerTimeoutSeconds)) {
+                error = "invalid timeout: " + value;
+                return false;
+            }
+        } else if (argument == "--rewrite-port") {
+            std::pair<std::uint16_t, std::uint16_t> rewrite;
+            if (!parsePortRewrite(value, rewrite)) {
+                error = "invalid port rewrite (FROM=TO): " + value;
+                return false;
+            }
+            options.portRewrites.push_back(rewrite);
+        } else if (argument == "--httpd-stats") {
+            options.httpdStatsPath = value;
+        } else if (argument == "--clock-samples") {
+            if (!parseUnsigned(value, 100, number) || number == 0) {
+                error = "invalid number of clock samples: " + value;
+                return false;
+            }
+            options.clockSamples = static_cast<unsigned>(number);
+        } else {
+            error = "unknown option: " + argument;
+            return false;
+        }
+    }
+    if (options.help)
+        return true;
+    if (options.scenarioPath.empty() == options.mapPath.empty()) {
+        error = options.mapPath.empty() ? "no scenario given"
+                                        : "give either a scenario or --map, not both";
+        return false;
+    }
+    if (!options.mapPath.empty() && (!options.devices.empty() || options.endpoints != 0)) {
+        error = "--map names the endpoints itself; --device and --endpoints do not apply";
+        return false;
+    }
+    if (!options.devices.empty() && options.endpoints != 0 &&
+        options.endpoints != options.devices.size()) {
+        error = "--endpoints disagrees with the number of --device options";
+        return false;
+    }
+    return true;
+}
+
+} // namespace hubrun

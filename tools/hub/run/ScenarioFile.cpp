@@ -1,0 +1,101 @@
+#include "ScenarioFile.h"
+
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace hubrun {
+
+bool parseJsonText(const std::string& text, Json::Value& value, std::string& error)
+{
+    Json::CharReaderBuilder builder;
+    builder["allowComments"] = true;
+    builder["collectComments"] = false;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string errors;
+    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) {
+        error = errors;
+        while (!error.empty() && error.back() == '\n')
+            error.pop_back();
+        return false;
+    }
+    return true;
+}
+
+bool readJsonFile(const std::string& path, Json::Value& value, std::string& error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read " + path;
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!parseJsonText(text.str(), value, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+int rewriteDstPort(Json::Value& scenario, std::uint16_t from, std::uint16_t to)
+{
+    if (!scenario.isObject() || !scenario["flows"].isArray())
+        return 0;
+    int count = 0;
+    for (Json::Value& flow : scenario["flows"]) {
+        if (!flow.isObject() || !flow["flow"].isObject())
+            continue;
+        Json::Value& content = flow["flow"];
+        if (content.isMember("dstport") && content["dstport"].isIntegral() &&
+            content["dstport"].asLargestInt() == from) {
+            content["dstport"] = to;
+            ++count;
+        }
+    }
+    return count;
+}
+
+std::string compactJson(const Json::Value& value)
+{
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    return Json::writeString(builder, value);
+}
+
+bool readScenarioMap(const std::string& path, std::map<std::string, Json::Value>& scenarios,
+                     std::string& error)
+{
+    Json::Value map;
+    if (!readJsonFile(path, map, error))
+        return false;
+    if (!map.isObject() || map.empty()) {
+        error = path + ": expected an object from device id to scenario";
+        return false;
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    for (const std::string& device : map.getMemberNames()) {
+        const Json::Value& entry = map[device];
+        Json::Value scenario;
+        if (entry.isString()) {
+            const std::string file = entry.asString();
+            if (!readJsonFile(!file.empty() && file[0] == '/' ? file : folder + file, scenario,
+                              error))
+                return false;
+        } else {
+            scenario = entry;
+        }
+        if (!scenario.isObject()) {
+            error = path + ": the scenario of " + device + " is not an object";
+            return false;
+        }
+        scenarios[device] = scenario;
+    }
+    return true;
+}
+
+} // namespace hubrun
