@@ -6,6 +6,7 @@
 #include "PXEventType.h"
 #include "PXLogManager.h"
 #include "PXMobileManager.h"
+#include "PXScenarioManager.h"
 
 #include <mutex>
 
@@ -33,13 +34,15 @@ public:
     std::shared_ptr<PXEventBus> bus;
     // Managers, in creation order: heartbeat, scenario, log, device information.
     HeartbeatManager heartbeatManager;
+    PXScenarioManager scenarioManager;
     PXLogManager logManager;
     PXMobileManager mobileManager;
     AppState state = BOOTING;
 };
 
 Roamnode::Impl::Impl()
-    : bus(std::make_shared<PXEventBus>()), heartbeatManager(bus), logManager(bus), mobileManager(bus)
+    : bus(std::make_shared<PXEventBus>()), heartbeatManager(bus), scenarioManager(bus),
+      logManager(bus), mobileManager(bus)
 {
     // Monitors sample through the device-information manager from the scenario run threads.
     setInterfaceSource(&mobileManager);
@@ -110,12 +113,14 @@ void Roamnode::start()
     m_impl->mobileManager.start();
     m_impl->logManager.start();
     m_impl->heartbeatManager.start();
+    m_impl->scenarioManager.start();
     m_impl->setState(BOOTING_READY);
 }
 
 void Roamnode::stop()
 {
     // Scenario, heartbeat, log, device information.
+    m_impl->scenarioManager.stop();
     m_impl->heartbeatManager.stop();
     m_impl->logManager.stop();
     m_impl->mobileManager.stop();
@@ -140,7 +145,10 @@ void Roamnode::disconnect()
     m_impl->setState(BOOTING_READY);
 }
 
-void Roamnode::stopScenario() {}
+void Roamnode::stopScenario()
+{
+    m_impl->scenarioManager.worker().abortScenario();
+}
 
 int Roamnode::getAppState() const
 {

@@ -1,0 +1,53 @@
+#include "PXFlow.h"
+
+#include "PXFlowResult.h"
+#include "PXScenarioResult.h"
+
+#include <QtGlobal>
+
+PXFlow::PXFlow(std::uint32_t id, FlowKind kind, IpVersion ipVersion, PXScenario* scenario)
+    : m_id(id), m_kind(kind), m_ipVersion(ipVersion), m_scenario(scenario)
+{
+}
+
+PXFlow::~PXFlow() = default;
+
+bool PXFlow::prepare()
+{
+    if (m_scenario == nullptr || !m_scenario->result)
+        return false;
+    // The result list carries the 32-bit id widened with its sign.
+    m_result = m_scenario->result->createFlowResult(static_cast<std::int32_t>(m_id));
+    return true;
+}
+
+void PXFlow::resetSpeed()
+{
+    m_bytesSinceReport = 0;
+    m_lastReport = roamnode::nowNanoseconds() / 1000000000 * 1000000000;
+}
+
+void PXFlow::reportBytes(roamnode::time_point now, std::uint64_t counted)
+{
+    m_bytesSinceReport += counted;
+    const std::int64_t intervalMs = (m_result ? m_result->interval() : 1) * 1000;
+    const std::int64_t elapsedMs = (roamnode::toNanoseconds(now) - m_lastReport) / 1000000;
+    if (elapsedMs < intervalMs)
+        return;
+    const float bytes = static_cast<float>(m_bytesSinceReport);
+    const std::chrono::milliseconds diffTime(elapsedMs);
+    if (m_kind == FlowKind::HttpPut || m_kind == FlowKind::UdpStream)
+        emit flowTxSpeed(now, bytes, diffTime);
+    else
+        emit flowRxSpeed(now, bytes, diffTime);
+    m_bytesSinceReport = 0;
+    m_lastReport = roamnode::toNanoseconds(now);
+}
+
+void PXFlow::failStart(const std::string& what, const std::string& cause)
+{
+    const std::string message = what + ": " + cause;
+    qWarning("PXFlow::run: %s", message.c_str());
+    if (m_result)
+        m_result->setError(message);
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "PXScenario.h"
+#include "ScenarioErrorCode.h"
+#include "TimePoint.h"
+
+#include <QObject>
+
+#include <json/value.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class PXFlowResult;
+
+// One element of a scenario's "flows": creates its traffic engine when run, counts what the
+// engine reports into its PXFlowResult and emits the byte counts for the speed gauge.
+//
+// Threads: parsed, run and (on a failed start) marked on the main thread; stop and releaseEngine
+// come from the scenario run thread; listener operations arrive on the engine's thread. The
+// speed counters are written only by resetSpeed (before the engine starts) and by the listener
+// operations, one engine thread at a time, so they need no lock. The speed signals are emitted
+// on the engine's thread and must be connected queued.
+class PXFlow : public QObject
+{
+    Q_OBJECT
+
+public:
+    PXFlow(std::uint32_t id, FlowKind kind, IpVersion ipVersion, PXScenario* scenario);
+    ~PXFlow() override;
+
+    virtual ScenarioErrorCode parseFlowContent(const Json::Value& content) = 0;
+    virtual void stop() = 0;
+    virtual void releaseEngine() = 0;
+    virtual bool prepare();
+    virtual void resetSpeed();
+
+    std::uint32_t id() const { return m_id; }
+    FlowKind kind() const { return m_kind; }
+    IpVersion ipVersion() const { return m_ipVersion; }
+    PXScenario* scenario() const { return m_scenario; }
+    const std::shared_ptr<PXFlowResult>& result() const { return m_result; }
+    // The time of the last speed signal (or speed reset), ns since the epoch.
+    std::int64_t lastReport() const { return m_lastReport; }
+
+signals:
+    void flowRxSpeed(roamnode::time_point, float bps, std::chrono::milliseconds diffTime);
+    void flowTxSpeed(roamnode::time_point, float bps, std::chrono::milliseconds diffTime);
+
+public slots:
+    // Starts the engine. A failure to start (an address that is not one, a port in use, a socket
+    // option refused) marks the result as "error" with the cause and leaves the flow without
+    // engine; it never leaves this function.
+    virtual void run() = 0;
+
+protected:
+    // Counts bytes towards the speed report and emits it once a full interval has passed.
+    void reportBytes(roamnode::time_point now, std::uint64_t counted);
+    // Marks the result as failed with the reason a flow of this kind could not start.
+    void failStart(const std::string& what, const std::string& cause);
+
+private:
+    const std::uint32_t m_id;
+    const FlowKind m_kind;
+    const IpVersion m_ipVersion;
+    PXScenario* const m_scenario;
+    std::shared_ptr<PXFlowResult> m_result;
+    std::uint64_t m_bytesSinceReport = 0;
+    std::int64_t m_lastReport = 0; // ns since the epoch
+};

@@ -1,0 +1,180 @@
+#include "PXScenarioManager.h"
+
+#include "MetaTypes.h"
+#include "PXEventBus.h"
+#include "PXEventType.h"
+#include "PXScenarioResult.h"
+#include "ScenarioDescription.h"
+#include "TimePoint.h"
+
+#include <cstdlib>
+
+namespace {
+
+// The hub sends numbers as text; text without a leading number counts as 0.
+std::int64_t toInteger(const std::string& text)
+{
+    return std::strtoll(text.c_str(), nullptr, 10);
+}
+
+} // namespace
+
+PXScenarioManager::PXScenarioManager(std::shared_ptr<PXEventBus> bus,
+                                     const PXScenarioWorker::Timing& timing)
+    : m_bus(std::move(bus)), m_worker(std::make_shared<PXScenarioWorker>(timing))
+{
+    roamnode::registerMetaTypes();
+    qRegisterMetaType<std::shared_ptr<PXScenario>>("std::shared_ptr<PXScenario>");
+
+    m_bus->subscribe(GET_ABORT_DETECTION_INTERVAL, this);
+    m_bus->subscribe(SET_ABORT_DETECTION_INTERVAL, this);
+    m_bus->subscribe(SET_SCENARIO_DESCRIPTION, this);
+    m_bus->subscribe(GET_RESULT_LIST, this);
+    m_bus->subscribe(SET_RESULT_LIST, this);
+    m_bus->subscribe(GET_SCENARIO_START_TIME, this);
+    m_bus->subscribe(SET_SCENARIO_START_TIME, this);
+    // A "get" of the description must be answered or the heartbeat reply is withheld.
+    m_bus->subscribe(GET_SCENARIO_DESCRIPTION, this);
+}
+
+PXScenarioManager::~PXScenarioManager()
+{
+    m_bus->unsubscribe(this);
+    m_results.clear();
+    if (m_scenario && m_scenario->result)
+        m_scenario->result->clear();
+    m_worker->stop();
+}
+
+void PXScenarioManager::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    connect(m_worker.get(), &PXScenarioWorker::scenarioWillStart, this,
+            &PXScenarioManager::onScenarioWillStart);
+    connect(m_worker.get(), &PXScenarioWorker::scenarioEnded, this,
+            &PXScenarioManager::onScenarioEnded);
+    connect(m_worker.get(), &PXScenarioWorker::scenarioRxSpeed, this,
+            &PXScenarioManager::onScenarioRxSpeed);
+    connect(m_worker.get(), &PXScenarioWorker::scenarioTxSpeed, this,
+            &PXScenarioManager::onScenarioTxSpeed);
+}
+
+void PXScenarioManager::stop()
+{
+    m_worker->stop();
+}
+
+void PXScenarioManager::handleEvent(int eventId, PXEmptyEventContents)
+{
+    switch (eventId) {
+    case GET_SCENARIO_START_TIME: {
+        std::int64_t startTime = m_worker->startTime();
+        if (startTime < roamnode::nowNanoseconds())
+            startTime = 0;
+        m_bus->publish(SCENARIO_START_TIME, static_cast<unsigned long>(startTime));
+        break;
+    }
+    case GET_ABORT_DETECTION_INTERVAL:
+        m_bus->publish(
+            ABORT_DETECTION_INTERVAL,
+            static_cast<unsigned long>(m_scenario ? m_scenario->abortDetectionInterval : 0));
+        break;
+    case GET_RESULT_LIST:
+        m_bus->publish(RESULT_LIST, resultListJson(m_results));
+        break;
+    case GET_SCENARIO_DESCRIPTION:
+        m_bus->publish(SCENARIO_DESCRIPTION,
+                       m_scenario ? m_scenario->description : std::string("\"\""));
+        break;
+    default:
+        break;
+    }
+}
+
+void PXScenarioManager::handleEvent(int eventId, std::string value)
+{
+    switch (eventId) {
+    case SET_SCENARIO_DESCRIPTION:
+        setDescription(value);
+        break;
+    case SET_SCENARIO_START_TIME:
+        setStartTime(value);
+        break;
+    case SET_ABORT_DETECTION_INTERVAL:
+        setAbortDetectionInterval(value);
+        break;
+    case SET_RESULT_LIST:
+        resetResultList();
+        break;
+    default:
+        break;
+    }
+}
+
+void PXScenarioManager::setDescription(const std::string& text)
+{
+    const ScenarioErrorCode code = parseScenarioDescription(text, m_scenario);
+    m_bus->publish(SCENARIO_DESCRIPTION_SET, toPXStatus(code));
+}
+
+void PXScenarioManager::setStartTime(const std::string& text)
+{
+    const std::int64_t value = toInteger(text);
+    const std::int64_t startTime = value / 1000 * 1000;
+    ScenarioErrorCode code = SCENARIO_OK;
+    if (!m_scenario) {
+        code = SCENARIO_STARTTIME_NO_DESCRIPTION;
+    } else if (startTime < roamnode::nowNanoseconds()) {
+        code = SCENARIO_STARTTIME_IN_PAST;
+    } else {
+        m_worker->setScenario(m_scenario);
+        m_worker->setStartTime(startTime);
+        m_bus->publish(SET_SCENARIO_START_TIME, static_cast<unsigned long>(value));
+    }
+    m_bus->publish(SCENARIO_START_TIME_SET, toPXStatus(code));
+}
+
+void PXScenarioManager::setAbortDetectionInterval(const std::string& text)
+{
+    const std::int64_t value = toInteger(text);
+    ScenarioErrorCode code = SCENARIO_OK;
+    if (!m_scenario)
+        code = SCENARIO_ABORTINTERVAL_NO_DESCRIPTION;
+    else
+        m_scenario->abortDetectionInterval = static_cast<std::uint64_t>(value);
+    m_bus->publish(ABORT_DETECTION_INTERVAL_SET, toPXStatus(code));
+}
+
+void PXScenarioManager::resetResultList()
+{
+    m_results.clear();
+    if (m_scenario && m_scenario->result)
+        m_scenario->result->clear();
+    m_bus->publish(RESULT_LIST_SET, PXStatus::Success);
+}
+
+void PXScenarioManager::onScenarioWillStart()
+{
+    m_bus->publish(SCENARIO_STARTING);
+}
+
+void PXScenarioManager::onScenarioEnded()
+{
+    // The record of the run that ended, not that of a description set during the run.
+    const auto finished = m_worker->takeFinishedResults();
+    m_worker->releaseRun();
+    m_results.insert(m_results.end(), finished.begin(), finished.end());
+    m_bus->publish(SCENARIO_ENDED);
+}
+
+void PXScenarioManager::onScenarioRxSpeed(float speed)
+{
+    m_bus->publish(RX_SPEED, speed);
+}
+
+void PXScenarioManager::onScenarioTxSpeed(float speed)
+{
+    m_bus->publish(TX_SPEED, speed);
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "PXEventHandler.h"
+#include "PXScenarioWorker.h"
+
+#include <QObject>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class PXEventBus;
+struct PXScenario;
+class PXScenarioResult;
+
+// The event handler that owns the scenario side of the endpoint: the current scenario (from the
+// description variable), its schedule (through the worker), the abort detection interval and
+// the list of finished results; it turns the worker's signals into bus events.
+//
+// Threads: main thread only. The worker's signals from the gauge and run threads reach the
+// slots queued, so no member needs a lock.
+class PXScenarioManager : public QObject, public PXEventHandler
+{
+    Q_OBJECT
+
+public:
+    explicit PXScenarioManager(std::shared_ptr<PXEventBus> bus,
+                               const PXScenarioWorker::Timing& timing = PXScenarioWorker::Timing{});
+    ~PXScenarioManager() override;
+
+    void start();
+    void stop();
+
+    using PXEventHandler::handleEvent;
+    void handleEvent(int eventId, PXEmptyEventContents) override;
+    void handleEvent(int eventId, std::string value) override;
+
+    PXScenarioWorker& worker() const { return *m_worker; }
+    std::shared_ptr<PXScenario> currentScenario() const { return m_scenario; }
+    const std::vector<std::shared_ptr<PXScenarioResult>>& resultList() const { return m_results; }
+
+public slots:
+    void onScenarioWillStart();
+    void onScenarioEnded();
+    void onScenarioRxSpeed(float speed);
+    void onScenarioTxSpeed(float speed);
+
+private:
+    void setDescription(const std::string& text);
+    void setStartTime(const std::string& text);
+    void setAbortDetectionInterval(const std::string& text);
+    void resetResultList();
+
+    std::shared_ptr<PXEventBus> m_bus;
+    std::shared_ptr<PXScenarioWorker> m_worker;
+    std::shared_ptr<PXScenario> m_scenario;
+    std::vector<std::shared_ptr<PXScenarioResult>> m_results;
+    bool m_started = false;
+};

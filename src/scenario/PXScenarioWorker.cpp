@@ -1,0 +1,182 @@
+#include "PXScenarioWorker.h"
+
+#include "MetaTypes.h"
+#include "PXFlow.h"
+#include "PXMonitor.h"
+#include "PXScenarioResult.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+PXScenarioWorker::PXScenarioWorker() : PXScenarioWorker(Timing{}) {}
+
+PXScenarioWorker::PXScenarioWorker(const Timing& timing)
+    : m_timing(timing), m_gaugeThread(std::make_shared<QThread>()),
+      m_gauge(std::make_shared<PXScenarioGaugeWorker>(timing.gaugeInterval))
+{
+    // The flows' speed signals cross threads with these argument types.
+    roamnode::registerMetaTypes();
+
+    connect(m_gaugeThread.get(), &QThread::started, m_gauge.get(), &PXScenarioGaugeWorker::run);
+    connect(m_gauge.get(), &PXScenarioGaugeWorker::gaugeRxSpeed, this,
+            &PXScenarioWorker::onGaugeRxSpeed, Qt::DirectConnection);
+    connect(m_gauge.get(), &PXScenarioGaugeWorker::gaugeTxSpeed, this,
+            &PXScenarioWorker::onGaugeTxSpeed, Qt::DirectConnection);
+    m_gauge->moveToThread(m_gaugeThread.get());
+    m_gaugeThread->start(QThread::InheritPriority);
+}
+
+PXScenarioWorker::~PXScenarioWorker()
+{
+    stop();
+    // The run thread calls back into this object; it must be done before the members go.
+    if (m_executor)
+        m_executor->join();
+    m_executor.reset();
+}
+
+void PXScenarioWorker::setScenario(const std::shared_ptr<PXScenario>& scenario)
+{
+    m_scenario = scenario;
+    m_scheduled = false;
+}
+
+void PXScenarioWorker::setStartTime(std::int64_t startTime)
+{
+    m_startTime = startTime;
+    m_scheduled = true;
+    armStartTimer(startTime);
+}
+
+void PXScenarioWorker::armStartTimer(std::int64_t target)
+{
+    // A Qt timer takes a 32-bit count of milliseconds; a start time further ahead is reached
+    // in steps, each checking again how far away it is, so the run never starts early.
+    std::int64_t delay = (target - roamnode::nowNanoseconds()) / 1000000;
+    if (delay < 1)
+        delay = 0;
+    delay = std::min<std::int64_t>(delay, m_timing.maxTimerStep.count());
+    QTimer::singleShot(static_cast<int>(delay), Qt::PreciseTimer, this,
+                       [this, target] { onStartTimer(target); });
+}
+
+void PXScenarioWorker::onStartTimer(std::int64_t target)
+{
+    if (!m_scheduled)
+        return;
+    if ((target - roamnode::nowNanoseconds()) / 1000000 >= 1) {
+        armStartTimer(target);
+        return;
+    }
+    startScenario();
+}
+
+void PXScenarioWorker::startScenario()
+{
+    if (!m_scenario || !m_scheduled)
+        return;
+    m_scheduled = false;
+
+    // Two runs of the same flows at once would fight over their engines: a run still going
+    // is ended first.
+    if (m_executor && !m_executor->finished())
+        m_executor->join();
+
+    m_gauge->clearSamples();
+    m_gauge->setActive(true);
+    m_executor = std::make_shared<PXScenarioExecutor>(this, m_scenario, m_timing.endGrace);
+
+    // Every run gets its own record, so records already in the result list never change.
+    auto result = std::make_shared<PXScenarioResult>(m_scenario->id);
+    result->setTimestamp(m_startTime);
+    m_scenario->result = result;
+    {
+        std::lock_guard<std::mutex> guard(m_runLock);
+        m_runScenario = m_scenario;
+        m_runResult = result;
+    }
+
+    // Unique: a scenario run again must not have its reports counted twice.
+    const auto type = Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection);
+    for (const auto& flow : m_scenario->flows) {
+        connect(flow.get(), &PXFlow::flowRxSpeed, this, &PXScenarioWorker::onFlowRxSpeed, type);
+        connect(flow.get(), &PXFlow::flowTxSpeed, this, &PXScenarioWorker::onFlowTxSpeed, type);
+    }
+
+    emit scenarioWillStart();
+    m_executor->start();
+}
+
+void PXScenarioWorker::onScenarioFinished()
+{
+    m_gauge->setActive(false);
+    m_gauge->clearSamples();
+    {
+        std::lock_guard<std::mutex> guard(m_runLock);
+        if (m_runScenario && m_runResult) {
+            for (const auto& monitor : m_runScenario->monitors)
+                m_runResult->addMonitorResult(monitor->takeResult());
+            m_finishedResults.push_back(m_runResult);
+        }
+        m_runScenario.reset();
+        m_runResult.reset();
+    }
+    emit scenarioEnded();
+}
+
+std::vector<std::shared_ptr<PXScenarioResult>> PXScenarioWorker::takeFinishedResults()
+{
+    std::lock_guard<std::mutex> guard(m_runLock);
+    std::vector<std::shared_ptr<PXScenarioResult>> results;
+    results.swap(m_finishedResults);
+    return results;
+}
+
+void PXScenarioWorker::releaseRun()
+{
+    // A run or schedule that began after the run being released keeps what it needs.
+    if (m_executor && m_executor->finished())
+        m_executor.reset();
+    if (!m_scheduled && !m_executor)
+        m_scenario.reset();
+}
+
+void PXScenarioWorker::stop()
+{
+    m_scheduled = false;
+    if (!m_gaugeThread->isRunning())
+        return;
+    m_gauge->requestStop();
+    m_gaugeThread->quit();
+    m_gaugeThread->wait();
+}
+
+void PXScenarioWorker::abortScenario()
+{
+    m_scheduled = false;
+    if (m_executor)
+        m_executor->stop();
+}
+
+void PXScenarioWorker::onFlowRxSpeed(roamnode::time_point time, float bps,
+                                     std::chrono::milliseconds diffTime)
+{
+    m_gauge->addRxSample({roamnode::toNanoseconds(time), diffTime.count(), bps});
+}
+
+void PXScenarioWorker::onFlowTxSpeed(roamnode::time_point time, float bps,
+                                     std::chrono::milliseconds diffTime)
+{
+    m_gauge->addTxSample({roamnode::toNanoseconds(time), diffTime.count(), bps});
+}
+
+void PXScenarioWorker::onGaugeRxSpeed(float speed)
+{
+    emit scenarioRxSpeed(speed);
+}
+
+void PXScenarioWorker::onGaugeTxSpeed(float speed)
+{
+    emit scenarioTxSpeed(speed);
+}

@@ -1,0 +1,144 @@
+// The executor's run: its length, its end, an abort, and the end-time arithmetic.
+#include "PXScenarioExecutor.h"
+#include "PXScenarioResult.h"
+#include "RecordingFlow.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <limits>
+#include <mutex>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class FinishWaiter : public PXScenarioExecutor::Listener
+{
+public:
+    void onScenarioFinished() override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ++m_finished;
+        m_finishedAt = std::chrono::steady_clock::now();
+        m_changed.notify_all();
+    }
+    bool wait(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        return m_changed.wait_for(lock, timeout, [this] { return m_finished > 0; });
+    }
+    int finished()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_finished;
+    }
+    std::chrono::steady_clock::time_point finishedAt()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_finishedAt;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    int m_finished = 0;
+    std::chrono::steady_clock::time_point m_finishedAt;
+};
+
+std::shared_ptr<PXScenario> scenarioWithFlows(std::uint64_t duration, int flows)
+{
+    auto scenario = std::make_shared<PXScenario>();
+    scenario->id = 1;
+    scenario->duration = duration;
+    scenario->result = std::make_shared<PXScenarioResult>(1);
+    for (int i = 0; i < flows; ++i)
+        scenario->flows.push_back(std::make_shared<RecordingFlow>(i, scenario.get()));
+    return scenario;
+}
+
+RecordingFlow& recording(const std::shared_ptr<PXFlow>& flow)
+{
+    return static_cast<RecordingFlow&>(*flow);
+}
+
+} // namespace
+
+TEST(ScenarioExecutorTest, EmptyScenarioRunsItsDurationPlusGrace)
+{
+    FinishWaiter waiter;
+    auto scenario = scenarioWithFlows(100000000, 0);
+    auto executor = std::make_shared<PXScenarioExecutor>(&waiter, scenario);
+    const auto started = std::chrono::steady_clock::now();
+    executor->start();
+    EXPECT_TRUE(executor->running());
+    ASSERT_TRUE(waiter.wait(3000ms));
+    const auto elapsed = waiter.finishedAt() - started;
+    EXPECT_GE(elapsed, 345ms);
+    EXPECT_LT(elapsed, 1500ms);
+    executor.reset();
+    EXPECT_EQ(waiter.finished(), 1);
+}
+
+TEST(ScenarioExecutorTest, FlowsRunStopAndReleaseOnce)
+{
+    FinishWaiter waiter;
+    auto scenario = scenarioWithFlows(0, 3);
+    auto executor = std::make_shared<PXScenarioExecutor>(&waiter, scenario, 20ms);
+    executor->start();
+    for (const auto& flow : scenario->flows)
+        EXPECT_EQ(recording(flow).runs, 1);
+    ASSERT_TRUE(waiter.wait(3000ms));
+    for (const auto& flow : scenario->flows) {
+        EXPECT_EQ(recording(flow).stops, 1);
+        EXPECT_EQ(recording(flow).releases, 1);
+        EXPECT_TRUE(recording(flow).stoppedBeforeRelease);
+    }
+    EXPECT_TRUE(executor->finished());
+    EXPECT_FALSE(executor->running());
+    executor->stop(); // after the end: nothing more happens
+    executor.reset();
+    EXPECT_EQ(recording(scenario->flows[0]).stops, 1);
+}
+
+TEST(ScenarioExecutorTest, AbortStopsAtOnce)
+{
+    FinishWaiter waiter;
+    auto scenario = scenarioWithFlows(60000000000, 2);
+    auto executor = std::make_shared<PXScenarioExecutor>(&waiter, scenario);
+    executor->start();
+    const auto aborted = std::chrono::steady_clock::now();
+    executor->stop();
+    executor->stop(); // a second request finds the run already stopping
+    ASSERT_TRUE(waiter.wait(2000ms));
+    EXPECT_LT(waiter.finishedAt() - aborted, 1000ms);
+    for (const auto& flow : scenario->flows) {
+        EXPECT_EQ(recording(flow).stops, 1);
+        EXPECT_EQ(recording(flow).releases, 1);
+    }
+    executor->join();
+    EXPECT_EQ(waiter.finished(), 1);
+}
+
+TEST(ScenarioExecutorTest, DroppedWhileRunningStillEnds)
+{
+    FinishWaiter waiter;
+    auto scenario = scenarioWithFlows(50000000, 1);
+    {
+        auto executor = std::make_shared<PXScenarioExecutor>(&waiter, scenario, 0ns);
+        executor->start();
+    }
+    ASSERT_TRUE(waiter.wait(2000ms));
+    EXPECT_EQ(recording(scenario->flows[0]).releases, 1);
+}
+
+TEST(ScenarioExecutorTest, EndTimeSaturates)
+{
+    constexpr auto max = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(PXScenarioExecutor::endTime(1000, 5, 250ms), 1000 + 5 + 250000000);
+    EXPECT_EQ(PXScenarioExecutor::endTime(1000, std::numeric_limits<std::uint64_t>::max(), 250ms),
+              max);
+    EXPECT_EQ(PXScenarioExecutor::endTime(1000, std::uint64_t(max) - 10, 250ms), max);
+    EXPECT_EQ(PXScenarioExecutor::endTime(max - 5, 1, 0ns), max - 4);
+    EXPECT_EQ(PXScenarioExecutor::endTime(max - 5, 10, 0ns), max);
+}

@@ -1,0 +1,247 @@
+// Flow objects: speed reports, frame overheads, the result they fill, and flows that cannot
+// start.
+#include "PXFlowStream.h"
+#include "PXFlowTcp.h"
+#include "PXFlowTrigger.h"
+#include "PXScenarioResult.h"
+#include "ScenarioDescription.h"
+#include "ScenarioTestSupport.h"
+
+#include <boost/asio/ip/udp.hpp>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Report
+{
+    bool tx = false;
+    roamnode::time_point time;
+    float bytes = 0.0f;
+    std::chrono::milliseconds diff{0};
+};
+
+std::shared_ptr<PXScenario> parseOne(const std::string& flow, std::uint64_t duration = 1000000000)
+{
+    std::shared_ptr<PXScenario> scenario;
+    const std::string text = "{\"scenarioid\": 1, \"duration\": " + std::to_string(duration) +
+                             ", \"flows\": [" + flow + "]}";
+    EXPECT_EQ(parseScenarioDescription(text, scenario), 0) << text;
+    return scenario;
+}
+
+std::string streamJson(const std::string& type, const std::string& address, std::uint16_t src,
+                       std::uint16_t dst)
+{
+    const bool v6 = type == "streamv6";
+    return "{\"id\": 4, \"flowtype\": \"" + type + "\", \"flow\": {\"initialtimetowait\": 0, " +
+           "\"srcport\": " + std::to_string(src) + ", \"dstport\": " + std::to_string(dst) +
+           ", \"" + (v6 ? "dstipv6" : "dstipv4") + "\": \"" + address +
+           "\", \"interframegap\": 10000000, \"numberofframes\": 3, "
+           "\"contentlist\": [\"00112233\"]}}";
+}
+
+std::string triggerJson(const std::string& type, const std::string& address, std::uint16_t src,
+                        std::uint16_t dst)
+{
+    const bool v6 = type == "triggerv6";
+    return "{\"id\": 5, \"flowtype\": \"" + type +
+           "\", \"flow\": {\"srcport\": " + std::to_string(src) +
+           ", \"dstport\": " + std::to_string(dst) + ", \"" + (v6 ? "srcipv6" : "srcipv4") +
+           "\": \"" + address + "\"}}";
+}
+
+class ReportCollector : public QObject
+{
+public:
+    explicit ReportCollector(PXFlow& flow)
+    {
+        connect(
+            &flow, &PXFlow::flowTxSpeed, this,
+            [this](roamnode::time_point t, float b, std::chrono::milliseconds d) {
+                reports.push_back({true, t, b, d});
+            },
+            Qt::DirectConnection);
+        connect(
+            &flow, &PXFlow::flowRxSpeed, this,
+            [this](roamnode::time_point t, float b, std::chrono::milliseconds d) {
+                reports.push_back({false, t, b, d});
+            },
+            Qt::DirectConnection);
+    }
+    std::vector<Report> reports;
+};
+
+roamnode::time_point at(std::int64_t ns)
+{
+    return roamnode::fromNanoseconds(ns);
+}
+
+} // namespace
+
+TEST(FlowSpeedTest, StreamCountsOverheadAndReportsAfterOneSecond)
+{
+    for (const auto& [type, overhead] : {std::pair<std::string, int>{"streamv4", 42},
+                                         std::pair<std::string, int>{"streamv6", 62}}) {
+        auto scenario = parseOne(streamJson(type, type == "streamv4" ? "127.0.0.1" : "::1", 1, 2));
+        auto& flow = dynamic_cast<PXFlowStream&>(*scenario->flows[0]);
+        ReportCollector collector(flow);
+        ASSERT_TRUE(flow.prepare());
+        flow.resetSpeed();
+        const std::int64_t start = flow.lastReport();
+        EXPECT_EQ(start % 1000000000, 0);
+        // 100 frames of 100 bytes, every 10 ms: the 100th lands exactly one second later.
+        for (int i = 1; i <= 100; ++i)
+            flow.onFrameSent(at(start + i * 10000000), 100);
+        ASSERT_EQ(collector.reports.size(), 1u) << type;
+        EXPECT_TRUE(collector.reports[0].tx);
+        EXPECT_EQ(collector.reports[0].diff, 1000ms);
+        EXPECT_FLOAT_EQ(collector.reports[0].bytes, 100.0f * (100 + overhead));
+        EXPECT_EQ(flow.lastReport(), start + 1000000000);
+        flow.onFrameSent(at(start + 1010000000), 100);
+        EXPECT_EQ(collector.reports.size(), 1u);
+
+        const auto counts = flow.result()->countEntries();
+        std::uint64_t bytes = 0;
+        for (const auto& entry : counts)
+            bytes += entry.bytes;
+        EXPECT_EQ(bytes, 101u * (100 + overhead));
+        EXPECT_EQ(flow.result()->status(), "");
+        flow.onFinished();
+        EXPECT_EQ(flow.result()->status(), "success");
+    }
+}
+
+TEST(FlowSpeedTest, ElapsedTimeIsWholeMilliseconds)
+{
+    auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", 1, 2));
+    auto& flow = dynamic_cast<PXFlowStream&>(*scenario->flows[0]);
+    ReportCollector collector(flow);
+    flow.prepare();
+    flow.resetSpeed();
+    const std::int64_t start = flow.lastReport();
+    flow.onFrameSent(at(start + 999999999), 10);
+    EXPECT_TRUE(collector.reports.empty());
+    flow.onFrameSent(at(start + 1500000000), 10);
+    ASSERT_EQ(collector.reports.size(), 1u);
+    EXPECT_EQ(collector.reports[0].diff, 1500ms);
+    EXPECT_FLOAT_EQ(collector.reports[0].bytes, 104.0f);
+}
+
+TEST(FlowSpeedTest, TriggerReportsReceiveAndAddsLatencyEntryOnReset)
+{
+    auto scenario = parseOne(
+        "{\"id\": 5, \"flowtype\": \"triggerv4\", \"flow\": {\"srcport\": 1, \"dstport\": 2, "
+        "\"srcipv4\": \"127.0.0.1\", \"latency\": {\"type\": \"average\", \"position\": 8, "
+        "\"timeoffset\": 0}}}");
+    auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[0]);
+    ReportCollector collector(flow);
+    flow.prepare();
+    flow.resetSpeed();
+    const std::int64_t start = flow.lastReport();
+    auto latency = flow.result()->latencyEntries();
+    ASSERT_EQ(latency.size(), 1u);
+    EXPECT_EQ(latency[0].time, start);
+    EXPECT_EQ(latency[0].count, 0u);
+    flow.onFrameReceivedWithLatency(at(start + 5), 64, 120000);
+    flow.onFrameReceived(at(start + 1000000000), 64);
+    ASSERT_EQ(collector.reports.size(), 1u);
+    EXPECT_FALSE(collector.reports[0].tx);
+    EXPECT_FLOAT_EQ(collector.reports[0].bytes, 2 * 106.0f);
+    latency = flow.result()->latencyEntries();
+    ASSERT_EQ(latency.size(), 1u);
+    EXPECT_EQ(latency[0].count, 1u);
+}
+
+TEST(FlowSpeedTest, HttpGetReceivesAndPutTransmitsWithoutOverhead)
+{
+    for (const std::string method : {"get", "put"}) {
+        auto scenario = parseOne(
+            "{\"id\": 6, \"flowtype\": \"tcpv4\", \"flow\": {\"requestmethod\": \"" + method +
+            "\", \"initialtimetowait\": 0, \"url\": \"x\", \"srcport\": 0, \"dstport\": 1, "
+            "\"duration\": 1, \"dstipv4\": \"127.0.0.1\"}}");
+        auto& flow = dynamic_cast<PXFlowTcp&>(*scenario->flows[0]);
+        ReportCollector collector(flow);
+        flow.prepare();
+        flow.resetSpeed();
+        flow.onBytes(5000, at(flow.lastReport() + 1000000000));
+        ASSERT_EQ(collector.reports.size(), 1u);
+        EXPECT_EQ(collector.reports[0].tx, method == "put");
+        EXPECT_FLOAT_EQ(collector.reports[0].bytes, 5000.0f);
+        EXPECT_TRUE(flow.result()->countEntries().empty());
+    }
+}
+
+TEST(FlowSpeedTest, PrepareGivesAFreshResultEachTime)
+{
+    auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", 1, 2));
+    auto& flow = *scenario->flows[0];
+    EXPECT_FALSE(flow.result());
+    flow.prepare();
+    const auto first = flow.result();
+    flow.prepare();
+    EXPECT_NE(flow.result(), first);
+    EXPECT_EQ(scenario->result->flowResults().size(), 2u);
+}
+
+TEST(FlowSpeedTest, StopAndReleaseWithoutRunDoNothing)
+{
+    auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", 1, 2) + ", " +
+                             triggerJson("triggerv4", "127.0.0.1", 1, 2));
+    for (const auto& flow : scenario->flows) {
+        flow->stop();
+        flow->releaseEngine();
+        EXPECT_FALSE(flow->result());
+    }
+}
+
+// A flow that cannot start must not take the endpoint down: its result says why.
+TEST(FlowStartFailureTest, AddressThatIsNotAnAddress)
+{
+    const std::uint16_t port = scenariotest::freeUdpPort(false);
+    auto scenario = parseOne(streamJson("streamv4", "not-an-address", port, 9) + ", " +
+                             triggerJson("triggerv4", "nowhere", 9, port));
+    for (const auto& flow : scenario->flows) {
+        EXPECT_NO_THROW(flow->run());
+        ASSERT_TRUE(flow->result());
+        EXPECT_EQ(flow->result()->status(), "error");
+        const std::string message = flow->result()->errorMessage();
+        EXPECT_NE(message.find("Cannot start"), std::string::npos) << message;
+        EXPECT_NE(message.find(std::to_string(port)), std::string::npos) << message;
+        EXPECT_NE(message.find("nvalid argument"), std::string::npos) << message;
+        flow->stop();
+        flow->releaseEngine();
+    }
+    EXPECT_FALSE(dynamic_cast<PXFlowStream&>(*scenario->flows[0]).hasEngine());
+    EXPECT_FALSE(dynamic_cast<PXFlowTrigger&>(*scenario->flows[1]).hasEngine());
+}
+
+TEST(FlowStartFailureTest, LocalPortInUse)
+{
+    boost::asio::io_context context;
+    boost::asio::ip::udp::socket holder(
+        context, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), 0));
+    const std::uint16_t port = holder.local_endpoint().port();
+    auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", port, 9) + ", " +
+                             triggerJson("triggerv4", "127.0.0.1", 9, port));
+    for (const auto& flow : scenario->flows) {
+        EXPECT_NO_THROW(flow->run());
+        EXPECT_EQ(flow->result()->status(), "error");
+        const std::string message = flow->result()->errorMessage();
+        EXPECT_NE(message.find("bind"), std::string::npos) << message;
+        EXPECT_NE(message.find("local UDP port " + std::to_string(port)), std::string::npos)
+            << message;
+        EXPECT_NE(message.find("in use"), std::string::npos) << message;
+    }
+}
+
+TEST(FlowStartFailureTest, FlowNotOwnedBySharedPointer)
+{
+    PXScenario scenario;
+    scenario.result = std::make_shared<PXScenarioResult>(1);
+    PXFlowStream flow(1, IpVersion::V4, &scenario);
+    EXPECT_NO_THROW(flow.run());
+    EXPECT_EQ(flow.result()->status(), "error");
+}

@@ -1,0 +1,222 @@
+// End to end on loopback: the real endpoint registers with the real hub tool, receives a
+// description and a start time in one "set", arms, runs a stream into a trigger of its own,
+// reports the counts in "resultlist" and empties the list when the hub sets it.
+#include "ScenarioTestSupport.h"
+#include "TimePoint.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// One roamnode-hub process and the lines it prints.
+class Hub
+{
+public:
+    Hub(std::uint16_t port, const std::vector<std::string>& requests, int exitAfterReplies)
+    {
+        QStringList arguments = {"--port", QString::number(port), "--bind", "127.0.0.1"};
+        if (exitAfterReplies > 0)
+            arguments << "--exit-after-replies" << QString::number(exitAfterReplies);
+        for (const auto& request : requests)
+            arguments << QString::fromStdString(request);
+        m_process.start(ROAMNODE_HUB_BINARY, arguments);
+    }
+    ~Hub()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+
+    // The first line whose start is `prefix` and which satisfies `accept`, or "" at the timeout.
+    template <typename Accept>
+    std::string waitForLine(const std::string& prefix, Accept accept,
+                            std::chrono::milliseconds timeout)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (true) {
+            while (m_checked < m_lines.size()) {
+                const std::string& line = m_lines[m_checked++];
+                if (line.rfind(prefix, 0) == 0 && accept(line.substr(prefix.size())))
+                    return line.substr(prefix.size());
+            }
+            if (std::chrono::steady_clock::now() > deadline)
+                return {};
+            if (!m_process.waitForReadyRead(100) && m_process.state() == QProcess::NotRunning &&
+                m_process.bytesAvailable() == 0)
+                return {};
+            collect();
+        }
+    }
+
+    std::uint16_t port()
+    {
+        const std::string where = waitForLine(
+            "listening on ", [](const std::string&) { return true; }, 5000ms);
+        const auto colon = where.rfind(':');
+        return colon == std::string::npos ? 0 : std::uint16_t(std::stoi(where.substr(colon + 1)));
+    }
+
+    bool finish(std::chrono::milliseconds timeout)
+    {
+        const bool finished = m_process.waitForFinished(static_cast<int>(timeout.count()));
+        collect();
+        return finished;
+    }
+
+    const std::vector<std::string>& lines() const { return m_lines; }
+
+private:
+    void collect()
+    {
+        m_buffer += m_process.readAllStandardOutput().toStdString();
+        for (auto end = m_buffer.find('\n'); end != std::string::npos; end = m_buffer.find('\n')) {
+            m_lines.push_back(m_buffer.substr(0, end));
+            m_buffer.erase(0, end + 1);
+        }
+    }
+
+    QProcess m_process;
+    std::string m_buffer;
+    std::vector<std::string> m_lines;
+    std::size_t m_checked = 0;
+};
+
+Json::Value parseJson(const std::string& text)
+{
+    Json::Value value;
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string errors;
+    reader->parse(text.data(), text.data() + text.size(), &value, &errors);
+    return value;
+}
+
+std::uint64_t sum(const Json::Value& array)
+{
+    std::uint64_t total = 0;
+    for (const auto& value : array)
+        total += value.asUInt64();
+    return total;
+}
+
+} // namespace
+
+TEST(HubRunTest, SetRunReadAndResetTheResultList)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+
+    // 1. A hub that only quickens the heartbeat and lets the endpoint register.
+    auto hub = std::make_unique<Hub>(
+        0,
+        std::vector<std::string>{"{\"command\": \"set\", \"heartbeatinterval\": \"200\", "
+                                 "\"max-heartbeatfailcount\": \"100\"}"},
+        1);
+    const std::uint16_t hubPort = hub->port();
+    ASSERT_NE(hubPort, 0);
+
+    QProcess endpoint;
+    // Ends the endpoint however the test leaves: asked first, killed if it does not listen.
+    struct Stopper
+    {
+        QProcess& process;
+        ~Stopper()
+        {
+            if (process.state() == QProcess::NotRunning)
+                return;
+            process.terminate();
+            if (!process.waitForFinished(5000)) {
+                process.kill();
+                process.waitForFinished(3000);
+            }
+        }
+    } stopper{endpoint};
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("HOME", home.path());
+    environment.insert("XDG_DATA_HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.path());
+    endpoint.setProcessEnvironment(environment);
+    endpoint.setWorkingDirectory(home.path());
+    endpoint.start(ROAMNODE_BINARY, {"127.0.0.1:" + QString::number(hubPort)});
+    ASSERT_TRUE(endpoint.waitForStarted(5000));
+    ASSERT_TRUE(hub->finish(30000ms)) << "the endpoint never registered";
+    EXPECT_NE(hub->waitForLine(
+                     "reply ", [](const std::string&) { return true; }, 100ms)
+                  .find("\"success\""),
+              std::string::npos);
+
+    // 2. Description and start time in one "set"; then the result list until it fills.
+    const std::uint16_t streamPort = scenariotest::freeUdpPort(false);
+    const std::uint16_t triggerPort = scenariotest::freeUdpPort(false);
+    // The trigger is listed first and the stream waits 100 ms, so the trigger's socket is bound
+    // before the first frame; 20 ms gaps leave the sender room on a busy machine.
+    const std::string description =
+        "{\"scenarioid\": 42, \"duration\": 700000000, \"flows\": ["
+        "{\"id\": 2, \"flowtype\": \"triggerv4\", \"flow\": {\"srcport\": " +
+        std::to_string(streamPort) + ", \"dstport\": " + std::to_string(triggerPort) +
+        ", \"srcipv4\": \"127.0.0.1\"}}, "
+        "{\"id\": 1, \"flowtype\": \"streamv4\", \"flow\": {\"initialtimetowait\": "
+        "100000000, \"srcport\": " +
+        std::to_string(streamPort) + ", \"dstport\": " + std::to_string(triggerPort) +
+        ", \"dstipv4\": \"127.0.0.1\", \"interframegap\": "
+        "20000000, \"numberofframes\": 20, \"contentlist\": "
+        "[\"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff\"]}}]}";
+    // The endpoint finds the new hub at its next heartbeat after a few refused ones; the start
+    // time leaves room for that on a busy machine.
+    const std::int64_t startTime = roamnode::nowNanoseconds() + 3000000000;
+    std::vector<std::string> requests = {
+        "{\"command\": \"set\", \"scenariodescription\": " + description +
+        ", \"scenariostarttime\": " + std::to_string(startTime) + "}"};
+    for (int i = 0; i < 100; ++i)
+        requests.push_back("{\"command\": \"get\", \"resultlist\": \"\"}");
+    hub = std::make_unique<Hub>(hubPort, requests, 0);
+
+    const std::string accepted = hub->waitForLine(
+        "reply ", [](const std::string&) { return true; }, 10000ms);
+    EXPECT_EQ(accepted, "{\"status\": \"success\"}");
+    const std::string filled = hub->waitForLine(
+        "reply ",
+        [](const std::string& reply) {
+            return reply.find("\"resultlist\": [{") != std::string::npos;
+        },
+        15000ms);
+    ASSERT_FALSE(filled.empty()) << "no result list after the run";
+    const Json::Value list = parseJson(filled)["resultlist"];
+    ASSERT_EQ(list.size(), 1u) << filled;
+    EXPECT_EQ(list[0]["scenarioid"].asInt(), 42);
+    EXPECT_EQ(list[0]["timestamp"].asInt64(), startTime / 1000 * 1000);
+    ASSERT_EQ(list[0]["flows"].size(), 2u);
+    for (const Json::Value& flow : list[0]["flows"]) {
+        EXPECT_EQ(flow["status"].asString(), "success") << flow;
+        EXPECT_EQ(sum(flow["packetcountarray"]), 20u) << flow;
+        EXPECT_EQ(sum(flow["bytecountarray"]), 20u * (32 + 42)) << flow;
+    }
+
+    // 3. Setting the list empties it.
+    hub = std::make_unique<Hub>(
+        hubPort,
+        std::vector<std::string>{"{\"command\": \"set\", \"resultlist\": \"\"}",
+                                 "{\"command\": \"get\", \"resultlist\": \"\"}"},
+        2);
+    ASSERT_TRUE(hub->finish(15000ms));
+    std::vector<std::string> replies;
+    for (const auto& line : hub->lines()) {
+        if (line.rfind("reply ", 0) == 0)
+            replies.push_back(line.substr(6));
+    }
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0], "{\"status\": \"success\"}");
+    EXPECT_EQ(replies[1], "{\"resultlist\": [], \"status\": \"success\"}");
+}

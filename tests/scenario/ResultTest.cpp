@@ -1,0 +1,187 @@
+// Result records: per-second counting, latency statistics and the result list text.
+#include "PXNetworkInfoMonitorResultSet.h"
+#include "PXScenarioResult.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr std::int64_t s = 1000000000;
+
+class OtherResultSet : public PXMonitorResultSet
+{
+public:
+    OtherResultSet() : PXMonitorResultSet(5, "custom") {}
+};
+
+} // namespace
+
+TEST(FlowResultTest, SamplesOfOneSecondShareAnEntry)
+{
+    PXFlowResult result(1);
+    result.addSample(100, 10 * s + 200000000);
+    result.addSample(50, 10 * s + 900000000);
+    const auto entries = result.countEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].time, 10 * s + 200000000);
+    EXPECT_EQ(entries[0].samples, 2u);
+    EXPECT_EQ(entries[0].bytes, 150u);
+    EXPECT_EQ(result.firstTime(), 10 * s + 200000000);
+    EXPECT_EQ(result.lastTime(), 10 * s + 900000000);
+    EXPECT_NE(result.json().find("\"timestamparray\": [10000000000]"), std::string::npos);
+}
+
+TEST(FlowResultTest, LateSamplesCountInTheNewestEntry)
+{
+    PXFlowResult result(1);
+    result.addSample(10, 10 * s);
+    result.addSample(10, 12 * s + 5);
+    result.addSample(10, 11 * s); // late: its second is before the newest entry's
+    result.addSample(10, 9 * s);
+    const auto entries = result.countEntries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].samples, 1u);
+    EXPECT_EQ(entries[1].samples, 3u);
+    EXPECT_EQ(entries[1].bytes, 30u);
+    EXPECT_EQ(result.firstTime(), 10 * s);
+    EXPECT_EQ(result.lastTime(), 9 * s);
+}
+
+TEST(FlowResultTest, LatencyOfSixtySecondsIsTheLimit)
+{
+    PXFlowResult result(1);
+    result.addSample(1, 10 * s, 60 * s);
+    result.addSample(1, 10 * s, 60 * s + 1);
+    result.addSample(1, 10 * s, -60 * s - 1);
+    result.addSample(1, 10 * s, -60 * s);
+    const auto entries = result.latencyEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].count, 2u);
+    EXPECT_EQ(entries[0].rejected, 2u);
+    EXPECT_EQ(entries[0].min, -60 * s);
+    EXPECT_EQ(entries[0].max, 60 * s);
+    // Rejected values are still frames: they are counted.
+    EXPECT_EQ(result.countEntries()[0].samples, 4u);
+}
+
+TEST(FlowResultTest, OneLatencyHasNoJitter)
+{
+    PXFlowResult result(1);
+    result.addSample(64, 10 * s, 250000);
+    const auto json = result.json();
+    EXPECT_NE(json.find("{\"latencymin\": 250000, \"latencymax\": 250000, \"latencyavg\": 250000, "
+                        "\"jitter\": 0}"),
+              std::string::npos)
+        << json;
+}
+
+TEST(FlowResultTest, WelfordMeanAndSampleDeviation)
+{
+    PXFlowResult result(1);
+    for (std::int64_t v : {2, 4, 4, 4, 5, 5, 7, 9})
+        result.addSample(1, 10 * s, v * 1000);
+    const auto entry = result.latencyEntries().at(0);
+    EXPECT_EQ(entry.min, 2000);
+    EXPECT_EQ(entry.max, 9000);
+    EXPECT_DOUBLE_EQ(entry.mean, 5000.0);
+    // Sum of squared deviations 32e6 over 7: sqrt(4571428.57) = 2138.09...
+    EXPECT_NEAR(entry.squaredDeviations, 32e6, 1e-3);
+    EXPECT_NE(result.json().find("\"latencyavg\": 5000, \"jitter\": 2138}"), std::string::npos);
+}
+
+TEST(FlowResultTest, LatencyEntriesFollowTheSeconds)
+{
+    PXFlowResult result(1);
+    result.addLatencyEntry(10 * s);
+    result.addSample(1, 10 * s + 5, 100);
+    result.addSample(1, 11 * s + 5, 300);
+    result.addSample(1, 10 * s + 7, 500); // late: goes to the newest entry
+    const auto entries = result.latencyEntries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].time, 10 * s);
+    EXPECT_EQ(entries[0].count, 1u);
+    EXPECT_EQ(entries[1].count, 2u);
+}
+
+TEST(FlowResultTest, AllRejectedGivesAnEmptyObject)
+{
+    PXFlowResult result(2);
+    result.addSample(1, 10 * s, 61 * s);
+    EXPECT_NE(result.json().find("\"latencyarray\": [{}]"), std::string::npos) << result.json();
+}
+
+TEST(FlowResultTest, TheEntriesGrowBeyondTheReservation)
+{
+    PXFlowResult result(1);
+    for (std::int64_t i = 0; i < 500; ++i)
+        result.addSample(1, i * s, 10);
+    EXPECT_EQ(result.countEntries().size(), 500u);
+    EXPECT_EQ(result.latencyEntries().size(), 500u);
+}
+
+TEST(ResultListJsonTest, EmptyListAndEmptyFlow)
+{
+    EXPECT_EQ(resultListJson({}), "[]");
+    auto record = std::make_shared<PXScenarioResult>(3);
+    record->setTimestamp(1700000000000000000);
+    record->createFlowResult(-1);
+    EXPECT_EQ(resultListJson({record}),
+              "[{\"scenarioid\": 3, \"timestamp\": 1700000000000000000, \"flows\":[{\"id\": -1, "
+              "\"status\": \"\", \"errormsg\": \"\", \"timestamparray\": [], "
+              "\"packetcountarray\": [], \"bytecountarray\": []}]}]");
+}
+
+TEST(ResultListJsonTest, ExactTextOfAFullRecord)
+{
+    auto first = std::make_shared<PXScenarioResult>(12);
+    first->setTimestamp(10 * s);
+    auto stream = first->createFlowResult(1);
+    stream->addSample(106, 10 * s + 200000000);
+    stream->addSample(106, 10 * s + 900000000);
+    stream->addSample(106, 11 * s + 1);
+    stream->setSuccess();
+    auto trigger = first->createFlowResult(2);
+    trigger->addLatencyEntry(10 * s);
+    trigger->addSample(106, 10 * s + 300000000, 1000);
+    trigger->addSample(106, 10 * s + 400000000, 3000);
+    trigger->setError("bind: \"port\"\tbusy");
+    auto info = std::make_shared<PXNetworkInfoMonitorResultSet>(4);
+    first->addMonitorResult(info);
+    auto other = std::make_shared<OtherResultSet>();
+    other->status = 7;
+    other->errorMessage = "none";
+    first->addMonitorResult(other);
+    auto second = std::make_shared<PXScenarioResult>(13);
+
+    const std::string expected =
+        "[{\"scenarioid\": 12, \"timestamp\": 10000000000, \"flows\":["
+        "{\"id\": 1, \"status\": \"success\", \"errormsg\": \"\", "
+        "\"timestamparray\": [10000000000, 11000000000], \"packetcountarray\": [2, 1], "
+        "\"bytecountarray\": [212, 106],\"timestampfirst\": 10200000000, "
+        "\"timestamplast\": 11000000001}, "
+        "{\"id\": 2, \"status\": \"error\", \"errormsg\": \"bind: \\\"port\\\"\\tbusy\", "
+        "\"timestamparray\": [10000000000], \"packetcountarray\": [2], "
+        "\"bytecountarray\": [212],\"timestampfirst\": 10300000000, "
+        "\"timestamplast\": 10400000000, \"latencyarray\": [{\"latencymin\": 1000, "
+        "\"latencymax\": 3000, \"latencyavg\": 2000, \"jitter\": 1414}]}], "
+        "\"monitors\":[{\"id\":4, \"type\":\"networkinfo\", \"status\":\"success\", "
+        "\"errormsg\":\"\", \"monitorresult\":" +
+        info->resultJson() +
+        "}, {\"id\":5, \"type\":\"custom\", \"status\":\"unknown\", \"errormsg\":\"none\", "
+        "\"monitorresult\":{}}]}, "
+        "{\"scenarioid\": 13, \"timestamp\": 0, \"flows\":[]}]";
+    EXPECT_EQ(resultListJson({first, second}), expected);
+
+    first->clear();
+    EXPECT_EQ(resultListJson({first}),
+              "[{\"scenarioid\": 12, \"timestamp\": 10000000000, \"flows\":[]}]");
+}
+
+TEST(ResultListJsonTest, MonitorErrorStatus)
+{
+    auto record = std::make_shared<PXScenarioResult>(1);
+    auto other = std::make_shared<OtherResultSet>();
+    other->status = 1;
+    record->addMonitorResult(other);
+    EXPECT_NE(resultListJson({record}).find("\"status\":\"error\""), std::string::npos);
+}

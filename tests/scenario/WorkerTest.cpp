@@ -1,0 +1,285 @@
+// The worker: its start timer, the gauge's speeds and a scenario run again.
+#include "PXScenarioResult.h"
+#include "PXScenarioWorker.h"
+#include "RecordingFlow.h"
+#include "ScenarioDescription.h"
+#include "ScenarioTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace std::chrono_literals;
+using scenariotest::waitFor;
+using Sample = PXScenarioGaugeWorker::SpeedSample;
+
+namespace {
+
+std::shared_ptr<PXScenario> scenarioWithFlows(std::uint64_t duration, int flows)
+{
+    auto scenario = std::make_shared<PXScenario>();
+    scenario->id = 11;
+    scenario->duration = duration;
+    scenario->result = std::make_shared<PXScenarioResult>(11);
+    for (int i = 0; i < flows; ++i)
+        scenario->flows.push_back(std::make_shared<RecordingFlow>(i, scenario.get()));
+    return scenario;
+}
+
+PXScenarioWorker::Timing fastTiming()
+{
+    PXScenarioWorker::Timing timing;
+    timing.gaugeInterval = 50ms;
+    timing.endGrace = 10ms;
+    return timing;
+}
+
+// Counts the worker's seen on the main thread, whatever thread emits them.
+class WorkerSignals : public QObject
+{
+public:
+    explicit WorkerSignals(PXScenarioWorker& worker)
+    {
+        connect(&worker, &PXScenarioWorker::scenarioWillStart, this, [this] {
+            ++starts;
+            startedAt = roamnode::nowNanoseconds();
+        });
+        connect(
+            &worker, &PXScenarioWorker::scenarioEnded, this, [this] { ++ends; },
+            Qt::QueuedConnection);
+        connect(
+            &worker, &PXScenarioWorker::scenarioRxSpeed, this, [this](float v) { rx.push_back(v); },
+            Qt::QueuedConnection);
+        connect(
+            &worker, &PXScenarioWorker::scenarioTxSpeed, this, [this](float v) { tx.push_back(v); },
+            Qt::QueuedConnection);
+    }
+    int starts = 0;
+    int ends = 0;
+    std::int64_t startedAt = 0;
+    std::vector<float> rx;
+    std::vector<float> tx;
+};
+
+} // namespace
+
+TEST(GaugeSpeedTest, ReportsWithinOneSecondAddUp)
+{
+    const std::int64_t t = 50 * 1000000000LL;
+    EXPECT_FLOAT_EQ(PXScenarioGaugeWorker::speed({}, 1000ms), 0.0f);
+    EXPECT_FLOAT_EQ(PXScenarioGaugeWorker::speed(
+                        {{t, 1000, 125000.0f}, {t + 3000000, 1000, 125000.0f}}, 1000ms),
+                    2.0f);
+    // A report over 2 s counts at its own rate.
+    EXPECT_FLOAT_EQ(PXScenarioGaugeWorker::speed({{t, 2000, 250000.0f}}, 1000ms), 1.0f);
+}
+
+TEST(GaugeSpeedTest, ReportsNineHundredNinetyMillisecondsOlderAreLeftOut)
+{
+    const std::int64_t t = 50 * 1000000000LL;
+    const std::int64_t ms = 1000000;
+    EXPECT_FLOAT_EQ(PXScenarioGaugeWorker::speed(
+                        {{t - 990 * ms, 1000, 125000.0f}, {t, 1000, 125000.0f}}, 1000ms),
+                    1.0f);
+    EXPECT_FLOAT_EQ(PXScenarioGaugeWorker::speed(
+                        {{t - 989 * ms, 1000, 125000.0f}, {t, 1000, 125000.0f}}, 1000ms),
+                    2.0f);
+    // The walk stops at the first old report: anything before it is left out, even if newer.
+    EXPECT_FLOAT_EQ(
+        PXScenarioGaugeWorker::speed(
+            {{t - 10 * ms, 1000, 125000.0f}, {t - 995 * ms, 1000, 125000.0f}, {t, 1000, 125000.0f}},
+            1000ms),
+        1.0f);
+}
+
+TEST(GaugeLoopTest, EmitsOnlyWhileActive)
+{
+    PXScenarioWorker worker(fastTiming());
+    WorkerSignals seen(worker);
+    // Between runs: nothing, also with reports arriving.
+    worker.onFlowRxSpeed(std::chrono::system_clock::now(), 125000.0f, 1000ms);
+    QTest::qWait(200);
+    EXPECT_TRUE(seen.rx.empty());
+    EXPECT_TRUE(seen.tx.empty());
+
+    worker.gauge()->setActive(true);
+    const auto now = std::chrono::system_clock::now();
+    worker.onFlowRxSpeed(now, 125000.0f, 1000ms);
+    worker.onFlowRxSpeed(now + 1ms, 125000.0f, 1000ms);
+    worker.onFlowTxSpeed(now, 250000.0f, 1000ms);
+    ASSERT_TRUE(waitFor([&] { return !seen.rx.empty() && !seen.tx.empty(); }, 2000ms));
+    EXPECT_FLOAT_EQ(seen.rx.front(), 2.0f);
+    EXPECT_FLOAT_EQ(seen.tx.front(), 2.0f);
+    // The samples were used once: the next ticks report 0.
+    ASSERT_TRUE(waitFor([&] { return seen.rx.size() >= 3; }, 2000ms));
+    EXPECT_FLOAT_EQ(seen.rx.back(), 0.0f);
+
+    worker.gauge()->setActive(false);
+    QTest::qWait(120);
+    const auto count = seen.rx.size();
+    QTest::qWait(200);
+    EXPECT_EQ(seen.rx.size(), count);
+}
+
+TEST(GaugeLoopTest, StopEndsTheGaugeThreadPromptly)
+{
+    PXScenarioWorker worker; // one-second ticks
+    QTest::qWait(20);
+    const auto before = std::chrono::steady_clock::now();
+    worker.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
+    worker.stop();
+}
+
+TEST(StartTimerTest, StartTimeAlmostNowStartsOnTheNextPass)
+{
+    PXScenarioWorker worker(fastTiming());
+    WorkerSignals seen(worker);
+    worker.setScenario(scenarioWithFlows(0, 0));
+    worker.setStartTime(roamnode::nowNanoseconds() + 500000);
+    EXPECT_EQ(seen.starts, 0);
+    ASSERT_TRUE(waitFor([&] { return seen.starts == 1; }, 1000ms));
+    ASSERT_TRUE(waitFor([&] { return seen.ends == 1; }, 2000ms));
+}
+
+TEST(StartTimerTest, ClearedScheduleDoesNothing)
+{
+    PXScenarioWorker worker(fastTiming());
+    WorkerSignals seen(worker);
+    const auto scenario = scenarioWithFlows(0, 0);
+    worker.setScenario(scenario);
+    worker.setStartTime(roamnode::nowNanoseconds() + 30000000);
+    worker.setScenario(scenario); // a new hand-over drops the schedule
+    worker.setStartTime(roamnode::nowNanoseconds() + 20000000);
+    worker.abortScenario();
+    EXPECT_FALSE(worker.scheduled());
+    QTest::qWait(150);
+    EXPECT_EQ(seen.starts, 0);
+}
+
+TEST(StartTimerTest, EarlierOfTwoTimersStartsWithTheLastStartTime)
+{
+    PXScenarioWorker worker(fastTiming());
+    WorkerSignals seen(worker);
+    auto scenario = scenarioWithFlows(0, 0);
+    worker.setScenario(scenario);
+    const std::int64_t now = roamnode::nowNanoseconds();
+    worker.setStartTime(now + 400000000);
+    worker.setStartTime(now + 40000000);
+    ASSERT_TRUE(waitFor([&] { return seen.starts == 1; }, 1000ms));
+    EXPECT_GE(seen.startedAt, now + 40000000 - 1000000);
+    EXPECT_EQ(scenario->result->timestamp(), now + 40000000);
+    QTest::qWait(500);
+    EXPECT_EQ(seen.starts, 1);
+}
+
+TEST(StartTimerTest, LongWaitsAreTakenInStepsAndNeverStartEarly)
+{
+    auto timing = fastTiming();
+    timing.maxTimerStep = 20ms;
+    PXScenarioWorker worker(timing);
+    WorkerSignals seen(worker);
+    worker.setScenario(scenarioWithFlows(0, 0));
+    const std::int64_t target = roamnode::nowNanoseconds() + 150000000;
+    worker.setStartTime(target);
+    ASSERT_TRUE(waitFor([&] { return seen.starts == 1; }, 2000ms));
+    EXPECT_GE(seen.startedAt, target - 1000000);
+}
+
+TEST(StartTimerTest, StartTimeBeyondAThirtyTwoBitTimerDoesNotStart)
+{
+    PXScenarioWorker worker(fastTiming());
+    WorkerSignals seen(worker);
+    worker.setScenario(scenarioWithFlows(0, 0));
+    // 2^31 ms and a bit: as a 32-bit count of milliseconds this would be negative.
+    const std::int64_t ahead = (std::int64_t(1) << 31) * 1000000 + 5000000000LL;
+    worker.setStartTime(roamnode::nowNanoseconds() + ahead);
+    QTest::qWait(200);
+    EXPECT_EQ(seen.starts, 0);
+    EXPECT_TRUE(worker.scheduled());
+    worker.abortScenario();
+}
+
+TEST(WorkerRunTest, AbortMidRunReleasesEveryFlowAndEnds)
+{
+    PXScenarioWorker worker(fastTiming());
+    WorkerSignals seen(worker);
+    auto scenario = scenarioWithFlows(60000000000, 3);
+    worker.setScenario(scenario);
+    worker.setStartTime(roamnode::nowNanoseconds());
+    ASSERT_TRUE(waitFor([&] { return seen.starts == 1; }, 1000ms));
+    worker.abortScenario();
+    ASSERT_TRUE(waitFor([&] { return seen.ends == 1; }, 1000ms));
+    for (const auto& flow : scenario->flows) {
+        auto& f = static_cast<RecordingFlow&>(*flow);
+        EXPECT_EQ(f.stops, 1);
+        EXPECT_EQ(f.releases, 1);
+    }
+    const auto finished = worker.takeFinishedResults();
+    ASSERT_EQ(finished.size(), 1u);
+    EXPECT_EQ(finished[0]->flowResults().size(), 3u);
+    worker.releaseRun();
+    EXPECT_FALSE(worker.executor());
+}
+
+TEST(WorkerRunTest, RunningAgainGivesAFreshRecordAndCountsReportsOnce)
+{
+    PXScenarioWorker worker(fastTiming());
+    WorkerSignals seen(worker);
+    // Long enough for a few gauge ticks: each flow reports 125000 bytes over 1 s once per run.
+    auto scenario = scenarioWithFlows(150000000, 2);
+    for (int run = 1; run <= 2; ++run) {
+        worker.setScenario(scenario);
+        const std::int64_t start = roamnode::nowNanoseconds() + 1000000;
+        worker.setStartTime(start);
+        ASSERT_TRUE(waitFor([&] { return seen.ends == run; }, 2000ms));
+        for (const auto& flow : scenario->flows)
+            EXPECT_EQ(static_cast<RecordingFlow&>(*flow).speedConnections(), 1);
+    }
+    // Two flows at 1 Mbit/s each: counted twice, the second run would show 4.
+    ASSERT_FALSE(seen.rx.empty());
+    EXPECT_FLOAT_EQ(*std::max_element(seen.rx.begin(), seen.rx.end()), 2.0f);
+    const auto records = worker.takeFinishedResults();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_NE(records[0], records[1]);
+    EXPECT_LT(records[0]->timestamp(), records[1]->timestamp());
+    EXPECT_EQ(records[0]->flowResults().size(), 2u);
+    EXPECT_EQ(records[1]->flowResults().size(), 2u);
+    EXPECT_EQ(scenario->result, records[1]);
+}
+
+TEST(WorkerRunTest, MonitorResultsJoinTheRecordOfEachRun)
+{
+    PXScenarioWorker worker(fastTiming());
+    WorkerSignals seen(worker);
+    std::shared_ptr<PXScenario> scenario;
+    ASSERT_EQ(parseScenarioDescription(
+                  "{\"scenarioid\": 3, \"duration\": 250000000, \"flows\": [], \"monitors\": "
+                  "[{\"monitortype\": \"wifi\", \"id\": 8, \"monitor\": "
+                  "{\"resultinterval\": 100000000}}]}",
+                  scenario),
+              0);
+    for (int run = 1; run <= 2; ++run) {
+        worker.setScenario(scenario);
+        worker.setStartTime(roamnode::nowNanoseconds());
+        ASSERT_TRUE(waitFor([&] { return seen.ends == run; }, 3000ms));
+    }
+    const auto records = worker.takeFinishedResults();
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& record : records) {
+        const auto monitors = record->monitorResults();
+        ASSERT_EQ(monitors.size(), 1u);
+        EXPECT_EQ(monitors[0]->id, 8);
+        EXPECT_EQ(monitors[0]->typeName, "networkinfo");
+        // Samples at 0, 100 and 200 ms of a 250 ms run.
+        const std::string body = monitors[0]->resultJson();
+        std::size_t samples = 0;
+        for (auto at = body.find("\"timestamp\""); at != std::string::npos;
+             at = body.find("\"timestamp\"", at + 1))
+            ++samples;
+        EXPECT_EQ(samples, 3u) << body;
+        EXPECT_NE(
+            resultListJson({record}).find(", \"monitors\":[{\"id\":8, \"type\":\"networkinfo\""),
+            std::string::npos);
+    }
+}
