@@ -11,10 +11,15 @@
 
 namespace {
 
-// The hub sends numbers as text; text without a leading number counts as 0.
+// The hub's value arrives as compact JSON text; text without a leading number counts as 0. A
+// number sent as a JSON string ("1700000000000000000") is read from inside its quotes, so a hub
+// that quotes its numbers is not told that its start time lies in the past.
 std::int64_t toInteger(const std::string& text)
 {
-    return std::strtoll(text.c_str(), nullptr, 10);
+    const char* begin = text.c_str();
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+        ++begin;
+    return std::strtoll(begin, nullptr, 10);
 }
 
 } // namespace

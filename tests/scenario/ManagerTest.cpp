@@ -115,6 +115,20 @@ TEST_F(ManagerTest, AcceptedStartTimeIsNotifiedBeforeTheReplyAndTruncated)
               static_cast<unsigned long>(value / 1000 * 1000));
 }
 
+TEST_F(ManagerTest, StartTimeSentAsJsonStringIsAccepted)
+{
+    // {"command": "set", "scenariostarttime": "1700..."} reaches the manager with its quotes.
+    ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
+    const std::int64_t value = roamnode::nowNanoseconds() + 3600000000000LL;
+    EXPECT_EQ(set(SET_SCENARIO_START_TIME, "\"" + std::to_string(value) + "\"",
+                  SCENARIO_START_TIME_SET),
+              0);
+    EXPECT_EQ(manager->worker().startTime(), value / 1000 * 1000);
+    EXPECT_EQ(set(SET_ABORT_DETECTION_INTERVAL, "\"250\"", ABORT_DETECTION_INTERVAL_SET), 0);
+    bus->publish(GET_ABORT_DETECTION_INTERVAL);
+    EXPECT_EQ(recorder.last(ABORT_DETECTION_INTERVAL)->number, 250u);
+}
+
 TEST_F(ManagerTest, StartTimeIsZeroBeforeAnyAndOnceItHasPassed)
 {
     bus->publish(GET_SCENARIO_START_TIME);
