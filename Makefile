@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test bench asan clean
+.PHONY: deps configure build test bench asan clean package package-test
 
 deps:
 	@./scripts/install-deps.sh
@@ -24,5 +24,24 @@ bench: build
 asan:
 	@$(MAKE) test BUILD_DIR=build-asan CMAKE_FLAGS="-DROAMNODE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
 
+# The Debian package (build/roamnode_VERSION_ARCH.deb), made by CPack from the install rules.
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
+
+# Installs that package into a fresh Debian root and runs it there (minutes on the first run).
+package-test: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -L packaging
+
 clean:
 	@rm -rf $(BUILD_DIR)
+
+# The window in its four layouts and on each page, as PNG files in $(BUILD_DIR)/screenshots.
+.PHONY: screenshots
+screenshots:
+	@BUILD_DIR=$(BUILD_DIR) ./tools/screenshots/take-screenshots.sh
+
+# One loopback run (HTTP server, hub, headless endpoint): prints the per-flow summary and the
+# path of $(BUILD_DIR)/demo/report.html.
+.PHONY: demo
+demo: build
+	@BUILD_DIR=$(BUILD_DIR) ./scripts/demo.sh

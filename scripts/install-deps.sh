@@ -16,6 +16,7 @@ packages=(
     libgtest-dev libgmock-dev
     libbenchmark-dev
     fonts-open-sans
+    xvfb xdotool imagemagick x11-utils
     python3
     debootstrap systemd dpkg-dev
 )

@@ -1,15 +1,67 @@
 #include "GraphicalStart.h"
 
-#include <cstdio>
+#include "PXGuiManager.h"
+#include "Roamnode.h"
+#include "StopSignals.h"
+#include "UiResources.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QPixmap>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+
+#include <csignal>
+#include <memory>
+#include <syslog.h>
 
 namespace roamnode {
 
+namespace {
+
+// The URI under which the pages could import the manager's type.
+const char* const typeUri = "com.pellix.roamnode";
+
+} // namespace
+
 int startGraphical(int argc, char** argv)
 {
-    std::fprintf(stderr, "The graphical front end is not available in this build.\n"
-                         "Usage: %s [options] rallyhub\n",
-                 argc > 0 ? argv[0] : "roamnode");
-    return 1;
+    syslog(1, "Starting with GUI");
+
+    // Must be set before the application object exists to take effect.
+    QCoreApplication::setAttribute(Qt::AA_UseDesktopOpenGL);
+    auto app = std::make_unique<QGuiApplication>(argc, argv);
+    QCoreApplication::setApplicationVersion(Roamnode::version());
+    initUiResources();
+
+    Roamnode& roamnode = Roamnode::instance();
+    std::shared_ptr<PXEventBus> bus = roamnode.getEventBus();
+    auto frontEnd = std::make_unique<PXGuiManager>(bus);
+
+    auto engine = std::make_unique<QQmlApplicationEngine>();
+    frontEnd->registerTypes(typeUri);
+    engine->rootContext()->setContextProperty("guiManager", frontEnd.get());
+    frontEnd->setup(engine.get());
+
+    auto icon = std::make_unique<QPixmap>(QStringLiteral(":images/pellix.png"));
+    QGuiApplication::setWindowIcon(QIcon(*icon));
+
+    std::signal(SIGPIPE, SIG_IGN);
+    StopSignals stopSignals;
+
+    // No RVP address yet: the user types it on the first page.
+    roamnode.start();
+
+    const int status = app->exec();
+
+    roamnode.stop();
+    icon.reset();
+    engine.reset();
+    frontEnd.reset();
+    bus.reset();
+    app.reset();
+    return status;
 }
 
 } // namespace roamnode

@@ -1,0 +1,6 @@
+import QtQuick 2.2
+
+Rectangle {
+    height: 1
+    color: "white"
+}

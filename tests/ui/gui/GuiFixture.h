@@ -1,0 +1,162 @@
+#pragma once
+
+#include "PXEventBus.h"
+#include "PXEventHandler.h"
+#include "PXGuiManager.h"
+
+#include <QCoreApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVariant>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Records what reaches the bus, id and payload as text.
+class EventRecorder : public PXEventHandler
+{
+public:
+    using PXEventHandler::handleEvent;
+
+    struct Entry
+    {
+        int id;
+        std::string value;
+    };
+
+    EventRecorder(std::shared_ptr<PXEventBus> bus, std::initializer_list<int> ids) : m_bus(bus)
+    {
+        for (int id : ids)
+            m_bus->subscribe(id, this);
+    }
+    ~EventRecorder() override { m_bus->unsubscribe(this); }
+
+    void handleEvent(int id, PXEmptyEventContents) override { entries.push_back({id, ""}); }
+    void handleEvent(int id, std::string value) override { entries.push_back({id, value}); }
+    void handleEvent(int id, AppState value) override
+    {
+        entries.push_back({id, std::to_string(value)});
+    }
+
+    std::vector<Entry> entries;
+
+private:
+    std::shared_ptr<PXEventBus> m_bus;
+};
+
+// The real page stack in an offscreen window, driven by a manager on the bus the test gives.
+// Local storage lives in a temporary folder so the tests never touch the user's database.
+class GuiFixture : public ::testing::Test
+{
+protected:
+    void start(std::shared_ptr<PXEventBus> bus, const QString& storagePath = QString())
+    {
+        ASSERT_TRUE(storage().isValid());
+        registerOnce();
+        m_bus = bus;
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        m_engine->setOfflineStoragePath(storagePath.isEmpty() ? storage().path() : storagePath);
+        m_manager = std::make_unique<PXGuiManager>(bus);
+        m_engine->rootContext()->setContextProperty("guiManager", m_manager.get());
+        m_manager->setup(m_engine.get());
+        ASSERT_NE(m_manager->window(), nullptr);
+        ASSERT_NE(stack(), nullptr);
+        ASSERT_TRUE(waitFor([this] { return topPage() != nullptr; }));
+    }
+
+    void TearDown() override
+    {
+        m_manager.reset();
+        m_engine.reset();
+        // Pages the stack destroyed are deleted later, by the event loop that the program
+        // keeps running; a test ends before that, so it runs those deletions itself.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    static void registerOnce()
+    {
+        static bool registered = false;
+        if (registered)
+            return;
+        registered = true;
+        PXGuiManager manager(nullptr);
+        manager.registerTypes("com.pellix.roamnode");
+    }
+
+    // One folder for the whole run: the local storage keeps its database connections open
+    // across engines, so the files must outlive every single test.
+    static QTemporaryDir& storage()
+    {
+        static QTemporaryDir dir;
+        return dir;
+    }
+
+    static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 3000)
+    {
+        return QTest::qWaitFor(condition, timeoutMs);
+    }
+
+    QQuickWindow* window() const { return m_manager->window(); }
+
+    // Searched like the manager does, through the visual tree below the window.
+    static QQuickItem* findItem(QQuickItem* item, const QString& name)
+    {
+        if (!item || item->objectName() == name)
+            return item;
+        for (QQuickItem* child : item->childItems()) {
+            if (QQuickItem* found = findItem(child, name))
+                return found;
+        }
+        return nullptr;
+    }
+
+    QQuickItem* stack() const { return findItem(window()->contentItem(), "stack"); }
+
+    QQuickItem* topPage() const
+    {
+        const QList<QQuickItem*> pages = stack()->childItems();
+        return pages.isEmpty() ? nullptr : pages.last();
+    }
+
+    QObject* onTop(const char* name) const
+    {
+        QQuickItem* top = topPage();
+        return top ? top->findChild<QObject*>(name) : nullptr;
+    }
+
+    QVariant property(const char* objectName, const char* name) const
+    {
+        QObject* object = onTop(objectName);
+        return object ? object->property(name) : QVariant();
+    }
+
+    void callStack(const char* function, const QVariant& value = QVariant())
+    {
+        if (value.isValid())
+            QMetaObject::invokeMethod(stack(), function, Q_ARG(QVariant, value));
+        else
+            QMetaObject::invokeMethod(stack(), function);
+    }
+
+    // Shows a page and waits until it is on top with its sections built.
+    void showPage(const QString& name, const char* marker)
+    {
+        callStack("showPage", name);
+        ASSERT_TRUE(waitFor([&] { return onTop(marker) != nullptr; })) << qPrintable(name);
+    }
+
+    QString currentPageName() const { return stack()->property("currentPageName").toString(); }
+    QString pageVariant() const { return stack()->property("pageVariant").toString(); }
+
+    std::shared_ptr<PXEventBus> m_bus;
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    std::unique_ptr<PXGuiManager> m_manager;
+};

@@ -1,0 +1,317 @@
+#include "GuiFixture.h"
+
+#include "PXEventType.h"
+#include "Roamnode.h"
+#include "UiResources.h"
+
+#include <QFile>
+#include <QFontDatabase>
+#include <QMetaMethod>
+#include <QPixmap>
+#include <QPointer>
+#include <QTemporaryFile>
+
+#include <regex>
+
+namespace {
+
+class PXGuiManagerTest : public GuiFixture
+{
+protected:
+    // Most tests drive the window through a bus of their own, so that no manager of the
+    // application object acts on the states they publish.
+    void SetUp() override { start(std::make_shared<PXEventBus>()); }
+};
+
+TEST(PXGuiManagerMetaObject, InvokableOperationsInOrder)
+{
+    const QMetaObject& meta = PXGuiManager::staticMetaObject;
+    const std::vector<std::string> expected = {"actionButtonClicked",
+                                               "rvpIpAddressSet",
+                                               "requestDataRefresh",
+                                               "mainViewCompleted",
+                                               "getVersionInfo",
+                                               "onDeviceIdReady",
+                                               "openUrl"};
+    ASSERT_EQ(meta.methodCount() - meta.methodOffset(), static_cast<int>(expected.size()));
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const QMetaMethod method = meta.method(meta.methodOffset() + static_cast<int>(i));
+        EXPECT_EQ(method.name().toStdString(), expected[i]);
+    }
+    const QMetaMethod first = meta.method(meta.methodOffset());
+    EXPECT_EQ(first.parameterNames().value(0).toStdString(), "state");
+}
+
+TEST(PXGuiManagerResources, FontsAndImagesAreCompiledIn)
+{
+    EXPECT_EQ(PXGuiManager::loadFonts(), 10);
+    EXPECT_TRUE(QFontDatabase().families().contains("Open Sans"));
+    roamnode::initUiResources();
+    for (const char* image : {":images/pellix.png", ":images/px-logo.png", ":images/px-about.png",
+                              ":images/pellix-footer.png", ":images/icon-equal.png",
+                              ":images/icon-frenchquote.png", ":images/icon-question.png"})
+        EXPECT_FALSE(QPixmap(image).isNull()) << image;
+    for (const char* svg :
+         {":images/icon-equal.svg", ":images/icon-frenchquote.svg", ":images/icon-question.svg"})
+        EXPECT_TRUE(QFile::exists(svg)) << svg;
+}
+
+struct StateRow
+{
+    AppState state;
+    int actionButton;
+    int stateBar;
+    bool back;
+};
+
+class PXGuiManagerStateTable : public PXGuiManagerTest,
+                               public ::testing::WithParamInterface<StateRow>
+{
+};
+
+TEST_P(PXGuiManagerStateTable, MainPageFollowsTheState)
+{
+    const StateRow row = GetParam();
+    showPage("main", "actionButton");
+    // Start from the opposite of the expected row so that every value must change.
+    m_bus->publish(APP_STATE_CHANGED, row.back ? RUNNING : BOOTING);
+    m_bus->publish(APP_STATE_CHANGED, row.state);
+    EXPECT_EQ(property("actionButton", "buttonState").toInt(), row.actionButton);
+    EXPECT_EQ(property("appState", "appState").toInt(), row.stateBar);
+    EXPECT_EQ(property("toolbar", "backButtonEnabled").toBool(), row.back);
+    EXPECT_EQ(stack()->property("previousPageEnabled").toBool(), row.back);
+}
+
+std::string stateName(const ::testing::TestParamInfo<StateRow>& info)
+{
+    static const char* const names[] = {"BOOTING",    "BOOTING_READY", "TRY_CONTACT_RVP",
+                                        "REGISTERED", "ARMED",         "RUNNING"};
+    return names[info.param.state];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllStates, PXGuiManagerStateTable,
+    ::testing::Values(StateRow{BOOTING, 0, 0, true}, StateRow{BOOTING_READY, 1, 1, true},
+                      StateRow{TRY_CONTACT_RVP, 2, 2, false}, StateRow{REGISTERED, 2, 3, false},
+                      StateRow{ARMED, 3, 4, false}, StateRow{RUNNING, 4, 5, false}),
+    stateName);
+
+TEST_F(PXGuiManagerTest, UnknownStateIsIgnored)
+{
+    showPage("main", "actionButton");
+    m_bus->publish(APP_STATE_CHANGED, REGISTERED);
+    m_bus->publish(APP_STATE_CHANGED, static_cast<AppState>(9));
+    EXPECT_EQ(property("actionButton", "buttonState").toInt(), 2);
+    EXPECT_EQ(property("appState", "appState").toInt(), 3);
+}
+
+TEST_F(PXGuiManagerTest, SpeedEventsWhileTheRvpPageIsShownDoNothing)
+{
+    ASSERT_EQ(currentPageName(), "rvp");
+    m_bus->publish(RX_SPEED, 50.0f);
+    m_bus->publish(TX_SPEED, 20.0f);
+    m_bus->publish(SCENARIO_ENDED);
+    EXPECT_EQ(onTop("speed"), nullptr);
+
+    showPage("main", "speed");
+    EXPECT_DOUBLE_EQ(property("speed", "rxSpeed").toDouble(), 0.0);
+    EXPECT_DOUBLE_EQ(property("speed", "maximum").toDouble(), 0.0);
+}
+
+TEST_F(PXGuiManagerTest, SpeedsReachTheGaugesAndScenarioEndResetsThem)
+{
+    showPage("main", "speed");
+    m_bus->publish(RX_SPEED, 100.0f);
+    m_bus->publish(RX_SPEED, 50.0f);
+    m_bus->publish(TX_SPEED, 12.25f);
+    EXPECT_DOUBLE_EQ(property("speed", "rxSpeed").toDouble(), 50.0);
+    EXPECT_DOUBLE_EQ(property("speed", "rxPercent").toDouble(), 50.0);
+    EXPECT_DOUBLE_EQ(property("speed", "txSpeed").toDouble(), 12.25);
+    EXPECT_EQ(onTop("rxText")->property("text").toString(), "50.0");
+
+    m_bus->publish(SCENARIO_ENDED);
+    EXPECT_DOUBLE_EQ(property("speed", "rxSpeed").toDouble(), 0.0);
+    EXPECT_DOUBLE_EQ(property("speed", "maximum").toDouble(), 0.0);
+}
+
+TEST_F(PXGuiManagerTest, CallsReachOnlyThePageOnTop)
+{
+    showPage("main", "speed");
+    QQuickItem* mainPage = topPage();
+    QObject* mainSpeed = onTop("speed");
+    showPage("about", "info");
+    ASSERT_NE(topPage(), mainPage);
+
+    m_bus->publish(RX_SPEED, 40.0f);
+    m_bus->publish(DEVICE_NAME, std::string("laptop"));
+    EXPECT_DOUBLE_EQ(mainSpeed->property("rxSpeed").toDouble(), 0.0);
+
+    // Back on the main page, which is built anew and takes the calls again.
+    callStack("previousPage");
+    ASSERT_TRUE(waitFor([&] { return onTop("speed") != nullptr; }));
+    EXPECT_EQ(currentPageName(), "main");
+    m_bus->publish(RX_SPEED, 40.0f);
+    EXPECT_DOUBLE_EQ(property("speed", "rxSpeed").toDouble(), 40.0);
+}
+
+TEST_F(PXGuiManagerTest, DeviceTextsReachTheDataSection)
+{
+    showPage("main", "data");
+    // The section's own refresh shows "..." and asks again 300 ms after it is built.
+    ASSERT_TRUE(waitFor([&] { return property("data", "refreshShown").toBool(); }));
+    m_bus->publish(DEVICE_NAME, std::string("laptop"));
+    m_bus->publish(DEVICE_TYPE, std::string("computer"));
+    m_bus->publish(DEVICE_OS, std::string("Linux"));
+    m_bus->publish(CONNECTION_TYPE, std::string("wifi"));
+    m_bus->publish(INTERFACES, std::string(R"([{"name": "eth0","displayname": "eth0",)"
+                                           R"("ipv4": ["10.0.0.5"],"ipv6": []}])"));
+    EXPECT_EQ(property("data", "deviceName").toString(), "laptop");
+    EXPECT_EQ(property("data", "deviceType").toString(), "computer");
+    EXPECT_EQ(property("data", "deviceOs").toString(), "Linux");
+    EXPECT_EQ(property("data", "connectionType").toString(), "wifi");
+    EXPECT_EQ(onTop("interfaces")->property("count").toInt(), 2);
+}
+
+TEST_F(PXGuiManagerTest, HeartbeatPulsesTheActiveMarker)
+{
+    showPage("main", "appState");
+    m_bus->publish(APP_STATE_CHANGED, REGISTERED);
+    m_bus->publish(HEARTBEAT_OK);
+    QPointer<QQuickItem> bar = qobject_cast<QQuickItem*>(onTop("appState"));
+    ASSERT_FALSE(bar.isNull());
+    // The markers are the row's children; the active one grows to 10 pixels and shrinks back.
+    auto dotSize = [&] {
+        double largest = 0;
+        if (bar.isNull())
+            return largest;
+        for (QQuickItem* row : bar->childItems()) {
+            for (QQuickItem* marker : row->childItems()) {
+                const QVariant size = marker->property("dotSize");
+                if (size.isValid())
+                    largest = std::max(largest, size.toDouble());
+            }
+        }
+        return largest;
+    };
+    EXPECT_TRUE(waitFor([&] { return dotSize() > 9.5; }, 2000));
+    EXPECT_TRUE(waitFor([&] { return dotSize() < 6.5; }, 2000));
+}
+
+TEST_F(PXGuiManagerTest, DeviceIdIsAnsweredAndKept)
+{
+    EventRecorder recorder(m_bus, {DEVICE_ID});
+    m_bus->publish(DEVICE_ID_NEEDED);
+    m_bus->publish(DEVICE_ID_NEEDED);
+    ASSERT_EQ(recorder.entries.size(), 2u);
+    const std::regex uuidForm(
+        "[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+    EXPECT_TRUE(std::regex_match(recorder.entries[0].value, uuidForm)) << recorder.entries[0].value;
+    EXPECT_EQ(recorder.entries[1].value, recorder.entries[0].value);
+}
+
+// The database cannot be created below a plain file: the heartbeat still gets an identifier.
+class PXGuiManagerNoStorageTest : public GuiFixture
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_file.open());
+        start(std::make_shared<PXEventBus>(), m_file.fileName() + "/storage");
+    }
+
+    QTemporaryFile m_file;
+};
+
+TEST_F(PXGuiManagerNoStorageTest, DeviceIdIsAnsweredWithoutADatabase)
+{
+    EventRecorder recorder(m_bus, {DEVICE_ID});
+    m_bus->publish(DEVICE_ID_NEEDED);
+    m_bus->publish(DEVICE_ID_NEEDED);
+    ASSERT_EQ(recorder.entries.size(), 2u);
+    EXPECT_EQ(recorder.entries[0].value.size(), 36u);
+    EXPECT_EQ(recorder.entries[1].value, recorder.entries[0].value);
+}
+
+TEST_F(PXGuiManagerTest, AboutPageShowsTheVersion)
+{
+    showPage("about", "info");
+    EXPECT_EQ(property("info", "version").toString(), "2.12.3.0");
+}
+
+// These go through the application object, so the manager uses its bus.
+class PXGuiManagerAppTest : public GuiFixture
+{
+protected:
+    void SetUp() override { start(Roamnode::instance().getEventBus()); }
+};
+
+TEST_F(PXGuiManagerAppTest, InactiveActionButtonStatesDoNothing)
+{
+    Roamnode& roamnode = Roamnode::instance();
+    roamnode.disconnect();
+    EventRecorder recorder(m_bus, {APP_STATE_CHANGED});
+    m_manager->actionButtonClicked(PXGuiManager::REGISTER_INACTIVE);
+    m_manager->actionButtonClicked(PXGuiManager::ABORT_INACTIVE);
+    m_manager->actionButtonClicked(-1);
+    m_manager->actionButtonClicked(7);
+    EXPECT_TRUE(recorder.entries.empty());
+    EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
+}
+
+TEST_F(PXGuiManagerAppTest, RegisterAndUnregister)
+{
+    Roamnode& roamnode = Roamnode::instance();
+    // "localhost" resolves without a network; the name reaches the application unchanged.
+    m_manager->rvpIpAddressSet("localhost");
+    EXPECT_EQ(roamnode.getRvpAddress(), "localhost");
+    EXPECT_EQ(roamnode.getAppState(), TRY_CONTACT_RVP);
+
+    m_manager->actionButtonClicked(PXGuiManager::UNREGISTER);
+    EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
+    m_manager->actionButtonClicked(PXGuiManager::REGISTER_ACTIVE);
+    EXPECT_EQ(roamnode.getAppState(), TRY_CONTACT_RVP);
+    EXPECT_EQ(roamnode.getRvpAddress(), "localhost");
+    m_manager->actionButtonClicked(PXGuiManager::UNREGISTER);
+    EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
+}
+
+TEST_F(PXGuiManagerAppTest, AbortWithoutScenarioKeepsTheState)
+{
+    Roamnode& roamnode = Roamnode::instance();
+    roamnode.disconnect();
+    m_manager->actionButtonClicked(PXGuiManager::ABORT_ACTIVE);
+    EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
+}
+
+TEST_F(PXGuiManagerAppTest, MainPageReplaysTheCurrentStateWhenBuilt)
+{
+    Roamnode::instance().disconnect();
+    showPage("main", "actionButton");
+    EXPECT_EQ(property("actionButton", "buttonState").toInt(), 1);
+    EXPECT_EQ(property("appState", "appState").toInt(), 1);
+
+    // Rotated: the rebuilt landscape page shows the same state.
+    window()->resize(700, 400);
+    ASSERT_TRUE(waitFor([&] { return pageVariant() == "phone-landscape"; }));
+    ASSERT_TRUE(waitFor([&] { return onTop("actionButton") != nullptr; }));
+    EXPECT_EQ(property("actionButton", "buttonState").toInt(), 1);
+    EXPECT_EQ(property("appState", "appState").toInt(), 1);
+}
+
+TEST_F(PXGuiManagerAppTest, DataRefreshShowsTheAddressAndAsksInOrder)
+{
+    Roamnode::instance().connectToRvp("localhost");
+    Roamnode::instance().disconnect();
+    showPage("main", "data");
+    EventRecorder recorder(m_bus, {GET_DEVICE_NAME, GET_DEVICE_TYPE, GET_DEVICE_OS,
+                                   GET_CONNECTION_TYPE, GET_INTERFACES});
+    m_manager->requestDataRefresh();
+    EXPECT_EQ(property("data", "rvpAddress").toString(), "localhost");
+    std::vector<int> ids;
+    for (const auto& entry : recorder.entries)
+        ids.push_back(entry.id);
+    EXPECT_EQ(ids, (std::vector<int>{GET_DEVICE_NAME, GET_DEVICE_TYPE, GET_DEVICE_OS,
+                                     GET_CONNECTION_TYPE, GET_INTERFACES}));
+}
+
+} // namespace

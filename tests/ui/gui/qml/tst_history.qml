@@ -1,0 +1,223 @@
+import QtQuick 2.2
+import QtTest 1.1
+import QtQuick.LocalStorage 2.0
+import "qrc:/js/History.js" as History
+import "qrc:/js/Database.js" as Database
+
+TestCase {
+    id: testCase
+    name: "History"
+    width: 400
+    height: 400
+    when: windowShown
+    visible: true
+
+    // Each test gets a database file of its own: a table that a not yet collected result set
+    // still reads cannot be dropped, so emptying one shared file between tests is unreliable.
+    function init()
+    {
+        Database.name = "PXDatabaseHistoryTest" + Date.now() + Math.floor(Math.random() * 1e6);
+        guiManager.clear();
+    }
+
+    function cleanupTestCase()
+    {
+        Database.name = "PXDatabase";
+    }
+
+    function addresses(entries)
+    {
+        return entries.map(function(entry) { return entry.address; });
+    }
+
+    function rowCount()
+    {
+        var count = 0;
+        Database.open().readTransaction(function(tx) {
+            count = tx.executeSql("SELECT COUNT(*) AS n FROM RallyhubHistory").rows.item(0).n;
+        });
+        return count;
+    }
+
+    function test_newest_first()
+    {
+        var db = History.open();
+        History.store(db, "10.0.0.1");
+        History.store(db, "10.0.0.2");
+        compare(addresses(History.load(db, 5)), ["10.0.0.2", "10.0.0.1"]);
+    }
+
+    function test_repeated_address_moves_to_the_top()
+    {
+        var db = History.open();
+        History.store(db, "a.example");
+        History.store(db, "b.example");
+        History.store(db, "a.example");
+        compare(addresses(History.load(db, 5)), ["a.example", "b.example"]);
+        compare(rowCount(), 2);
+    }
+
+    function test_at_most_five_shown_but_all_kept()
+    {
+        var db = History.open();
+        for (var i = 1; i <= 6; ++i)
+            History.store(db, "10.0.0." + i);
+        compare(addresses(History.load(db, 5)),
+                ["10.0.0.6", "10.0.0.5", "10.0.0.4", "10.0.0.3", "10.0.0.2"]);
+        compare(rowCount(), 6);
+    }
+
+    function test_empty_address_not_stored()
+    {
+        var db = History.open();
+        History.store(db, "");
+        compare(History.load(db, 0).length, 0);
+    }
+
+    function test_remove_and_clear()
+    {
+        var db = History.open();
+        History.store(db, "one");
+        History.store(db, "two");
+        History.store(db, "three");
+        var entries = History.load(db, 0);
+        History.remove(db, entries[1].rowId);
+        compare(addresses(History.load(db, 0)), ["three", "one"]);
+        History.clear(db);
+        compare(History.load(db, 0).length, 0);
+    }
+
+    function test_migration_from_the_single_address_table()
+    {
+        // What the older program left: version "1.0" and only the single-address table.
+        Database.open().changeVersion("", "1.0", function(tx) {
+            tx.executeSql("CREATE TABLE RvpIp(field1 TEXT, field2 TEXT, field3 TEXT, field4 TEXT)");
+            tx.executeSql("INSERT INTO RvpIp VALUES(?, ?, ?, ?)", ["172", "16", "0", "9"]);
+        });
+        var db = History.open();
+        compare(addresses(History.load(db, 5)), ["172.16.0.9"]);
+        // Once carried over, the old table is not read again.
+        History.store(db, "10.0.0.1");
+        compare(addresses(History.load(History.open(), 5)), ["10.0.0.1", "172.16.0.9"]);
+    }
+
+    function test_missing_history_without_old_table_starts_empty()
+    {
+        Database.open().changeVersion("", "1.0", function(tx) {});
+        var db = History.open();
+        compare(History.load(db, 5).length, 0);
+        compare(db.version, "1.0");
+        History.store(db, "10.0.0.1");
+        compare(addresses(History.load(db, 5)), ["10.0.0.1"]);
+    }
+
+    function test_new_database_gets_version_1_0()
+    {
+        compare(Database.open().version, "");
+        compare(History.open().version, "1.0");
+        compare(Database.open().version, "1.0");
+    }
+
+    Component {
+        id: sectionComponent
+        Loader {
+            width: 360
+            height: 300
+            source: "qrc:/sections/PXRvpIpSection.qml"
+        }
+    }
+
+    function createSection()
+    {
+        var loader = createTemporaryObject(sectionComponent, testCase);
+        verify(loader.item !== null);
+        return loader.item;
+    }
+
+    function test_section_shows_five_and_fills_the_newest()
+    {
+        var db = History.open();
+        for (var i = 1; i <= 7; ++i)
+            History.store(db, "host" + i + ".local");
+        var section = createSection();
+        compare(section.historyModel.count, 5);
+        compare(section.historyModel.get(0).address, "host7.local");
+        compare(section.text, "host7.local");
+        verify(findChild(section, "clearHistory").visible);
+    }
+
+    function test_section_without_history_hides_clear()
+    {
+        var section = createSection();
+        compare(section.historyModel.count, 0);
+        verify(!findChild(section, "clearHistory").visible);
+    }
+
+    function test_section_sends_the_normalised_address_and_stores_it()
+    {
+        var section = createSection();
+        var finished = [];
+        section.finished.connect(function(address) { finished.push(address); });
+        section.text = "10.001.002.003";
+        verify(section.addressValid);
+        section.finish();
+        compare(guiManager.rvpAddresses, ["10.1.2.3"]);
+        compare(finished, ["10.1.2.3"]);
+        compare(addresses(History.load(History.open(), 5)), ["10.1.2.3"]);
+    }
+
+    function test_section_host_name_unchanged()
+    {
+        var section = createSection();
+        section.text = "server.local";
+        section.finish();
+        compare(guiManager.rvpAddresses, ["server.local"]);
+    }
+
+    function test_go_button_follows_validity()
+    {
+        var section = createSection();
+        var go = findChild(section, "goButton");
+        section.text = "fe80::1";
+        verify(go.enabled);
+        section.text = "1:2:3:4:5:6:7:8:9";
+        verify(!go.enabled);
+        section.text = "fe80::g";
+        verify(!go.enabled);
+        section.finish();
+        compare(guiManager.rvpAddresses.length, 0);
+        section.text = "";
+        verify(!go.enabled);
+    }
+
+    function test_section_works_without_a_database()
+    {
+        var open = Database.open;
+        Database.open = function() { throw new Error("unable to open database file"); };
+        try {
+            var section = createSection();
+            compare(section.historyModel.count, 0);
+            section.text = "10.0.0.7";
+            var finished = [];
+            section.finished.connect(function(address) { finished.push(address); });
+            section.finish();
+            compare(guiManager.rvpAddresses, ["10.0.0.7"]);
+            compare(finished, ["10.0.0.7"]);
+        } finally {
+            Database.open = open;
+        }
+    }
+
+    function test_return_key_finishes()
+    {
+        var section = createSection();
+        section.forceActiveFocus();
+        section.text = "";
+        keyClick(Qt.Key_A);
+        keyClick(Qt.Key_Period);
+        keyClick(Qt.Key_B);
+        compare(section.text, "a.b");
+        keyClick(Qt.Key_Return);
+        compare(guiManager.rvpAddresses, ["a.b"]);
+    }
+}
