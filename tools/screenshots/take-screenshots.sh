@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes PNG screenshots of the window in its four layouts and on each page (RVP, main, about),
-# with the endpoint registered at a roamnode-hub. Everything runs on this machine: a virtual X
+# with the endpoint registered at a roamnode-hub and, on the main page, during a scenario run. Everything runs on this machine: a virtual X
 # server (Xvfb), the hub on 127.0.0.1 and the program, driven by xdotool like a person would.
 #
 # Usage: tools/screenshots/take-screenshots.sh   (or: make screenshots)
@@ -78,15 +78,38 @@ pids+=($!)
 export DISPLAY=":$display"
 wait_until 100 xdpyinfo || wait_until 100 xdotool getdisplaygeometry
 
-hub_running=0
-if [ -n "$hub" ] && port_free; then
-    "$hub" --port 9100 --bind 127.0.0.1 >"$work/hub.log" 2>&1 &
-    pids+=($!)
-    if wait_until 50 bash -c '(exec 3<>/dev/tcp/127.0.0.1/9100)'; then
-        hub_running=1
-    fi
-fi
-[ "$hub_running" = 1 ] || echo "No hub on 127.0.0.1:9100: the main page will show 'Contacting'." >&2
+# Every layout gets its own hub run: the endpoint registers (the main page shows "Registered"),
+# then the hub arms a loopback scenario whose stream and trigger fill both speed gauges.
+frame=$(printf '%02x' $(seq 0 999 | awk '{ print $1 % 256 }') | tr -d '\n')
+cat >"$work/speeds.json" <<EOF
+{"scenarioid": 1, "duration": 9000000000, "flows": [
+ {"id": 2, "flowtype": "triggerv4", "flow": {"srcipv4": "127.0.0.1", "srcport": 40100,
+  "dstport": 40101, "latency": {"type": "average", "position": 8, "timeoffset": 0}}},
+ {"id": 1, "flowtype": "streamv4", "flow": {"initialtimetowait": 100000000, "srcport": 40100,
+  "dstipv4": "127.0.0.1", "dstport": 40101, "interframegap": 200000, "numberofframes": 44000,
+  "contentlist": ["$frame"], "timetags": [{"position": 8, "timeoffset": 0}]}}]}
+EOF
+
+hub_pid=""
+start_hub()
+{
+    local layout=$1
+    hub_pid=""
+    [ -n "$hub" ] && port_free || return 0
+    "$hub" run "$work/speeds.json" --port 9100 --bind 127.0.0.1 --start-in 3 \
+        --register-timeout 60 --out "$work/run-$layout" >"$work/hub-$layout.log" 2>&1 &
+    hub_pid=$!
+    pids+=($hub_pid)
+    wait_until 50 bash -c '(exec 3<>/dev/tcp/127.0.0.1/9100)' || hub_pid=""
+}
+
+stop_hub()
+{
+    [ -n "$hub_pid" ] || return 0
+    kill "$hub_pid" 2>/dev/null || true
+    wait "$hub_pid" 2>/dev/null || true
+    hub_pid=""
+}
 
 # The program keeps its address history and device identifier under the data folder: a fresh
 # one makes the screenshots the same on every machine.
@@ -120,6 +143,8 @@ layouts=(
 
 for entry in "${layouts[@]}"; do
     read -r layout width height toolbar <<<"$entry"
+    start_hub "$layout"
+    [ -n "$hub_pid" ] || echo "No hub on 127.0.0.1:9100: the main page will show 'Contacting'." >&2
     (cd "$work" && exec "$program") >"$work/$layout.log" 2>&1 &
     app=$!
     pids+=($app)
@@ -140,6 +165,12 @@ for entry in "${layouts[@]}"; do
     # Registered after the first good heartbeat (one second apart).
     sleep 3
     shoot "$window" "$layout-main"
+    # The hub arms the scenario after identifying the endpoint; two seconds into the run the
+    # gauges show the live speeds.
+    if [ -n "$hub_pid" ] && wait_until 300 grep -q ' accepted, starts at ' "$work/hub-$layout.log"; then
+        sleep 5
+        shoot "$window" "$layout-main-running"
+    fi
 
     if [ "$layout" = phone-portrait ]; then
         # "more" at the top right of the data section, below the state bar and the gauges.
@@ -163,6 +194,7 @@ for entry in "${layouts[@]}"; do
 
     kill "$app" 2>/dev/null || true
     wait "$app" 2>/dev/null || true
+    stop_hub
 done
 
 echo "Screenshots in $SCREENSHOT_DIR"
