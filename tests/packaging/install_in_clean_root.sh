@@ -1,0 +1,380 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build tree, installs it with apt into a
+# fresh minimal Debian root (so every run-time dependency must come from the
+# package's own Depends) and checks what a user gets: the programs, manual
+# pages, service unit, system user, a headless endpoint that starts, and a
+# clean purge.
+#
+# The minimal root is bootstrapped once and kept as a tarball in the cache
+# folder; later runs unpack it in seconds. Exits 77 (skipped) when this
+# machine cannot bootstrap a root: not root, no debootstrap, or no mirror.
+set -euo pipefail
+
+suite=${ROAMNODE_DEBIAN_SUITE:-bookworm}
+build_dir=
+cpack=cpack
+cache=
+source_dir=
+programs=roamnode
+
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --build-dir) build_dir=$2; shift 2 ;;
+    --cpack) cpack=$2; shift 2 ;;
+    --cache) cache=$2; shift 2 ;;
+    --source-dir) source_dir=$2; shift 2 ;;
+    --programs) programs=$2; shift 2 ;;
+    *) echo "unknown argument: $1" >&2; exit 2 ;;
+    esac
+done
+[ -n "$build_dir" ] && [ -n "$source_dir" ] || { echo "--build-dir and --source-dir are needed" >&2; exit 2; }
+cache=${cache:-$build_dir/tests/packaging/cache}
+
+skip() {
+    echo "SKIP: $*"
+    exit 77
+}
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+step() {
+    echo "== $* ($(date -u +%T))"
+}
+
+[ "$(id -u)" -eq 0 ] || skip "bootstrapping a Debian root and chroot need root"
+command -v debootstrap >/dev/null || skip "debootstrap is not installed (scripts/install-deps.sh installs it)"
+command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed"
+
+# The mirrors this machine's apt already uses, so the test goes where apt
+# goes; deb.debian.org where nothing says otherwise.
+read -r mirror security_mirror < <(python3 - "$suite" <<'EOF'
+import glob, re, sys
+
+suite = sys.argv[1]
+main, security = None, None
+
+def note(uri, suites):
+    global main, security
+    uri = uri.rstrip("/")
+    for s in suites:
+        if s == suite and main is None:
+            main = uri
+        if s == suite + "-security" and security is None:
+            security = uri
+
+for path in ["/etc/apt/sources.list"] + sorted(glob.glob("/etc/apt/sources.list.d/*.list")):
+    try:
+        lines = open(path).read().splitlines()
+    except OSError:
+        continue
+    for line in lines:
+        line = re.sub(r"\[[^]]*\]", " ", line.split("#", 1)[0]).split()
+        if len(line) >= 3 and line[0] == "deb":
+            note(line[1], [line[2]])
+
+for path in sorted(glob.glob("/etc/apt/sources.list.d/*.sources")):
+    try:
+        text = open(path).read()
+    except OSError:
+        continue
+    for stanza in re.split(r"\n\s*\n", text):
+        fields = {}
+        for line in stanza.splitlines():
+            if line.startswith("#") or ":" not in line:
+                continue
+            key, value = line.split(":", 1)
+            fields[key.strip().lower()] = value.split()
+        if fields.get("enabled", ["yes"])[0] == "no" or "deb" not in fields.get("types", []):
+            continue
+        for uri in fields.get("uris", []):
+            note(uri, fields.get("suites", []))
+
+print(main or "http://deb.debian.org/debian",
+      security or "http://deb.debian.org/debian-security")
+EOF
+)
+mirror=${ROAMNODE_DEBIAN_MIRROR:-$mirror}
+
+mirror_reachable() {
+    python3 - "$mirror/dists/$suite/Release" <<'EOF'
+import sys, urllib.request
+try:
+    urllib.request.urlopen(sys.argv[1], timeout=20).read(64)
+except Exception as e:
+    print(f"{sys.argv[1]}: {e}", file=sys.stderr)
+    sys.exit(1)
+EOF
+}
+
+mirror_reachable || skip "the Debian mirror $mirror cannot be reached"
+
+# Everything mounted below a folder, deepest first.
+mounts_below() {
+    awk -v top="$1" '$2 == top || index($2, top "/") == 1 { print $2 }' /proc/self/mounts | sort -r
+}
+
+remove_work() {
+    local dir=$1 m
+    for m in $(mounts_below "$dir"); do
+        umount "$m" 2>/dev/null || umount -l "$m"
+    done
+    if [ -n "$(mounts_below "$dir")" ]; then
+        echo "left $dir in place: something is still mounted below it" >&2
+    else
+        rm -rf --one-file-system "$dir"
+    fi
+}
+
+# A run killed by the test timeout cannot clean up after itself; the next
+# one does, for every work folder whose run is gone. Under the cache's lock,
+# so that a folder is never taken for stale before its run wrote its pid.
+mkdir -p "$cache"
+exec 9>"$cache/.lock"
+flock 9
+for old in "$(dirname "$cache")"/work.*; do
+    [ -d "$old" ] || continue
+    pid=$(cat "$old/pid" 2>/dev/null || echo 0)
+    if [ "$pid" -gt 0 ] && kill -0 "$pid" 2>/dev/null; then
+        continue
+    fi
+    echo "removing $old, left by an earlier run"
+    remove_work "$old"
+done
+
+work=$(mktemp -d "$(dirname "$cache")/work.XXXXXX")
+echo $$ >"$work/pid"
+flock -u 9
+
+cleanup() {
+    local status=$?
+    set +e
+    if [ -n "${endpoint:-}" ]; then
+        kill -KILL "$endpoint" 2>/dev/null
+        wait "$endpoint" 2>/dev/null
+    fi
+    remove_work "$work"
+    exit $status
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+run_logged() {
+    local log=$1
+    shift
+    if ! "$@" >"$log" 2>&1; then
+        tail -n 40 "$log" >&2
+        return 1
+    fi
+}
+
+# 1. The package, built by CPack from the install rules into a folder of its
+#    own so that a "make package" at the same time does not interfere.
+step "building the package"
+run_logged "$work/cpack.log" \
+    "$cpack" -G DEB --config "$build_dir/CPackConfig.cmake" -B "$work/deb" \
+    || fail "cpack could not build the package"
+debs=("$work"/deb/roamnode_*.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one roamnode_*.deb, found: ${debs[*]}"
+deb=${debs[0]}
+echo "built $(basename "$deb") ($(stat -c %s "$deb") bytes)"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for dep in adduser qml-module-qtquick2 qml-module-qtquick-localstorage libqt5sql5-sqlite \
+    libqt5core5a libqt5qml5 libc6; do
+    grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep"
+done
+[ "$(dpkg-deb -f "$deb" Version)" = "2.12.3.0" ] || fail "package version is not 2.12.3.0"
+
+contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
+expect_in_deb() {
+    grep -qxF "$1" <<<"$contents" || fail "the package lacks $1"
+}
+for program in $programs; do
+    expect_in_deb "./usr/bin/$program"
+    expect_in_deb "./usr/share/man/man1/$program.1.gz"
+done
+expect_in_deb ./usr/lib/systemd/system/roamnode@.service
+expect_in_deb ./usr/share/roamnode/examples/
+examples=()
+for example in "$source_dir"/examples/scenarios/*.json; do
+    [ -f "$example" ] || continue
+    examples+=("$(basename "$example")")
+    expect_in_deb "./usr/share/roamnode/examples/$(basename "$example")"
+done
+outside=$(grep -vE '^\./((usr/(lib/(systemd/)?)?)?|usr/(bin|share|lib/systemd/system)/.*)$' <<<"$contents" || true)
+[ -z "$outside" ] || fail "the package installs outside its folders: $outside"
+control_files=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
+for script in postinst prerm postrm; do
+    grep -qxF "./$script" <<<"$control_files" || fail "the package has no $script"
+done
+
+# 2. A minimal Debian root, bootstrapped once per cache folder.
+tarball=$cache/$suite-minbase.tar
+flock 9
+if [ ! -s "$tarball" ]; then
+    step "bootstrapping a minimal $suite root from $mirror (once; cached in $cache)"
+    if ! run_logged "$work/debootstrap.log" \
+        debootstrap --variant=minbase "$suite" "$work/bootstrap" "$mirror"; then
+        mirror_reachable || skip "the Debian mirror $mirror went away during debootstrap"
+        fail "debootstrap failed"
+    fi
+    for m in $(mounts_below "$work/bootstrap"); do umount "$m"; done
+    rm -f "$work"/bootstrap/var/cache/apt/archives/*.deb
+    tar --numeric-owner -C "$work/bootstrap" -cf "$tarball.part" .
+    mv "$tarball.part" "$tarball"
+    rm -rf --one-file-system "$work/bootstrap"
+fi
+flock -u 9
+
+step "unpacking a clean root"
+root=$work/root
+mkdir "$root"
+# In memory: unpacking, dpkg's many small writes and the removal at the end
+# cost seconds there instead of minutes on disk.
+mount -t tmpfs -o size=3g,mode=0755 roamnode-test-root "$root"
+tar --numeric-owner -C "$root" -xf "$tarball"
+rm -f "$root/etc/resolv.conf"
+cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+cat >"$root/etc/apt/sources.list" <<EOF
+deb $mirror $suite main
+deb $mirror $suite-updates main
+deb $security_mirror $suite-security main
+EOF
+# Nothing installed here may start a daemon on this machine.
+printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
+chmod 755 "$root/usr/sbin/policy-rc.d"
+# The root is thrown away after the run, so dpkg need not sync every file.
+echo force-unsafe-io >"$root/etc/dpkg/dpkg.cfg.d/roamnode-test-unsafe-io"
+# Downloaded package lists and packages are kept for the next run: the root
+# starts clean all the same, apt just need not fetch them again.
+mkdir -p "$cache/apt-lists" "$cache/apt-archives"
+cp -a "$cache/apt-lists/." "$root/var/lib/apt/lists/"
+find "$cache/apt-archives" -name '*.deb' -exec cp -t "$root/var/cache/apt/archives/" {} +
+keep_downloads() {
+    flock 9
+    find "$root/var/lib/apt/lists" -maxdepth 1 -type f ! -name lock -exec cp -p -t "$cache/apt-lists" {} +
+    find "$root/var/cache/apt/archives" -maxdepth 1 -name '*.deb' -exec cp -p -t "$cache/apt-archives" {} +
+    flock -u 9
+}
+mount -t proc proc "$root/proc"
+cp "$deb" "$root/tmp/"
+
+# A proxy that this machine needs for the mirror is needed inside as well.
+proxies=()
+for name in http_proxy https_proxy no_proxy; do
+    [ -z "${!name:-}" ] || proxies+=("$name=${!name}")
+done
+in_root() {
+    chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+        DEBIAN_FRONTEND=noninteractive "${proxies[@]}" "$@"
+}
+
+step "installing the package with apt"
+if ! run_logged "$work/apt-update.log" in_root apt-get update -q; then
+    mirror_reachable || skip "the Debian mirror $mirror went away during apt-get update"
+    fail "apt-get update failed in the clean root"
+fi
+# Without Recommends: a headless server gets only what Depends brings.
+run_logged "$work/apt-install.log" \
+    in_root apt-get install -y -q --no-install-recommends "/tmp/$(basename "$deb")" \
+    || fail "apt-get could not install the package into a clean root"
+grep -E '^(Setting up|Unpacking) roamnode ' "$work/apt-install.log" || true
+keep_downloads
+
+# 3. What the user gets.
+step "checking the installed files"
+[ "$(in_root dpkg-query -W -f='${Status} ${Version}' roamnode)" = "install ok installed 2.12.3.0" ] \
+    || fail "dpkg does not list roamnode 2.12.3.0 as installed"
+for program in $programs; do
+    [ -x "$root/usr/bin/$program" ] || fail "/usr/bin/$program is not there"
+    page=$(gzip -dc "$root/usr/share/man/man1/$program.1.gz") \
+        || fail "/usr/share/man/man1/$program.1.gz is not gzipped"
+    grep -q '^\.TH ' <<<"$page" || fail "/usr/share/man/man1/$program.1.gz is not a manual page"
+done
+cmp "$source_dir/packaging/systemd/roamnode@.service" "$root/usr/lib/systemd/system/roamnode@.service" \
+    || fail "the installed unit differs from packaging/systemd/roamnode@.service"
+[ -d "$root/usr/share/roamnode/examples" ] || fail "/usr/share/roamnode/examples is not there"
+for example in "${examples[@]}"; do
+    cmp "$source_dir/examples/scenarios/$example" "$root/usr/share/roamnode/examples/$example" \
+        || fail "example $example was not installed as it is"
+done
+
+step "checking the system user"
+IFS=: read -r _ _ uid gid _ home shell < <(in_root getent passwd roamnode) \
+    || fail "the package made no user roamnode"
+echo "roamnode: uid $uid gid $gid home $home shell $shell"
+[ "$uid" -lt 1000 ] || fail "roamnode is not a system user (uid $uid)"
+[ "$home" = /var/lib/roamnode ] || fail "roamnode's home is $home, not /var/lib/roamnode"
+[ "$shell" = /usr/sbin/nologin ] || fail "roamnode can log in (shell $shell)"
+[ "$(in_root getent group roamnode | cut -d: -f3)" = "$gid" ] || fail "roamnode has no group of its own"
+
+step "running the installed program"
+version_out=$(in_root /usr/bin/roamnode --version 2>&1) || fail "roamnode --version failed: $version_out"
+echo "roamnode --version: $version_out"
+grep -qF 2.12.3.0 <<<"$version_out" || fail "roamnode --version does not print 2.12.3.0"
+
+# An endpoint started the way its unit starts it: its own user, its own state
+# folder as working directory, home and data folder. Nobody answers on port 1
+# of the loopback, so it stays "Contacting"; what matters is that the QML
+# modules and the SQLite driver from Depends let it store its identifier.
+step "running a headless endpoint as the unit does"
+state=/var/lib/roamnode/127.0.0.1:1
+install -d -o "$uid" -g "$gid" -m 0750 "$root$state"
+chroot --userspec="$uid:$gid" --groups="$gid" "$root" /usr/bin/env -i PATH=/usr/bin:/bin \
+    HOME="$state" XDG_DATA_HOME="$state" XDG_CACHE_HOME="$state/.cache" \
+    /bin/sh -c "cd '$state' && exec /usr/bin/roamnode 127.0.0.1:1" \
+    >"$work/endpoint.out" 2>"$work/endpoint.err" &
+endpoint=$!
+database=
+for _ in $(seq 1 100); do
+    database=$(find "$root$state" -path '*/QML/OfflineStorage/Databases/*.sqlite' -size +0 2>/dev/null | head -n 1)
+    if [ -n "$database" ] && grep -q 'Status: Contacting' "$work/endpoint.out"; then
+        break
+    fi
+    kill -0 "$endpoint" 2>/dev/null || break
+    sleep 0.2
+done
+kill -TERM "$endpoint" 2>/dev/null || true
+for _ in $(seq 1 50); do
+    kill -0 "$endpoint" 2>/dev/null || break
+    sleep 0.2
+done
+if kill -0 "$endpoint" 2>/dev/null; then
+    kill -KILL "$endpoint"
+    wait "$endpoint" || true
+    endpoint=
+    fail "the endpoint did not stop within 10 s of SIGTERM"
+fi
+endpoint_status=0
+wait "$endpoint" || endpoint_status=$?
+endpoint=
+echo "endpoint ended with status $endpoint_status; its standard error:"
+head -n 20 "$work/endpoint.err"
+grep -q 'Status: Contacting' "$work/endpoint.out" || fail "the endpoint never showed its status line"
+[ -n "$database" ] || fail "the endpoint stored no device identifier below $state"
+echo "device identifier stored in ${database#"$root"}"
+[ "$endpoint_status" -eq 0 ] || fail "the endpoint did not end cleanly on SIGTERM (status $endpoint_status)"
+[ -f "$root$state/pxlog.txt" ] || fail "the endpoint wrote no pxlog.txt into its working directory"
+[ "$(stat -c %u "$root$state/pxlog.txt")" = "$uid" ] || fail "pxlog.txt is not owned by roamnode"
+
+# 4. Upgrades keep the user and the state; a purge removes the state.
+step "reinstalling"
+run_logged "$work/apt-reinstall.log" \
+    in_root apt-get install -y -q --reinstall --no-install-recommends "/tmp/$(basename "$deb")" \
+    || fail "reinstalling the package failed"
+[ "$(in_root getent passwd roamnode | cut -d: -f3)" = "$uid" ] || fail "reinstalling changed the user"
+[ -s "$database" ] || fail "reinstalling lost the device identifier"
+step "purging"
+run_logged "$work/apt-purge.log" in_root apt-get purge -y -q roamnode || fail "purging the package failed"
+for program in $programs; do
+    [ ! -e "$root/usr/bin/$program" ] || fail "/usr/bin/$program is still there after a purge"
+done
+[ ! -e "$root/usr/lib/systemd/system/roamnode@.service" ] || fail "the unit is still there after a purge"
+[ ! -e "$root/var/lib/roamnode" ] || fail "/var/lib/roamnode is still there after a purge"
+
+echo "packaging: the package installs, runs and purges cleanly in a clean $suite root"
