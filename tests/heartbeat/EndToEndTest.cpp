@@ -14,7 +14,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <fstream>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -69,6 +71,13 @@ public:
     {
         m_process.kill();
         m_process.waitForFinished(3000);
+    }
+
+    // Sends the signal and waits for the process to end; true when it ended normally with 0.
+    bool endsCleanlyOn(int signalNumber, int timeoutMs)
+    {
+        ::kill(static_cast<pid_t>(m_process.processId()), signalNumber);
+        return exitedCleanly(timeoutMs);
     }
 
     // Waits for a line (after those already seen by earlier waits) that contains the text.
@@ -257,4 +266,36 @@ TEST(EndToEnd, RegistersAnswersAndRegistersAgainAfterTheHubReturns)
     ASSERT_TRUE(hub->waitForLine("listening on 127.0.0.1:" + port, 5000)) << hub->allOutput();
     ASSERT_TRUE(hub->waitForLine("reply {\"status\": \"success\"}", 10000)) << hub->allOutput();
     ASSERT_TRUE(endpoint.waitForLine("Registered", 10000)) << endpoint.allOutput();
+}
+
+TEST(EndToEnd, StopSignalsWriteTheRecordedLogAndExitZero)
+{
+    for (const int signalNumber : {SIGINT, SIGTERM}) {
+        QTemporaryDir workDir;
+        ASSERT_TRUE(workDir.isValid());
+        // The hub lowers the log threshold, then asks for a variable whose request is logged.
+        ChildProcess hub(ROAMNODE_HUB_BINARY,
+                         hubArguments("0", {"{\"command\": \"set\", \"debuglevel\": \"debug\"}",
+                                            "{\"command\": \"get\", \"batterylevel\": \"\"}"}),
+                         workDir.path());
+        ASSERT_TRUE(hub.started());
+        std::string listening;
+        ASSERT_TRUE(hub.waitForLine("listening on 127.0.0.1:", 5000, &listening))
+            << hub.allOutput();
+        ChildProcess endpoint(ROAMNODE_BINARY,
+                              {QString::fromStdString("127.0.0.1:" + portOf(listening))},
+                              workDir.path());
+        ASSERT_TRUE(endpoint.started());
+        ASSERT_TRUE(hub.waitForLine("reply {\"status\": \"success\"}", 10000)) << hub.allOutput();
+        ASSERT_TRUE(hub.waitForLine("\"batterylevel\": -1", 10000)) << hub.allOutput();
+
+        // Fewer than 25 entries: nothing is on disk until the stop writes it.
+        ASSERT_TRUE(endpoint.endsCleanlyOn(signalNumber, 5000)) << endpoint.allOutput();
+        std::ifstream file(workDir.filePath("pxlog.txt").toStdString());
+        std::stringstream log;
+        log << file.rdbuf();
+        EXPECT_NE(log.str().find("Received heartbeat request for \"BatteryLevel\" parameter"),
+                  std::string::npos)
+            << log.str();
+    }
 }
