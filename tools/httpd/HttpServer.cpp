@@ -147,6 +147,9 @@ private:
         std::string target;
         std::string version;
         fields >> method >> target >> version;
+        m_target = target;
+        // Taken now: once the client has closed, the socket no longer knows its peer.
+        m_peer = peer();
         if (version.compare(0, 5, "HTTP/") != 0) {
             answerAndClose("HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n");
             return;
@@ -284,8 +287,12 @@ private:
             return;
         }
         m_done = true;
+        const double seconds = std::chrono::duration<double>(Clock::now() - m_started).count();
+        if (m_server->config.onConnectionFinished) {
+            m_server->config.onConnectionFinished(
+                {m_isPut ? "PUT" : "GET", m_target, m_bytes, seconds, m_peer});
+        }
         if (m_server->config.verbose) {
-            const double seconds = std::chrono::duration<double>(Clock::now() - m_started).count();
             std::ostringstream summary;
             for (const std::string& header : m_headers) {
                 summary << "  " << header << "\n";
@@ -309,6 +316,18 @@ private:
 
     void print(const std::string& text) { m_server->out << text << std::endl; }
 
+    std::string peer() const
+    {
+        boost::system::error_code error;
+        const auto remote = m_socket.remote_endpoint(error);
+        if (error) {
+            return "?";
+        }
+        const auto address = remote.address();
+        return (address.is_v6() ? "[" + address.to_string() + "]" : address.to_string()) + ":" +
+               std::to_string(remote.port());
+    }
+
     boost::asio::ip::tcp::socket m_socket;
     boost::asio::steady_timer m_deadline;
     boost::asio::steady_timer m_pacing;
@@ -316,6 +335,8 @@ private:
     boost::asio::streambuf m_head{kHeadLimit};
     std::array<char, kChunk> m_readBuffer{};
     std::string m_requestLine;
+    std::string m_target;
+    std::string m_peer;
     std::vector<std::string> m_headers;
     Clock::time_point m_started;
     std::int64_t m_ns = 0;

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "ConnectionStats.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -23,6 +26,8 @@ public:
         std::uint16_t port = 0;  // 0: the system picks one
         bool verbose = false;
         std::size_t maxConnections = 1024;
+        // Called once per finished GET or PUT, on the server's thread (--stats).
+        std::function<void(const ConnectionRecord&)> onConnectionFinished;
     };
 
     // Throws boost::system::system_error when the address is not one or cannot be bound.

@@ -1,7 +1,7 @@
 // roamnode-httpd: the HTTP test server for Roamnode's TCP flows, for tests and for trying a
 // scenario on one machine.
 //
-//   roamnode-httpd [--port N] [--bind ADDR] [--verbose]
+//   roamnode-httpd [--port N] [--bind ADDR] [--verbose] [--stats FILE]
 
 #include "HttpServer.h"
 
@@ -11,16 +11,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 
 namespace {
 
 int usage(const char* program)
 {
-    std::cerr << "usage: " << program << " [--port N] [--bind ADDR] [--verbose]\n"
+    std::cerr << "usage: " << program << " [--port N] [--bind ADDR] [--verbose] [--stats FILE]\n"
               << "  --port N     TCP port to listen on (0, the default, lets the system pick)\n"
               << "  --bind ADDR  listen on this address only (default: every IPv6 and IPv4 "
                  "address)\n"
-              << "  --verbose    print headers, byte counts and rates of every request\n";
+              << "  --verbose    print headers, byte counts and rates of every request\n"
+              << "  --stats FILE append one JSON line per finished request (method, target,\n"
+              << "               bytes, seconds, peer), for roamnode-hub run --httpd-stats\n";
     return 2;
 }
 
@@ -42,6 +45,15 @@ int main(int argc, char* argv[])
             config.bindAddress = argv[++i];
         } else if (std::strcmp(argv[i], "--verbose") == 0) {
             config.verbose = true;
+        } else if (std::strcmp(argv[i], "--stats") == 0 && i + 1 < argc) {
+            auto stats = std::make_shared<ConnectionStats>(argv[++i]);
+            if (!stats->isOpen()) {
+                std::cerr << "cannot write to '" << argv[i] << "'\n";
+                return 2;
+            }
+            config.onConnectionFinished = [stats](const ConnectionRecord& record) {
+                stats->record(record);
+            };
         } else {
             return usage(argv[0]);
         }

@@ -5,6 +5,7 @@
 #include "HubOptions.h"
 #include "RequestQueue.h"
 #include "SessionAcceptor.h"
+#include "run/RunCommand.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -74,6 +75,8 @@ private:
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "run")
+        return runCommand(argc - 1, argv + 1);
     HubOptions options;
     std::string error;
     if (!parseHubOptions(argc, argv, options, error)) {

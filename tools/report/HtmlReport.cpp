@@ -2,6 +2,7 @@
 
 #include "SvgChart.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace roamnode::report {
@@ -47,15 +48,21 @@ std::string table(const ScenarioSummary& s)
         std::string loss = "-";
         if (f.lostPackets)
             loss = std::to_string(*f.lostPackets) + " (" + fixed(f.lossPercent, 1, "%.2f") + " %)";
+        const std::string server =
+            f.measuredByServer ? "<span title=\"measured by the HTTP server\"> *</span>" : "";
         html += "<tr><td>" + std::to_string(f.flowId) + "</td><td>" + htmlEscape(f.type) +
                 "</td><td class=\"status-" + htmlEscape(f.status) + "\">" + status + "</td><td>" +
-                std::to_string(f.packets) + "</td><td>" + std::to_string(f.bytes) + "</td><td>" +
-                fixed(f.meanMbps, 1, "%.2f") + "</td><td>" + fixed(f.minMbps, 1, "%.2f") +
-                "</td><td>" + fixed(f.maxMbps, 1, "%.2f") + "</td><td>" + loss + "</td><td>" +
-                fixed(f.latencyMin, 1e6) + " / " + fixed(f.latencyAvg, 1e6) + " / " +
-                fixed(f.latencyMax, 1e6) + "</td><td>" + fixed(f.jitter, 1e6) + "</td></tr>";
+                std::to_string(f.packets) + "</td><td>" + std::to_string(f.bytes) + server +
+                "</td><td>" + fixed(f.meanMbps, 1, "%.2f") + server + "</td><td>" +
+                fixed(f.minMbps, 1, "%.2f") + "</td><td>" + fixed(f.maxMbps, 1, "%.2f") +
+                "</td><td>" + loss + "</td><td>" + fixed(f.latencyMin, 1e6) + " / " +
+                fixed(f.latencyAvg, 1e6) + " / " + fixed(f.latencyMax, 1e6) + "</td><td>" +
+                fixed(f.jitter, 1e6) + "</td></tr>";
     }
     html += "</tbody></table>";
+    if (std::any_of(s.flows.begin(), s.flows.end(),
+                    [](const FlowSummary& f) { return f.measuredByServer; }))
+        html += "<p class=\"note\">* measured by the HTTP server</p>";
     return html;
 }
 

@@ -29,6 +29,9 @@ struct FlowSummary
     std::uint64_t packets = 0;
     std::uint64_t bytes = 0;
     std::optional<double> meanMbps, minMbps, maxMbps;
+    // Bytes and mean Mbit/s come from the HTTP server's count of the flow's connections: the
+    // endpoint's result list has no byte counts for HTTP flows.
+    bool measuredByServer = false;
     // A trigger whose stream is in the same scenario: packets the stream sent and the trigger
     // did not count.
     std::optional<std::int64_t> lostPackets;

@@ -92,12 +92,16 @@ std::string summaryTable(const std::vector<ScenarioSummary>& scenarios)
                 loss = std::to_string(*f.lostPackets) + " (" + format("%.2f", *f.lossPercent) +
                        " %)";
             rows.push_back({std::to_string(f.flowId), f.type, status, std::to_string(f.packets),
-                            std::to_string(f.bytes), mbps(f.meanMbps), mbps(f.minMbps),
+                            std::to_string(f.bytes) + (f.measuredByServer ? " *" : ""),
+                            mbps(f.meanMbps) + (f.measuredByServer ? " *" : ""), mbps(f.minMbps),
                             mbps(f.maxMbps), loss, milliseconds(f.latencyMin),
                             milliseconds(f.latencyAvg), milliseconds(f.latencyMax),
                             milliseconds(f.jitter)});
         }
         out += render(rows);
+        if (std::any_of(s.flows.begin(), s.flows.end(),
+                        [](const FlowSummary& f) { return f.measuredByServer; }))
+            out += "* measured by the HTTP server\n";
         for (const MonitorSummary& m : s.monitors)
             out += "Monitor " + std::to_string(m.id) + ": " + std::to_string(m.points.size()) +
                    " samples, status " + (m.status.empty() ? "(none)" : m.status) + '\n';
@@ -126,6 +130,7 @@ Json::Value summaryJson(const std::vector<ScenarioSummary>& scenarios)
             flow["meanmbps"] = optionalNumber(f.meanMbps);
             flow["minmbps"] = optionalNumber(f.minMbps);
             flow["maxmbps"] = optionalNumber(f.maxMbps);
+            flow["measuredby"] = f.measuredByServer ? "server" : "endpoint";
             flow["lostpackets"] = optionalNumber(f.lostPackets);
             flow["losspercent"] = optionalNumber(f.lossPercent);
             flow["latencyminns"] = optionalNumber(f.latencyMin);

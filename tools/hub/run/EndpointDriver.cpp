@@ -34,8 +34,7 @@ std::string text(const Json::Value& value)
 } // namespace
 
 EndpointDriver::EndpointDriver(std::string deviceId, Json::Value scenario, unsigned clockSamples)
-    : m_deviceId(std::move(deviceId)), m_scenario(std::move(scenario)),
-      m_clockSamples(clockSamples)
+    : m_deviceId(std::move(deviceId)), m_scenario(std::move(scenario)), m_clockSamples(clockSamples)
 {
 }
 
@@ -99,6 +98,12 @@ std::string EndpointDriver::nextRequest(std::int64_t hubNow, std::int64_t& hubSt
         request["scenariostarttime"] = static_cast<Json::UInt64>(m_endpointStart);
         return compactJson(request);
     }
+    case Phase::Diagnose: {
+        Json::Value request(Json::objectValue);
+        request["command"] = "set";
+        request["scenariodescription"] = m_scenario;
+        return compactJson(request);
+    }
     case Phase::Armed:
         // Once the endpoint is back from the run, the results are due.
         if (m_state == "registered" &&
@@ -115,7 +120,7 @@ std::string EndpointDriver::nextRequest(std::int64_t hubNow, std::int64_t& hubSt
         break;
     }
     m_awaitingReply = false;
-    return "{\"command\": \"nop\"}";
+    return kNop;
 }
 
 void EndpointDriver::onExchangeFailed()
@@ -177,13 +182,23 @@ std::string EndpointDriver::onReply(const std::string& replyText, std::int64_t h
     }
     case Phase::Send:
         if (!success) {
+            m_refusal = refusal;
+            // The endpoint reports only the last refused variable, the start time, which it
+            // refuses when the description before it was refused: ask for that reason.
+            if (text(reply["errormessage"]).rfind("Error in <scenariostarttime>", 0) == 0) {
+                m_phase = Phase::Diagnose;
+                return {};
+            }
             fail("the endpoint refused the scenario: " + refusal);
             return {};
         }
         m_phase = Phase::Armed;
         return "endpoint " + label() + ": scenario " + text(m_scenario["scenarioid"]) +
-               " accepted, starts at " + std::to_string(m_endpointStart) +
-               " ns on its clock (in " + seconds(m_hubStart - hubNow) + ")";
+               " accepted, starts at " + std::to_string(m_endpointStart) + " ns on its clock (in " +
+               seconds(m_hubStart - hubNow) + ")";
+    case Phase::Diagnose:
+        fail("the endpoint refused the scenario: " + (success ? m_refusal : refusal));
+        return {};
     case Phase::Collect:
         if (!success || !reply["resultlist"].isArray()) {
             fail("no result list: " + (success ? std::string("not an array") : refusal));
@@ -191,12 +206,12 @@ std::string EndpointDriver::onReply(const std::string& replyText, std::int64_t h
         }
         m_resultList = reply["resultlist"];
         m_phase = Phase::Reset;
-        return "endpoint " + label() + ": result list with " +
-               std::to_string(m_resultList.size()) + " scenario result(s)";
+        return "endpoint " + label() + ": result list with " + std::to_string(m_resultList.size()) +
+               " scenario result(s)";
     case Phase::Reset:
         m_phase = Phase::Done;
-        return success ? std::string() : "endpoint " + label() +
-                                             ": the result list was not reset: " + refusal;
+        return success ? std::string()
+                       : "endpoint " + label() + ": the result list was not reset: " + refusal;
     default:
         return {};
     }
@@ -226,13 +241,16 @@ std::string EndpointDriver::progress(std::int64_t hubNow) const
         return "ready, waiting for the others";
     case Phase::Send:
         return "sending the scenario";
+    case Phase::Diagnose:
+        return "refused, asking why";
     case Phase::Armed:
         if (hubNow < m_hubStart)
             return m_state + ", start in " + seconds(m_hubStart - hubNow);
-        if (m_state == "registered" || hubNow - m_lastHello < 2 * kSecondNs)
-            return m_state + ", " + seconds(hubNow - m_hubStart) + " since the start";
+        if (m_state == "registered" && m_lastHello > m_hubStart)
+            return "registered again, " + seconds(hubNow - m_hubStart) + " after the start";
+        // The endpoint's heartbeat pauses from about a second before the start to the end.
         return "running, " + seconds(hubNow - m_hubStart) + " of " + seconds(durationNs()) +
-               " (heartbeat silent)";
+               (hubNow - m_lastHello > 3 * kSecondNs / 2 ? " (heartbeat silent)" : "");
     case Phase::Collect:
     case Phase::Reset:
         return m_state + ", collecting results";

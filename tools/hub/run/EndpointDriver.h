@@ -20,13 +20,14 @@ class EndpointDriver
 {
 public:
     enum class Phase {
-        Identify,  // "get" of the device variables
-        Clock,     // "get localtime" a few times
-        Ready,     // waits for the other endpoints of the run
-        Send,      // one "set" of the scenario and its start time
-        Armed,     // the endpoint waits for the start, runs, and comes back
-        Collect,   // "get resultlist"
-        Reset,     // "set resultlist"
+        Identify, // "get" of the device variables
+        Clock,    // "get localtime" a few times
+        Ready,    // waits for the other endpoints of the run
+        Send,     // one "set" of the scenario and its start time
+        Diagnose, // the set was refused for want of a scenario: the scenario alone, for why
+        Armed,    // the endpoint waits for the start, runs, and comes back
+        Collect,  // "get resultlist"
+        Reset,    // "set resultlist"
         Done,
         Failed,
     };
@@ -66,6 +67,8 @@ public:
     std::string progress(std::int64_t hubNow) const;
 
     // Silence allowed outside a run, and after the scenario's end before the results are in.
+    static constexpr const char* kNop = "{\"command\": \"nop\"}";
+
     static constexpr std::int64_t kSilenceLimitNs = 30'000'000'000;
 
 private:
@@ -89,6 +92,7 @@ private:
     Json::Value m_info{Json::objectValue};
     Json::Value m_resultList{Json::arrayValue};
     std::string m_error;
+    std::string m_refusal;
 };
 
 } // namespace hubrun

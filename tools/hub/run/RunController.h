@@ -64,7 +64,9 @@ private:
     std::map<std::string, Json::Value> m_scenarios;
     std::vector<std::unique_ptr<EndpointDriver>> m_drivers;
     std::set<std::string> m_others; // endpoints that only get "nop"
-    std::string m_helloDevice;      // of the exchange whose request comes next
+    // Of the exchange whose request comes next.
+    std::string m_helloDevice;
+    std::string m_helloPeer;
     std::map<std::string, std::string> m_pendingByPeer;
     std::int64_t m_registerDeadline = 0;
     std::int64_t m_hubStart = 0;

@@ -9,7 +9,8 @@ namespace {
 
 bool parseUnsigned(const std::string& text, unsigned long long max, unsigned long long& value)
 {
-    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     errno = 0;
     const unsigned long long parsed = std::strtoull(text.c_str(), nullptr, 10);

@@ -77,7 +77,8 @@ bool readScenarioMap(const std::string& path, std::map<std::string, Json::Value>
         return false;
     }
     const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     for (const std::string& device : map.getMemberNames()) {
         const Json::Value& entry = map[device];
         Json::Value scenario;

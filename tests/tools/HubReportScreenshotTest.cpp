@@ -1,0 +1,144 @@
+// Draws report.html of a made-up two-flow run in headless Chromium and checks that a real page
+// came out. Exit status 77 (skipped) when no Chromium is installed.
+//
+//   test_hub_report_screenshot OUTPUT_DIR
+
+#include "HtmlReport.h"
+#include "ResultSummary.h"
+
+#include <json/reader.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kSkipped = 77;
+
+std::string findChromium()
+{
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path ? path : "");
+    std::string dir;
+    while (std::getline(dirs, dir, ':'))
+        for (const char* name : {"chromium", "chromium-browser"}) {
+            const std::filesystem::path candidate = std::filesystem::path(dir) / name;
+            if (access(candidate.c_str(), X_OK) == 0)
+                return candidate.string();
+        }
+    return {};
+}
+
+// Five seconds of a stream into a trigger with latency, and a monitor.
+Json::Value resultList()
+{
+    const long long t0 = 1700000000000000000LL;
+    std::string flows;
+    for (int id = 1; id <= 2; ++id) {
+        std::string times, packets, bytes, latency;
+        for (int s = 0; s < 5; ++s) {
+            const std::string sep = s ? ", " : "";
+            times += sep + std::to_string(t0 + s * 1000000000LL);
+            packets += sep + std::to_string(400 + 20 * s);
+            bytes += sep + std::to_string((400 + 20 * s) * 242);
+            latency += sep + "{\"latencymin\": " + std::to_string(20000 + 1000 * s) +
+                       ", \"latencymax\": " + std::to_string(300000 + 50000 * s) +
+                       ", \"latencyavg\": " + std::to_string(60000 + 9000 * s) +
+                       ", \"jitter\": 15000}";
+        }
+        flows += std::string(id > 1 ? ", " : "") + "{\"id\": " + std::to_string(id) +
+                 ", \"status\": \"success\", \"errormsg\": \"\", \"timestamparray\": [" + times +
+                 "], \"packetcountarray\": [" + packets + "], \"bytecountarray\": [" + bytes +
+                 "]," + "\"timestampfirst\": " + std::to_string(t0) +
+                 ", \"timestamplast\": " + std::to_string(t0 + 4900000000LL) +
+                 (id == 2 ? ", \"latencyarray\": [" + latency + "]" : "") + "}";
+    }
+    std::string samples;
+    for (int s = 0; s < 5; ++s)
+        samples += std::string(s ? ", " : "") +
+                   "{\"timestamp\": " + std::to_string(t0 + s * 1000000000LL) +
+                   ", \"interfaces\": [{\"name\": \"wlan0\", \"type\": \"wifi_ieee80211\", "
+                   "\"ssid\": \"lab\", \"rssi\": " +
+                   std::to_string(-50 - s) + ", \"txrate\": 144000000, \"channel\": 36}]}";
+    const std::string text = "[{\"scenarioid\": 1, \"timestamp\": " + std::to_string(t0) +
+                             ", \"flows\":[" + flows +
+                             "], \"monitors\":[{\"id\":1, "
+                             "\"type\":\"networkinfo\", \"status\":\"success\", "
+                             "\"errormsg\":\"\", \"monitorresult\":[" +
+                             samples + "]}]}]";
+    Json::Value value;
+    Json::Reader().parse(text, value);
+    return value;
+}
+
+Json::Value description()
+{
+    Json::Value value;
+    Json::Reader().parse(R"({"flows": [
+        {"id": 1, "flowtype": "streamv4", "flow": {"srcport": 40020, "dstport": 40021}},
+        {"id": 2, "flowtype": "triggerv4", "flow": {"srcport": 40020, "dstport": 40021}}]})",
+                         value);
+    return value;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+        return 2;
+    }
+    const std::string chromium = findChromium();
+    if (chromium.empty()) {
+        std::puts("no chromium installed: skipped");
+        return kSkipped;
+    }
+    const std::filesystem::path dir = std::filesystem::absolute(argv[1]);
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir / "profile");
+    const auto summaries = roamnode::report::summarize(resultList(), description(), "test");
+    if (summaries.size() != 1 || summaries[0].flows.size() != 2) {
+        std::fputs("the made-up result list did not summarize\n", stderr);
+        return 1;
+    }
+    std::ofstream(dir / "report.html") << roamnode::report::htmlReport("Screenshot", summaries);
+
+    const std::filesystem::path png = dir / "report.png";
+    // A fresh profile and no network: the page needs nothing from outside.
+    const std::string command =
+        "timeout 90 '" + chromium +
+        "' --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync "
+        "--user-data-dir='" +
+        (dir / "profile").string() + "' --screenshot='" + png.string() +
+        "' --window-size=1200,2000 'file://" + (dir / "report.html").string() + "' >'" +
+        (dir / "chromium.log").string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(png, ec);
+    if (ec) {
+        std::fprintf(stderr, "no screenshot (chromium status %d), see %s\n", status,
+                     (dir / "chromium.log").c_str());
+        return 1;
+    }
+    char signature[8] = {};
+    std::ifstream(png, std::ios::binary).read(signature, sizeof signature);
+    if (std::string(signature, 4) != "\x89PNG") {
+        std::fputs("the screenshot is not a PNG\n", stderr);
+        return 1;
+    }
+    // A blank 1200x2000 page compresses to a few hundred bytes; tables, text and charts do not.
+    if (size < 20000) {
+        std::fprintf(stderr, "the screenshot looks blank (%ju bytes)\n",
+                     static_cast<uintmax_t>(size));
+        return 1;
+    }
+    std::printf("screenshot %s: %ju bytes\n", png.c_str(), static_cast<uintmax_t>(size));
+    return 0;
+}

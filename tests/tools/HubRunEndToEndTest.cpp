@@ -1,0 +1,359 @@
+// `roamnode-hub run` against real endpoints: the hub and the endpoints run as separate
+// processes on loopback, each endpoint with its own HOME (so its own device id) and working
+// folder.
+
+#include <json/reader.h>
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A process that is killed, if still running, when the object goes away.
+class Child
+{
+public:
+    Child(const QString& program, const QStringList& arguments, const QString& workDir = {},
+          const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    {
+        m_process.setProcessEnvironment(environment);
+        if (!workDir.isEmpty())
+            m_process.setWorkingDirectory(workDir);
+        m_process.start(program, arguments);
+    }
+    ~Child()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    QProcess& process() { return m_process; }
+
+private:
+    QProcess m_process;
+};
+
+// An endpoint with a fresh HOME: a new device id and its log in its own folder.
+std::unique_ptr<Child> startEndpoint(const QString& root, int index, int hubPort)
+{
+    const QString home = root + "/endpoint-" + QString::number(index);
+    QDir().mkpath(home + "/data");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", home);
+    environment.insert("XDG_DATA_HOME", home + "/data");
+    environment.insert("XDG_CONFIG_HOME", home + "/config");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    return std::make_unique<Child>(
+        ROAMNODE_BINARY, QStringList{"127.0.0.1:" + QString::number(hubPort)}, home, environment);
+}
+
+// Reads the hub's first line, "listening on 127.0.0.1:PORT"; 0 when it does not come.
+int readHubPort(QProcess& hub, QByteArray& output)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 10000 && !output.contains('\n')) {
+        hub.waitForReadyRead(200);
+        output += hub.readAllStandardOutput();
+    }
+    const int newline = output.indexOf('\n');
+    const QByteArray first = output.left(newline);
+    if (newline < 0 || !first.startsWith("listening on 127.0.0.1:"))
+        return 0;
+    return first.mid(first.lastIndexOf(':') + 1).toInt();
+}
+
+bool writeText(const QString& path, const std::string& text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(text.data(), static_cast<qint64>(text.size())) ==
+               static_cast<qint64>(text.size());
+}
+
+// A UDP socket on 127.0.0.1 with a system-chosen port, for the streams to go to.
+class UdpSink
+{
+public:
+    UdpSink()
+    {
+        m_fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_fd >= 0 && bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
+    }
+    ~UdpSink()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    int port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+struct HubRun
+{
+    int exitCode = -1;
+    QByteArray output; // standard output and error, merged
+};
+
+class HubRunEndToEnd : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+
+    QString path(const QString& name) const { return m_dir.path() + "/" + name; }
+
+    // Runs the hub with `arguments` and `endpoints` endpoints until it ends (bounded).
+    HubRun run(const QStringList& arguments, int endpoints)
+    {
+        HubRun result;
+        Child hub(ROAMNODE_HUB_BINARY,
+                  QStringList{"run", "--port", "0", "--bind", "127.0.0.1", "--out", path("out"),
+                              "--register-timeout", "30"} +
+                      arguments);
+        const int port = readHubPort(hub.process(), result.output);
+        EXPECT_NE(port, 0) << result.output.toStdString();
+        if (port == 0)
+            return result;
+        std::vector<std::unique_ptr<Child>> children;
+        for (int i = 0; i < endpoints; ++i)
+            children.push_back(startEndpoint(m_dir.path(), i, port));
+        const bool finished = hub.process().waitForFinished(90000);
+        result.output += hub.process().readAllStandardOutput();
+        result.output += hub.process().readAllStandardError();
+        EXPECT_TRUE(finished) << result.output.toStdString();
+        if (finished && hub.process().exitStatus() == QProcess::NormalExit)
+            result.exitCode = hub.process().exitCode();
+        return result;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(HubRunEndToEnd, ThreeEndpointsRunTheSameScenarioAtOnce)
+{
+    // Each endpoint streams 40 frames from a port of its own choosing to one sink.
+    UdpSink sink;
+    ASSERT_NE(sink.port(), 0);
+    const std::string scenario =
+        "// three endpoints, one stream each\n"
+        "{\"scenarioid\": 7, \"duration\": 1000000000, \"flows\": [{\"id\": 1, \"flowtype\": "
+        "\"streamv4\", \"flow\": {\"initialtimetowait\": 100000000, \"srcport\": 0, "
+        "\"dstipv4\": \"127.0.0.1\", \"dstport\": " +
+        std::to_string(sink.port()) +
+        ", \"interframegap\": 10000000, \"numberofframes\": 40, \"contentlist\": "
+        "[\"000102030405060708090a0b0c0d0e0f\"]}}]}";
+    ASSERT_TRUE(writeText(path("scenario.json"), scenario));
+
+    const HubRun result = run(
+        {path("scenario.json"), "--endpoints", "3", "--start-in", "2", "--clock-samples", "2"}, 3);
+    const std::string output = result.output.toStdString();
+    ASSERT_EQ(result.exitCode, 0) << output;
+    EXPECT_NE(output.find("clock offset"), std::string::npos) << output;
+    EXPECT_NE(output.find("report: "), std::string::npos) << output;
+
+    QFile file(path("out/results.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    Json::Value results;
+    ASSERT_TRUE(Json::Reader().parse(file.readAll().toStdString(), results));
+    ASSERT_EQ(results["endpoints"].size(), 3u) << output;
+    std::set<std::string> devices;
+    for (const Json::Value& endpoint : results["endpoints"]) {
+        devices.insert(endpoint["deviceid"].asString());
+        EXPECT_EQ(endpoint["status"].asString(), "done");
+        EXPECT_TRUE(endpoint["clockoffsetns"].isIntegral());
+        EXPECT_EQ(endpoint["info"]["app-version"].asString(), "2.12.3.0");
+        const Json::Value& list = endpoint["resultlist"];
+        ASSERT_EQ(list.size(), 1u) << output;
+        EXPECT_EQ(list[0]["scenarioid"].asInt(), 7);
+        ASSERT_EQ(list[0]["flows"].size(), 1u);
+        const Json::Value& flow = list[0]["flows"][0];
+        EXPECT_EQ(flow["status"].asString(), "success");
+        Json::UInt64 packets = 0;
+        for (const Json::Value& count : flow["packetcountarray"])
+            packets += count.asUInt64();
+        EXPECT_EQ(packets, 40u);
+    }
+    EXPECT_EQ(devices.size(), 3u);
+    EXPECT_EQ(results["summary"].size(), 3u);
+    EXPECT_TRUE(QFile::exists(path("out/report.html")));
+}
+
+// A free UDP port on 127.0.0.1 for a trigger, which needs a fixed one.
+int freeUdpPort()
+{
+    UdpSink probe;
+    return probe.port();
+}
+
+TEST_F(HubRunEndToEnd, AMapGivesEachEndpointItsOwnScenarioWithOneStart)
+{
+    // A first run that drives nobody lists the device ids of the two endpoints.
+    ASSERT_TRUE(
+        writeText(path("none.json"), "{\"scenarioid\": 1, \"duration\": 1, \"flows\": []}"));
+    const HubRun listing =
+        run({path("none.json"), "--device", "nobody", "--register-timeout", "3"}, 2);
+    EXPECT_EQ(listing.exitCode, 1);
+    std::vector<std::string> ids;
+    const std::string marker = "registered; not part of this run";
+    for (const QByteArray& line : listing.output.split('\n'))
+        if (line.startsWith("endpoint ") && line.contains(marker.c_str()))
+            ids.push_back(line.mid(9, line.indexOf(' ', 9) - 9).toStdString());
+    ASSERT_EQ(ids.size(), 2u) << listing.output.toStdString();
+
+    // Endpoint 0 streams to endpoint 1's trigger: no loss only if both start together.
+    const std::string src = std::to_string(freeUdpPort());
+    const std::string dst = std::to_string(freeUdpPort());
+    const std::string map =
+        "// sender and receiver\n{\"" + ids[0] +
+        "\": {\"scenarioid\": 21, \"duration\": 1000000000, \"flows\": [{\"id\": 1, "
+        "\"flowtype\": \"streamv4\", \"flow\": {\"initialtimetowait\": 100000000, "
+        "\"srcport\": " +
+        src + ", \"dstipv4\": \"127.0.0.1\", \"dstport\": " + dst +
+        ", \"interframegap\": 10000000, \"numberofframes\": 50, \"contentlist\": "
+        "[\"000102030405060708090a0b0c0d0e0f\"]}}]}, \"" +
+        ids[1] + "\": \"receiver.json\"}";
+    const std::string receiver =
+        "{\"scenarioid\": 22, \"duration\": 1000000000, \"flows\": [{\"id\": 2, "
+        "\"flowtype\": \"triggerv4\", \"flow\": {\"srcipv4\": \"127.0.0.1\", \"srcport\": " +
+        src + ", \"dstport\": " + dst + "}}]}";
+    ASSERT_TRUE(writeText(path("map.json"), map));
+    ASSERT_TRUE(writeText(path("receiver.json"), receiver));
+
+    const HubRun result =
+        run({"--map", path("map.json"), "--start-in", "2", "--clock-samples", "1"}, 2);
+    const std::string output = result.output.toStdString();
+    ASSERT_EQ(result.exitCode, 0) << output;
+    QFile file(path("out/results.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    Json::Value results;
+    ASSERT_TRUE(Json::Reader().parse(file.readAll().toStdString(), results));
+    ASSERT_EQ(results["endpoints"].size(), 2u);
+    std::set<Json::Int64> starts;
+    Json::UInt64 sent = 0, received = 0;
+    for (const Json::Value& endpoint : results["endpoints"]) {
+        starts.insert(endpoint["hubstarttime"].asInt64());
+        const Json::Value& scenario = endpoint["resultlist"][0];
+        const bool sender = endpoint["deviceid"].asString() == ids[0];
+        EXPECT_EQ(scenario["scenarioid"].asInt(), sender ? 21 : 22);
+        for (const Json::Value& count : scenario["flows"][0]["packetcountarray"])
+            (sender ? sent : received) += count.asUInt64();
+    }
+    EXPECT_EQ(starts.size(), 1u) << "one start for both";
+    EXPECT_EQ(sent, 50u);
+    EXPECT_EQ(received, 50u);
+}
+
+#ifdef ROAMNODE_HTTPD_BINARY
+TEST_F(HubRunEndToEnd, TheHttpServersCountsGiveHttpFlowsTheirThroughput)
+{
+    const QString stats = path("httpd-stats.jsonl");
+    Child httpd(ROAMNODE_HTTPD_BINARY, {"--port", "0", "--bind", "127.0.0.1", "--stats", stats});
+    QByteArray httpdOutput;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 10000 && !httpdOutput.contains('\n')) {
+        httpd.process().waitForReadyRead(200);
+        httpdOutput += httpd.process().readAllStandardOutput();
+    }
+    ASSERT_TRUE(httpdOutput.startsWith("listening on ")) << httpdOutput.toStdString();
+    const int httpPort = httpdOutput.mid(13, httpdOutput.indexOf('\n') - 13).trimmed().toInt();
+    ASSERT_NE(httpPort, 0);
+
+    // A GET and a PUT at 500,000 bytes per second for one second; the scenario says port 8080.
+    std::string flows;
+    for (const char* method : {"get", "put"})
+        flows += std::string(flows.empty() ? "" : ", ") +
+                 "{\"id\": " + (method[0] == 'g' ? "1" : "2") +
+                 ", \"flowtype\": \"tcpv4\", \"flow\": {\"requestmethod\": \"" + method +
+                 "\", \"initialtimetowait\": 0, \"url\": \"/t/" + method +
+                 "\", \"srcport\": 0, \"dstipv4\": \"127.0.0.1\", \"dstport\": 8080, "
+                 "\"duration\": 1000000000, \"ratelimit\": 500000}}";
+    ASSERT_TRUE(writeText(path("http.json"), "{\"scenarioid\": 8, \"duration\": 1200000000, "
+                                             "\"flows\": [" +
+                                                 flows + "]}"));
+    const HubRun result =
+        run({path("http.json"), "--rewrite-port", "8080=" + QString::number(httpPort),
+             "--httpd-stats", stats, "--start-in", "2", "--clock-samples", "1"},
+            1);
+    const std::string output = result.output.toStdString();
+    ASSERT_EQ(result.exitCode, 0) << output;
+    EXPECT_NE(output.find("* measured by the HTTP server"), std::string::npos) << output;
+
+    QFile file(path("out/results.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    Json::Value results;
+    ASSERT_TRUE(Json::Reader().parse(file.readAll().toStdString(), results));
+    const Json::Value& summaryFlows = results["summary"][0]["flows"];
+    ASSERT_EQ(summaryFlows.size(), 2u) << output;
+    for (const Json::Value& flow : summaryFlows) {
+        EXPECT_EQ(flow["status"].asString(), "success") << output;
+        EXPECT_EQ(flow["measuredby"].asString(), "server") << output;
+        // About 500,000 bytes in about a second: 4 Mbit/s, give or take start-up and pacing.
+        EXPECT_GT(flow["bytes"].asUInt64(), 200000u) << output;
+        EXPECT_GT(flow["meanmbps"].asDouble(), 1.5) << output;
+        EXPECT_LT(flow["meanmbps"].asDouble(), 8.0) << output;
+    }
+}
+#endif
+
+TEST_F(HubRunEndToEnd, ARefusedScenarioEndsWithTheEndpointsMessage)
+{
+    ASSERT_TRUE(writeText(path("no-duration.json"), "{\"scenarioid\": 3, \"flows\": []}"));
+    const HubRun result = run({path("no-duration.json"), "--clock-samples", "1"}, 1);
+    const std::string output = result.output.toStdString();
+    EXPECT_EQ(result.exitCode, 1) << output;
+    EXPECT_NE(output.find("Error in <scenariodescription>: No <scenarioduration> value"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("(variable-error)"), std::string::npos) << output;
+    EXPECT_FALSE(QFile::exists(path("out/results.json")));
+}
+
+TEST_F(HubRunEndToEnd, NoEndpointEndsAfterTheRegisterTimeout)
+{
+    ASSERT_TRUE(writeText(path("s.json"), "{\"scenarioid\": 3, \"duration\": 1, \"flows\": []}"));
+    QElapsedTimer timer;
+    timer.start();
+    const HubRun result = run({path("s.json"), "--register-timeout", "0.5"}, 0);
+    EXPECT_EQ(result.exitCode, 1) << result.output.toStdString();
+    EXPECT_NE(result.output.indexOf("0 of 1 endpoint(s) registered"), -1)
+        << result.output.toStdString();
+    EXPECT_LT(timer.elapsed(), 10000);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,535 @@
+// The pure pieces of `roamnode-hub run`: its command line, the clock offset from "localtime"
+// samples, scenario files (comments, port rewrite, device maps) and the matching of the HTTP
+// server's connections to TCP flows.
+
+#include "ClockOffset.h"
+#include "ConnectionStats.h"
+#include "EndpointDriver.h"
+#include "HtmlReport.h"
+#include "HttpdStats.h"
+#include "RunOptions.h"
+#include "ScenarioFile.h"
+#include "SummaryTable.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+using namespace hubrun;
+
+namespace {
+
+// argv from a list of words; "run" comes first as the hub hands it over.
+class Args
+{
+public:
+    explicit Args(const std::vector<const char*>& words)
+    {
+        m_words.push_back("run");
+        m_words.insert(m_words.end(), words.begin(), words.end());
+        for (std::string& word : m_words)
+            m_argv.push_back(word.data());
+    }
+    int argc() const { return static_cast<int>(m_argv.size()); }
+    char** argv() { return m_argv.data(); }
+
+private:
+    std::vector<std::string> m_words;
+    std::vector<char*> m_argv;
+};
+
+bool parse(const std::vector<const char*>& words, RunOptions& options, std::string& error)
+{
+    Args args(words);
+    return parseRunOptions(args.argc(), args.argv(), options, error);
+}
+
+class TempDir
+{
+public:
+    TempDir()
+    {
+        char pattern[] = "/tmp/hubrun-test-XXXXXX";
+        m_path = mkdtemp(pattern);
+    }
+    ~TempDir() { std::filesystem::remove_all(m_path); }
+    std::string write(const std::string& name, const std::string& content) const
+    {
+        const std::string path = m_path + "/" + name;
+        std::ofstream(path) << content;
+        return path;
+    }
+
+private:
+    std::string m_path;
+};
+
+} // namespace
+
+TEST(HubRunOptions, DefaultsWithOnlyAScenario)
+{
+    RunOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"demo.json"}, options, error)) << error;
+    EXPECT_EQ(options.scenarioPath, "demo.json");
+    EXPECT_EQ(options.port, 9100);
+    EXPECT_DOUBLE_EQ(options.startInSeconds, 3.0);
+    EXPECT_EQ(options.outDir, "roamnode-results");
+    EXPECT_EQ(options.endpoints, 0u);
+    EXPECT_TRUE(options.devices.empty());
+    EXPECT_TRUE(options.portRewrites.empty());
+}
+
+TEST(HubRunOptions, EveryOption)
+{
+    RunOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--port",    "0",
+                       "s.json",    "--device",
+                       "a",         "--device",
+                       "b",         "--endpoints",
+                       "2",         "--start-in",
+                       "1.5",       "--out",
+                       "/tmp/x",    "--register-timeout",
+                       "7",         "--rewrite-port",
+                       "8080=4321", "--httpd-stats",
+                       "st.jsonl",  "--clock-samples",
+                       "2",         "--bind",
+                       "127.0.0.1"},
+                      options, error))
+        << error;
+    EXPECT_EQ(options.port, 0);
+    EXPECT_EQ(options.devices, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(options.endpoints, 2u);
+    EXPECT_DOUBLE_EQ(options.startInSeconds, 1.5);
+    EXPECT_EQ(options.outDir, "/tmp/x");
+    EXPECT_DOUBLE_EQ(options.registerTimeoutSeconds, 7.0);
+    ASSERT_EQ(options.portRewrites.size(), 1u);
+    EXPECT_EQ(options.portRewrites[0].first, 8080);
+    EXPECT_EQ(options.portRewrites[0].second, 4321);
+    EXPECT_EQ(options.httpdStatsPath, "st.jsonl");
+    EXPECT_EQ(options.clockSamples, 2u);
+    EXPECT_EQ(options.bindAddresses, (std::vector<std::string>{"127.0.0.1"}));
+}
+
+TEST(HubRunOptions, RefusesBadValuesAndCombinations)
+{
+    const std::vector<std::vector<const char*>> bad = {
+        {},                                              // no scenario
+        {"a.json", "b.json"},                            // two scenarios
+        {"a.json", "--port", "65536"},                   // port out of range
+        {"a.json", "--port", "-1"},                      // not a number
+        {"a.json", "--port"},                            // missing value
+        {"a.json", "--endpoints", "0"},                  // nobody to drive
+        {"a.json", "--start-in", "soon"},                // not seconds
+        {"a.json", "--start-in", "-2"},                  // in the past
+        {"a.json", "--rewrite-port", "8080"},            // no target
+        {"a.json", "--rewrite-port", "8080=0"},          // port 0
+        {"a.json", "--rewrite-port", "x=1"},             // not a number
+        {"a.json", "--map", "m.json"},                   // scenario and map
+        {"--map", "m.json", "--endpoints", "2"},         // the map names the endpoints
+        {"a.json", "--device", "x", "--endpoints", "2"}, // disagree
+        {"a.json", "--frobnicate", "1"},                 // unknown
+    };
+    for (const auto& words : bad) {
+        RunOptions options;
+        std::string error;
+        EXPECT_FALSE(parse(words, options, error))
+            << "accepted argument set #" << (&words - bad.data());
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(HubRunOptions, MapAloneAndHelp)
+{
+    RunOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--map", "m.json"}, options, error)) << error;
+    EXPECT_EQ(options.mapPath, "m.json");
+    RunOptions help;
+    ASSERT_TRUE(parse({"--help"}, help, error));
+    EXPECT_TRUE(help.help);
+}
+
+TEST(HubRunClockOffset, PicksTheSampleWithTheShortestRoundTrip)
+{
+    const std::int64_t base = 1'700'000'000'000'000'000;
+    const std::vector<ClockSample> samples = {
+        {base, base + 5'000'000 + 2'000'000, base + 4'000'000},      // 4 ms round trip
+        {base + 10'000'000, base + 10'000'000 + 5'000'000 + 250'000, // 0.5 ms: the one
+         base + 10'500'000},
+        {base + 20'000'000, base + 20'000'000 + 9'000'000, base + 23'000'000}, // 3 ms
+    };
+    const auto offset = estimateClockOffset(samples);
+    ASSERT_TRUE(offset);
+    EXPECT_EQ(offset->roundTripNs, 500'000);
+    EXPECT_EQ(offset->offsetNs, 5'000'000);
+}
+
+TEST(HubRunClockOffset, NegativeOffsetAndOddMidpoint)
+{
+    const std::int64_t base = 1'700'000'000'000'000'001; // odd: the midpoint must not lose 1 ns
+    const auto offset = estimateClockOffset({{base, base - 3'000'000 + 1, base + 2}});
+    ASSERT_TRUE(offset);
+    EXPECT_EQ(offset->offsetNs, -3'000'000);
+    EXPECT_EQ(offset->roundTripNs, 2);
+}
+
+TEST(HubRunClockOffset, SkipsImpossibleSamples)
+{
+    EXPECT_FALSE(estimateClockOffset({}));
+    // A reply before its request, and an endpoint that sent no time.
+    EXPECT_FALSE(estimateClockOffset({{100, 50, 90}, {100, 0, 200}}));
+    const auto offset = estimateClockOffset({{100, 50, 90}, {1000, 1600, 1200}});
+    ASSERT_TRUE(offset);
+    EXPECT_EQ(offset->offsetNs, 500);
+}
+
+TEST(HubRunScenarioFile, ReadsCommentsAndRewritesOnlyMatchingDstPorts)
+{
+    Json::Value scenario;
+    std::string error;
+    ASSERT_TRUE(parseJsonText(R"(// a comment
+        {"scenarioid": 1, /* inline */ "duration": 1, "flows": [
+          {"id": 1, "flowtype": "tcpv4", "flow": {"dstport": 8080, "srcport": 8080}},
+          {"id": 2, "flowtype": "tcpv4", "flow": {"dstport": 8081}},
+          {"id": 3, "flowtype": "streamv4", "flow": {"dstport": 8080}},
+          {"id": 4, "flowtype": "streamv4", "flow": {"dstport": "8080"}},
+          "not a flow"
+        ]})",
+                              scenario, error))
+        << error;
+    EXPECT_EQ(rewriteDstPort(scenario, 8080, 12345), 2);
+    EXPECT_EQ(scenario["flows"][0]["flow"]["dstport"].asInt(), 12345);
+    EXPECT_EQ(scenario["flows"][0]["flow"]["srcport"].asInt(), 8080);
+    EXPECT_EQ(scenario["flows"][1]["flow"]["dstport"].asInt(), 8081);
+    EXPECT_EQ(scenario["flows"][2]["flow"]["dstport"].asInt(), 12345);
+    EXPECT_EQ(scenario["flows"][3]["flow"]["dstport"].asString(), "8080");
+
+    Json::Value notAScenario(Json::arrayValue);
+    EXPECT_EQ(rewriteDstPort(notAScenario, 8080, 1), 0);
+}
+
+TEST(HubRunScenarioFile, CompactJsonIsOneLine)
+{
+    Json::Value value;
+    std::string error;
+    ASSERT_TRUE(parseJsonText("{\n  \"b\": [1, 2],\n  \"a\": \"x y\"\n}\n", value, error));
+    EXPECT_EQ(compactJson(value), R"({"a":"x y","b":[1,2]})");
+}
+
+TEST(HubRunScenarioFile, ReportsSyntaxErrorsAndMissingFiles)
+{
+    Json::Value value;
+    std::string error;
+    EXPECT_FALSE(parseJsonText("{\"a\": }", value, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(readJsonFile("/nonexistent/scenario.json", value, error));
+    EXPECT_NE(error.find("/nonexistent/scenario.json"), std::string::npos);
+}
+
+TEST(HubRunScenarioFile, MapsDeviceIdsToInlineAndFileScenarios)
+{
+    TempDir dir;
+    dir.write("b.json", "// B's part\n{\"scenarioid\": 2, \"duration\": 1, \"flows\": []}");
+    const std::string map =
+        dir.write("map.json", "{\"dev-a\": {\"scenarioid\": 1, \"duration\": 1, \"flows\": []},\n"
+                              " \"dev-b\": \"b.json\"}");
+    std::map<std::string, Json::Value> scenarios;
+    std::string error;
+    ASSERT_TRUE(readScenarioMap(map, scenarios, error)) << error;
+    ASSERT_EQ(scenarios.size(), 2u);
+    EXPECT_EQ(scenarios["dev-a"]["scenarioid"].asInt(), 1);
+    EXPECT_EQ(scenarios["dev-b"]["scenarioid"].asInt(), 2);
+
+    const std::string missing = dir.write("missing.json", "{\"dev-c\": \"nowhere.json\"}");
+    EXPECT_FALSE(readScenarioMap(missing, scenarios, error));
+    const std::string notObject = dir.write("bad.json", "{\"dev-c\": 5}");
+    EXPECT_FALSE(readScenarioMap(notObject, scenarios, error));
+    const std::string empty = dir.write("empty.json", "{}");
+    EXPECT_FALSE(readScenarioMap(empty, scenarios, error));
+}
+
+TEST(HubRunScenarioFile, TheTwoMachineTemplateIsAMap)
+{
+    std::map<std::string, Json::Value> scenarios;
+    std::string error;
+    ASSERT_TRUE(readScenarioMap(std::string(ROAMNODE_SOURCE_DIR) +
+                                    "/examples/scenarios/two-machine-template.json",
+                                scenarios, error))
+        << error;
+    EXPECT_EQ(scenarios.size(), 2u);
+    for (const auto& entry : scenarios)
+        EXPECT_TRUE(entry.second["flows"].isArray()) << entry.first;
+}
+
+TEST(HubRunHttpdStats, PathNameFollowsTheFlowsRule)
+{
+    EXPECT_EQ(flowPathName("/dir/name/more"), "dir/name");
+    EXPECT_EQ(flowPathName("/a/b/c/d"), "a/b");
+    EXPECT_EQ(flowPathName("/abc"), "abc");
+    EXPECT_EQ(flowPathName("abc"), "abc");
+    EXPECT_EQ(flowPathName("/demo/download"), "demo/download");
+}
+
+TEST(HubRunHttpdStats, TargetMatching)
+{
+    EXPECT_TRUE(targetMatchesUrl("/demo/download/?ns=4000000000", "/demo/download"));
+    EXPECT_TRUE(targetMatchesUrl("/demo/download-2/?ns=1000&rate=5", "/demo/download"));
+    EXPECT_TRUE(targetMatchesUrl("/dir/name/?ns=1", "/dir/name/more"));
+    EXPECT_FALSE(targetMatchesUrl("/demo/downloads/?ns=1", "/demo/download"));
+    EXPECT_FALSE(targetMatchesUrl("/demo/download-/?ns=1", "/demo/download"));
+    EXPECT_FALSE(targetMatchesUrl("/demo/download-2x/?ns=1", "/demo/download"));
+    EXPECT_FALSE(targetMatchesUrl("/demo/download", "/demo/download"));
+    EXPECT_FALSE(targetMatchesUrl("/demo/upload/?ns=1", "/demo/download"));
+}
+
+TEST(HubRunHttpdStats, ParsesLinesAndSkipsBrokenOnes)
+{
+    const auto connections = parseConnectionStats(
+        "{\"method\":\"GET\",\"target\":\"/a/b/?ns=1\",\"bytes\":1000,\"seconds\":0.5,"
+        "\"peer\":\"127.0.0.1:5\"}\n"
+        "\n"
+        "not json\n"
+        "{\"method\":\"PUT\",\"target\":7,\"bytes\":1,\"seconds\":1}\n"
+        "{\"method\":\"PUT\",\"target\":\"/a/c/?ns=1\",\"bytes\":2000,\"seconds\":2}\n"
+        "{\"method\":\"PUT\",\"target\":\"/a/c-2/?ns=1\",\"bytes\":10");
+    ASSERT_EQ(connections.size(), 2u);
+    EXPECT_EQ(connections[0].method, "GET");
+    EXPECT_EQ(connections[0].bytes, 1000u);
+    EXPECT_DOUBLE_EQ(connections[0].seconds, 0.5);
+    EXPECT_EQ(connections[0].peer, "127.0.0.1:5");
+    EXPECT_EQ(connections[1].target, "/a/c/?ns=1");
+}
+
+TEST(HubRunHttpdStats, FillsHttpFlowsByMethodAndPath)
+{
+    Json::Value description;
+    std::string error;
+    ASSERT_TRUE(parseJsonText(R"({"flows": [
+        {"id": 3, "flowtype": "tcpv4", "flow": {"requestmethod": "get", "url": "/demo/x"}},
+        {"id": 4, "flowtype": "tcpv4", "flow": {"requestmethod": "put", "url": "/demo/x"}},
+        {"id": 5, "flowtype": "tcpv6", "flow": {"requestmethod": "get", "url": "/other"}},
+        {"id": 1, "flowtype": "streamv4", "flow": {"dstport": 1}}]})",
+                              description, error));
+    roamnode::report::ScenarioSummary scenario;
+    for (const auto& [id, type] : std::vector<std::pair<int, std::string>>{
+             {1, "streamv4"}, {3, "tcpv4"}, {4, "tcpv4"}, {5, "tcpv6"}}) {
+        roamnode::report::FlowSummary flow;
+        flow.flowId = id;
+        flow.type = type;
+        scenario.flows.push_back(flow);
+    }
+    scenario.flows[0].bytes = 99;
+    const std::vector<ConnectionStat> connections = {
+        {"GET", "/demo/x/?ns=4000", 1'000'000, 2.0, ""},
+        {"GET", "/demo/x-2/?ns=2000", 1'000'000, 2.0, ""},
+        {"PUT", "/demo/x/?ns=4000&rate=1000", 500'000, 4.0, ""},
+    };
+    EXPECT_EQ(applyConnectionStats(scenario, description, connections), 2);
+    EXPECT_EQ(scenario.flows[0].bytes, 99u);
+    EXPECT_FALSE(scenario.flows[0].measuredByServer);
+    EXPECT_EQ(scenario.flows[1].bytes, 2'000'000u);
+    ASSERT_TRUE(scenario.flows[1].meanMbps);
+    EXPECT_DOUBLE_EQ(*scenario.flows[1].meanMbps, 4.0);
+    EXPECT_TRUE(scenario.flows[1].measuredByServer);
+    EXPECT_EQ(scenario.flows[2].bytes, 500'000u);
+    EXPECT_DOUBLE_EQ(*scenario.flows[2].meanMbps, 1.0);
+    EXPECT_FALSE(scenario.flows[3].measuredByServer);
+    EXPECT_FALSE(scenario.flows[3].meanMbps);
+}
+
+TEST(HubRunHttpdStats, TheServersLinesReadBackUnchanged)
+{
+    TempDir dir;
+    const std::string path = dir.write("stats.jsonl", "");
+    {
+        ConnectionStats stats(path);
+        ASSERT_TRUE(stats.isOpen());
+        stats.record({"GET", "/demo/download/?ns=4000000000", 3'999'744, 4.000123, "127.0.0.1:4"});
+        // A hostile target: quotes, backslashes, control and high bytes stay one valid line.
+        stats.record({"PUT", "/a\"b\\c\n\x01\xff/?ns=1", 7, 0.25, "[::1]:9"});
+    }
+    std::ifstream in(path);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto connections = parseConnectionStats(text);
+    ASSERT_EQ(connections.size(), 2u) << text;
+    EXPECT_EQ(connections[0].method, "GET");
+    EXPECT_EQ(connections[0].target, "/demo/download/?ns=4000000000");
+    EXPECT_EQ(connections[0].bytes, 3'999'744u);
+    EXPECT_NEAR(connections[0].seconds, 4.000123, 1e-6);
+    EXPECT_EQ(connections[0].peer, "127.0.0.1:4");
+    EXPECT_EQ(connections[1].target.substr(0, 8), "/a\"b\\c\n\x01");
+    EXPECT_EQ(connections[1].peer, "[::1]:9");
+}
+
+namespace {
+
+constexpr std::int64_t kT0 = 1'800'000'000'000'000'000;
+constexpr std::int64_t kMs = 1'000'000;
+
+Json::Value reply(const std::string& text)
+{
+    Json::Value value;
+    std::string error;
+    parseJsonText(text, value, error);
+    return value;
+}
+
+// Takes a driver through identification and two clock samples with the endpoint 7 ms ahead.
+void identifyAndClock(EndpointDriver& driver, std::int64_t& hubStart)
+{
+    driver.onHello("registered", kT0);
+    EXPECT_NE(driver.nextRequest(kT0, hubStart, 2.0).find("device-givenname"), std::string::npos);
+    driver.onReply(R"({"app-version": "2.12.3.0", "device-givenname": "lab", "status": "success"})",
+                   kT0 + kMs);
+    EXPECT_EQ(driver.phase(), EndpointDriver::Phase::Clock);
+    for (int i = 0; i < 2; ++i) {
+        const std::int64_t sent = kT0 + (i + 1) * 1000 * kMs;
+        EXPECT_EQ(driver.nextRequest(sent, hubStart, 2.0),
+                  "{\"command\": \"get\", \"localtime\": \"\"}");
+        // The second exchange is the quicker one: 1 ms round trip against 4 ms.
+        const std::int64_t roundTrip = i == 0 ? 4 * kMs : kMs;
+        driver.onReply("{\"localtime\": " + std::to_string(sent + roundTrip / 2 + 7 * kMs) +
+                           ", \"status\": \"success\"}",
+                       sent + roundTrip);
+    }
+}
+
+} // namespace
+
+TEST(HubRunEndpointDriver, SendsTheStartOnTheEndpointsClock)
+{
+    EndpointDriver driver("dev", reply(R"({"scenarioid": 4, "duration": 1000000000, "flows": []})"),
+                          2);
+    std::int64_t hubStart = 0;
+    identifyAndClock(driver, hubStart);
+    EXPECT_EQ(driver.label(), "lab (dev)");
+    ASSERT_TRUE(driver.clock());
+    EXPECT_EQ(driver.clock()->offsetNs, 7 * kMs);
+    EXPECT_EQ(driver.clock()->roundTripNs, kMs);
+    // Not every endpoint is there yet: nothing but "nop".
+    EXPECT_EQ(driver.phase(), EndpointDriver::Phase::Ready);
+    EXPECT_EQ(driver.nextRequest(kT0 + 3000 * kMs, hubStart, 2.0), EndpointDriver::kNop);
+
+    driver.release();
+    const std::int64_t now = kT0 + 4000 * kMs;
+    const Json::Value set = reply(driver.nextRequest(now, hubStart, 2.0));
+    EXPECT_EQ(hubStart, now + 2000 * kMs);
+    EXPECT_EQ(set["command"].asString(), "set");
+    EXPECT_EQ(set["scenariodescription"]["scenarioid"].asInt(), 4);
+    EXPECT_EQ(set["scenariostarttime"].asInt64(), hubStart + 7 * kMs);
+    driver.onReply(R"({"status": "success"})", now + kMs);
+    EXPECT_EQ(driver.phase(), EndpointDriver::Phase::Armed);
+
+    // Back from the run: result list, then its reset.
+    driver.onHello("armed", now + 1000 * kMs);
+    EXPECT_EQ(driver.nextRequest(now + 1000 * kMs, hubStart, 2.0), EndpointDriver::kNop);
+    driver.onHello("registered", now + 4000 * kMs);
+    EXPECT_NE(driver.nextRequest(now + 4000 * kMs, hubStart, 2.0).find("\"get\", \"resultlist\""),
+              std::string::npos);
+    driver.onReply(R"({"resultlist": [{"scenarioid": 4, "timestamp": 1, "flows":[]}],
+                       "status": "success"})",
+                   now + 4001 * kMs);
+    EXPECT_EQ(driver.resultList().size(), 1u);
+    EXPECT_NE(driver.nextRequest(now + 5000 * kMs, hubStart, 2.0).find("\"set\", \"resultlist\""),
+              std::string::npos);
+    driver.onReply(R"({"status": "success"})", now + 5001 * kMs);
+    EXPECT_EQ(driver.phase(), EndpointDriver::Phase::Done);
+}
+
+TEST(HubRunEndpointDriver, ARegisteredHelloBeforeTheRunEndsIsNotTheEnd)
+{
+    EndpointDriver driver("dev", reply(R"({"scenarioid": 4, "duration": 5000000000, "flows": []})"),
+                          2);
+    std::int64_t hubStart = 0;
+    identifyAndClock(driver, hubStart);
+    driver.release();
+    const std::int64_t now = kT0 + 4000 * kMs;
+    driver.nextRequest(now, hubStart, 1.0);
+    driver.onReply(R"({"status": "success"})", now);
+    // The hello of the exchange right after the set may still say "registered".
+    driver.onHello("registered", now + 900 * kMs);
+    EXPECT_EQ(driver.nextRequest(now + 900 * kMs, hubStart, 1.0), EndpointDriver::kNop);
+    EXPECT_EQ(driver.phase(), EndpointDriver::Phase::Armed);
+}
+
+TEST(HubRunEndpointDriver, ARefusedStartTimeAsksForTheScenariosOwnError)
+{
+    EndpointDriver driver("dev", reply(R"({"scenarioid": 4, "flows": []})"), 2);
+    std::int64_t hubStart = 0;
+    identifyAndClock(driver, hubStart);
+    driver.release();
+    driver.nextRequest(kT0 + 4000 * kMs, hubStart, 2.0);
+    driver.onReply(
+        R"({"errormessage": "Error in <scenariostarttime>: <scenariodescription> is not yet set",
+                       "status": "variable-error"})",
+        kT0 + 4001 * kMs);
+    ASSERT_EQ(driver.phase(), EndpointDriver::Phase::Diagnose);
+    const Json::Value set = reply(driver.nextRequest(kT0 + 5000 * kMs, hubStart, 2.0));
+    EXPECT_TRUE(set.isMember("scenariodescription"));
+    EXPECT_FALSE(set.isMember("scenariostarttime"));
+    driver.onReply(
+        R"({"errormessage": "Error in <scenariodescription>: No <scenarioduration> value",
+                       "status": "variable-error"})",
+        kT0 + 5001 * kMs);
+    EXPECT_EQ(driver.phase(), EndpointDriver::Phase::Failed);
+    EXPECT_EQ(driver.error(), "the endpoint refused the scenario: Error in <scenariodescription>: "
+                              "No <scenarioduration> value (variable-error)");
+}
+
+TEST(HubRunEndpointDriver, SilenceAndGarbageEndTheDriver)
+{
+    EndpointDriver quiet("dev", reply(R"({"duration": 1})"), 1);
+    std::int64_t hubStart = 0;
+    quiet.onHello("registered", kT0);
+    quiet.checkDeadlines(kT0 + EndpointDriver::kSilenceLimitNs);
+    EXPECT_FALSE(quiet.finished());
+    quiet.checkDeadlines(kT0 + EndpointDriver::kSilenceLimitNs + 1);
+    EXPECT_EQ(quiet.phase(), EndpointDriver::Phase::Failed);
+
+    EndpointDriver garbled("dev", reply(R"({"duration": 1})"), 1);
+    garbled.onHello("registered", kT0);
+    garbled.nextRequest(kT0, hubStart, 1.0);
+    garbled.onReply("not json", kT0);
+    EXPECT_EQ(garbled.phase(), EndpointDriver::Phase::Failed);
+
+    // A reply nobody asked for changes nothing.
+    EndpointDriver unasked("dev", reply(R"({"duration": 1})"), 1);
+    unasked.onReply(R"({"status": "success"})", kT0);
+    EXPECT_EQ(unasked.phase(), EndpointDriver::Phase::Identify);
+}
+
+TEST(HubRunHttpdStats, ServerFiguresAreMarkedInTableJsonAndPage)
+{
+    roamnode::report::ScenarioSummary scenario;
+    scenario.scenarioId = 1;
+    roamnode::report::FlowSummary http;
+    http.flowId = 3;
+    http.type = "tcpv4";
+    http.status = "success";
+    http.bytes = 1'000'000;
+    http.meanMbps = 2.0;
+    http.measuredByServer = true;
+    scenario.flows.push_back(http);
+    roamnode::report::FlowSummary stream;
+    stream.flowId = 1;
+    stream.type = "streamv4";
+    scenario.flows.push_back(stream);
+
+    const std::string table = roamnode::report::summaryTable({scenario});
+    EXPECT_NE(table.find("1000000 *"), std::string::npos) << table;
+    EXPECT_NE(table.find("2.00 *"), std::string::npos) << table;
+    EXPECT_NE(table.find("* measured by the HTTP server"), std::string::npos) << table;
+    const Json::Value json = roamnode::report::summaryJson({scenario});
+    EXPECT_EQ(json[0]["flows"][0]["measuredby"].asString(), "server");
+    EXPECT_EQ(json[0]["flows"][1]["measuredby"].asString(), "endpoint");
+    const std::string page = roamnode::report::htmlReport("t", {scenario});
+    EXPECT_NE(page.find("measured by the HTTP server"), std::string::npos);
+
+    scenario.flows.erase(scenario.flows.begin());
+    EXPECT_EQ(roamnode::report::summaryTable({scenario}).find("measured by"), std::string::npos);
+}

@@ -1,0 +1,38 @@
+# `roamnode-hub run`: its pure pieces in memory, and whole runs of the real hub with real
+# endpoints as separate processes.
+set(HUB_RUN_DIR ${CMAKE_SOURCE_DIR}/tools/hub/run)
+add_executable(test_hub_run
+    HubRunTest.cpp
+    ${HUB_RUN_DIR}/RunOptions.cpp
+    ${HUB_RUN_DIR}/ClockOffset.cpp
+    ${HUB_RUN_DIR}/ScenarioFile.cpp
+    ${HUB_RUN_DIR}/HttpdStats.cpp
+    ${HUB_RUN_DIR}/EndpointDriver.cpp
+    ${CMAKE_SOURCE_DIR}/tools/httpd/ConnectionStats.cpp
+)
+target_include_directories(test_hub_run PRIVATE ${HUB_RUN_DIR} ${CMAKE_SOURCE_DIR}/tools/httpd)
+target_compile_definitions(test_hub_run PRIVATE ROAMNODE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+target_link_libraries(test_hub_run PRIVATE roamnode_report GTest::gtest GTest::gtest_main)
+gtest_discover_tests(test_hub_run DISCOVERY_TIMEOUT 60)
+
+if(TARGET roamnode AND TARGET roamnode-hub)
+    add_executable(test_hub_run_e2e HubRunEndToEndTest.cpp)
+    target_link_libraries(test_hub_run_e2e PRIVATE PkgConfig::JSONCPP GTest::gtest Qt5::Core)
+    target_compile_definitions(test_hub_run_e2e PRIVATE
+        ROAMNODE_BINARY="$<TARGET_FILE:roamnode>"
+        ROAMNODE_HUB_BINARY="$<TARGET_FILE:roamnode-hub>")
+    add_dependencies(test_hub_run_e2e roamnode roamnode-hub)
+    if(TARGET roamnode-httpd)
+        target_compile_definitions(test_hub_run_e2e PRIVATE
+            ROAMNODE_HTTPD_BINARY="$<TARGET_FILE:roamnode-httpd>")
+        add_dependencies(test_hub_run_e2e roamnode-httpd)
+    endif()
+    gtest_discover_tests(test_hub_run_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endif()
+
+# The HTML report as a browser draws it; skipped (77) where no Chromium is installed.
+add_executable(test_hub_report_screenshot HubReportScreenshotTest.cpp)
+target_link_libraries(test_hub_report_screenshot PRIVATE roamnode_report)
+add_test(NAME hub_report_screenshot COMMAND test_hub_report_screenshot
+    ${CMAKE_CURRENT_BINARY_DIR}/report-screenshot)
+set_tests_properties(hub_report_screenshot PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)

@@ -1,0 +1,207 @@
+#include "RunCommand.h"
+
+#include "HtmlReport.h"
+#include "HttpdStats.h"
+#include "RunController.h"
+#include "RunOptions.h"
+#include "ScenarioFile.h"
+#include "SessionAcceptor.h"
+#include "SummaryTable.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include <json/writer.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace hubrun {
+namespace {
+
+namespace report = roamnode::report;
+
+bool writeFile(const std::filesystem::path& path, const std::string& content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    out.close();
+    return static_cast<bool>(out);
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool loadScenarios(const RunOptions& options, Json::Value& scenario,
+                   std::map<std::string, Json::Value>& scenarios, std::vector<std::string>& notes,
+                   std::string& error)
+{
+    if (!options.mapPath.empty()) {
+        if (!readScenarioMap(options.mapPath, scenarios, error))
+            return false;
+    } else {
+        if (!readJsonFile(options.scenarioPath, scenario, error))
+            return false;
+        if (!scenario.isObject()) {
+            error = options.scenarioPath + ": a scenario is a JSON object";
+            return false;
+        }
+    }
+    for (const auto& [from, to] : options.portRewrites) {
+        int count = rewriteDstPort(scenario, from, to);
+        for (auto& entry : scenarios)
+            count += rewriteDstPort(entry.second, from, to);
+        notes.push_back("dstport " + std::to_string(from) + " -> " + std::to_string(to) + " in " +
+                        std::to_string(count) + " flow(s)");
+    }
+    return true;
+}
+
+// Summaries, table, results.json and report.html of the endpoints that returned results.
+bool writeResults(const RunOptions& options, const RunController& controller,
+                  const Json::Value& scenario)
+{
+    std::vector<ConnectionStat> connections;
+    if (!options.httpdStatsPath.empty())
+        connections = parseConnectionStats(readFile(options.httpdStatsPath));
+
+    std::vector<report::ScenarioSummary> all;
+    Json::Value results(Json::objectValue);
+    if (!scenario.isNull())
+        results["scenario"] = scenario;
+    results["endpoints"] = Json::Value(Json::arrayValue);
+    for (const auto& driver : controller.drivers()) {
+        Json::Value endpoint(Json::objectValue);
+        endpoint["deviceid"] = driver->deviceId();
+        endpoint["info"] = driver->info();
+        if (driver->clock()) {
+            endpoint["clockoffsetns"] = static_cast<Json::Int64>(driver->clock()->offsetNs);
+            endpoint["clockroundtripns"] = static_cast<Json::Int64>(driver->clock()->roundTripNs);
+        }
+        if (driver->hubStart() != 0)
+            endpoint["hubstarttime"] = static_cast<Json::Int64>(driver->hubStart());
+        endpoint["status"] = driver->phase() == EndpointDriver::Phase::Done ? "done" : "failed";
+        endpoint["error"] = driver->error();
+        endpoint["scenario"] = driver->scenario();
+        endpoint["resultlist"] = driver->resultList();
+        results["endpoints"].append(endpoint);
+
+        std::vector<report::ScenarioSummary> summaries =
+            report::summarize(driver->resultList(), driver->scenario(), driver->label());
+        for (report::ScenarioSummary& summary : summaries) {
+            if (!connections.empty())
+                applyConnectionStats(summary, driver->scenario(), connections);
+            all.push_back(std::move(summary));
+        }
+    }
+    results["summary"] = report::summaryJson(all);
+
+    std::fputs(report::summaryTable(all).c_str(), stdout);
+
+    std::error_code ec;
+    const std::filesystem::path dir(options.outDir);
+    std::filesystem::create_directories(dir, ec);
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "  ";
+    const std::filesystem::path reportPath = dir / "report.html";
+    if (ec || !writeFile(dir / "results.json", Json::writeString(builder, results) + "\n") ||
+        !writeFile(reportPath, report::htmlReport("Roamnode run", all))) {
+        std::fprintf(stderr, "roamnode-hub run: cannot write to %s\n", options.outDir.c_str());
+        return false;
+    }
+    std::printf("results: %s\nreport: %s\n", (dir / "results.json").string().c_str(),
+                reportPath.string().c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int runCommand(int argc, char** argv)
+{
+    RunOptions options;
+    std::string error;
+    if (!parseRunOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "roamnode-hub run: %s\n%s", error.c_str(), runUsage());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(runUsage(), stdout);
+        return 0;
+    }
+    Json::Value scenario;
+    std::map<std::string, Json::Value> scenarios;
+    std::vector<std::string> notes;
+    if (!loadScenarios(options, scenario, scenarios, notes, error)) {
+        std::fprintf(stderr, "roamnode-hub run: %s\n", error.c_str());
+        return 2;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    boost::asio::io_context io;
+    RunController controller(io, options, scenario, scenarios);
+    auto acceptor = std::make_shared<SessionAcceptor>(io, controller, HubExchange::Timeouts{});
+    const std::vector<std::string> addresses = options.bindAddresses.empty()
+                                                   ? std::vector<std::string>{"0.0.0.0", "::"}
+                                                   : options.bindAddresses;
+    const bool listening = acceptor->listen(addresses, options.port, error);
+    for (const std::string& warning : acceptor->warnings())
+        std::fprintf(stderr, "roamnode-hub run: %s\n", warning.c_str());
+    if (!listening) {
+        std::fprintf(stderr, "roamnode-hub run: %s\n", error.c_str());
+        return 1;
+    }
+    // First, and flushed: a script starting the endpoints reads the port from here.
+    for (const std::string& where : acceptor->listeningOn())
+        std::printf("listening on %s\n", where.c_str());
+    for (const std::string& note : notes)
+        std::printf("%s\n", note.c_str());
+    std::fflush(stdout);
+
+    bool interrupted = false;
+    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&io, &interrupted](const boost::system::error_code& ec, int) {
+        if (ec == boost::asio::error::operation_aborted)
+            return;
+        interrupted = true;
+        io.stop();
+    });
+
+    acceptor->start();
+    controller.start();
+    io.run();
+    acceptor->close();
+    if (interrupted) {
+        std::fputs("\nroamnode-hub run: interrupted\n", stderr);
+        return 130;
+    }
+    if (!controller.error().empty()) {
+        std::fprintf(stderr, "roamnode-hub run: %s\n", controller.error().c_str());
+        return 1;
+    }
+
+    bool allDone = true;
+    bool anyResults = false;
+    for (const auto& driver : controller.drivers()) {
+        if (driver->phase() == EndpointDriver::Phase::Done)
+            anyResults = true;
+        else {
+            allDone = false;
+            std::fprintf(stderr, "roamnode-hub run: %s: %s\n", driver->label().c_str(),
+                         driver->error().c_str());
+        }
+    }
+    if (anyResults && !writeResults(options, controller, scenario))
+        return 1;
+    return allDone ? 0 : 1;
+}
+
+} // namespace hubrun

@@ -1,0 +1,251 @@
+#include "RunController.h"
+
+#include "ScenarioFile.h"
+
+#include <chrono>
+#include <cstdio>
+#include <unistd.h>
+
+namespace hubrun {
+namespace {
+
+constexpr std::int64_t kSecondNs = 1000000000;
+constexpr auto kTick = std::chrono::milliseconds(250);
+
+std::string shortId(const std::string& id)
+{
+    return id.size() > 8 ? id.substr(0, 8) : id;
+}
+
+} // namespace
+
+RunController::RunController(boost::asio::io_context& io, const RunOptions& options,
+                             Json::Value scenario, std::map<std::string, Json::Value> scenarios)
+    : m_io(io), m_options(options), m_scenario(std::move(scenario)),
+      m_scenarios(std::move(scenarios)), m_timer(io), m_tty(isatty(STDERR_FILENO) != 0)
+{
+}
+
+std::int64_t RunController::hubNow()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+unsigned RunController::expectedEndpoints() const
+{
+    if (!m_scenarios.empty())
+        return static_cast<unsigned>(m_scenarios.size());
+    if (!m_options.devices.empty())
+        return static_cast<unsigned>(m_options.devices.size());
+    return m_options.endpoints == 0 ? 1 : m_options.endpoints;
+}
+
+void RunController::start()
+{
+    m_registerDeadline =
+        hubNow() + static_cast<std::int64_t>(m_options.registerTimeoutSeconds * 1e9);
+    tick();
+}
+
+EndpointDriver* RunController::driverFor(const std::string& deviceId)
+{
+    for (const auto& driver : m_drivers)
+        if (driver->deviceId() == deviceId)
+            return driver.get();
+    if (m_others.count(deviceId) != 0 || m_finished)
+        return nullptr;
+
+    Json::Value scenario;
+    if (!m_scenarios.empty()) {
+        const auto it = m_scenarios.find(deviceId);
+        if (it != m_scenarios.end())
+            scenario = it->second;
+    } else if (!m_options.devices.empty()) {
+        for (const std::string& wanted : m_options.devices)
+            if (wanted == deviceId)
+                scenario = m_scenario;
+    } else if (m_drivers.size() < expectedEndpoints()) {
+        scenario = m_scenario;
+    }
+    if (scenario.isNull()) {
+        m_others.insert(deviceId);
+        print("endpoint " + deviceId + " registered; not part of this run, it gets \"nop\"");
+        return nullptr;
+    }
+    m_drivers.push_back(
+        std::make_unique<EndpointDriver>(deviceId, std::move(scenario), m_options.clockSamples));
+    print("endpoint " + deviceId + " registered (" + std::to_string(m_drivers.size()) + " of " +
+          std::to_string(expectedEndpoints()) + ")");
+    return m_drivers.back().get();
+}
+
+void RunController::onHello(const std::string& peer, const std::string& hello)
+{
+    m_helloDevice.clear();
+    m_helloPeer = peer;
+    Json::Value value;
+    std::string error;
+    if (!parseJsonText(hello, value, error) || !value.isObject() || !value["uuid"].isString() ||
+        value["uuid"].asString().empty()) {
+        print("hello without a device id from " + peer + ": " + hello);
+        return;
+    }
+    m_helloDevice = value["uuid"].asString();
+    if (EndpointDriver* driver = driverFor(m_helloDevice)) {
+        const std::string state = value["state"].isString() ? value["state"].asString() : "";
+        driver->onHello(state, hubNow());
+    }
+}
+
+std::string RunController::nextRequest()
+{
+    const std::string device = m_helloDevice;
+    m_helloDevice.clear();
+    EndpointDriver* driver = device.empty() || m_finished ? nullptr : driverFor(device);
+    if (!driver || driver->finished())
+        return EndpointDriver::kNop;
+    const std::string request = driver->nextRequest(hubNow(), m_hubStart, m_options.startInSeconds);
+    // A "nop" waits for nothing; the exchange that the endpoint cuts short when it stops its
+    // heartbeat before the start is one of those.
+    if (request != EndpointDriver::kNop)
+        m_pendingByPeer[m_helloPeer] = device;
+    return request;
+}
+
+void RunController::onReply(const std::string& peer, const std::string& reply)
+{
+    const auto it = m_pendingByPeer.find(peer);
+    if (it == m_pendingByPeer.end())
+        return;
+    const std::string device = it->second;
+    m_pendingByPeer.erase(it);
+    for (const auto& driver : m_drivers) {
+        if (driver->deviceId() != device)
+            continue;
+        const bool wasFinished = driver->finished();
+        const std::string line = driver->onReply(reply, hubNow());
+        if (!line.empty())
+            print(line);
+        if (!wasFinished && driver->phase() == EndpointDriver::Phase::Failed)
+            print("endpoint " + driver->label() + ": " + driver->error());
+    }
+    checkProgress();
+}
+
+void RunController::onExchangeFailed(const std::string& peer, const std::string& what)
+{
+    const auto it = m_pendingByPeer.find(peer);
+    if (it == m_pendingByPeer.end())
+        return;
+    for (const auto& driver : m_drivers)
+        if (driver->deviceId() == it->second)
+            driver->onExchangeFailed();
+    print("exchange with " + it->second + " (" + peer + ") failed: " + what);
+    m_pendingByPeer.erase(it);
+}
+
+void RunController::tick()
+{
+    checkProgress();
+    if (m_finished)
+        return;
+    showProgress();
+    m_timer.expires_after(kTick);
+    m_timer.async_wait([this](const boost::system::error_code& error) {
+        if (error == boost::asio::error::operation_aborted)
+            return;
+        tick();
+    });
+}
+
+void RunController::checkProgress()
+{
+    if (m_finished)
+        return;
+    const std::int64_t now = hubNow();
+    const bool allRegistered = m_drivers.size() >= expectedEndpoints();
+    if (!allRegistered && now > m_registerDeadline) {
+        m_error = std::to_string(m_drivers.size()) + " of " + std::to_string(expectedEndpoints()) +
+                  " endpoint(s) registered within " +
+                  std::to_string(static_cast<long>(m_options.registerTimeoutSeconds)) + " s";
+        for (const auto& driver : m_drivers)
+            driver->fail("the run did not start: not every endpoint registered");
+        return finish();
+    }
+    for (const auto& driver : m_drivers) {
+        const bool wasFinished = driver->finished();
+        driver->checkDeadlines(now);
+        if (!wasFinished && driver->finished())
+            print("endpoint " + driver->label() + ": " + driver->error());
+    }
+    // One start for all: the scenarios go out once every endpoint knows its clock offset.
+    if (allRegistered && !m_released) {
+        bool ready = true;
+        for (const auto& driver : m_drivers)
+            ready =
+                ready && (driver->phase() == EndpointDriver::Phase::Ready || driver->finished());
+        if (ready) {
+            m_released = true;
+            for (const auto& driver : m_drivers)
+                driver->release();
+        }
+    }
+    bool done = allRegistered;
+    for (const auto& driver : m_drivers)
+        done = done && driver->finished();
+    if (done)
+        finish();
+}
+
+void RunController::finish()
+{
+    m_finished = true;
+    if (m_tty && m_progressShown)
+        std::fputs("\r\033[K", stderr);
+    m_timer.cancel();
+    m_io.stop();
+}
+
+void RunController::print(const std::string& line)
+{
+    if (m_tty && m_progressShown) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+    }
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void RunController::showProgress()
+{
+    const std::int64_t now = hubNow();
+    std::string line, key;
+    if (m_drivers.size() < expectedEndpoints()) {
+        line = "waiting for endpoints: " + std::to_string(m_drivers.size()) + " of " +
+               std::to_string(expectedEndpoints()) + " registered, " +
+               std::to_string((m_registerDeadline - now) / kSecondNs) + " s left";
+        key = "waiting " + std::to_string(m_drivers.size());
+    }
+    for (const auto& driver : m_drivers) {
+        if (!line.empty())
+            line += " | ";
+        const std::string progress = driver->progress(now);
+        line += (m_drivers.size() > 1 ? shortId(driver->deviceId()) + ": " : "") + progress;
+        key += std::to_string(static_cast<int>(driver->phase())) + driver->state() + ";";
+    }
+    if (m_tty) {
+        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+        std::fflush(stderr);
+        m_progressShown = true;
+    } else if (key != m_lastProgressKey) {
+        // Not a terminal: one line per change of phase or state instead of a live line.
+        m_lastProgressKey = key;
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    }
+}
+
+} // namespace hubrun
