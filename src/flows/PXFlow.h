@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -60,6 +61,37 @@ protected:
     void reportBytes(roamnode::time_point now, std::uint64_t counted);
     // Marks the result as failed with the reason a flow of this kind could not start.
     void failStart(const std::string& what, const std::string& cause);
+
+    // Creates the engine, resets the speed report and starts the engine. When either step
+    // throws (an address that is not one, a port in use, a refused option) the flow is left
+    // without an engine and its result is "error" with `what` and the cause; nothing escapes.
+    template <typename Engine, typename Listener, typename Config>
+    void startEngine(std::shared_ptr<Engine>& engine, const std::weak_ptr<Listener>& self,
+                     const Config& config, const std::string& what)
+    {
+        std::shared_ptr<Listener> listener;
+        try {
+            // A flow not owned by a shared pointer cannot hand its engine a weak reference.
+            listener = self.lock();
+            if (!listener)
+                throw std::bad_weak_ptr();
+            engine = std::make_shared<Engine>(listener, config);
+        } catch (const std::exception& error) {
+            engine.reset();
+            failStart(what, error.what());
+            return;
+        }
+        listener.reset();
+        resetSpeed();
+        try {
+            engine->start();
+        } catch (const std::exception& error) {
+            // Stopping first ends whatever the engine had started (a thread, a timer).
+            engine->stop();
+            engine.reset();
+            failStart(what, error.what());
+        }
+    }
 
 private:
     const std::uint32_t m_id;

@@ -108,21 +108,7 @@ void PXFlowStream::run()
                              " (local UDP port " + std::to_string(m_config.srcPort) +
                              ", destination " + m_config.destination + " port " +
                              std::to_string(m_config.dstPort) + ")";
-    try {
-        const std::shared_ptr<Stream::Listener> listener = shared_from_this();
-        m_engine = std::make_shared<Stream>(listener, m_config);
-    } catch (const std::exception& error) {
-        m_engine.reset();
-        failStart(what, error.what());
-        return;
-    }
-    resetSpeed();
-    try {
-        m_engine->start();
-    } catch (const std::exception& error) {
-        m_engine.reset();
-        failStart(what, error.what());
-    }
+    startEngine(m_engine, std::weak_ptr<Stream::Listener>(weak_from_this()), m_config, what);
 }
 
 void PXFlowStream::onFrameSent(roamnode::time_point now, std::size_t bytes)

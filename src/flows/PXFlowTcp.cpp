@@ -102,22 +102,7 @@ void PXFlowTcp::run()
     const std::string what = "Cannot start TCP flow " + std::to_string(id()) + " (local TCP port " +
                              std::to_string(m_config.srcPort) + ", server " + m_config.destination +
                              " port " + std::to_string(m_config.dstPort) + ")";
-    try {
-        const std::shared_ptr<MultiConnect::Listener> listener = shared_from_this();
-        m_engine = std::make_shared<MultiConnect>(listener, m_config);
-    } catch (const std::exception& error) {
-        m_engine.reset();
-        failStart(what, error.what());
-        return;
-    }
-    resetSpeed();
-    try {
-        m_engine->start();
-    } catch (const std::exception& error) {
-        m_engine->stop();
-        m_engine.reset();
-        failStart(what, error.what());
-    }
+    startEngine(m_engine, std::weak_ptr<MultiConnect::Listener>(weak_from_this()), m_config, what);
 }
 
 void PXFlowTcp::onBytes(std::size_t bytes, roamnode::time_point now)

@@ -90,21 +90,7 @@ void PXFlowTrigger::run()
     const std::string what = "Cannot start Trigger flow " + std::to_string(id()) +
                              " (local UDP port " + std::to_string(m_config.dstPort) + ", source " +
                              m_config.source + " port " + std::to_string(m_config.srcPort) + ")";
-    try {
-        const std::shared_ptr<Trigger::Listener> listener = shared_from_this();
-        m_engine = std::make_shared<Trigger>(listener, m_config);
-    } catch (const std::exception& error) {
-        m_engine.reset();
-        failStart(what, error.what());
-        return;
-    }
-    resetSpeed();
-    try {
-        m_engine->start();
-    } catch (const std::exception& error) {
-        m_engine.reset();
-        failStart(what, error.what());
-    }
+    startEngine(m_engine, std::weak_ptr<Trigger::Listener>(weak_from_this()), m_config, what);
 }
 
 void PXFlowTrigger::onFrameReceived(roamnode::time_point now, std::size_t bytes)
