@@ -340,6 +340,18 @@ void TcpClient::Impl::write_body()
             chunk = static_cast<std::size_t>(whole);
         }
     }
+    if (m_config.rateLimit > 0) {
+        // Every chunk must be repaid before the request's time is up; otherwise the debt of the
+        // last chunk lifts the average over the whole request above the limit. Near the end the
+        // chunk shrinks to what the remaining time pays for, and once that is under a byte the
+        // writer waits for the duration timer to finish the client.
+        const std::int64_t end = m_connectStarted + m_config.ns;
+        const double payable =
+            m_tokens + static_cast<double>(std::max<std::int64_t>(0, end - now)) * m_ratePerNs;
+        if (payable < 1.0)
+            return;
+        chunk = std::min(chunk, static_cast<std::size_t>(std::floor(payable)));
+    }
     m_tokens -= static_cast<double>(chunk);
 
     std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
