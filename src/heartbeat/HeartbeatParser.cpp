@@ -172,33 +172,30 @@ void HeartbeatParser::processCommand(const std::string& payload, roamnode::time_
 
 void HeartbeatParser::requestVariable(const std::string& name, roamnode::time_point receivedAt)
 {
-    m_pending[name] = std::make_unique<Pending>();
-    const auto& table = roamnode::heartbeatGetMap();
-    const auto entry = table.find(name);
-    if (entry == table.end()) {
-        m_status = kStatusVariableError;
-        m_errorMessage = "Unknown variable: " + name;
-        m_pending[name]->answered = true;
-        checkComplete();
-        return;
-    }
-    m_bus->publish(entry->second, PXEmptyEventContents(), receivedAt);
+    if (const int eventId = enterPending(name, roamnode::heartbeatGetMap()))
+        m_bus->publish(eventId, PXEmptyEventContents(), receivedAt);
 }
 
 void HeartbeatParser::setVariable(const std::string& name, const std::string& value,
                                   roamnode::time_point receivedAt)
 {
+    if (const int eventId = enterPending(name, roamnode::heartbeatSetMap()))
+        m_bus->publish(eventId, value, receivedAt);
+}
+
+template <typename Table>
+int HeartbeatParser::enterPending(const std::string& name, const Table& table)
+{
     m_pending[name] = std::make_unique<Pending>();
-    const auto& table = roamnode::heartbeatSetMap();
     const auto entry = table.find(name);
-    if (entry == table.end()) {
-        m_status = kStatusVariableError;
-        m_errorMessage = "Unknown variable: " + name;
-        m_pending[name]->answered = true;
-        checkComplete();
-        return;
-    }
-    m_bus->publish(entry->second, value, receivedAt);
+    if (entry != table.end())
+        return entry->second;
+    // An unknown name counts as answered, with the error reported in the reply.
+    m_status = kStatusVariableError;
+    m_errorMessage = "Unknown variable: " + name;
+    m_pending[name]->answered = true;
+    checkComplete();
+    return 0;
 }
 
 void HeartbeatParser::handleEvent(int eventId, PXEmptyEventContents)

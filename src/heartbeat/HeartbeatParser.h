@@ -62,6 +62,10 @@ private:
     };
 
     void requestVariable(const std::string& name, roamnode::time_point receivedAt);
+    // Enters the name as pending and returns the request's event id from the table, or 0 for a
+    // name the table does not know (then recorded as an answered error).
+    template <typename Table>
+    int enterPending(const std::string& name, const Table& table);
     void setVariable(const std::string& name, const std::string& value,
                      roamnode::time_point receivedAt);
     void recordAnswer(int eventId, const std::string& value);

@@ -198,15 +198,21 @@ private:
                                           "Content-Type: application/octet-stream\r\n"
                                           "Cache-Control: no-cache\r\n"
                                           "Connection: close\r\n\r\n";
+        sendAnswer(answer, &Connection::sendBody);
+    }
+
+    // Writes the status line and headers, then goes on with the body step.
+    void sendAnswer(const std::string& answer, void (Connection::*next)())
+    {
         m_answered = true;
         armDeadline();
         auto self = shared_from_this();
         boost::asio::async_write(m_socket, boost::asio::buffer(answer),
-                                 [self](const boost::system::error_code& error, std::size_t) {
+                                 [self, next](const boost::system::error_code& error, std::size_t) {
                                      if (error) {
                                          self->finish();
                                      } else {
-                                         self->sendBody();
+                                         ((*self).*next)();
                                      }
                                  });
     }
@@ -253,17 +259,7 @@ private:
     void startPut()
     {
         static const std::string answer = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
-        m_answered = true;
-        armDeadline();
-        auto self = shared_from_this();
-        boost::asio::async_write(m_socket, boost::asio::buffer(answer),
-                                 [self](const boost::system::error_code& error, std::size_t) {
-                                     if (error) {
-                                         self->finish();
-                                     } else {
-                                         self->readBody();
-                                     }
-                                 });
+        sendAnswer(answer, &Connection::readBody);
     }
 
     void readBody()
