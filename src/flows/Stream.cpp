@@ -1,5 +1,6 @@
 #include "Stream.h"
 
+#include "FrameBurst.h"
 #include "UdpContext.h"
 
 #include <QtGlobal>
@@ -19,7 +20,7 @@ using boost::asio::ip::udp;
 
 namespace {
 
-constexpr std::uint64_t kMaxBurst = 128;
+constexpr std::uint64_t kMaxBurst = FrameBurst::kCapacity;
 constexpr std::int64_t kEndGraceNs = 1000000;
 constexpr std::int64_t kWarningIntervalNs = 1000000000;
 constexpr std::size_t kTimeTagBytes = 8;
@@ -53,7 +54,7 @@ class Sender : public std::enable_shared_from_this<Sender>
 public:
     Sender(UdpContext& context, udp::endpoint destination,
            const std::shared_ptr<Stream::Listener>& listener, const Stream::Config& config)
-        : m_context(context), m_destination(std::move(destination)), m_timer(context.eventLoop()),
+        : m_context(context), m_burst(destination), m_timer(context.eventLoop()),
           m_listener(listener), m_config(config), m_templateCount(config.frames.size()),
           // A gap below 1 ns would divide by zero; 1 ns sends everything as soon as possible.
           m_gap(std::max<std::int64_t>(config.interFrameGap, 1))
@@ -70,9 +71,11 @@ private:
     void waitUntil(std::int64_t ns);
     void writeTimeTag(FrameTemplate& frame, std::int64_t sendTime) const;
     void warn(std::int64_t now, const std::string& text);
+    // Fills the burst with the next `count` frames, tagged with the send time `now`.
+    void prepareBurst(std::uint64_t count, std::int64_t now);
 
     UdpContext& m_context;
-    udp::endpoint m_destination;
+    FrameBurst m_burst;
     boost::asio::system_timer m_timer;
     std::int64_t m_startTime = 0;
     std::int64_t m_endTime = 0;
@@ -209,20 +212,19 @@ void Sender::try_send()
         return;
     }
 
-    const roamnode::time_point sendTime = roamnode::fromNanoseconds(now);
-    for (; burst > 0; --burst) {
-        FrameTemplate& frame = m_config.frames[m_framesSent % m_templateCount];
-        if (frame.hasTimeTag)
-            writeTimeTag(frame, now);
+    // Never more than the frames still to send: a stream that is far behind would otherwise
+    // send past its count.
+    burst = std::min(burst, m_config.numberOfFrames - m_framesSent);
+    prepareBurst(burst, now);
 
+    const roamnode::time_point sendTime = roamnode::fromNanoseconds(now);
+    const int socket = m_context.socket().native_handle();
+    while (m_burst.pending() > 0) {
+        // The kernel may take only the first frames of the burst (its buffer is full, or a
+        // frame fails); the rest go again at once, in order and with the same send time.
+        const std::size_t first = m_burst.accepted();
         boost::system::error_code ec;
-        const std::size_t sent = m_context.socket().send_to(boost::asio::buffer(frame.bytes),
-                                                            m_destination, MSG_NOSIGNAL, ec);
-        if (ec == boost::asio::error::operation_aborted) {
-            if (auto listener = m_listener.lock())
-                listener->onFinished();
-            return;
-        }
+        m_burst.send(socket, ec);
         if (ec == boost::asio::error::would_block || ec == boost::asio::error::try_again) {
             requeue();
             return;
@@ -233,31 +235,49 @@ void Sender::try_send()
             requeue();
             return;
         }
-        if (sent == 0) {
-            warn(now, "Stream::try_send: no bytes sent:" + std::to_string(sent));
-            requeue();
-            return;
-        }
-
-        ++m_framesSent;
-        if (auto listener = m_listener.lock())
-            listener->onFrameSent(sendTime, sent);
-        if (m_framesSent >= m_config.numberOfFrames || now > m_endTime || !m_running) {
-            end_stream();
-            return;
-        }
-        const std::int64_t next = saturatingAdd(m_startTime, saturatingMul(m_gap, m_framesSent));
-        if (now < next && due == m_framesSent) {
-            waitUntil(next);
-            return;
-        }
-        if (next > m_endTime) {
-            requeue();
-            return;
+        const auto listener = m_listener.lock();
+        for (std::size_t i = first; i < m_burst.accepted(); ++i) {
+            if (m_burst.acceptedBytes(i) == 0) {
+                warn(now, "Stream::try_send: no bytes sent:0");
+                requeue();
+                return;
+            }
+            ++m_framesSent;
+            if (listener)
+                listener->onFrameSent(sendTime, m_burst.acceptedBytes(i));
         }
     }
-    // Still behind after a full burst: let the other streams and triggers of this loop run.
+
+    if (m_framesSent >= m_config.numberOfFrames || now > m_endTime || !m_running) {
+        end_stream();
+        return;
+    }
+    const std::int64_t next = saturatingAdd(m_startTime, saturatingMul(m_gap, m_framesSent));
+    if (now < next && due == m_framesSent) {
+        waitUntil(next);
+        return;
+    }
+    // Still behind: let the other streams and triggers of this loop run, then send what is due.
     requeue();
+}
+
+void Sender::prepareBurst(std::uint64_t count, std::int64_t now)
+{
+    m_burst.clear();
+    for (std::uint64_t i = 0; i < count; ++i) {
+        FrameTemplate& frame = m_config.frames[(m_framesSent + i) % m_templateCount];
+        // An empty frame is not counted as sent, and is tried again: it goes alone, so that no
+        // frame after it is sent twice.
+        if (frame.bytes.empty() && i > 0)
+            break;
+        // Every frame of a burst carries the same send time, so a template that comes round
+        // twice in one burst is tagged once.
+        if (frame.hasTimeTag && i < m_templateCount)
+            writeTimeTag(frame, now);
+        m_burst.add(frame.bytes.data(), frame.bytes.size());
+        if (frame.bytes.empty())
+            break;
+    }
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/system_timer.hpp>
 
-#include <array>
 #include <atomic>
 #include <limits>
 
@@ -15,16 +14,7 @@ using boost::asio::ip::udp;
 
 namespace {
 
-constexpr std::size_t kReceiveBufferBytes = 16384;
 constexpr std::uint64_t kTimeTagBytes = 8;
-
-// Where a receive lands. The pending receive owns it, not the receiver: the kernel may fill it
-// after the Trigger is gone, while another engine keeps the shared socket open.
-struct Inbox
-{
-    std::array<std::uint8_t, kReceiveBufferBytes> data;
-    udp::endpoint sender;
-};
 
 std::int64_t windowDeadline(std::int64_t now, std::uint64_t duration)
 {
@@ -33,33 +23,37 @@ std::int64_t windowDeadline(std::int64_t now, std::uint64_t duration)
                             : now + static_cast<std::int64_t>(duration);
 }
 
-// The state the receive and window handlers work on; they hold it weakly and lock it for one run.
-class Receiver : public std::enable_shared_from_this<Receiver>
+// The state the context's dispatch and the window timer work on. The context holds it weakly as
+// a sink, the handlers lock it for one run, so nothing reaches it after the Trigger is gone.
+class Receiver : public UdpContext::Sink, public std::enable_shared_from_this<Receiver>
 {
 public:
     Receiver(UdpContext& context, udp::endpoint expectedSource,
              const std::shared_ptr<Trigger::Listener>& listener, const Trigger::Config& config)
         : m_context(context), m_expectedSource(std::move(expectedSource)),
-          m_inbox(std::make_shared<Inbox>()), m_timer(context.eventLoop()), m_listener(listener),
-          m_config(config)
+          m_timer(context.eventLoop()), m_listener(listener), m_config(config)
     {
     }
 
     void start();
     void stop();
 
+    void onDatagram(const DatagramBatch::Datagram& datagram) override;
+    void onReceiveError(const boost::system::error_code& ec) override;
+
 private:
-    void arm_receive();
-    void on_data_received(const boost::system::error_code& ec, std::size_t bytes);
     void on_window_end(const boost::system::error_code& ec);
-    std::uint64_t readTimeTag(std::size_t bytes) const;
+    void stopCounting();
+    std::uint64_t readTimeTag(const DatagramBatch::Datagram& datagram) const;
 
     UdpContext& m_context;
     udp::endpoint m_expectedSource;
-    std::shared_ptr<Inbox> m_inbox;
     boost::asio::system_timer m_timer;
     std::weak_ptr<Trigger::Listener> m_listener;
     Trigger::Config m_config;
+    std::int64_t m_deadline = 0; // set before anything is armed, then only read
+    // Context's thread only: false once an error or an empty datagram ended counting.
+    bool m_counting = true;
     // Written by stop() on the run thread, read by the handlers on the context's thread.
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stopped{false};
@@ -67,21 +61,22 @@ private:
 
 void Receiver::start()
 {
-    const std::int64_t now = roamnode::nowNanoseconds();
+    m_deadline = windowDeadline(roamnode::nowNanoseconds(), m_config.receiveDuration);
     // Running before anything is armed: on a context that already runs, a handler can come
     // before start() returns.
     m_running = true;
     std::weak_ptr<Receiver> weak = shared_from_this();
-    m_timer.expires_at(roamnode::fromNanoseconds(windowDeadline(now, m_config.receiveDuration)));
+    m_timer.expires_at(roamnode::fromNanoseconds(m_deadline));
     m_timer.async_wait([weak](const boost::system::error_code& ec) {
         if (auto self = weak.lock())
             self->on_window_end(ec);
     });
-    // The socket may be in use by the loop's thread already (a stream on the same port); the
-    // first receive is armed there too.
+    // The sinks belong to the context's thread, which may be running already (a stream on the
+    // same port).
     boost::asio::post(m_context.eventLoop(), [weak] {
-        if (auto self = weak.lock())
-            self->arm_receive();
+        auto self = weak.lock();
+        if (self && self->m_running)
+            self->m_context.addSink(self->m_expectedSource, self);
     });
     m_context.start();
 }
@@ -92,90 +87,89 @@ void Receiver::stop()
     m_running = false;
     std::weak_ptr<Receiver> weak = shared_from_this();
     boost::asio::post(m_context.eventLoop(), [weak] {
-        if (auto self = weak.lock())
+        if (auto self = weak.lock()) {
             self->m_timer.cancel();
+            self->m_context.removeSink(self.get());
+        }
     });
     if (auto listener = m_listener.lock())
         listener->onFinished();
 }
 
-void Receiver::arm_receive()
+void Receiver::stopCounting()
 {
-    if (!m_running)
-        return;
-    std::weak_ptr<Receiver> weak = shared_from_this();
-    std::shared_ptr<Inbox> inbox = m_inbox;
-    m_context.socket().async_receive_from(
-        boost::asio::buffer(inbox->data), inbox->sender,
-        [weak, inbox](const boost::system::error_code& ec, std::size_t bytes) {
-            if (ec == boost::asio::error::operation_aborted)
-                return;
-            if (auto self = weak.lock())
-                self->on_data_received(ec, bytes);
-        });
+    m_counting = false;
+    m_context.removeSink(this);
 }
 
-std::uint64_t Receiver::readTimeTag(std::size_t bytes) const
+std::uint64_t Receiver::readTimeTag(const DatagramBatch::Datagram& datagram) const
 {
     const std::uint64_t position = m_config.latencyPosition;
     // The tag must lie wholly inside the datagram; a position below 8 would read past its end.
-    if (position < kTimeTagBytes || position > kReceiveBufferBytes ||
-        bytes < position + kTimeTagBytes)
+    if (position < kTimeTagBytes || position > DatagramBatch::kDatagramBytes ||
+        datagram.bytes < position + kTimeTagBytes)
         return 0;
-    const std::uint8_t* at = m_inbox->data.data() + (bytes - position);
+    const std::uint8_t* at = datagram.data + (datagram.bytes - position);
     std::uint64_t tag = 0;
     for (std::size_t i = 0; i < kTimeTagBytes; ++i)
         tag |= static_cast<std::uint64_t>(at[i]) << (8 * i);
     return tag;
 }
 
-void Receiver::on_data_received(const boost::system::error_code& ec, std::size_t bytes)
+void Receiver::onDatagram(const DatagramBatch::Datagram& datagram)
 {
-    const std::int64_t now = roamnode::nowNanoseconds();
-    // After an error or an empty datagram this trigger arms no further receive: it counts
-    // nothing more in this run, and its window timer still reports the end.
-    if (ec) {
-        qWarning("%s", ("Trigger::on_data_received: error " + ec.message() + " (code " +
-                        std::to_string(ec.value()) + ")")
-                           .c_str());
+    if (!m_counting || !m_running)
         return;
-    }
-    if (bytes == 0) {
+    // After an empty datagram this trigger counts nothing more in this run; its window timer
+    // still reports the end.
+    if (datagram.bytes == 0) {
         qWarning("Trigger::on_data_received: error no bytes received");
+        stopCounting();
         return;
     }
-    if (!m_running)
+    // The kernel's stamp says when the datagram came: one that came after the window is not
+    // counted, however soon it is handed out.
+    const std::int64_t now = datagram.receiveTime;
+    if (now > m_deadline)
         return;
-    if (!UdpContext::isExpectedSender(m_expectedSource, m_inbox->sender)) {
-        arm_receive();
-        return;
-    }
 
     if (m_config.latencyOn) {
-        const std::uint64_t tag = readTimeTag(bytes);
-        // The next receive is armed before the listener works, so the two overlap.
-        arm_receive();
+        const std::uint64_t tag = readTimeTag(datagram);
         // Wrapping arithmetic: a foreign or corrupt tag gives a wrong latency, never undefined
         // behaviour.
         const std::uint64_t sent =
             tag * 10 - static_cast<std::uint64_t>(m_config.latencyTimeOffset);
         const auto latency = static_cast<std::int64_t>(static_cast<std::uint64_t>(now) - sent);
         if (auto listener = m_listener.lock())
-            listener->onFrameReceivedWithLatency(roamnode::fromNanoseconds(now), bytes, latency);
+            listener->onFrameReceivedWithLatency(roamnode::fromNanoseconds(now), datagram.bytes,
+                                                 latency);
         return;
     }
-    arm_receive();
     if (auto listener = m_listener.lock())
-        listener->onFrameReceived(roamnode::fromNanoseconds(now), bytes);
+        listener->onFrameReceived(roamnode::fromNanoseconds(now), datagram.bytes);
+}
+
+void Receiver::onReceiveError(const boost::system::error_code& ec)
+{
+    // The context has removed every sink: this trigger counts nothing more in this run.
+    m_counting = false;
+    qWarning("%s", ("Trigger::on_data_received: error " + ec.message() + " (code " +
+                    std::to_string(ec.value()) + ")")
+                       .c_str());
 }
 
 void Receiver::on_window_end(const boost::system::error_code& ec)
 {
-    m_running = false;
     // A cancelled window, or one that stop() has reported already, reports nothing.
-    if (ec == boost::asio::error::operation_aborted || m_stopped)
+    if (ec == boost::asio::error::operation_aborted || m_stopped) {
+        m_running = false;
         return;
-    m_timer.cancel();
+    }
+    // Datagrams that arrived before the end and still wait in the socket are counted first.
+    if (m_counting)
+        m_context.receiveQueued();
+    m_running = false;
+    m_context.removeSink(this);
     if (auto listener = m_listener.lock())
         listener->onFinished();
 }
@@ -205,7 +199,8 @@ Trigger::Trigger(const std::shared_ptr<Listener>& listener, const Config& config
 
 Trigger::~Trigger()
 {
-    // A receive still pending keeps only its inbox; the handler finds no receiver and stops.
+    // The context holds the receiver only weakly; a batch being handed out keeps it until the
+    // batch is done.
     m_impl->receiver.reset();
     m_impl->context.reset();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DatagramBatch.h"
+
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
@@ -9,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <sys/socket.h>
 
@@ -16,15 +19,34 @@
 // of the same address family and local port shares one context, found through a process-wide
 // registry; a context lives as long as some engine holds it.
 //
+// The socket asks for 4 MiB receive and send buffers, so a burst that arrives while the thread is
+// busy waits in the kernel instead of being dropped, and for kernel receive stamps. Triggers do
+// not receive for themselves: they register as sinks, and the context takes the datagrams off
+// the socket in batches and hands each one to the sink that expects its sender.
+//
 // Threads: `get` and the release of the last holder run on the main thread or the scenario run
 // thread; the release closes the socket on the context's thread and joins it (a release that
-// happens on the context's own thread hands the join to a helper thread). The socket and every
-// timer bound to `eventLoop()` are used by handlers on the context's thread; other threads only
-// post to the loop, arm their own timers before their first handler can run, and set the TOS
-// option (a plain setsockopt, safe beside a send).
+// happens on the context's own thread hands the join to a helper thread). The socket, the sinks
+// and every timer bound to `eventLoop()` are used by handlers on the context's thread; other
+// threads only post to the loop, arm their own timers before their first handler can run, and
+// set the TOS option (a plain setsockopt, safe beside a send).
 class UdpContext
 {
 public:
+    // The receive and send buffer each socket asks for.
+    static constexpr int kSocketBufferBytes = 4 * 1024 * 1024;
+
+    // A trigger's share of the socket: the datagrams of one expected sender. Called on the
+    // context's thread.
+    class Sink
+    {
+    public:
+        virtual ~Sink() = default;
+        virtual void onDatagram(const DatagramBatch::Datagram& datagram) = 0;
+        // Receiving on the socket failed; the sink has been removed and gets nothing more.
+        virtual void onReceiveError(const boost::system::error_code& error) = 0;
+    };
+
     UdpContext(const UdpContext&) = delete;
     UdpContext& operator=(const UdpContext&) = delete;
 
@@ -54,13 +76,43 @@ public:
     static bool isExpectedSender(const boost::asio::ip::udp::endpoint& expected,
                                  const boost::asio::ip::udp::endpoint& sender);
 
+    // Context's thread only. Datagrams from `expectedSender` go to the sink until it is removed or
+    // gone; when two sinks expect the same sender, the one added first gets them. A datagram that
+    // no sink expects is dropped.
+    void addSink(const boost::asio::ip::udp::endpoint& expectedSender,
+                 const std::weak_ptr<Sink>& sink);
+    void removeSink(const Sink* sink);
+    // Context's thread only: hands out at once every datagram already queued on the socket, so
+    // that a receive window that ends counts what arrived before its end.
+    void receiveQueued();
+
 private:
     UdpContext(int family, std::uint16_t port);
     ~UdpContext();
 
+    struct SinkEntry
+    {
+        boost::asio::ip::udp::endpoint expectedSender;
+        std::weak_ptr<Sink> sink;
+    };
+    struct LiveSink
+    {
+        boost::asio::ip::udp::endpoint expectedSender;
+        std::shared_ptr<Sink> sink;
+    };
+
     // The deleter of every shared pointer that `get` hands out.
     static void release(UdpContext* context);
     void runLoop();
+    void setSocketOptions();
+
+    void armReceive();
+    void onReadable();
+    // One batch off the socket, handed out. False when the queue was seen empty or receiving
+    // failed: then there is nothing more to take until the socket is readable again.
+    bool receiveBatch();
+    void dispatch();
+    void failSinks(const boost::system::error_code& error);
 
     int m_family;
     std::uint16_t m_registeredPort;
@@ -71,4 +123,11 @@ private:
     std::thread m_thread;
     std::mutex m_startLock; // guards m_started and m_thread
     bool m_started = false;
+
+    // Receiving, all on the context's thread.
+    std::vector<SinkEntry> m_sinks;
+    std::vector<LiveSink> m_live;          // the sinks locked for the batch being handed out
+    std::unique_ptr<DatagramBatch> m_batch; // made with the first sink: streams need none
+    bool m_waitPending = false;            // a readiness wait is armed
+    bool m_continuationPending = false;    // more batches are queued on the loop
 };

@@ -13,6 +13,7 @@
 #include <limits>
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 using namespace udptest;
 
@@ -48,36 +49,6 @@ std::uint64_t readLittleEndian(const std::vector<std::uint8_t>& bytes, std::size
         value |= static_cast<std::uint64_t>(bytes.at(at + i)) << (8 * i);
     return value;
 }
-
-// Holds the context's loop in one handler until released, as a busy neighbour on the same port
-// would: the stream's timer expires meanwhile and the frames fall behind the clock. The loop's
-// thread sleeps meanwhile, so it is not the one the scheduler makes wait afterwards.
-class LoopStall
-{
-public:
-    explicit LoopStall(UdpContext& context)
-    {
-        auto held = m_release.get_future().share();
-        boost::asio::post(context.eventLoop(), [held] { held.wait_for(10s); });
-    }
-    ~LoopStall() { release(); }
-
-    void releaseAt(std::int64_t ns)
-    {
-        std::this_thread::sleep_until(roamnode::fromNanoseconds(ns));
-        release();
-    }
-
-    void release()
-    {
-        if (!m_released.exchange(true))
-            m_release.set_value();
-    }
-
-private:
-    std::promise<void> m_release;
-    std::atomic<bool> m_released{false};
-};
 
 } // namespace
 
@@ -217,8 +188,9 @@ TEST(StreamSchedule, FallingBehindSendsBurstsOf128UntilCaughtUp)
     for (std::size_t size : bursts)
         EXPECT_LE(size, 128u);
     // Once caught up, frames go out one at a time on the timer.
-    if (frames.size() == total)
+    if (frames.size() == total) {
         EXPECT_NE(std::find(bursts.begin() + 2, bursts.end(), 1u), bursts.end());
+    }
     EXPECT_EQ(peer.pending(), frames.size());
 }
 
@@ -340,6 +312,55 @@ TEST(StreamTimeTag, LastEightBytesHoldTheSendTimeInTensOfNanoseconds)
                   static_cast<std::uint64_t>((sendTime + offset) / 10))
             << offset;
     }
+}
+
+// In a namespace of our own, loopback goes through a slow token bucket and the stream's socket
+// gets the smallest send buffer: the kernel takes only the first frames of a burst. The rest go
+// out later, in order, and every frame's tag is the send time reported for it.
+TEST(StreamTimeTag, BurstsTheKernelTakesInPartsKeepOrderAndTags)
+{
+    PrivateNetwork network;
+    if (!network.ready())
+        GTEST_SKIP() << network.why();
+    ASSERT_TRUE(network.run("tc qdisc add dev lo root tbf rate 10mbit burst 1600 limit 1000000"));
+    Peer peer;
+    auto recorder = std::make_shared<StreamRecorder>();
+    std::vector<FrameTemplate> templates;
+    for (std::uint8_t first : {0x10, 0x20, 0x30}) {
+        FrameTemplate tagged = frameOf(200, first);
+        tagged.hasTimeTag = true;
+        tagged.position = 8;
+        templates.push_back(tagged);
+    }
+    // 60 frames 2 ms apart whose first 31 are due at once.
+    const std::uint64_t total = 60;
+    auto config = configTo(peer, templates, total, 2000000);
+    config.initialTimeToWait = -60000000;
+    Stream stream(recorder, config);
+    auto context = UdpContext::get(false, 0);
+    const int smallest = 1;
+    ASSERT_EQ(::setsockopt(context->socket().native_handle(), SOL_SOCKET, SO_SNDBUF, &smallest,
+                           sizeof(smallest)),
+              0);
+    stream.start();
+    ASSERT_TRUE(recorder->waitFinished());
+
+    const auto frames = recorder->frames();
+    ASSERT_GE(frames.size(), 31u);
+    std::size_t firstBurst = 0;
+    while (firstBurst < frames.size() && frames[firstBurst].now == frames[0].now)
+        ++firstBurst;
+    EXPECT_LT(firstBurst, 31u) << "the kernel took the whole first burst at once";
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        auto datagram = peer.receive();
+        ASSERT_TRUE(datagram) << "frame " << k << " of " << frames.size();
+        ASSERT_EQ(datagram->bytes.size(), 200u);
+        EXPECT_EQ(datagram->bytes[0], templates[k % 3].bytes[0]) << "frame " << k;
+        EXPECT_EQ(readLittleEndian(datagram->bytes, 192),
+                  static_cast<std::uint64_t>(toNs(frames[k].now) / 10))
+            << "frame " << k;
+    }
+    EXPECT_EQ(peer.pending(), 0u);
 }
 
 TEST(StreamTimeTag, PositionEqualToTheLengthTagsTheFirstEightBytes)

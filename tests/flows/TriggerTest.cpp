@@ -44,51 +44,54 @@ void putLittleEndian(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint
         bytes.at(at + i) = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-// Waits until the trigger's socket has taken every queued datagram and the loop has run the
-// handlers queued by then, so that the test knows the trigger has seen those datagrams.
-bool drained(UdpContext& context)
-{
-    bool empty = false;
-    for (int i = 0; i < 2000 && !empty; ++i) {
-        empty = context.socket().available() == 0;
-        if (!empty)
-            std::this_thread::sleep_for(1ms);
-    }
-    std::promise<void> reached;
-    auto done = reached.get_future();
-    boost::asio::post(context.eventLoop(), [&reached] { reached.set_value(); });
-    return empty && done.wait_for(2s) == std::future_status::ready;
-}
-
 constexpr std::uint64_t kLongWindow = 5000000000; // longer than any test waits
 
 } // namespace
 
-TEST(TriggerSender, OnlyTheExpectedPortIsCounted)
+// Two triggers on one port, each expecting its own sender, and a stranger: the datagrams queue up
+// while the loop is held and are handed out in one batch.
+TEST(TriggerSender, OneBatchOfMixedSendersCountsOnlyEachTriggersOwn)
 {
-    Peer expected;
+    Peer first;
+    Peer second;
     Peer stranger;
-    auto recorder = std::make_shared<TriggerRecorder>();
-    Trigger trigger(recorder, configFrom(expected, kLongWindow));
-    trigger.start();
+    auto firstRecorder = std::make_shared<TriggerRecorder>();
+    auto secondRecorder = std::make_shared<TriggerRecorder>();
+    Trigger firstTrigger(firstRecorder, configFrom(first, kLongWindow));
+    Trigger secondTrigger(secondRecorder, configFrom(second, kLongWindow));
+    firstTrigger.start();
+    secondTrigger.start();
     const std::uint16_t port = triggerPort();
+    auto context = UdpContext::get(false, 0);
+    LoopStall stall(*context);
+    ASSERT_TRUE(stall.waitHeld());
 
-    for (int i = 0; i < 3; ++i)
-        stranger.sendTo(port, bytesOf(10));
-    expected.sendTo(port, bytesOf(11));
-    expected.sendTo(port, bytesOf(12));
-    stranger.sendTo(port, bytesOf(13));
-    expected.sendTo(port, bytesOf(14));
-    ASSERT_TRUE(recorder->waitFrames(3));
-    ASSERT_TRUE(drained(*UdpContext::get(false, 0)));
+    stranger.sendTo(port, bytesOf(10));
+    first.sendTo(port, bytesOf(11));
+    second.sendTo(port, bytesOf(21));
+    first.sendTo(port, bytesOf(12));
+    stranger.sendTo(port, {});
+    second.sendTo(port, bytesOf(22));
+    first.sendTo(port, bytesOf(13));
+    stall.release();
+    ASSERT_TRUE(firstRecorder->waitFrames(3));
+    ASSERT_TRUE(secondRecorder->waitFrames(2));
+    ASSERT_TRUE(handOutQueued(*context));
 
-    const auto frames = recorder->frames();
-    ASSERT_EQ(frames.size(), 3u);
-    EXPECT_EQ(frames[0].bytes, 11u);
-    EXPECT_EQ(frames[1].bytes, 12u);
-    EXPECT_EQ(frames[2].bytes, 14u);
-    EXPECT_FALSE(frames[0].withLatency);
-    trigger.stop();
+    std::vector<std::size_t> firstSizes;
+    for (const auto& frame : firstRecorder->frames())
+        firstSizes.push_back(frame.bytes);
+    std::vector<std::size_t> secondSizes;
+    for (const auto& frame : secondRecorder->frames())
+        secondSizes.push_back(frame.bytes);
+    EXPECT_EQ(firstSizes, (std::vector<std::size_t>{11, 12, 13}));
+    EXPECT_EQ(secondSizes, (std::vector<std::size_t>{21, 22}));
+    EXPECT_FALSE(firstRecorder->frames().at(0).withLatency);
+    // A stranger's empty datagram is not theirs: both keep counting.
+    first.sendTo(port, bytesOf(14));
+    ASSERT_TRUE(firstRecorder->waitFrames(4));
+    firstTrigger.stop();
+    secondTrigger.stop();
 }
 
 TEST(TriggerSender, IPv6ScopeIdMustMatch)
@@ -104,7 +107,7 @@ TEST(TriggerSender, IPv6ScopeIdMustMatch)
         Trigger trigger(recorder, config);
         trigger.start();
         peer.sendTo(triggerPort(true), bytesOf(20));
-        ASSERT_TRUE(drained(*UdpContext::get(true, 0)));
+        ASSERT_TRUE(handOutQueued(*UdpContext::get(true, 0)));
         trigger.stop();
         EXPECT_TRUE(recorder->frames().empty());
     }
@@ -217,7 +220,7 @@ TEST(TriggerWindow, WindowEndReportsOnceAndCountsNothingAfter)
     ASSERT_TRUE(recorder->waitFinished());
     EXPECT_GE(roamnode::nowNanoseconds() - before, 100000000);
     peer.sendTo(triggerPort(), bytesOf(10));
-    ASSERT_TRUE(drained(*UdpContext::get(false, 0)));
+    ASSERT_TRUE(handOutQueued(*UdpContext::get(false, 0)));
     EXPECT_TRUE(recorder->frames().empty());
     // Stopped after the end: reported again.
     trigger.stop();
@@ -232,7 +235,7 @@ TEST(TriggerWindow, ZeroWindowEndsAtOnce)
     trigger.start();
     ASSERT_TRUE(recorder->waitFinished(1000ms));
     peer.sendTo(triggerPort(), bytesOf(10));
-    ASSERT_TRUE(drained(*UdpContext::get(false, 0)));
+    ASSERT_TRUE(handOutQueued(*UdpContext::get(false, 0)));
     EXPECT_TRUE(recorder->frames().empty());
     EXPECT_EQ(recorder->finishedCount(), 1);
 }

@@ -10,7 +10,12 @@
 #include <algorithm>
 #include <future>
 
+#include <cstdlib>
+
+#include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
+#include <unistd.h>
 
 using boost::asio::ip::udp;
 
@@ -233,6 +238,72 @@ bool WarningCapture::waitFor(const std::string& text, std::chrono::milliseconds 
     return warningAdded.wait_for(lock, timeout, [&] {
         return std::find(warnings.begin(), warnings.end(), text) != warnings.end();
     });
+}
+
+LoopStall::LoopStall(UdpContext& context)
+{
+    auto held = m_release.get_future().share();
+    boost::asio::post(context.eventLoop(), [entered = m_held, held] {
+        entered->set_value();
+        held.wait_for(10s);
+    });
+}
+
+bool LoopStall::waitHeld()
+{
+    return m_held->get_future().wait_for(5s) == std::future_status::ready;
+}
+
+void LoopStall::releaseAt(std::int64_t ns)
+{
+    std::this_thread::sleep_until(roamnode::fromNanoseconds(ns));
+    release();
+}
+
+void LoopStall::release()
+{
+    if (!m_released.exchange(true))
+        m_release.set_value();
+}
+
+bool handOutQueued(UdpContext& context)
+{
+    auto reached = std::make_shared<std::promise<void>>();
+    auto done = reached->get_future();
+    boost::asio::post(context.eventLoop(), [&context, reached] {
+        context.receiveQueued();
+        reached->set_value();
+    });
+    return done.wait_for(5s) == std::future_status::ready;
+}
+
+PrivateNetwork::PrivateNetwork()
+{
+    m_home = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    if (m_home < 0 || ::unshare(CLONE_NEWNET) != 0) {
+        m_why = "no network namespace of our own (needs root)";
+        return;
+    }
+    m_ready = run("ip link set lo up");
+    if (!m_ready)
+        m_why = "'ip link set lo up' failed in the new namespace";
+}
+
+PrivateNetwork::~PrivateNetwork()
+{
+    if (m_home >= 0) {
+        // The namespace goes with the last socket in it.
+        if (::setns(m_home, CLONE_NEWNET) != 0)
+            ADD_FAILURE() << "could not return to the test's network namespace";
+        ::close(m_home);
+    }
+}
+
+bool PrivateNetwork::run(const std::string& command)
+{
+    // The child inherits this thread's namespace.
+    const int status = std::system((command + " >/dev/null 2>&1").c_str());
+    return status == 0;
 }
 
 std::shared_ptr<UdpContext> runningContext(bool ipv6, std::uint16_t port)

@@ -7,8 +7,10 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -123,6 +125,49 @@ public:
     ~WarningCapture();
     std::vector<std::string> texts();
     bool waitFor(const std::string& text, std::chrono::milliseconds timeout = 2000ms);
+};
+
+// Holds the context's loop in one handler until released, as a busy neighbour on the same port
+// would: timers expire and datagrams queue up meanwhile. The loop's thread sleeps meanwhile, so
+// it is not the one the scheduler makes wait afterwards.
+class LoopStall
+{
+public:
+    explicit LoopStall(UdpContext& context);
+    ~LoopStall() { release(); }
+    // Waits (bounded) until the loop's thread has entered the stall.
+    bool waitHeld();
+    void releaseAt(std::int64_t ns);
+    void release();
+
+private:
+    std::promise<void> m_release;
+    // Shared with the handler, which may run after the stall is gone.
+    std::shared_ptr<std::promise<void>> m_held = std::make_shared<std::promise<void>>();
+    std::atomic<bool> m_released{false};
+};
+
+// Runs on the context's loop a handler that hands out every datagram queued on the socket, and
+// waits for it: afterwards the triggers of the context have seen whatever was sent before.
+bool handOutQueued(UdpContext& context);
+
+// The calling thread in a network namespace of its own with loopback up, for tests that shape
+// loopback (tc) without touching the host's. Needs root; ready() says whether it could be made.
+// The thread returns to its own namespace on destruction.
+class PrivateNetwork
+{
+public:
+    PrivateNetwork();
+    ~PrivateNetwork();
+    bool ready() const { return m_ready; }
+    const std::string& why() const { return m_why; }
+    // Runs an ip or tc command inside the namespace; true when it exited with 0.
+    bool run(const std::string& command);
+
+private:
+    int m_home = -1;
+    bool m_ready = false;
+    std::string m_why;
 };
 
 // The registry's context of (family, port) with its loop thread already running, so that a

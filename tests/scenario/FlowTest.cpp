@@ -6,10 +6,15 @@
 #include "PXScenarioResult.h"
 #include "ScenarioDescription.h"
 #include "ScenarioTestSupport.h"
+#include "UdpContext.h"
 
 #include <boost/asio/ip/udp.hpp>
+#include <boost/asio/post.hpp>
 
 #include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -195,6 +200,69 @@ TEST(FlowSpeedTest, StopAndReleaseWithoutRunDoNothing)
         flow->releaseEngine();
         EXPECT_FALSE(flow->result());
     }
+}
+
+// A trigger's thread can come to a datagram late (a busy machine, a burst on a shared port). The
+// datagram still counts in the second it arrived, with the latency it had on arrival: the time is
+// the kernel's receive stamp, not the handler's clock.
+TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
+{
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket sender(
+        io, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
+    const std::uint16_t port = scenariotest::freeUdpPort(false);
+    auto scenario = parseOne(
+        "{\"id\": 5, \"flowtype\": \"triggerv4\", \"flow\": {\"srcport\": " +
+            std::to_string(sender.local_endpoint().port()) + ", \"dstport\": " +
+            std::to_string(port) +
+            ", \"srcipv4\": \"127.0.0.1\", \"latency\": {\"type\": \"average\", "
+            "\"position\": 8, \"timeoffset\": 0}}}",
+        10000000000);
+    auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[0]);
+    flow.run();
+    ASSERT_TRUE(flow.hasEngine());
+
+    // Hold the trigger's thread while the datagram arrives.
+    auto context = UdpContext::get(false, port);
+    std::promise<void> release;
+    std::promise<void> held;
+    boost::asio::post(context->eventLoop(), [&held, done = release.get_future().share()] {
+        held.set_value();
+        done.wait_for(10s);
+    });
+    ASSERT_EQ(held.get_future().wait_for(5s), std::future_status::ready);
+
+    const std::int64_t sentAt = roamnode::nowNanoseconds();
+    std::vector<std::uint8_t> frame(64, 0x5a);
+    const std::uint64_t tag = static_cast<std::uint64_t>(sentAt) / 10;
+    for (std::size_t i = 0; i < 8; ++i)
+        frame[56 + i] = static_cast<std::uint8_t>(tag >> (8 * i));
+    sender.send_to(boost::asio::buffer(frame),
+                   boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port));
+    ASSERT_TRUE(scenariotest::waitFor([&] { return context->socket().available() > 0; }, 2000ms));
+    const std::int64_t queuedBy = roamnode::nowNanoseconds();
+    // Let the thread go only in a later second, and well after the arrival.
+    const std::int64_t second = 1000000000;
+    const std::int64_t releaseAt = std::max(queuedBy / second * second + second,
+                                            queuedBy + 50000000);
+    std::this_thread::sleep_until(roamnode::fromNanoseconds(releaseAt));
+    release.set_value();
+
+    ASSERT_TRUE(scenariotest::waitFor(
+        [&] { return !flow.result()->countEntries().empty(); }, 2000ms));
+    const auto counts = flow.result()->countEntries();
+    ASSERT_EQ(counts.size(), 1u);
+    EXPECT_EQ(counts[0].samples, 1u);
+    EXPECT_GE(counts[0].time, sentAt - 10);
+    EXPECT_LE(counts[0].time, queuedBy);
+    EXPECT_LT(counts[0].time / second, releaseAt / second);
+    const auto latency = flow.result()->latencyEntries();
+    ASSERT_FALSE(latency.empty());
+    EXPECT_EQ(latency.back().count, 1u);
+    EXPECT_GE(latency.back().min, 0);
+    EXPECT_LE(latency.back().max, queuedBy - sentAt + 10);
+    flow.stop();
+    flow.releaseEngine();
 }
 
 // A flow that cannot start must not take the endpoint down: its result says why.
