@@ -26,6 +26,8 @@ AFAP_FRAMES = {64: 200_000, 1400: 100_000}
 AFAP_SLOT_S = 1.5
 AFAP_REFERENCE_MS = 1000
 IPERF3_SECONDS = 2
+# Fewer frames than this give no send rate: a burst or two says nothing about a sustained one.
+MIN_FRAMES_FOR_RATE = 1000
 
 
 @dataclass
@@ -75,9 +77,10 @@ def run_pairs(bench):
     for i, segment in enumerate(SEGMENTS):
         sent, counted = by_id.get(2 * i + 1), by_id.get(2 * i + 2)
         average, top = res.latency(counted) if counted else (None, None)
+        enough = res.frames(sent) >= MIN_FRAMES_FOR_RATE
         out[segment.label] = {
             "sent": res.frames(sent), "counted": res.frames(counted),
-            "send_rate": res.send_rate(sent) if sent else None,
+            "send_rate": res.send_rate(sent) if enough else None,
             "latency_avg": average, "latency_max": top,
             "error": res.failed_flows({k: by_id[k] for k in (2 * i + 1, 2 * i + 2) if k in by_id}),
         }
@@ -129,15 +132,15 @@ def dig(runs, *path):
 
 
 def loss_percent(sent, counted):
-    return None if not sent else 100.0 * (sent - counted) / sent
+    """Of the median frames sent, the share the median count lacks."""
+    return None if not sent or counted is None else 100.0 * (sent - counted) / sent
 
 
 def paced_rows(segment, pairs, lateness, refs):
     label = segment.label
     sent = fig.median(dig(pairs, label, "sent"))
     counted = fig.median(dig(pairs, label, "counted"))
-    loss = fig.median([loss_percent(s, c) for s, c in
-                       zip(dig(pairs, label, "sent"), dig(pairs, label, "counted"))])
+    loss = loss_percent(sent, counted)
     ref_received = fig.median(dig(refs, label, "frames"))
     ref_sent = fig.median(dig(refs, label, "sent"))
     goal = segment.rate == 100_000 and segment.size == 64
@@ -199,8 +202,7 @@ def fast_rows(segment, pairs, refs):
                     f"sendmmsg: {fig.rate(mmsg)}", ratio, "≥ 0.95 × sendmmsg" if goal else "",
                     (ratio is not None and ratio >= 0.95) if goal else None,
                     {"roamnode_pps": pps, "sendmmsg_pps": mmsg}, "" if goal else note))
-    loss = fig.median([loss_percent(s, c) for s, c in
-                       zip(dig(pairs, label, "sent"), dig(pairs, label, "counted"))])
+    loss = loss_percent(sent, counted)
     rows.append(Row(1, f"stream→trigger {label}: counted",
                     f"{fig.count(counted)} of {fig.count(sent)} ({fig.percent(loss, 3)} lost)",
                     f"sendmmsg→receiver {fig.count(fig.median(dig(refs, label, 'received')))} of "

@@ -169,6 +169,10 @@ def main():
     machine = machine_facts()
     signal.signal(signal.SIGTERM, on_terminate)
 
+    load = float(machine["loadavg_start"].split()[0])
+    if load > os.cpu_count() / 2:
+        print(f"bench: warning: the machine is busy (load average {load:.1f} on "
+              f"{os.cpu_count()} cores); the figures will be noisy", file=sys.stderr)
     started = time.monotonic()
     rows, status = [], 0
     try:
