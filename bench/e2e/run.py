@@ -160,10 +160,16 @@ def main():
                         help="which cases (2 comes with 1)")
     args = parser.parse_args()
     wanted = {int(c) for c in args.cases.split(",") if c.strip()}
+    if 2 in wanted:
+        wanted.add(1)
 
-    shutil.rmtree(args.out, ignore_errors=True)
+    # Only what an earlier bench left there; the folder itself may hold other things.
     for sub in ("logs", "runs", "endpoint"):
+        shutil.rmtree(os.path.join(args.out, sub), ignore_errors=True)
         os.makedirs(os.path.join(args.out, sub))
+    for name in ("results.json", "httpd-stats.jsonl"):
+        if os.path.exists(os.path.join(args.out, name)):
+            os.remove(os.path.join(args.out, name))
     bench = Bench(os.path.abspath(args.build), os.path.abspath(args.out), max(1, args.reps))
     check_binaries(bench)
     machine = machine_facts()
