@@ -18,7 +18,7 @@ test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
 # Roamnode end to end on loopback against the C references in bench/reference and iperf3: one
-# table on the terminal and in build/bench/results.json (about six minutes). Release build in
+# table on the terminal and in build/bench/results.json (about five minutes). Release build in
 # a folder of its own, so the normal build/ is left as it is. BENCH_ARGS="--cases 1,5 --reps 1"
 # runs a part.
 BENCH_BUILD_DIR ?= build/release
