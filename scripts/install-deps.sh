@@ -18,6 +18,7 @@ packages=(
     fonts-open-sans
     xvfb xdotool imagemagick x11-utils
     python3
+    iperf3
     chromium
     debootstrap systemd dpkg-dev
 )
