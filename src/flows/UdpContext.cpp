@@ -332,6 +332,9 @@ void UdpContext::dispatch()
         if (auto sink = entry.sink.lock())
             m_live.push_back(LiveSink{entry.expectedSender, std::move(sink)});
     }
+    // A trigger destroyed without being stopped leaves an expired entry behind.
+    if (m_live.size() != m_sinks.size())
+        removeSink(nullptr);
     for (std::size_t i = 0; i < m_batch->size(); ++i) {
         const DatagramBatch::Datagram datagram = m_batch->at(i);
         for (const LiveSink& live : m_live) {

@@ -81,6 +81,7 @@ public:
     // no sink expects is dropped.
     void addSink(const boost::asio::ip::udp::endpoint& expectedSender,
                  const std::weak_ptr<Sink>& sink);
+    // Removes the sink, and every entry whose sink is gone.
     void removeSink(const Sink* sink);
     // Context's thread only: hands out at once every datagram already queued on the socket, so
     // that a receive window that ends counts what arrived before its end.
