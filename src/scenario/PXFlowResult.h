@@ -55,6 +55,7 @@ public:
 
     // The flow result object of the result list.
     std::string json() const;
+    void appendJson(std::string& out) const;
 
 private:
     std::int64_t second(std::int64_t time) const;

@@ -1,5 +1,7 @@
 #include "PXScenarioResult.h"
 
+#include "JsonText.h"
+
 namespace {
 
 const char* monitorStatusText(std::int32_t status)
@@ -75,13 +77,23 @@ std::vector<std::shared_ptr<PXMonitorResultSet>> PXScenarioResult::monitorResult
 
 std::string PXScenarioResult::json() const
 {
+    std::string out;
+    appendJson(out);
+    return out;
+}
+
+void PXScenarioResult::appendJson(std::string& out) const
+{
     std::lock_guard<std::mutex> guard(m_lock);
-    std::string out = "{\"scenarioid\": " + std::to_string(m_id) +
-                      ", \"timestamp\": " + std::to_string(m_timestamp) + ", \"flows\":[";
+    out += "{\"scenarioid\": ";
+    roamnode::appendNumber(out, m_id);
+    out += ", \"timestamp\": ";
+    roamnode::appendNumber(out, m_timestamp);
+    out += ", \"flows\":[";
     for (std::size_t i = 0; i < m_flowResults.size(); ++i) {
         if (i > 0)
             out += ", ";
-        out += m_flowResults[i]->json();
+        m_flowResults[i]->appendJson(out);
     }
     out += ']';
     if (!m_monitorResults.empty()) {
@@ -94,7 +106,6 @@ std::string PXScenarioResult::json() const
         out += ']';
     }
     out += '}';
-    return out;
 }
 
 std::string resultListJson(const std::vector<std::shared_ptr<PXScenarioResult>>& results)
@@ -103,7 +114,7 @@ std::string resultListJson(const std::vector<std::shared_ptr<PXScenarioResult>>&
     for (std::size_t i = 0; i < results.size(); ++i) {
         if (i > 0)
             out += ", ";
-        out += results[i]->json();
+        results[i]->appendJson(out);
     }
     out += ']';
     return out;

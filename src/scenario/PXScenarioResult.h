@@ -33,6 +33,7 @@ public:
 
     // The scenario result object of the result list.
     std::string json() const;
+    void appendJson(std::string& out) const;
 
 private:
     mutable std::mutex m_lock;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <charconv>
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -12,6 +14,15 @@ std::string jsonQuote(const std::string& text);
 // Escapes like jsonQuote and always quotes; additionally writes other control bytes as \u00XX so
 // that any text becomes a valid JSON string. Texts without control bytes come out as jsonQuote's.
 std::string jsonString(const std::string& text);
+
+// Appends a number in plain decimal, without the temporary string std::to_string makes: result
+// lists of an hour's run hold millions of them.
+template <typename Integer> void appendNumber(std::string& out, Integer value)
+{
+    char digits[24];
+    const auto written = std::to_chars(digits, digits + sizeof(digits), value);
+    out.append(digits, written.ptr);
+}
 
 // "{" then `jsonQuote(key): value` in ascending byte order of the keys, joined by ", ", then "}".
 // The values must already be JSON text.
