@@ -21,8 +21,11 @@ from table import Row
 SENDING_S = 1.0
 # Between two segments, so that one's last frames are in before the next one starts.
 PAUSE_S = 0.4
-# "As fast as possible" is a gap of 1 ns; the slot leaves room for the frames at any speed.
-AFAP_FRAMES = {64: 200_000, 1400: 100_000}
+# "As fast as possible" is a gap of 1 us: a schedule no sender here can keep up with, so the
+# stream sends back to back until its end time (frames x gap + 1 ms); a gap of 1 ns would end the
+# schedule after a millisecond. The slot leaves room for the frames at any speed.
+AFAP_GAP_NS = 1000
+AFAP_FRAMES = {64: 400_000, 1400: 400_000}
 AFAP_SLOT_S = 1.5
 AFAP_REFERENCE_MS = 1000
 IPERF3_SECONDS = 2
@@ -42,7 +45,7 @@ class Segment:
 
     @property
     def gap(self):
-        return SECOND // self.rate if self.rate else 1
+        return SECOND // self.rate if self.rate else AFAP_GAP_NS
 
     @property
     def frames(self):
