@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -14,9 +16,30 @@ constexpr std::int64_t kSecond = 1000 * kMs;
 // plus the lateness that its timer has at that wake-up.
 struct PacedRun
 {
+    struct Write
+    {
+        std::int64_t at;
+        std::size_t bytes;
+    };
+    std::vector<Write> writes;
     double bytes = 0;
     bool everyWritePaidBeforeTheNext = true;
     double dropped = 0;
+
+    // The most written within any span of `window` that starts at a write.
+    double mostWithin(std::int64_t window) const
+    {
+        double most = 0;
+        for (std::size_t first = 0, last = 0; first < writes.size(); ++first) {
+            double sum = 0;
+            for (last = first; last < writes.size() && writes[last].at < writes[first].at + window;
+                 ++last) {
+                sum += static_cast<double>(writes[last].bytes);
+            }
+            most = std::max(most, sum);
+        }
+        return most;
+    }
 };
 
 PacedRun pace(std::int64_t rate, std::int64_t duration,
@@ -35,6 +58,7 @@ PacedRun pace(std::int64_t rate, std::int64_t duration,
                 run.everyWritePaidBeforeTheNext = false;
             }
             run.bytes += static_cast<double>(grant.bytes);
+            run.writes.push_back({now, grant.bytes});
             now += static_cast<std::int64_t>(static_cast<double>(grant.bytes) /
                                              socketBytesPerSecond * 1e9);
         } else if (grant.retryAt == TokenBucket::kNever) {
@@ -53,8 +77,9 @@ PacedRun pace(std::int64_t rate, std::int64_t duration,
 TEST(TokenBucket, HoldsTheLimitWithinOnePercentFromOneMegabyteToOneGigabyte)
 {
     // Timer wake-ups late by a fraction of a millisecond on every wait, by several ms now and
-    // then, and a socket barely faster than the limit: a bucket whose capacity or poll does not
-    // scale with the rate falls short here.
+    // then, a tenth of a second once, and a socket barely faster than the limit: a bucket whose
+    // capacity or poll does not scale with the rate, or that cannot make up a stall, falls
+    // short here.
     struct Case
     {
         std::int64_t rate;
@@ -63,15 +88,18 @@ TEST(TokenBucket, HoldsTheLimitWithinOnePercentFromOneMegabyteToOneGigabyte)
         double socketRatio; // how much faster than the limit the socket takes data
     };
     const Case cases[] = {
-        {1000000, 0, 1, 100},           // a punctual sender
-        {1000000, 5 * kMs, 1, 100},     // every wake-up 5 ms late
-        {100000000, 100000, 1, 100},    // timer slack on every wait
-        {100000000, 8 * kMs, 7, 1.5},   // a busy machine now and then, a slow socket
-        {500000000, 100000, 1, 100},    // timer slack
-        {500000000, 300000, 1, 1.2},    // more slack, a socket barely faster than the limit
-        {1000000000, 150000, 1, 4},     // timer slack at a gigabyte
-        {1000000000, 9 * kMs, 20, 1.5}, // a busy machine now and then
-        {1000000000, 500000, 1, 1.1},   // half a millisecond late on every wait
+        {1000000, 0, 1, 100},             // a punctual sender
+        {1000000, 5 * kMs, 1, 100},       // every wake-up 5 ms late
+        {100000000, 100000, 1, 100},      // timer slack on every wait
+        {100000000, 8 * kMs, 7, 1.5},     // a busy machine now and then, a slow socket
+        {500000000, 100000, 1, 100},      // timer slack
+        {500000000, 300000, 1, 1.2},      // more slack, a socket barely faster than the limit
+        {1000000000, 150000, 1, 4},       // timer slack at a gigabyte
+        {1000000000, 9 * kMs, 20, 1.5},   // a busy machine now and then
+        {1000000000, 500000, 1, 1.1},     // half a millisecond late on every wait
+        {1000000, 120 * kMs, 1000, 100},  // a stall longer than the capacity, made up later
+        {100000000, 100 * kMs, 1000, 2},  // the same at 100 MB/s
+        {1000000000, 120 * kMs, 5000, 2}, // and at a gigabyte
     };
     for (const Case& c : cases) {
         const PacedRun run = pace(
@@ -87,27 +115,30 @@ TEST(TokenBucket, HoldsTheLimitWithinOnePercentFromOneMegabyteToOneGigabyte)
     }
 }
 
-TEST(TokenBucket, ScalesCapacityAndWritesWithTheRate)
+TEST(TokenBucket, ScalesCapacityBacklogAndWritesWithTheRate)
 {
     struct Case
     {
         std::int64_t rate;
         double capacity;
+        double backlogLimit;
         std::size_t chunk;
     };
-    // 10 ms of credit, at least 8,192 bytes; about 1 ms per write in whole 131,072-byte units,
-    // at least one so that the first write is always a full unit.
+    // 10 ms of credit, at least 8,192 bytes; 250 ms of backlog; about 1 ms per write in whole
+    // 131,072-byte units, at least one so that the first write is always a full unit.
     const Case cases[] = {
-        {1000, 8192, 131072},
-        {65536, 8192, 131072},
-        {1000000, 10000, 131072},
-        {500000000, 5000000, 3 * 131072},
-        {1000000000, 10000000, 7 * 131072},
-        {10000000000, 100000000, 8 * 131072},
+        {1000, 8192, 250, 131072},
+        {65536, 8192, 16384, 131072},
+        {1000000, 10000, 250000, 131072},
+        {500000000, 5000000, 125000000, 3 * 131072},
+        {1000000000, 10000000, 250000000, 7 * 131072},
+        {10000000000, 100000000, 2500000000, 8 * 131072},
     };
     for (const Case& c : cases) {
         const TokenBucket::Config config = TokenBucket::forRate(c.rate);
         EXPECT_DOUBLE_EQ(config.capacity, c.capacity) << c.rate;
+        EXPECT_DOUBLE_EQ(config.backlogLimit, c.backlogLimit) << c.rate;
+        EXPECT_DOUBLE_EQ(config.catchUp, 0.25) << c.rate;
         EXPECT_EQ(config.chunk, c.chunk) << c.rate;
     }
 }
@@ -124,23 +155,43 @@ TEST(TokenBucket, FirstWriteIsOnCreditAndTheNextWaitsForItsDebt)
     EXPECT_EQ(bucket.take(second.retryAt, 10 * kSecond).bytes, 131072u);
 }
 
-TEST(TokenBucket, KeepsCreditUpToItsCapacityAndDropsTheRest)
+TEST(TokenBucket, AfterAStallBurstsNoMoreThanItsCapacityAndMakesUpTheRestGradually)
+{
+    // Punctual but for one wake-up 100 ms late: the 10 ms of credit go out at once, the other
+    // 90 ms at 25 % above the rate, so the second still carries the limit.
+    const std::int64_t rate = 100000000;
+    const PacedRun run =
+        pace(rate, kSecond, [](int wakeUp) { return wakeUp == 10 ? 100 * kMs : 0; });
+    EXPECT_GE(run.bytes, 0.99 * rate);
+    EXPECT_LE(run.bytes, 1.0 * rate);
+    EXPECT_EQ(run.dropped, 0.0);
+    // Within any 50 ms: the rate with its catch-up, plus the capacity and one write on credit.
+    const TokenBucket::Config config = TokenBucket::forRate(rate);
+    EXPECT_LE(run.mostWithin(50 * kMs),
+              1.25 * rate * 0.05 + config.capacity + static_cast<double>(config.chunk));
+}
+
+TEST(TokenBucket, DropsWhatIsMissedBeyondCapacityAndBacklog)
 {
     const std::int64_t rate = 100000000;
-    TokenBucket bucket(TokenBucket::forRate(rate));
+    const TokenBucket::Config config = TokenBucket::forRate(rate);
+    TokenBucket bucket(config);
     const std::int64_t end = 10 * kSecond;
-    ASSERT_EQ(bucket.take(0, end).bytes, 131072u);
-    // Away for 50 ms: 10 ms of credit (1,000,000 bytes) are kept, the rest is dropped.
-    const std::int64_t back = 50 * kMs;
+    ASSERT_EQ(bucket.take(0, end).bytes, config.chunk);
+    // Away for 2 s: 10 ms of credit are held, 250 ms kept in the backlog, the rest dropped.
+    const std::int64_t back = 2 * kSecond;
     std::size_t burst = 0;
     for (TokenBucket::Grant grant = bucket.take(back, end); grant.bytes > 0;
          grant = bucket.take(back, end)) {
         burst += grant.bytes;
     }
-    EXPECT_NEAR(bucket.dropped(), 5000000.0 - 131072.0 - 1000000.0, 1.0);
-    // The burst after the stall is the kept credit, the last write taken on credit.
-    EXPECT_GE(burst, 1000000u);
-    EXPECT_LE(burst, 1000000u + 131072u);
+    EXPECT_GE(static_cast<double>(burst), config.capacity);
+    EXPECT_LE(static_cast<double>(burst), config.capacity + static_cast<double>(config.chunk));
+    EXPECT_DOUBLE_EQ(bucket.backlog(), config.backlogLimit);
+    EXPECT_NEAR(bucket.dropped(),
+                2.0 * rate - static_cast<double>(config.chunk) - config.capacity -
+                    config.backlogLimit,
+                1.0);
 }
 
 TEST(TokenBucket, LastWriteIsPaidByTheEndAndNothingAfter)
