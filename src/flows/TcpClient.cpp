@@ -331,8 +331,8 @@ void TcpClient::Impl::read_body()
 
 void TcpClient::Impl::on_body_read(const boost::system::error_code& error, std::size_t bytes)
 {
-    // The last piece before an error or the server's close is not reported when it is short
-    // of kReadReport: only whole reports count.
+    // Bytes that came since the last report and fall short of kReadReport are not reported at
+    // an error or the server's close.
     if (error || !m_started) {
         finish();
         return;
