@@ -1,13 +1,12 @@
 #include "TcpClient.h"
 
 #include "ApplicationTimer.h"
+#include "TokenBucket.h"
 
 #include <QDebug>
 
-#include <boost/asio/connect.hpp>
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/read.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/streambuf.hpp>
 #include <boost/asio/system_timer.hpp>
@@ -17,17 +16,23 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <istream>
+#include <optional>
 
 namespace {
 
 constexpr std::size_t kBodySize = 131072;
+// An unlimited PUT writes 1 MiB at a time, as whole copies of the body; a limited one never
+// more (TokenBucket::forRate).
+constexpr std::size_t kBodyCopies = 8;
+constexpr std::size_t kMaxWrite = kBodyCopies * kBodySize;
 constexpr std::size_t kReadReport = 262144;
-// Reads complete every kReadReport bytes in pieces of at most 64 KiB, and the buffer is emptied
-// after each; the limit also bounds a status line that never ends.
-constexpr std::size_t kResponseLimit = 512 * 1024;
-constexpr std::int64_t kPacingNs = 100000;
+// A GET reads straight into this buffer, as much as the socket holds up to its size, and never
+// copies. A report's worth per read, and small enough to stay in a core's L2 cache, which the
+// kernel's copy into it needs at gigabytes per second.
+constexpr std::size_t kReadBufferSize = 256 * 1024;
+// Bounds a status line or header that never ends.
+constexpr std::size_t kHeadLimit = 65536;
 // Keeps now + ns inside the clock's range whatever the hub sends (about 100 years).
 constexpr std::int64_t kMaxNs = std::int64_t(100) * 365 * 24 * 3600 * 1000000000;
 
@@ -46,6 +51,32 @@ const std::array<char, kBodySize>& uploadBody()
     }();
     return body;
 }
+
+using BodyBuffers = std::array<boost::asio::const_buffer, kBodyCopies>;
+
+// The first `bytes` (at most kMaxWrite) of the endless letter pattern, gathered from whole
+// copies of the one body and a part of it. The body is a multiple of 256 bytes long, so the
+// copies join without a break in the pattern.
+BodyBuffers bodyBuffers(std::size_t bytes)
+{
+    BodyBuffers buffers{};
+    for (boost::asio::const_buffer& buffer : buffers) {
+        const std::size_t part = std::min(bytes, kBodySize);
+        buffer = boost::asio::const_buffer(uploadBody().data(), part);
+        bytes -= part;
+    }
+    return buffers;
+}
+
+// async_write's own conditions hand the socket at most 64 KiB per system call; this one hands
+// it the whole write, which is what lets one call move a megabyte.
+struct WholeWrite
+{
+    std::size_t operator()(const boost::system::error_code& error, std::size_t) const
+    {
+        return error ? 0 : kMaxWrite;
+    }
+};
 
 std::chrono::system_clock::time_point deadlineAfter(std::int64_t ns)
 {
@@ -72,7 +103,9 @@ private:
     void read_status_line();
     void on_status_line(const boost::system::error_code& error);
     void read_body();
+    void on_body_read(const boost::system::error_code& error, std::size_t bytes);
     void write_body();
+    void wait_for_credit(std::int64_t retryAt);
     void on_body_written(const boost::system::error_code& error, std::size_t bytes,
                          std::int64_t writeStarted);
     std::shared_ptr<ApplicationTimer> makeWatchdog(std::chrono::milliseconds interval);
@@ -89,15 +122,16 @@ private:
     boost::asio::system_timer m_durationTimer;
     boost::asio::ip::tcp::socket m_socket;
     std::string m_request;
-    boost::asio::streambuf m_response{kResponseLimit};
+    // The status line and headers only; the body of a GET goes to m_readBuffer.
+    boost::asio::streambuf m_response{kHeadLimit};
     Config m_config;
     std::weak_ptr<Listener> m_listener;
     std::int64_t m_connectStarted = 0;
     boost::asio::system_timer m_pacingTimer;
-    double m_ratePerNs = 0.0;
-    double m_capacity = 8192.0;
-    double m_tokens = 0.0;
-    std::int64_t m_lastRefill = 0;
+    // Paces a PUT with a rate limit; an unlimited PUT has none and never waits.
+    std::optional<TokenBucket> m_bucket;
+    std::unique_ptr<char[]> m_readBuffer; // a GET's, allocated when its body starts
+    std::size_t m_unreported = 0;         // bytes of a GET read since the last report
     bool m_started = false;
 };
 
@@ -107,9 +141,9 @@ TcpClient::Impl::Impl(TcpClient& owner, const std::shared_ptr<Listener>& listene
       m_config(config), m_listener(listener), m_connectStarted(roamnode::nowNanoseconds()),
       m_pacingTimer(eventLoop)
 {
-    constexpr double unlimitedBitsPerNs = 2.0;
-    m_ratePerNs = config.rateLimit > 0 ? static_cast<double>(config.rateLimit) / 1e9
-                                       : unlimitedBitsPerNs * 0.125;
+    if (config.rateLimit > 0) {
+        m_bucket.emplace(TokenBucket::forRate(config.rateLimit));
+    }
 }
 
 template <typename Step> void TcpClient::Impl::guarded(const char* step, Step&& body)
@@ -284,24 +318,36 @@ void TcpClient::Impl::on_status_line(const boost::system::error_code& error)
 
 void TcpClient::Impl::read_body()
 {
+    if (!m_readBuffer) {
+        m_readBuffer = std::make_unique<char[]>(kReadBufferSize);
+    }
     std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
-    boost::asio::async_read(
-        m_socket, m_response, boost::asio::transfer_at_least(kReadReport),
+    m_socket.async_read_some(
+        boost::asio::buffer(m_readBuffer.get(), kReadBufferSize),
         [self, this](const boost::system::error_code& error, std::size_t bytes) {
-            guarded("on_data_received", [&] {
-                const auto now = std::chrono::system_clock::now();
-                touchWatchdog(now);
-                // The last, incomplete piece before an error or the server's close is not
-                // reported.
-                if (error || !m_started) {
-                    finish();
-                    return;
-                }
-                m_response.consume(m_response.size());
-                read_body();
-                reportBytes(bytes, now);
-            });
+            guarded("on_data_received", [&] { on_body_read(error, bytes); });
         });
+}
+
+void TcpClient::Impl::on_body_read(const boost::system::error_code& error, std::size_t bytes)
+{
+    // Bytes that came since the last report and fall short of kReadReport are not reported at
+    // an error or the server's close.
+    if (error || !m_started) {
+        finish();
+        return;
+    }
+    m_unreported += bytes;
+    read_body();
+    // Reports, and the watchdog's progress, come only every kReadReport bytes: a download too
+    // slow to bring that much within the watchdog's interval ends.
+    if (m_unreported >= kReadReport) {
+        const auto now = std::chrono::system_clock::now();
+        touchWatchdog(now);
+        const std::size_t report = m_unreported;
+        m_unreported = 0;
+        reportBytes(report, now);
+    }
 }
 
 void TcpClient::Impl::write_body()
@@ -310,69 +356,58 @@ void TcpClient::Impl::write_body()
         return;
     }
     const std::int64_t now = roamnode::nowNanoseconds();
-    if (m_tokens < 0) {
-        m_tokens += static_cast<double>(now - m_lastRefill) * m_ratePerNs;
-        // The credit of this span is now in the bucket; counting from the same point again at
-        // the next poll would pay for a chunk several times over and break the rate limit.
-        m_lastRefill = now;
-        if (m_tokens < 0) {
-            std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
-            m_pacingTimer.expires_at(deadlineAfter(kPacingNs));
-            m_pacingTimer.async_wait([self, this](const boost::system::error_code& error) {
-                guarded("try_send", [&] {
-                    if (error) {
-                        finish();
-                    } else {
-                        write_body();
-                    }
-                });
-            });
+    std::size_t bytes = kMaxWrite;
+    if (m_bucket) {
+        const std::int64_t end =
+            m_connectStarted + std::clamp<std::int64_t>(m_config.ns, 0, kMaxNs);
+        const TokenBucket::Grant grant = m_bucket->take(now, end);
+        if (grant.bytes == 0) {
+            // With nothing payable before the request's time is up, the duration timer ends
+            // the client.
+            if (grant.retryAt != TokenBucket::kNever) {
+                wait_for_credit(grant.retryAt);
+            }
             return;
         }
+        bytes = std::min(grant.bytes, kMaxWrite);
     }
-    m_lastRefill = now;
-    m_tokens = std::min(m_capacity, m_tokens);
-
-    std::size_t chunk = kBodySize;
-    if (m_tokens >= 0) {
-        const double whole = std::floor(m_tokens);
-        if (whole >= 1 && whole <= static_cast<double>(kBodySize - 1)) {
-            chunk = static_cast<std::size_t>(whole);
-        }
-    }
-    if (m_config.rateLimit > 0) {
-        // Every chunk must be repaid before the request's time is up; otherwise the debt of the
-        // last chunk lifts the average over the whole request above the limit. Near the end the
-        // chunk shrinks to what the remaining time pays for, and once that is under a byte the
-        // writer waits for the duration timer to finish the client.
-        const std::int64_t end = m_connectStarted + m_config.ns;
-        const double payable =
-            m_tokens + static_cast<double>(std::max<std::int64_t>(0, end - now)) * m_ratePerNs;
-        if (payable < 1.0)
-            return;
-        chunk = std::min(chunk, static_cast<std::size_t>(std::floor(payable)));
-    }
-    m_tokens -= static_cast<double>(chunk);
-
     std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
     boost::asio::async_write(
-        m_socket, boost::asio::buffer(uploadBody().data(), chunk),
-        [self, this, now](const boost::system::error_code& error, std::size_t bytes) {
-            guarded("on_data_sent", [&] { on_body_written(error, bytes, now); });
+        m_socket, bodyBuffers(bytes), WholeWrite(),
+        [self, this, now](const boost::system::error_code& error, std::size_t written) {
+            guarded("on_data_sent", [&] { on_body_written(error, written, now); });
         });
+}
+
+void TcpClient::Impl::wait_for_credit(std::int64_t retryAt)
+{
+    std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
+    m_pacingTimer.expires_at(roamnode::fromNanoseconds(retryAt));
+    m_pacingTimer.async_wait([self, this](const boost::system::error_code& error) {
+        guarded("try_send", [&] {
+            if (error == boost::asio::error::operation_aborted) {
+                return; // finish() cancelled it
+            }
+            if (error) {
+                finish();
+                return;
+            }
+            write_body();
+        });
+    });
 }
 
 void TcpClient::Impl::on_body_written(const boost::system::error_code& error, std::size_t bytes,
                                       std::int64_t writeStarted)
 {
+    if (error == boost::asio::error::operation_aborted) {
+        finish();
+        return;
+    }
     if (!error) {
         touchWatchdog(std::chrono::system_clock::now());
         write_body();
         reportBytes(bytes, roamnode::fromNanoseconds(writeStarted));
-        return;
-    }
-    if (error == boost::asio::error::operation_aborted) {
-        finish();
         return;
     }
     // A peer that has gone shows up as end of file, a broken pipe or a reset, depending on when

@@ -12,6 +12,13 @@ class io_context;
 }
 
 // One TCP connection carrying one HTTP GET or PUT request, run on its MultiConnect's event loop.
+// A GET reads the body straight into one large buffer of its own and discards it. A PUT writes
+// the process-wide letter body: an unlimited one in megabyte writes back to back, a limited one
+// paced by a TokenBucket, every write paid for before the next and the last one before the
+// request's time is up.
+//
+// Threads: everything, including construction's state, belongs to the event loop's thread; the
+// only thing shared with other clients is the upload body, built once and read-only after.
 class TcpClient : public std::enable_shared_from_this<TcpClient>
 {
 public:
@@ -33,7 +40,7 @@ public:
         std::uint16_t dstPort = 0;
         int tos = 0;
         std::int64_t ns = 0;         // how long this request may take
-        std::int64_t rateLimit = -1; // bytes per second, 0 or less for none
+        std::int64_t rateLimit = -1; // bytes per second, 0 or less for no limit at all
         // Watchdogs: no connection within connectTimeout, or no completed read or write within
         // trafficTimeout once connected, ends the client. Tests shorten them.
         std::chrono::milliseconds connectTimeout{5000};

@@ -8,11 +8,33 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace {
+
 using Clock = std::chrono::steady_clock;
-constexpr std::size_t kPiece = 65536;
-constexpr std::size_t kBodyStart = 64;
+// Large enough that the peer keeps up with a client writing hundreds of megabytes a second.
+constexpr std::size_t kPiece = 262144;
+
+// The upload pattern from any offset: pattern()[offset % 256 + j] is byte offset + j.
+const std::array<char, kPiece + 256>& pattern()
+{
+    static const std::array<char, kPiece + 256> bytes = [] {
+        std::array<char, kPiece + 256> filled{};
+        for (std::size_t i = 0; i < filled.size(); ++i) {
+            filled[i] = static_cast<char>((97 + i) % 256);
+        }
+        return filled;
+    }();
+    return bytes;
+}
+
+// Whether `size` (at most kPiece) bytes received from body offset `offset` on follow the pattern.
+bool followsPattern(const char* data, std::size_t size, std::uint64_t offset)
+{
+    return std::memcmp(data, pattern().data() + offset % 256, size) == 0;
+}
+
 } // namespace
 
 class TcpTestPeer::Session : public std::enable_shared_from_this<Session>
@@ -49,7 +71,7 @@ private:
         m_peer.update(m_index, [&](Connection& c) {
             c.request = request;
             c.bytesReceived = extra;
-            c.bodyStart = extraBytes.substr(0, kBodyStart);
+            c.bodyIsLetterPattern = followsPattern(extraBytes.data(), extra, 0);
         });
         m_reply = m_peer.m_script(m_index);
         auto self = shared_from_this();
@@ -97,10 +119,11 @@ private:
         m_socket.async_read_some(boost::asio::buffer(m_piece),
                                  [self](const boost::system::error_code& e, std::size_t n) {
                                      self->m_peer.update(self->m_index, [&](Connection& c) {
+                                         c.bodyIsLetterPattern =
+                                             c.bodyIsLetterPattern &&
+                                             followsPattern(self->m_piece.data(), n,
+                                                            c.bytesReceived);
                                          c.bytesReceived += n;
-                                         const std::size_t room = kBodyStart - c.bodyStart.size();
-                                         c.bodyStart.append(self->m_piece.data(),
-                                                            std::min(room, n));
                                          if (n > 0) {
                                              c.lastByte = Clock::now();
                                          }

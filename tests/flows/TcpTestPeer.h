@@ -32,7 +32,8 @@ public:
         std::string request; // the request head including the blank line
         std::uint16_t peerPort = 0;
         std::uint64_t bytesReceived = 0; // after the head
-        std::string bodyStart;           // the first bytes after the head, at most 64
+        // Every byte after the head so far is byte i of the upload pattern, (97 + i) mod 256.
+        bool bodyIsLetterPattern = true;
         bool ended = false;
         std::chrono::steady_clock::time_point accepted;
         std::chrono::steady_clock::time_point lastByte;

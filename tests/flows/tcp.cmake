@@ -2,6 +2,7 @@
 add_executable(test_tcp
     ${CMAKE_CURRENT_LIST_DIR}/TcpTestPeer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HttpdProcess.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TokenBucketTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TcpClientTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MultiConnectTest.cpp
 )
