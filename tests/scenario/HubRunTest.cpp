@@ -204,7 +204,8 @@ TEST(HubRunTest, SetRunReadAndResetTheResultList)
         EXPECT_EQ(sum(flow["bytecountarray"]), 20u * (32 + 42)) << flow;
     }
 
-    // 3. Setting the list empties it.
+    // 3. Setting the list empties it. The running hub goes first: the next one needs its port.
+    hub.reset();
     hub = std::make_unique<Hub>(
         hubPort,
         std::vector<std::string>{"{\"command\": \"set\", \"resultlist\": \"\"}",
