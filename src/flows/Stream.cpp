@@ -11,8 +11,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <ctime>
 #include <limits>
 
 #include <netinet/in.h>
@@ -24,10 +22,6 @@ namespace {
 
 constexpr std::uint64_t kMaxBurst = FrameBurst::kCapacity;
 constexpr std::int64_t kEndGraceNs = 1000000;
-// The last stretch before a frame is slept on the loop's thread rather than left to the loop's
-// timer: a timer wake-up costs a few system calls and comes tens of microseconds late, which at
-// 100k frames/s is several frames. The loop is held at most this long, and never busy.
-constexpr std::int64_t kPreciseWaitNs = 100000;
 constexpr std::int64_t kWarningIntervalNs = 1000000000;
 constexpr std::size_t kTimeTagBytes = 8;
 
@@ -74,10 +68,7 @@ private:
     void try_send();
     void end_stream();
     void requeue();
-    // Waits for the frame due at `ns`: the loop's timer wakes the handler a little early, and the
-    // rest is slept precisely. Context's thread only.
     void waitUntil(std::int64_t ns);
-    void armTimer(std::int64_t ns);
     void writeTimeTag(FrameTemplate& frame, std::int64_t sendTime) const;
     void warn(std::int64_t now, const std::string& text);
     // Fills the burst with the next `count` frames, tagged with the send time `now`.
@@ -115,9 +106,7 @@ void Sender::start()
     // Running before the wait is armed: on a context that already runs, the handler can come
     // before start() returns.
     m_running = true;
-    // On this (main) thread only the timer is armed; the precise part of the wait belongs to the
-    // context's thread.
-    armTimer(saturatingAdd(std::min(m_startTime, saturatingAdd(m_endTime, 1)), -kPreciseWaitNs));
+    waitUntil(m_startTime);
     m_context.start();
 }
 
@@ -141,25 +130,6 @@ void Sender::waitUntil(std::int64_t ns)
 {
     // Never past the end time: a schedule that saturated at the end of time must still end.
     ns = std::min(ns, saturatingAdd(m_endTime, 1));
-    const std::int64_t remaining = saturatingAdd(ns, -roamnode::nowNanoseconds());
-    if (remaining > kPreciseWaitNs) {
-        armTimer(ns - kPreciseWaitNs);
-        return;
-    }
-    // Measured on the monotonic clock, so that a step of the system clock cannot stretch it.
-    struct timespec until;
-    ::clock_gettime(CLOCK_MONOTONIC, &until);
-    const std::int64_t wake = until.tv_nsec + std::max<std::int64_t>(remaining, 0);
-    until.tv_sec += wake / 1000000000;
-    until.tv_nsec = wake % 1000000000;
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-    }
-    // Through the loop, so that the other handlers of this port get their turn between frames.
-    requeue();
-}
-
-void Sender::armTimer(std::int64_t ns)
-{
     std::weak_ptr<Sender> weak = shared_from_this();
     m_timer.expires_at(roamnode::fromNanoseconds(ns));
     m_timer.async_wait([weak](const boost::system::error_code& ec) {
@@ -237,7 +207,7 @@ void Sender::try_send()
               1;
     std::uint64_t burst = due > m_framesSent ? std::min(due - m_framesSent, kMaxBurst) : 0;
     if (burst == 0) {
-        // Woken early for the precise wait, or the clock stepped back: wait for the next frame.
+        // Only a clock that stepped back gets here; wait for the next frame instead of spinning.
         waitUntil(saturatingAdd(m_startTime, saturatingMul(m_gap, m_framesSent)));
         return;
     }
