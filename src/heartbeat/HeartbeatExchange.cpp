@@ -183,6 +183,16 @@ HeartbeatExchange::Result HeartbeatExchange::readFrame(std::int64_t readTimeoutM
     }
 }
 
+HeartbeatExchange::Result HeartbeatExchange::waitForPeerClose(std::int64_t timeoutMs)
+{
+    if (m_cancelled)
+        return Result::Cancelled;
+    runWithDeadline(timeoutMs, [this](auto handler) {
+        m_socket.async_read_some(asio::buffer(m_buffer), handler);
+    });
+    return m_cancelled ? Result::Cancelled : Result::Ok;
+}
+
 void HeartbeatExchange::close()
 {
     boost::system::error_code ignored;

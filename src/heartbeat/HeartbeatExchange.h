@@ -59,6 +59,10 @@ public:
                      std::string& payload, roamnode::time_point& receivedAt,
                      std::size_t maxFrameBytes = roamnode::kMaxRequestFrameBytes);
 
+    // Waits at most timeoutMs for the peer to close its side (or for anything else to arrive on
+    // the socket). Any outcome but Cancelled is Ok: the wait only puts the peer first.
+    Result waitForPeerClose(std::int64_t timeoutMs);
+
     void close();
 
     // Any thread: ends the current and every later operation at once with Cancelled.

@@ -14,12 +14,16 @@
 #include <cstdlib>
 #include <limits>
 #include <mutex>
+#include <thread>
 
 namespace {
 
 // The session gives up on a reply this long after the parser's own answer timeout: only a main
 // thread that no longer runs its event loop gets that far.
 constexpr std::int64_t kReplyGraceMs = 2000;
+
+// How long the session thread watches for a reply before it sleeps on the condition variable.
+constexpr std::chrono::microseconds kReplySpin{300};
 
 // How long destruction waits for the session thread to finish its exchange.
 constexpr unsigned long kThreadEndMs = 2000;
@@ -73,7 +77,8 @@ struct HeartbeatManager::Impl
     std::condition_variable replyReady;
     std::string reply;
     std::uint64_t requestsSent = 0;
-    std::uint64_t repliesReceived = 0;
+    // Written under the mutex; atomic so that the session thread can watch it without the lock.
+    std::atomic<std::uint64_t> repliesReceived{0};
     bool shuttingDown = false;
 
     AppState appState = BOOTING;
@@ -219,8 +224,19 @@ std::string HeartbeatManager::processRequest(const std::string& request,
     if (m_impl->shuttingDown)
         return std::string();
     const std::uint64_t ticket = ++m_impl->requestsSent;
-    // Emitted under the lock: the reply cannot be stored before the wait below has begun.
     emit commandReceived(request, receivedAt);
+    lock.unlock();
+
+    // The main thread answers most requests within a fraction of a millisecond. Watching for the
+    // reply awake for that long spares the wake-up from the condition variable: on a busy machine
+    // a woken thread can wait for a CPU until the next scheduler tick, milliseconds later. The
+    // ticket counts make it harmless that the reply may be stored before anyone waits for it.
+    // Yielding hands this CPU to the main thread whenever the scheduler queued it here.
+    const auto spinUntil = std::chrono::steady_clock::now() + kReplySpin;
+    while (m_impl->repliesReceived.load() < ticket && std::chrono::steady_clock::now() < spinUntil)
+        std::this_thread::yield();
+
+    lock.lock();
     const bool replied = m_impl->replyReady.wait_for(
         lock, std::chrono::milliseconds(std::max<std::int64_t>(answerTimeout, 0) + kReplyGraceMs),
         [this, ticket]() { return m_impl->repliesReceived >= ticket || m_impl->shuttingDown; });

@@ -23,7 +23,9 @@ class PXEventBus;
 // thread. The session thread calls the HeartbeatSession::Parent operations: settings() takes the
 // settings lock, isActive() and currentInterval() read atomics, heartbeatDone() and
 // sessionStopped() only emit signals that arrive queued on the main thread, and processRequest()
-// waits on the reply mutex and condition variable until the main thread has stored the reply.
+// waits until the main thread has stored the reply: first briefly awake, watching the atomic
+// reply count, then on the reply mutex and condition variable. The reply text itself is only
+// read and written under that mutex.
 class HeartbeatManager : public QObject, public PXEventHandler, public HeartbeatSession::Parent
 {
     Q_OBJECT

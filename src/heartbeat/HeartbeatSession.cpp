@@ -143,10 +143,20 @@ HeartbeatSession::Outcome HeartbeatSession::runExchange(HeartbeatExchange& excha
     if (m_aborted)
         return Outcome::Aborted;
     bool cancelled = false;
-    roamnode::writeInSegments(reply, settings.segmentSize, [&](const char* data, std::size_t size) {
-        const Result piece = exchange.write(data, size, settings.writeTimeout);
-        cancelled = piece == Result::Cancelled;
-        return piece == Result::Ok;
-    });
-    return cancelled ? Outcome::Aborted : Outcome::Done;
+    const std::size_t written = roamnode::writeInSegments(
+        reply, settings.segmentSize, [&](const char* data, std::size_t size) {
+            const Result piece = exchange.write(data, size, settings.writeTimeout);
+            cancelled = piece == Result::Cancelled;
+            return piece == Result::Ok;
+        });
+    if (cancelled)
+        return Outcome::Aborted;
+
+    // 8. comes once the hub has the reply. A hub on this machine is woken onto this thread's CPU
+    // to read it; closing, the result signal and the main thread's work on it (bus, console line)
+    // would otherwise run first and sit in the hub's reply time. The hub closes when it has read.
+    if (!reply.empty() && written == reply.size() &&
+        exchange.waitForPeerClose(kHubCloseWaitMs) == Result::Cancelled)
+        return Outcome::Aborted;
+    return Outcome::Done;
 }

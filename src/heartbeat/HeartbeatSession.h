@@ -52,6 +52,11 @@ public:
     // the endpoint hammer the hub. The value set is kept and reported unchanged.
     static constexpr std::int64_t kMinimumPeriodMs = 100;
 
+    // After the reply, how long the session waits for the hub to close before it closes and
+    // reports. Far below the minimum period, so a hub that keeps the connection open delays
+    // only the bookkeeping of each exchange, never the next one.
+    static constexpr std::int64_t kHubCloseWaitMs = 10;
+
     explicit HeartbeatSession(Parent* parent);
     ~HeartbeatSession() override;
 

@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -170,6 +172,8 @@ std::string exchangeWithHub(std::uint16_t port, const std::string& hello, const 
 
 } // namespace
 
+// With --timings each reply line is followed by "exchange-ns N", the nanoseconds from the
+// request's write to the reply's read as the hub sees them.
 TEST(HubTool, HandsOutRequestsInOrderThenNopAndEndsByItself)
 {
     QTemporaryDir workDir;
@@ -183,13 +187,14 @@ TEST(HubTool, HandsOutRequestsInOrderThenNopAndEndsByItself)
     ChildProcess hub(ROAMNODE_HUB_BINARY,
                      {"--port", "0", "--bind", "127.0.0.1", "--requests",
                       QString::fromStdString(requestFile), "--exit-after-replies", "3",
-                      "{\"command\": \"get\", \"ssid\": 1}"},
+                      "--timings", "{\"command\": \"get\", \"ssid\": 1}"},
                      workDir.path());
     ASSERT_TRUE(hub.started());
     std::string listening;
     ASSERT_TRUE(hub.waitForLine("listening on 127.0.0.1:", 5000, &listening)) << hub.allOutput();
     const auto port = static_cast<std::uint16_t>(std::stoi(portOf(listening)));
 
+    const auto firstExchange = std::chrono::steady_clock::now();
     EXPECT_EQ(exchangeWithHub(port, "{\"heartbeatcount\": 0}", "{\"status\": \"success\"}"),
               "{\"command\": \"get\", \"ssid\": 1}");
     EXPECT_EQ(exchangeWithHub(port, "{\"heartbeatcount\": 1}", "{\"status\": \"success\"}"),
@@ -198,12 +203,29 @@ TEST(HubTool, HandsOutRequestsInOrderThenNopAndEndsByItself)
               "{\"command\": \"nop\"}");
 
     ASSERT_TRUE(hub.exitedCleanly(5000)) << hub.allOutput();
+    // Every timed span lies within the three exchanges, and no exchange over loopback takes less
+    // than a microsecond: a count in another unit or from another clock falls outside.
+    const auto spanNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now() - firstExchange)
+                            .count();
+    const std::regex timing("exchange-ns ([0-9]+)");
     std::string line;
-    ASSERT_TRUE(hub.waitForLine("hello {\"heartbeatcount\": 0}", 1000)) << hub.allOutput();
-    ASSERT_TRUE(hub.waitForLine("reply {\"status\": \"success\"}", 1000)) << hub.allOutput();
-    ASSERT_TRUE(hub.waitForLine("hello {\"heartbeatcount\": 2}", 1000, &line));
-    ASSERT_TRUE(hub.waitForLine("reply ", 1000, &line));
-    EXPECT_EQ(line, "reply {\"line\": \"a\\nb\"}");
+    for (const std::string hello : {"0", "1", "2"}) {
+        ASSERT_TRUE(hub.waitForLine("hello {\"heartbeatcount\": " + hello + "}", 1000))
+            << hub.allOutput();
+        ASSERT_TRUE(hub.waitForLine("reply ", 1000, &line)) << hub.allOutput();
+        if (hello == "2")
+            EXPECT_EQ(line, "reply {\"line\": \"a\\nb\"}");
+        else
+            EXPECT_EQ(line, "reply {\"status\": \"success\"}");
+        // The very next line.
+        ASSERT_TRUE(hub.waitForLine("", 1000, &line)) << hub.allOutput();
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, timing)) << line;
+        const long long ns = std::stoll(match[1]);
+        EXPECT_GT(ns, 1000) << line;
+        EXPECT_LT(ns, spanNs) << line;
+    }
 }
 
 TEST(HubTool, RejectsBadArguments)

@@ -143,6 +143,12 @@ std::vector<std::size_t> FakeHub::replyFrameSizes() const
     return m_replySizes;
 }
 
+int FakeHub::closedByEndpoint() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_closedByEndpoint;
+}
+
 int FakeHub::exchanges() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -217,8 +223,19 @@ void FakeHub::serve(int fd)
         if (!readFrameFrom(fd, 8000, reply, &frameBytes, &m_stop))
             reply = "<none>";
     }
+    bool endpointClosed = false;
+    if (action.holdAfterReplyMs > 0) {
+        const auto until = Clock::now() + std::chrono::milliseconds(action.holdAfterReplyMs);
+        char sink[256];
+        while (!endpointClosed && remainingMs(until) > 0 && !m_stop) {
+            if (waitReadable(fd, std::min(remainingMs(until), 20)))
+                endpointClosed = ::recv(fd, sink, sizeof sink, 0) <= 0;
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (endpointClosed)
+            ++m_closedByEndpoint;
         if (sent && action.readReply && action.holdMs == 0) {
             m_replies.push_back(reply);
             m_replySizes.push_back(frameBytes);

@@ -23,6 +23,9 @@ struct HubAction
     bool readReply = true;
     // Keep the connection open this long after the chunks without reading (for time-out cases).
     int holdMs = 0;
+    // After reading the reply, keep the connection open until the endpoint closes it or this
+    // long has passed (a hub that leaves the closing to the endpoint).
+    int holdAfterReplyMs = 0;
 };
 
 // A request frame with this payload.
@@ -49,6 +52,8 @@ public:
     std::vector<std::string> replies() const;
     std::vector<std::size_t> replyFrameSizes() const;
     int exchanges() const;
+    // Exchanges held open after the reply that the endpoint closed before the hold ended.
+    int closedByEndpoint() const;
 
     bool waitForExchanges(int count, int timeoutMs) const;
     bool waitForReplies(std::size_t count, int timeoutMs) const;
@@ -68,6 +73,7 @@ private:
     std::vector<std::string> m_replies;
     std::vector<std::size_t> m_replySizes;
     int m_exchanges = 0;
+    int m_closedByEndpoint = 0;
 
     std::thread m_thread;
 };

@@ -141,11 +141,27 @@ TEST_F(SessionTest, SendsTheHelloAndTheReply)
     FakeHub hub([](int, const std::string&) { return hubRequest("{\"command\": \"nop\"}"); });
     parent.setHub("127.0.0.1", hub.port());
     EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Done);
-    ASSERT_TRUE(hub.waitForReplies(1, 2000));
+    // Reported only once the hub had read the reply and closed: no wait needed here.
+    ASSERT_EQ(hub.replies().size(), 1u);
     EXPECT_EQ(hub.hellos().at(0), "{\"heartbeatcount\": 0}");
     EXPECT_EQ(hub.replies().at(0), "{\"status\": \"success\"}");
     ASSERT_EQ(parent.requests.size(), 1u);
     EXPECT_EQ(parent.requests[0], "{\"command\": \"nop\"}");
+}
+
+TEST_F(SessionTest, HubThatDoesNotCloseStillGetsTheExchangeEnded)
+{
+    FakeHub hub([](int, const std::string&) {
+        HubAction action = hubRequest("{\"command\": \"nop\"}");
+        action.holdAfterReplyMs = 5000;
+        return action;
+    });
+    parent.setHub("127.0.0.1", hub.port());
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Done);
+    ASSERT_TRUE(hub.waitForExchanges(1, 8000));
+    EXPECT_EQ(hub.replies().at(0), "{\"status\": \"success\"}");
+    // The endpoint closed, long before the hub would have.
+    EXPECT_EQ(hub.closedByEndpoint(), 1);
 }
 
 TEST_F(SessionTest, ReassemblesARequestSentInPieces)

@@ -31,6 +31,8 @@ void HubExchange::onHelloRead(const boost::system::error_code& error, const std:
 
 void HubExchange::onRequestWritten(const boost::system::error_code& error)
 {
+    // Taken first: this handler runs as the write completes.
+    m_requestWritten = std::chrono::steady_clock::now();
     if (error)
         return fail("request", error);
     auto self = shared_from_this();
@@ -42,10 +44,12 @@ void HubExchange::onRequestWritten(const boost::system::error_code& error)
 
 void HubExchange::onReplyRead(const boost::system::error_code& error, const std::string& reply)
 {
+    const auto replyRead = std::chrono::steady_clock::now();
     if (error)
         return fail("reply", error);
     m_channel->close();
     m_listener.onReply(m_channel->peer(), reply);
+    m_listener.onExchangeTimed(m_channel->peer(), replyRead - m_requestWritten);
 }
 
 void HubExchange::fail(const std::string& step, const boost::system::error_code& error)

@@ -23,6 +23,11 @@ public:
         // The request for this exchange (its payload, unframed).
         virtual std::string nextRequest() = 0;
         virtual void onReply(const std::string& peer, const std::string& reply) = 0;
+        // Right after onReply: the steady-clock time from the completion of the request's write
+        // to the completion of the reply's read, the hub's view of the endpoint's turnaround.
+        virtual void onExchangeTimed(const std::string& peer, std::chrono::nanoseconds exchange)
+        {
+        }
         virtual void onExchangeFailed(const std::string& peer, const std::string& what) = 0;
     };
 
@@ -46,4 +51,5 @@ private:
     std::shared_ptr<FrameChannel> m_channel;
     Listener& m_listener;
     Timeouts m_timeouts;
+    std::chrono::steady_clock::time_point m_requestWritten;
 };

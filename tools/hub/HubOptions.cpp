@@ -24,19 +24,24 @@ bool parseNumber(const std::string& text, std::uint64_t max, std::uint64_t& valu
 const char* hubUsage()
 {
     return "usage: roamnode-hub [--port N] [--bind ADDRESS]... [--requests FILE]\n"
-           "                    [--exit-after-replies N] [--reply-timeout MS] [REQUEST_JSON ...]\n"
+           "                    [--exit-after-replies N] [--reply-timeout MS] [--timings]\n"
+           "                    [REQUEST_JSON ...]\n"
            "\n"
            "Accepts heartbeat exchanges from Roamnode endpoints. Each exchange gets the next\n"
            "request (from the command line, then from FILE, one JSON request per line), and\n"
            "{\"command\": \"nop\"} once they are used up. Prints one line per hello and per "
            "reply.\n"
            "\n"
-           "  --port N                 port to listen on (default 9100, 0 lets the system pick)\n"
+           "  --port N                 port to listen on (default 9100, 0 lets the system pick;\n"
+           "                           the \"listening on ADDRESS:PORT\" lines show it)\n"
            "  --bind ADDRESS           address to listen on, repeatable (default: all IPv4 and\n"
            "                           IPv6 interfaces)\n"
            "  --requests FILE          requests to send, one per line\n"
            "  --exit-after-replies N   exit after N replies (also --count N)\n"
-           "  --reply-timeout MS       how long to wait for a reply (default 15000)\n";
+           "  --reply-timeout MS       how long to wait for a reply (default 15000)\n"
+           "  --timings                after each reply line print \"exchange-ns N\": the\n"
+           "                           nanoseconds (steady clock) from the completion of the\n"
+           "                           request's write to the completion of the reply's read\n";
 }
 
 bool readRequestFile(const std::string& path, std::vector<std::string>& requests,
@@ -68,6 +73,8 @@ bool parseHubOptions(int argc, char** argv, HubOptions& options, std::string& er
         std::uint64_t number = 0;
         if (argument == "--help" || argument == "-h") {
             options.help = true;
+        } else if (argument == "--timings") {
+            options.timings = true;
         } else if (argument == "--port" && hasValue) {
             if (!parseNumber(argv[++i], 65535, number)) {
                 error = "invalid port: " + std::string(argv[i]);

@@ -17,6 +17,8 @@ struct HubOptions
     // few seconds for their answers).
     std::int64_t helloTimeoutMs = 5000;
     std::int64_t replyTimeoutMs = 15000;
+    // After each "reply" line, "exchange-ns N": request written to reply read, steady clock.
+    bool timings = false;
     bool help = false;
 };
 
