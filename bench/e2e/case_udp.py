@@ -105,6 +105,7 @@ def run_lateness(bench):
     for i, segment in enumerate(PACED):
         port = report["ports"][i]
         port["sent"] = res.frames(by_id.get(i + 1))
+        port["steal_ms"] = report["steal_ms"]
         out[segment.label] = port
     return out
 
@@ -114,7 +115,7 @@ def run_references(bench):
     for segment in PACED:
         report = bench.refs.paced_into_receiver(segment.rate, segment.frames, segment.size)
         out[segment.label] = dict(report["all"], sent=report["sent"],
-                                  pacer_late=report["pacer_late"])
+                                  pacer_late=report["pacer_late"], steal_ms=report["steal_ms"])
     for segment in SEGMENTS:
         if not segment.rate:
             out[segment.label] = bench.refs.blast_into_receiver(segment.size, AFAP_REFERENCE_MS)
@@ -171,6 +172,9 @@ def paced_rows(segment, pairs, lateness, refs):
     if behind and behind > 0.01 * segment.frames:
         notes.append(f"the C pacer itself started {behind:,.0f} of {segment.frames:,} frames "
                      "a gap or more late")
+    steal = fig.steal_note(dig(lateness, label, "steal_ms"), dig(refs, label, "steal_ms"))
+    if steal:
+        notes.append(steal)
     ratio = fig.ratio(late["p99"], ref_late["p99"])
     lateness_row = Row(
         1, f"stream {label}: lateness p50/p99/max",

@@ -6,10 +6,34 @@
 #include <cstring>
 #include <ctime>
 
-DatagramBatch::DatagramBatch() : m_storage(kCapacity * kDatagramBytes)
+#include <sys/mman.h>
+
+namespace {
+
+constexpr std::size_t kStorageBytes = DatagramBatch::kCapacity * DatagramBatch::kDatagramBytes;
+
+} // namespace
+
+void DatagramBatch::Unmap::operator()(std::uint8_t* storage) const
+{
+    ::munmap(storage, kStorageBytes);
+}
+
+std::unique_ptr<DatagramBatch> DatagramBatch::create()
+{
+    void* mapped = ::mmap(nullptr, kStorageBytes, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return nullptr;
+    return std::unique_ptr<DatagramBatch>(new DatagramBatch(
+        std::unique_ptr<std::uint8_t, Unmap>(static_cast<std::uint8_t*>(mapped))));
+}
+
+DatagramBatch::DatagramBatch(std::unique_ptr<std::uint8_t, Unmap> storage)
+    : m_storage(std::move(storage))
 {
     for (std::size_t i = 0; i < kCapacity; ++i) {
-        m_vectors[i].iov_base = m_storage.data() + i * kDatagramBytes;
+        m_vectors[i].iov_base = m_storage.get() + i * kDatagramBytes;
         m_vectors[i].iov_len = kDatagramBytes;
         msghdr& header = m_messages[i].msg_hdr;
         header.msg_iov = &m_vectors[i];

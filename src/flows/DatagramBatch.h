@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include <sys/socket.h>
 
@@ -15,7 +14,10 @@
 // gets round to the datagram, is when the datagram reached this host.
 //
 // Thread: used by the one thread that receives on the socket. All storage is allocated at
-// construction (about 1 MiB), so receiving allocates nothing.
+// creation, so receiving allocates nothing. The 1 MiB for the datagrams is mapped from the
+// kernel, not taken from the heap: only the pages datagrams land in become resident, and all of
+// it goes back to the system with the batch (the heap would keep it for the life of the
+// process once freed).
 class DatagramBatch
 {
 public:
@@ -33,7 +35,8 @@ public:
         std::int64_t receiveTime = 0;
     };
 
-    DatagramBatch();
+    // Empty when the memory cannot be mapped.
+    static std::unique_ptr<DatagramBatch> create();
     DatagramBatch(const DatagramBatch&) = delete;
     DatagramBatch& operator=(const DatagramBatch&) = delete;
 
@@ -49,10 +52,17 @@ public:
     static std::int64_t kernelReceiveTime(const msghdr& message);
 
 private:
+    struct Unmap
+    {
+        void operator()(std::uint8_t* storage) const;
+    };
+
+    explicit DatagramBatch(std::unique_ptr<std::uint8_t, Unmap> storage);
+
     // Room for one timespec control message, aligned as the kernel writes it.
     using Control = std::array<std::uint64_t, (CMSG_SPACE(sizeof(struct timespec)) + 7) / 8>;
 
-    std::vector<std::uint8_t> m_storage;
+    std::unique_ptr<std::uint8_t, Unmap> m_storage;
     std::array<mmsghdr, kCapacity> m_messages{};
     std::array<iovec, kCapacity> m_vectors{};
     std::array<sockaddr_storage, kCapacity> m_senders{};

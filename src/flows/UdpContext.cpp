@@ -250,7 +250,13 @@ bool UdpContext::isExpectedSender(const udp::endpoint& expected, const udp::endp
 void UdpContext::addSink(const udp::endpoint& expectedSender, const std::weak_ptr<Sink>& sink)
 {
     if (!m_batch)
-        m_batch = std::make_unique<DatagramBatch>();
+        m_batch = DatagramBatch::create();
+    if (!m_batch) {
+        if (auto held = sink.lock())
+            held->onReceiveError(
+                boost::system::error_code(ENOMEM, boost::system::system_category()));
+        return;
+    }
     m_sinks.push_back(SinkEntry{expectedSender, sink});
     m_live.reserve(m_sinks.size());
     // What is queued already may have been reported ready before anyone waited: take it first.
