@@ -1,6 +1,7 @@
 #include "TcpClient.h"
 
 #include "ApplicationTimer.h"
+#include "RepeatedWrite.h"
 #include "TokenBucket.h"
 
 #include <QDebug>
@@ -39,7 +40,8 @@ constexpr std::int64_t kMaxNs = std::int64_t(100) * 365 * 24 * 3600 * 1000000000
 using TypeOfService = boost::asio::detail::socket_option::integer<IPPROTO_IP, IP_TOS>;
 
 // The upload body, shared read-only by every PUT of the process: the letters a, b, c, ... and
-// on through all byte values.
+// on through all byte values. Its length is a multiple of 256, so copies of it written one after
+// the other continue the pattern without a break.
 const std::array<char, kBodySize>& uploadBody()
 {
     static const std::array<char, kBodySize> body = [] {
@@ -51,32 +53,6 @@ const std::array<char, kBodySize>& uploadBody()
     }();
     return body;
 }
-
-using BodyBuffers = std::array<boost::asio::const_buffer, kBodyCopies>;
-
-// The first `bytes` (at most kMaxWrite) of the endless letter pattern, gathered from whole
-// copies of the one body and a part of it. The body is a multiple of 256 bytes long, so the
-// copies join without a break in the pattern.
-BodyBuffers bodyBuffers(std::size_t bytes)
-{
-    BodyBuffers buffers{};
-    for (boost::asio::const_buffer& buffer : buffers) {
-        const std::size_t part = std::min(bytes, kBodySize);
-        buffer = boost::asio::const_buffer(uploadBody().data(), part);
-        bytes -= part;
-    }
-    return buffers;
-}
-
-// async_write's own conditions hand the socket at most 64 KiB per system call; this one hands
-// it the whole write, which is what lets one call move a megabyte.
-struct WholeWrite
-{
-    std::size_t operator()(const boost::system::error_code& error, std::size_t) const
-    {
-        return error ? 0 : kMaxWrite;
-    }
-};
 
 std::chrono::system_clock::time_point deadlineAfter(std::int64_t ns)
 {
@@ -373,7 +349,8 @@ void TcpClient::Impl::write_body()
     }
     std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
     boost::asio::async_write(
-        m_socket, bodyBuffers(bytes), WholeWrite(),
+        m_socket, roamnode::repeatedBuffers<kBodyCopies>(uploadBody().data(), kBodySize, bytes),
+        roamnode::WholeWrite{kMaxWrite},
         [self, this, now](const boost::system::error_code& error, std::size_t written) {
             guarded("on_data_sent", [&] { on_body_written(error, written, now); });
         });

@@ -1,5 +1,7 @@
 #include "HttpServer.h"
 
+#include "RepeatedWrite.h"
+
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -44,31 +46,6 @@ const std::array<char, kChunk>& bodyChunk()
     }();
     return chunk;
 }
-
-using BodyBuffers = std::array<boost::asio::const_buffer, kChunksPerWrite>;
-
-// `bytes` (at most kMaxTransfer) of body: whole copies of the chunk, then a part of it; the
-// same bytes as that many chunk writes one after the other.
-BodyBuffers bodyBuffers(std::size_t bytes)
-{
-    BodyBuffers buffers{};
-    for (boost::asio::const_buffer& buffer : buffers) {
-        const std::size_t part = std::min(bytes, kChunk);
-        buffer = boost::asio::const_buffer(bodyChunk().data(), part);
-        bytes -= part;
-    }
-    return buffers;
-}
-
-// async_write's own conditions hand the socket at most 64 KiB per system call; this one hands
-// it the whole write.
-struct WholeWrite
-{
-    std::size_t operator()(const boost::system::error_code& error, std::size_t) const
-    {
-        return error ? 0 : kMaxTransfer;
-    }
-};
 
 std::int64_t parseNumber(const std::string& text)
 {
@@ -280,7 +257,10 @@ private:
             chunk = std::min(chunk, static_cast<std::size_t>(allowed));
         }
         auto self = shared_from_this();
-        boost::asio::async_write(m_socket, bodyBuffers(chunk), WholeWrite(),
+        boost::asio::async_write(m_socket,
+                                 roamnode::repeatedBuffers<kChunksPerWrite>(bodyChunk().data(),
+                                                                            kChunk, chunk),
+                                 roamnode::WholeWrite{kMaxTransfer},
                                  [self](const boost::system::error_code& error, std::size_t n) {
                                      self->m_bytes += n;
                                      if (error) {
