@@ -15,6 +15,8 @@
 // started, so t0 is estimated as the minimum over k of rx_k - k * gap: the least late frame
 // counts as on time. k is the arrival index; a lost frame shifts the later ones by one gap.
 #define _GNU_SOURCE
+#include "reference.h"
+
 #include <arpa/inet.h>
 #include <errno.h>
 #include <inttypes.h>
@@ -49,19 +51,6 @@ static void on_stop_signal(int signo)
 {
     (void)signo;
     stop_requested = 1;
-}
-
-static int64_t monotonic_ns(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
-}
-
-static void die(const char* what)
-{
-    perror(what);
-    exit(1);
 }
 
 static int open_port(const char* address, uint16_t port)
@@ -306,9 +295,9 @@ int main(int argc, char** argv)
     printf("\n");
     fflush(stdout);
 
-    const int64_t deadline = monotonic_ns() + (int64_t)(max_seconds * 1e9);
+    const int64_t deadline = clock_ns(CLOCK_MONOTONIC) + (int64_t)(max_seconds * 1e9);
     uint64_t total = 0;
-    while (!stop_requested && (expect == 0 || total < expect) && monotonic_ns() < deadline) {
+    while (!stop_requested && (expect == 0 || total < expect) && clock_ns(CLOCK_MONOTONIC) < deadline) {
         int ready = poll(polls, port_count, 100);
         if (ready < 0 && errno != EINTR)
             die("poll");

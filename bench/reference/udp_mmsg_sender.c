@@ -10,6 +10,8 @@
 // and prints {"sent": N, "seconds": S, "pps": R}: S runs from the first send to the end of the
 // last one. Paced (--rate), batch b goes out when its last frame is due, at t0 + (64b + 63) / rate.
 #define _GNU_SOURCE
+#include "reference.h"
+
 #include <arpa/inet.h>
 #include <errno.h>
 #include <inttypes.h>
@@ -25,24 +27,11 @@
 
 enum { BATCH = 64, MAX_FRAME = 1472, SNDBUF = 4 * 1024 * 1024 };
 
-static int64_t clock_ns(clockid_t clock)
-{
-    struct timespec ts;
-    clock_gettime(clock, &ts);
-    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
-}
-
 static void sleep_until(int64_t monotonic)
 {
     struct timespec ts = {.tv_sec = monotonic / 1000000000, .tv_nsec = monotonic % 1000000000};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, NULL) == EINTR) {
     }
-}
-
-static void die(const char* what)
-{
-    perror(what);
-    exit(1);
 }
 
 static void usage(void)
@@ -90,22 +79,14 @@ int main(int argc, char** argv)
     if (duration_ms == 0 || duration_ms > 60000)
         duration_ms = 60000;
 
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        die("socket");
-    int buffer = SNDBUF;
-    if (setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &buffer, sizeof buffer) < 0)
-        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-    struct sockaddr_in local = {.sin_family = AF_INET, .sin_port = htons((uint16_t)src_port)};
-    if (bind(fd, (struct sockaddr*)&local, sizeof local) < 0)
-        die("bind");
-    struct sockaddr_in remote = {.sin_family = AF_INET, .sin_port = htons((uint16_t)port)};
-    if (inet_pton(AF_INET, destination, &remote.sin_addr) != 1) {
+    const int fd = connected_udp_socket(destination, port, src_port);
+    if (fd < 0) {
         fprintf(stderr, "udp-mmsg-sender: not an IPv4 address: %s\n", destination);
         return 2;
     }
-    if (connect(fd, (struct sockaddr*)&remote, sizeof remote) < 0)
-        die("connect");
+    int buffer = SNDBUF;
+    if (setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &buffer, sizeof buffer) < 0)
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
     prctl(PR_SET_TIMERSLACK, 1UL);
 
     // One buffer per frame of a batch, so each could carry its own tag.
@@ -133,9 +114,8 @@ int main(int argc, char** argv)
         if (gap_ns > 0)
             sleep_until(start + (int64_t)(sent + batch - 1) * gap_ns);
         if (tag) {
-            const uint64_t stamp = (uint64_t)(clock_ns(CLOCK_REALTIME) / 10);
             for (uint64_t i = 0; i < batch; i++)
-                memcpy(frames[i] + size - 8, &stamp, sizeof stamp); // x86: little-endian
+                write_tag(frames[i], size);
         }
         int done = sendmmsg(fd, messages, (unsigned)batch, 0);
         // A full queue, or a receiver not there yet (ICMP on the connected socket): try again.

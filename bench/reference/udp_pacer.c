@@ -10,6 +10,8 @@
 // units, taken just before the send). Prints {"sent": N, "t0_ns": T, "late": L}, where L counts
 // the ticks that began when the next frame was already due: the pacer itself fell behind.
 #define _GNU_SOURCE
+#include "reference.h"
+
 #include <arpa/inet.h>
 #include <errno.h>
 #include <inttypes.h>
@@ -24,19 +26,6 @@
 #include <unistd.h>
 
 enum { MAX_PORTS = 64, MAX_FRAME = 1472 };
-
-static int64_t realtime_ns(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
-}
-
-static void die(const char* what)
-{
-    perror(what);
-    exit(1);
-}
 
 static void usage(void)
 {
@@ -79,15 +68,11 @@ int main(int argc, char** argv)
 
     int fds[MAX_PORTS];
     for (size_t p = 0; p < port_count; p++) {
-        fds[p] = socket(AF_INET, SOCK_DGRAM, 0);
-        if (fds[p] < 0)
-            die("socket");
-        struct sockaddr_in remote = {.sin_family = AF_INET, .sin_port = htons((uint16_t)ports[p])};
-        if (ports[p] == 0 || ports[p] > 65535 ||
-            inet_pton(AF_INET, destination, &remote.sin_addr) != 1)
+        if (ports[p] == 0 || ports[p] > 65535)
             usage();
-        if (connect(fds[p], (struct sockaddr*)&remote, sizeof remote) < 0)
-            die("connect");
+        fds[p] = connected_udp_socket(destination, ports[p], 0);
+        if (fds[p] < 0)
+            usage();
     }
     // The default slack (50 us) would be most of the gap at 100k frames/s.
     if (prctl(PR_SET_TIMERSLACK, 1UL) < 0)
@@ -98,11 +83,11 @@ int main(int argc, char** argv)
         frame[b] = (char)b;
     const int64_t gap = (int64_t)(1e9 / rate);
     // A little ahead, so frame 0 is on time too.
-    const int64_t t0 = realtime_ns() + 10000000;
+    const int64_t t0 = clock_ns(CLOCK_REALTIME) + 10000000;
     uint64_t sent = 0, late = 0;
     for (uint64_t k = 0; k < count; k++) {
         const int64_t due = t0 + (int64_t)k * gap;
-        const int64_t now = realtime_ns();
+        const int64_t now = clock_ns(CLOCK_REALTIME);
         // Behind schedule the sleep would return at once; skipping the call saves a system call
         // per frame, which is most of the budget at 100k frames/s.
         if (now < due) {
@@ -113,10 +98,8 @@ int main(int argc, char** argv)
             late++;
         }
         for (size_t p = 0; p < port_count; p++) {
-            if (tag) {
-                const uint64_t stamp = (uint64_t)(realtime_ns() / 10);
-                memcpy(frame + size - 8, &stamp, sizeof stamp); // x86: little-endian
-            }
+            if (tag)
+                write_tag(frame, size);
             if (send(fds[p], frame, size, 0) == (ssize_t)size)
                 sent++;
         }
