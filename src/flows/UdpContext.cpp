@@ -21,18 +21,20 @@ namespace {
 // release removes them, and `get` replaces an expired one it finds.
 using Registry = std::map<int, std::map<std::uint16_t, std::weak_ptr<UdpContext>>>;
 
+// Never destroyed: a context released by a thread that outlives main (a test's, or a stop that
+// failed to join) must still find the registry whole during static destruction.
 Registry& registry()
 {
-    static Registry contexts;
-    return contexts;
+    static Registry* const contexts = new Registry;
+    return *contexts;
 }
 
 // `get` runs on the main thread and the release on the run thread; they are not meant to overlap,
 // and the lock makes sure of it.
 std::mutex& registryMutex()
 {
-    static std::mutex mutex;
-    return mutex;
+    static std::mutex* const mutex = new std::mutex;
+    return *mutex;
 }
 
 std::string portText(int family, std::uint16_t port)

@@ -145,6 +145,10 @@ void PXScenarioWorker::releaseRun()
 void PXScenarioWorker::stop()
 {
     m_scheduled = false;
+    // A run still going ends here, and its thread is joined, while the process is whole: its
+    // engines release sockets and contexts that static destruction would otherwise pull away.
+    if (m_executor)
+        m_executor->join();
     if (!m_gaugeThread->isRunning())
         return;
     m_gauge->requestStop();

@@ -45,6 +45,7 @@ public:
     std::int64_t startTime() const { return m_startTime; }
     bool scheduled() const { return m_scheduled; }
     void releaseRun();
+    // Cancels the schedule, ends a run still going and waits for its thread, then stops the gauge.
     void stop();
     void abortScenario();
 

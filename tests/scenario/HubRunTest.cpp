@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -92,6 +94,79 @@ private:
     std::size_t m_checked = 0;
 };
 
+// The real endpoint, at home in `home`, registering with the hub on `hubPort`. Ends however the
+// test leaves: asked first, killed if it does not listen.
+struct Endpoint
+{
+    Endpoint(const QString& home, std::uint16_t hubPort)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("HOME", home);
+        environment.insert("XDG_DATA_HOME", home);
+        environment.insert("XDG_CONFIG_HOME", home);
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(home);
+        process.start(ROAMNODE_BINARY, {"127.0.0.1:" + QString::number(hubPort)});
+    }
+    ~Endpoint()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished(3000);
+        }
+    }
+
+    // Counts console lines that satisfy `accept` until `count` have come or the timeout passes.
+    template <typename Accept>
+    bool waitForConsoleLines(Accept accept, int count, std::chrono::milliseconds timeout)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        int seen = 0;
+        std::string buffer;
+        while (std::chrono::steady_clock::now() < deadline) {
+            process.waitForReadyRead(100);
+            buffer += process.readAllStandardOutput().toStdString();
+            for (auto end = buffer.find('\n'); end != std::string::npos; end = buffer.find('\n')) {
+                seen += accept(buffer.substr(0, end)) ? 1 : 0;
+                buffer.erase(0, end + 1);
+            }
+            if (seen >= count)
+                return true;
+            if (process.state() == QProcess::NotRunning)
+                return false;
+        }
+        return false;
+    }
+
+    QProcess process;
+};
+
+// A stream into a trigger of the same endpoint, both on ports the system just handed out.
+std::string streamIntoTrigger(std::int64_t duration, std::int64_t interFrameGap,
+                              std::uint64_t frames)
+{
+    const std::string streamPort = std::to_string(scenariotest::freeUdpPort(false));
+    const std::string triggerPort = std::to_string(scenariotest::freeUdpPort(false));
+    // The trigger is listed first and the stream waits 100 ms, so the trigger's socket is bound
+    // before the first frame.
+    return "{\"scenarioid\": 42, \"duration\": " + std::to_string(duration) +
+           ", \"flows\": ["
+           "{\"id\": 2, \"flowtype\": \"triggerv4\", \"flow\": {\"srcport\": " +
+           streamPort + ", \"dstport\": " + triggerPort +
+           ", \"srcipv4\": \"127.0.0.1\"}}, "
+           "{\"id\": 1, \"flowtype\": \"streamv4\", \"flow\": {\"initialtimetowait\": "
+           "100000000, \"srcport\": " +
+           streamPort + ", \"dstport\": " + triggerPort +
+           ", \"dstipv4\": \"127.0.0.1\", \"interframegap\": " + std::to_string(interFrameGap) +
+           ", \"numberofframes\": " + std::to_string(frames) +
+           ", \"contentlist\": "
+           "[\"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff\"]}}]}";
+}
+
 Json::Value parseJson(const std::string& text)
 {
     Json::Value value;
@@ -126,31 +201,8 @@ TEST(HubRunTest, SetRunReadAndResetTheResultList)
     const std::uint16_t hubPort = hub->port();
     ASSERT_NE(hubPort, 0);
 
-    QProcess endpoint;
-    // Ends the endpoint however the test leaves: asked first, killed if it does not listen.
-    struct Stopper
-    {
-        QProcess& process;
-        ~Stopper()
-        {
-            if (process.state() == QProcess::NotRunning)
-                return;
-            process.terminate();
-            if (!process.waitForFinished(5000)) {
-                process.kill();
-                process.waitForFinished(3000);
-            }
-        }
-    } stopper{endpoint};
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_DATA_HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.path());
-    endpoint.setProcessEnvironment(environment);
-    endpoint.setWorkingDirectory(home.path());
-    endpoint.start(ROAMNODE_BINARY, {"127.0.0.1:" + QString::number(hubPort)});
-    ASSERT_TRUE(endpoint.waitForStarted(5000));
+    Endpoint endpoint(home.path(), hubPort);
+    ASSERT_TRUE(endpoint.process.waitForStarted(5000));
     ASSERT_TRUE(hub->finish(30000ms)) << "the endpoint never registered";
     EXPECT_NE(hub->waitForLine(
                      "reply ", [](const std::string&) { return true; }, 100ms)
@@ -158,21 +210,7 @@ TEST(HubRunTest, SetRunReadAndResetTheResultList)
               std::string::npos);
 
     // 2. Description and start time in one "set"; then the result list until it fills.
-    const std::uint16_t streamPort = scenariotest::freeUdpPort(false);
-    const std::uint16_t triggerPort = scenariotest::freeUdpPort(false);
-    // The trigger is listed first and the stream waits 100 ms, so the trigger's socket is bound
-    // before the first frame; 20 ms gaps leave the sender room on a busy machine.
-    const std::string description =
-        "{\"scenarioid\": 42, \"duration\": 700000000, \"flows\": ["
-        "{\"id\": 2, \"flowtype\": \"triggerv4\", \"flow\": {\"srcport\": " +
-        std::to_string(streamPort) + ", \"dstport\": " + std::to_string(triggerPort) +
-        ", \"srcipv4\": \"127.0.0.1\"}}, "
-        "{\"id\": 1, \"flowtype\": \"streamv4\", \"flow\": {\"initialtimetowait\": "
-        "100000000, \"srcport\": " +
-        std::to_string(streamPort) + ", \"dstport\": " + std::to_string(triggerPort) +
-        ", \"dstipv4\": \"127.0.0.1\", \"interframegap\": "
-        "20000000, \"numberofframes\": 20, \"contentlist\": "
-        "[\"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff\"]}}]}";
+    const std::string description = streamIntoTrigger(700000000, 20000000, 20);
     // The endpoint finds the new hub at its next heartbeat after a few refused ones; the start
     // time leaves room for that on a busy machine.
     const std::int64_t startTime = roamnode::nowNanoseconds() + 3000000000;
@@ -220,4 +258,42 @@ TEST(HubRunTest, SetRunReadAndResetTheResultList)
     ASSERT_EQ(replies.size(), 2u);
     EXPECT_EQ(replies[0], "{\"status\": \"success\"}");
     EXPECT_EQ(replies[1], "{\"resultlist\": [], \"status\": \"success\"}");
+}
+
+// A stop signal in the middle of a busy UDP run ends the run, joins its thread and releases its
+// sockets before the process takes itself apart: a clean exit with status 0, nothing on stderr
+// from the allocator or a sanitizer.
+TEST(HubRunTest, AStopSignalDuringAUdpRunEndsItAndExitsZero)
+{
+    for (const int signalNumber : {SIGTERM, SIGINT}) {
+        QTemporaryDir home;
+        ASSERT_TRUE(home.isValid());
+        // A minute of 20,000 frames a second: still running when the signal comes.
+        const std::int64_t startTime = roamnode::nowNanoseconds() + 1500000000;
+        Hub hub(0,
+                {"{\"command\": \"set\", \"heartbeatinterval\": \"200\"}",
+                 "{\"command\": \"set\", \"scenariodescription\": " +
+                     streamIntoTrigger(60000000000, 50000, 1200000) +
+                     ", \"scenariostarttime\": " + std::to_string(startTime) + "}"},
+                0);
+        const std::uint16_t hubPort = hub.port();
+        ASSERT_NE(hubPort, 0);
+        Endpoint endpoint(home.path(), hubPort);
+        ASSERT_TRUE(endpoint.process.waitForStarted(5000));
+
+        // Two speed reports while running: the stream has been sending for a second or more.
+        const auto sending = [](const std::string& line) {
+            return line.find("Running") != std::string::npos &&
+                   line.find("Tx:   0.00") == std::string::npos;
+        };
+        ASSERT_TRUE(endpoint.waitForConsoleLines(sending, 2, 20000ms));
+
+        ::kill(static_cast<pid_t>(endpoint.process.processId()), signalNumber);
+        ASSERT_TRUE(endpoint.process.waitForFinished(5000)) << "no exit after signal " << signalNumber;
+        EXPECT_EQ(endpoint.process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(endpoint.process.exitCode(), 0);
+        const std::string errors = endpoint.process.readAllStandardError().toStdString();
+        EXPECT_EQ(errors.find("free"), std::string::npos) << errors;
+        EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+    }
 }
