@@ -1,5 +1,6 @@
 #include "ConsoleStart.h"
 
+#include "DeviceIdQuery.h"
 #include "PXHeadlessManager.h"
 #include "Roamnode.h"
 #include "StopSignals.h"
@@ -11,6 +12,7 @@
 #include <QQmlEngine>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <syslog.h>
 
@@ -31,6 +33,9 @@ int startConsole(int argc, char** argv)
                                       "serve as a traffic generator and monitor");
     const QCommandLineOption helpOption = parser->addHelpOption();
     const QCommandLineOption versionOption = parser->addVersionOption();
+    const QCommandLineOption deviceIdOption(
+        "device-id", "Print this endpoint's device identifier (created on first use) and exit.");
+    parser->addOption(deviceIdOption);
     parser->addPositionalArgument("rallyhub",
                                   "The IP address or resolving domain name of the rallyhub");
     // Unknown options end the process with status 1, help and version with 0.
@@ -39,6 +44,18 @@ int startConsole(int argc, char** argv)
     const QStringList positional = parser->positionalArguments();
     if (parser->isSet(helpOption) || parser->isSet(versionOption))
         return 0;
+    if (parser->isSet(deviceIdOption)) {
+        QQmlEngine engine;
+        QString error;
+        const QString deviceId = DeviceIdQuery::read(engine, error);
+        if (deviceId.isEmpty()) {
+            std::fprintf(stderr, "roamnode: cannot read the device identifier: %s\n",
+                         qPrintable(error));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(deviceId));
+        return 0;
+    }
     // Two addresses, or none at all (only "--" given): status -1, 255 to the shell.
     if (positional.size() != 1)
         parser->showHelp(-1);

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -19,11 +20,18 @@ struct ProcessRun
     QString err;
 };
 
+// With a work folder, the run is at home there: device id store and log stay inside it.
 ProcessRun runRoamnode(const QStringList& arguments, const QString& workDir = QString())
 {
     QProcess process;
-    if (!workDir.isEmpty())
+    if (!workDir.isEmpty()) {
         process.setWorkingDirectory(workDir);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", workDir);
+        environment.insert("XDG_DATA_HOME", workDir + "/data");
+        environment.insert("XDG_CONFIG_HOME", workDir + "/config");
+        process.setProcessEnvironment(environment);
+    }
     process.start(ROAMNODE_BINARY, arguments);
     ProcessRun run;
     if (!process.waitForFinished(20000)) {
@@ -53,6 +61,22 @@ TEST(CommandLine, HelpListsTheRallyhubArgument)
     EXPECT_TRUE(run.out.contains("The IP address or resolving domain name of the rallyhub"));
     EXPECT_TRUE(run.out.contains("Connect the Roamnode to the Pellix Rallyhub and it will serve "
                                  "as a traffic generator and monitor"));
+}
+
+// The first call creates the identifier, later calls print the same one; nothing else is started.
+TEST(CommandLine, DeviceIdIsCreatedOnceAndPrintedAlone)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const ProcessRun first = runRoamnode({"--device-id"}, home.path());
+    const ProcessRun second = runRoamnode({"--device-id"}, home.path());
+    EXPECT_EQ(first.exitCode, 0) << first.err.toStdString();
+    EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
+    const QRegularExpression uuid(
+        "^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}\\n$");
+    EXPECT_TRUE(uuid.match(first.out).hasMatch()) << first.out.toStdString();
+    EXPECT_EQ(second.out, first.out);
+    EXPECT_FALSE(QFile::exists(home.filePath("pxlog.txt")));
 }
 
 TEST(CommandLine, TwoAddressesPrintHelpAndExit255)

@@ -11,8 +11,9 @@ namespace roamnode {
 // escaped (backslash, double quote, tab, backspace, CR, LF, form feed) and put between quotes.
 std::string jsonQuote(const std::string& text);
 
-// Escapes like jsonQuote and always quotes; additionally writes other control bytes as \u00XX so
-// that any text becomes a valid JSON string. Texts without control bytes come out as jsonQuote's.
+// Escapes like jsonQuote and always quotes; additionally writes other control bytes as \u00XX and
+// bytes that are not well-formed UTF-8 as \ufffd, so that any text becomes a valid JSON string.
+// Texts without control bytes and in UTF-8 come out as jsonQuote's.
 std::string jsonString(const std::string& text);
 
 // Appends a number in plain decimal, without the temporary string std::to_string makes: result
