@@ -5,6 +5,7 @@
 #include <boost/asio/write.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 namespace asio = boost::asio;
@@ -152,6 +153,7 @@ HeartbeatExchange::Result HeartbeatExchange::write(const char* data, std::size_t
 }
 
 HeartbeatExchange::Result HeartbeatExchange::readFrame(std::int64_t readTimeoutMs,
+                                                       std::int64_t frameTimeoutMs,
                                                        const std::function<bool()>& isActive,
                                                        std::string& payload,
                                                        roamnode::time_point& receivedAt,
@@ -159,6 +161,9 @@ HeartbeatExchange::Result HeartbeatExchange::readFrame(std::int64_t readTimeoutM
 {
     roamnode::FrameAccumulator frame(maxFrameBytes);
     payload.clear();
+    const auto frameDeadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(std::max<std::int64_t>(frameTimeoutMs, 0));
     for (;;) {
         if (frame.state() == roamnode::FrameAccumulator::State::Complete) {
             receivedAt = std::chrono::system_clock::now();
@@ -167,9 +172,15 @@ HeartbeatExchange::Result HeartbeatExchange::readFrame(std::int64_t readTimeoutM
         }
         if (m_cancelled)
             return Result::Cancelled;
+        const std::int64_t frameLeftMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(frameDeadline -
+                                                                  std::chrono::steady_clock::now())
+                .count();
+        if (frameLeftMs <= 0)
+            return Result::Failed;
         std::size_t received = 0;
         const boost::system::error_code ec = runWithDeadline(
-            readTimeoutMs,
+            std::min(readTimeoutMs, frameLeftMs),
             [this](auto handler) { m_socket.async_read_some(asio::buffer(m_buffer), handler); },
             &received);
         if (m_cancelled)

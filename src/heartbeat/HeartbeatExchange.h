@@ -53,10 +53,12 @@ public:
     Result write(const char* data, std::size_t size, std::int64_t timeoutMs,
                  boost::system::error_code* ec = nullptr);
 
-    // Reads one frame: each read waits at most readTimeoutMs. After each read isActive() is
-    // asked first; false ends the read with Inactive.
-    Result readFrame(std::int64_t readTimeoutMs, const std::function<bool()>& isActive,
-                     std::string& payload, roamnode::time_point& receivedAt,
+    // Reads one frame: each read waits at most readTimeoutMs, the whole frame at most
+    // frameTimeoutMs. After each read isActive() is asked first; false ends the read with
+    // Inactive.
+    Result readFrame(std::int64_t readTimeoutMs, std::int64_t frameTimeoutMs,
+                     const std::function<bool()>& isActive, std::string& payload,
+                     roamnode::time_point& receivedAt,
                      std::size_t maxFrameBytes = roamnode::kMaxRequestFrameBytes);
 
     // Waits at most timeoutMs for the peer to close its side (or for anything else to arrive on

@@ -11,7 +11,17 @@
 HeartbeatSession::HeartbeatSession(Parent* parent) : m_parent(parent), m_timer(new QTimer())
 {
     m_timer->setSingleShot(false);
-    connect(m_timer.get(), &QTimer::timeout, this, &HeartbeatSession::on_heartbeat_timer);
+    // The lambda runs in the timer's thread and queues the exchange only when none is waiting:
+    // ticks that pass during a long exchange collapse into one, so the endpoint does not make up
+    // for lost time with a burst of connections.
+    connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this]() { queueExchange(); });
+}
+
+void HeartbeatSession::queueExchange()
+{
+    bool expected = false;
+    if (m_exchangeQueued.compare_exchange_strong(expected, true))
+        QMetaObject::invokeMethod(this, "on_heartbeat_timer", Qt::QueuedConnection);
 }
 
 HeartbeatSession::~HeartbeatSession() = default;
@@ -23,7 +33,7 @@ int HeartbeatSession::timerPeriod(std::int64_t periodMs)
 
 void HeartbeatSession::start()
 {
-    QMetaObject::invokeMethod(this, "on_heartbeat_timer", Qt::QueuedConnection);
+    queueExchange();
     m_timer->start(timerPeriod(m_parent->currentInterval()));
 }
 
@@ -59,6 +69,8 @@ void HeartbeatSession::abort()
 
 void HeartbeatSession::on_heartbeat_timer()
 {
+    // From here on a tick queues the next exchange again.
+    m_exchangeQueued = false;
     HeartbeatExchange exchange;
     {
         std::lock_guard<std::mutex> lock(m_exchangeMutex);
@@ -129,13 +141,18 @@ HeartbeatSession::Outcome HeartbeatSession::runExchange(HeartbeatExchange& excha
     std::string request;
     roamnode::time_point receivedAt;
     result = exchange.readFrame(
-        settings.readTimeout, [this]() { return m_parent->isActive(); }, request, receivedAt);
+        settings.readTimeout, settings.requestTimeout, [this]() { return m_parent->isActive(); },
+        request, receivedAt);
     if (result == Result::Cancelled)
         return Outcome::Aborted;
     if (result == Result::Failed)
         return Outcome::Failed;
-    if (result == Result::Inactive || request.empty())
+    if (result == Result::Inactive)
         return Outcome::Stopped;
+    // An empty request ("0000#", "#", "abc#") from a hub while the heartbeat still runs is a
+    // broken exchange, not a stop: taking it as one would leave the endpoint silent for good.
+    if (request.empty())
+        return m_parent->isActive() ? Outcome::Failed : Outcome::Stopped;
 
     // 7. The reply, in pieces each under its own deadline. A reply that cannot be written still
     // counts as a heartbeat: the request did arrive.

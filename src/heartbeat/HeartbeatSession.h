@@ -22,7 +22,8 @@ class HeartbeatExchange;
 //
 // Threads: the object lives in the heartbeat session thread, where on_heartbeat_timer() runs.
 // Its timer lives in the thread that constructed it (the main thread); start(), restartTimer()
-// and stop() are called there, and each tick reaches the session as a queued call.
+// and stop() are called there, and each tick reaches the session as a queued call; at most one
+// such call waits at a time, however long an exchange takes.
 // setHelloMessage() and abort() may be called from any thread: the hello text is guarded by a
 // mutex and copied at the start of each exchange; abort() only sets a flag and cancels the
 // running exchange's I/O, which is safe from another thread.
@@ -80,6 +81,8 @@ public slots:
 private:
     enum class Outcome { Failed, Stopped, Done, Aborted };
     Outcome runExchange(HeartbeatExchange& exchange);
+    // Timer's thread: queues one exchange unless one is queued already.
+    void queueExchange();
 
     Parent* m_parent;
     mutable std::mutex m_helloMutex;
@@ -87,6 +90,8 @@ private:
     std::unique_ptr<QTimer> m_timer;
 
     std::atomic<bool> m_aborted{false};
+    // Set when an exchange is queued to the session thread, cleared when it begins.
+    std::atomic<bool> m_exchangeQueued{false};
     std::mutex m_exchangeMutex;
     HeartbeatExchange* m_exchange = nullptr; // the running exchange, guarded by m_exchangeMutex
 };

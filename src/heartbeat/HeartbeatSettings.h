@@ -11,6 +11,9 @@ struct HeartbeatSettings
 {
     std::int64_t connectTimeout = 750;   // ms, establishing the TCP connection
     std::int64_t readTimeout = 500;      // ms, each single read
+    // ms, the whole request frame: a hub trickling bytes in just under readTimeout must not hold
+    // the exchange (and the ticks queued behind it) for as long as it likes.
+    std::int64_t requestTimeout = 10000;
     std::int64_t writeTimeout = 500;     // ms, each single write (hello, or one reply segment)
     std::uint64_t segmentSize = 65536;   // bytes, largest piece of a reply per write
     std::int64_t interval = 1000;        // ms, period while registered ("heartbeatinterval")

@@ -208,6 +208,28 @@ TEST_F(SessionTest, OverAnnouncedRequestFailsAfterTheReadTimeout)
     EXPECT_TRUE(parent.requests.empty());
 }
 
+TEST_F(SessionTest, TricklingRequestFailsAtTheFrameDeadline)
+{
+    // Each byte arrives well within the read deadline; the frame as a whole never would in time.
+    const std::string frame = roamnode::frameMessage("{\"command\": \"nop\"}");
+    FakeHub hub([&](int, const std::string&) {
+        HubAction action;
+        for (const char c : frame)
+            action.chunks.emplace_back(1, c);
+        action.pauseMs = 100;
+        return action;
+    });
+    parent.setHub("127.0.0.1", hub.port());
+    parent.configure([](HeartbeatSettings& settings) {
+        settings.readTimeout = 300;
+        settings.requestTimeout = 800;
+    });
+    const auto started = Clock::now();
+    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Failed);
+    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(1500));
+    EXPECT_TRUE(parent.requests.empty());
+}
+
 TEST_F(SessionTest, FirstChunkWithoutSeparatorFails)
 {
     FakeHub hub([](int, const std::string&) {
@@ -249,14 +271,26 @@ TEST_F(SessionTest, PeerClosingWithoutRequestFails)
     EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Failed);
 }
 
-TEST_F(SessionTest, EmptyRequestStopsWithoutReply)
+TEST_F(SessionTest, EmptyRequestFailsTheExchangeWithoutReplyAndTheNextIsNormal)
 {
-    FakeHub hub([](int, const std::string&) { return hubRequest(""); });
-    parent.setHub("127.0.0.1", hub.port());
-    EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Stopped);
-    EXPECT_TRUE(parent.requests.empty());
-    ASSERT_TRUE(hub.waitForReplies(1, 2000));
-    EXPECT_EQ(hub.replies().at(0), "<none>");
+    // Frames whose length reads as 0: a hub that sends one must not silence the endpoint.
+    for (const std::string frame : {"0000#", "#", "abc#"}) {
+        SCOPED_TRACE(frame);
+        FakeHub hub([&](int exchange, const std::string&) {
+            HubAction action = exchange == 0 ? HubAction{} : hubRequest("{}");
+            if (exchange == 0)
+                action.chunks = {frame};
+            return action;
+        });
+        parent.setHub("127.0.0.1", hub.port());
+        parent.requests.clear();
+        EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Failed);
+        EXPECT_TRUE(parent.requests.empty());
+        EXPECT_EQ(exchangeOnce(*session, parent), Outcome::Done);
+        ASSERT_TRUE(hub.waitForReplies(2, 2000));
+        EXPECT_EQ(hub.replies().at(0), "<none>");
+        EXPECT_EQ(hub.hellos().size(), 2u);
+    }
 }
 
 TEST_F(SessionTest, InactiveAfterConnectingSendsNothing)
@@ -335,6 +369,44 @@ TEST(SessionTimer, ZeroIntervalTicksAtMostEveryHundredMilliseconds)
     const int exchanges = hub.exchanges();
     EXPECT_GE(exchanges, 3);
     EXPECT_LE(exchanges, 8);
+}
+
+TEST(SessionTimer, TicksMissedDuringALongExchangeCollapseIntoOne)
+{
+    TestParent parent;
+    parent.interval = 100;
+    parent.configure([](HeartbeatSettings& settings) {
+        settings.readTimeout = 1000;
+        settings.requestTimeout = 1000;
+    });
+    FakeHub hub([](int exchange, const std::string&) {
+        HubAction action = hubRequest("{\"command\": \"nop\"}");
+        if (exchange == 0) {
+            action = HubAction{};
+            action.holdMs = 1500; // no request: the first exchange sits out its read deadline
+        }
+        return action;
+    });
+    parent.setHub("127.0.0.1", hub.port());
+
+    SessionThread thread;
+    auto session = std::make_shared<HeartbeatSession>(&parent);
+    session->setHelloMessage(roamnode::frameMessage("{}"));
+    session->moveToThread(&thread);
+    session->start();
+    ASSERT_TRUE(testsupport::waitUntil([&]() { return parent.outcomes().size() >= 1; }, 3000));
+    const auto firstEnded = Clock::now();
+    ASSERT_TRUE(testsupport::waitUntil([&]() { return parent.outcomes().size() >= 4; }, 3000));
+    const auto fourthEnded = Clock::now();
+    session->stop();
+    session->abort();
+    thread.quit();
+    ASSERT_TRUE(thread.wait(2000));
+
+    // About ten ticks passed during the first exchange. One catch-up exchange follows at once,
+    // the next ones on the timer's grid: the fourth outcome comes two periods later, not in a
+    // burst of back-to-back connections.
+    EXPECT_GE(fourthEnded - firstEnded, std::chrono::milliseconds(120));
 }
 
 TEST(SessionAbort, EndsAWaitingExchangeAtOnce)
