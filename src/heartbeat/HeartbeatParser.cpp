@@ -3,6 +3,7 @@
 #include "HeartbeatFrame.h"
 #include "HeartbeatVariables.h"
 
+#include "app/bus/JsonRead.h"
 #include "app/bus/JsonText.h"
 #include "app/bus/PXEventBus.h"
 #include "app/bus/PXEventType.h"
@@ -10,7 +11,7 @@
 
 #include <QTimer>
 
-#include <json/json.h>
+#include <json/value.h>
 
 #include <algorithm>
 #include <vector>
@@ -56,30 +57,9 @@ constexpr std::uint32_t kStatusParseError = 1;
 constexpr std::uint32_t kStatusVariableError = 4;
 constexpr std::uint32_t kStatusJsonError = 5;
 
-// Comments are allowed, as the hub's tools sometimes leave them in.
-bool parseJson(const std::string& text, Json::Value& root)
-{
-    Json::CharReaderBuilder builder;
-    builder["allowComments"] = true;
-    builder["collectComments"] = false;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    try {
-        return reader->parse(text.data(), text.data() + text.size(), &root, &errors);
-    } catch (const std::exception&) {
-        // Nesting beyond the reader's depth limit.
-        return false;
-    }
-}
-
-// The compact form, without a trailing end of line: a string keeps its quotes, a number is
-// its digits, an object or array its compact text.
-std::string compactJson(const Json::Value& value)
-{
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    return Json::writeString(builder, value);
-}
+// Far more than the variables there are; a request past it is refused whole, before any of its
+// names reaches a manager.
+constexpr std::size_t kMaxRequestVariables = 1000;
 
 } // namespace
 
@@ -125,7 +105,8 @@ void HeartbeatParser::processCommand(const std::string& payload, roamnode::time_
 
     Json::Value root;
     std::string command = "nop";
-    bool valid = parseJson(payload, root) && root.isObject();
+    std::string whyInvalid;
+    bool valid = roamnode::parseJson(payload, root, &whyInvalid) && root.isObject();
     if (valid && root.isMember("command")) {
         const Json::Value& member = root["command"];
         if (member.isArray() || member.isObject())
@@ -136,6 +117,8 @@ void HeartbeatParser::processCommand(const std::string& payload, roamnode::time_
     if (!valid) {
         m_status = kStatusJsonError;
         m_errorMessage = "Invalid JSON";
+        if (!whyInvalid.empty() && whyInvalid != "not valid JSON")
+            m_errorMessage += ": " + whyInvalid;
         reply();
         return;
     }
@@ -150,9 +133,17 @@ void HeartbeatParser::processCommand(const std::string& payload, roamnode::time_
         if (name != "command")
             names.push_back(name);
     }
+    if (names.size() > kMaxRequestVariables) {
+        m_status = kStatusVariableError;
+        m_errorMessage = "Too many variables in one request: " + std::to_string(names.size()) +
+                         " (at most " + std::to_string(kMaxRequestVariables) + ")";
+        reply();
+        return;
+    }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names)
         m_pending[name] = nullptr;
+    m_unanswered = names.size();
     if (names.empty()) {
         reply();
         return;
@@ -162,7 +153,7 @@ void HeartbeatParser::processCommand(const std::string& payload, roamnode::time_
         if (!m_requestOpen)
             break;
         if (m_isSet)
-            setVariable(name, compactJson(root[name]), receivedAt);
+            setVariable(name, roamnode::compactJson(root[name]), receivedAt);
         else
             requestVariable(name, receivedAt);
     }
@@ -193,7 +184,7 @@ int HeartbeatParser::enterPending(const std::string& name, const Table& table)
     // An unknown name counts as answered, with the error reported in the reply.
     m_status = kStatusVariableError;
     m_errorMessage = "Unknown variable: " + name;
-    m_pending[name]->answered = true;
+    markAnswered(*m_pending[name]);
     checkComplete();
     return 0;
 }
@@ -256,19 +247,21 @@ void HeartbeatParser::recordAnswer(int eventId, const std::string& value)
     if (pending == m_pending.end() || !pending->second)
         return;
     pending->second->value = value;
-    pending->second->answered = true;
+    markAnswered(*pending->second);
     checkComplete();
+}
+
+void HeartbeatParser::markAnswered(Pending& pending)
+{
+    if (!pending.answered && m_unanswered > 0)
+        --m_unanswered;
+    pending.answered = true;
 }
 
 void HeartbeatParser::checkComplete()
 {
-    if (!m_requestOpen)
-        return;
-    for (const auto& entry : m_pending) {
-        if (!entry.second || !entry.second->answered)
-            return;
-    }
-    reply();
+    if (m_requestOpen && m_unanswered == 0)
+        reply();
 }
 
 void HeartbeatParser::onAnswerTimeout()
@@ -305,8 +298,9 @@ std::string HeartbeatParser::replyText(bool withArrivedValues) const
 {
     std::map<std::string, std::string> members;
     members["status"] = roamnode::jsonQuote(roamnode::heartbeatStatusText(m_status));
+    // Always a valid JSON string: the message may quote a name the hub sent, bytes and all.
     if (m_status != 0)
-        members["errormessage"] = roamnode::jsonQuote(m_errorMessage);
+        members["errormessage"] = roamnode::jsonString(m_errorMessage);
     if (!m_isSet && (m_status == 0 || withArrivedValues)) {
         for (const auto& entry : m_pending) {
             if (!entry.second || !entry.second->answered)
@@ -323,4 +317,5 @@ std::string HeartbeatParser::replyText(bool withArrivedValues) const
 void HeartbeatParser::clearPending()
 {
     m_pending.clear();
+    m_unanswered = 0;
 }

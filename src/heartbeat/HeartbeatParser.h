@@ -69,6 +69,7 @@ private:
     void setVariable(const std::string& name, const std::string& value,
                      roamnode::time_point receivedAt);
     void recordAnswer(int eventId, const std::string& value);
+    void markAnswered(Pending& pending);
     void checkComplete();
     void reply();
     std::string replyText(bool withArrivedValues) const;
@@ -80,6 +81,8 @@ private:
     std::string m_errorMessage;
     // Names in byte order; a null record is a name announced but not requested yet.
     std::map<std::string, std::unique_ptr<Pending>> m_pending;
+    // Names of m_pending not answered yet, so that each answer costs no walk over the map.
+    std::size_t m_unanswered = 0;
     // True from the start of a request until its reply has been emitted.
     bool m_requestOpen = false;
     std::int64_t m_answerTimeout = 5000;

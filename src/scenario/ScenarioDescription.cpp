@@ -1,24 +1,28 @@
 #include "ScenarioDescription.h"
 
 #include "JsonField.h"
+#include "JsonRead.h"
 #include "PXFlowStream.h"
 #include "PXFlowTcp.h"
 #include "PXFlowTrigger.h"
 #include "PXNetworkInfoMonitor.h"
 #include "PXScenarioResult.h"
 
-#include <json/reader.h>
-#include <json/writer.h>
 
 #include <array>
 #include <cstring>
 
+using roamnode::compactJson;
+using roamnode::parseJson;
 using roamnode::json::Field;
 using roamnode::json::member;
 using roamnode::json::readInt64;
 using roamnode::json::readString;
 
 namespace {
+
+// A week: far beyond any test a hub schedules, short enough that a run always ends.
+constexpr std::int64_t kMaxScenarioDurationNs = INT64_C(7) * 24 * 3600 * 1000000000;
 
 struct FlowType
 {
@@ -54,23 +58,6 @@ unsigned hexDigit(unsigned char c)
     if (c < 'k')
         return c - 87u;
     return 0;
-}
-
-bool parseJson(const std::string& text, Json::Value& root)
-{
-    Json::CharReaderBuilder builder;
-    builder["allowComments"] = true;
-    builder["collectComments"] = false;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    return reader->parse(text.data(), text.data() + text.size(), &root, &errors);
-}
-
-std::string compactJson(const Json::Value& value)
-{
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    return Json::writeString(builder, value);
 }
 
 ScenarioErrorCode parseFlow(const Json::Value& entry, PXScenario& scenario)
@@ -168,6 +155,8 @@ ScenarioErrorCode parseScenarioDescription(const std::string& text,
 
     if (readInt64(root, "duration", number) != Field::Ok)
         return SCENARIO_NO_DURATION;
+    if (number < 0 || number > kMaxScenarioDurationNs)
+        return SCENARIO_INVALID_DURATION;
     parsed->duration = static_cast<std::uint64_t>(number);
 
     const Json::Value* flows = member(root, "flows");

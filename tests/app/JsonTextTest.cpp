@@ -25,6 +25,10 @@ TEST(JsonQuote, EscapesTheSevenCharactersOnly)
     EXPECT_EQ(jsonQuote(std::string("x\x01y")), std::string("\"x\x01y\""));
     EXPECT_EQ(jsonString(std::string("x\x01y")), "\"x\\u0001y\"");
     EXPECT_EQ(jsonString("{a}"), "\"{a}\"");
+    // Well-formed UTF-8 passes; stray, truncated, overlong and surrogate bytes become U+FFFD.
+    EXPECT_EQ(jsonString("a\xff" "b\xc3\xa9" "\xe2\x82"), "\"a\\ufffdb\xc3\xa9\\ufffd\\ufffd\"");
+    EXPECT_EQ(jsonString("\xc0\xaf\xed\xa0\x80\xf0\x9f\x98\x80"),
+              "\"\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\xf0\x9f\x98\x80\"");
 }
 
 TEST(FlatJsonObject, WritesMembersInByteOrder)

@@ -204,9 +204,58 @@ TEST_F(ParserTest, InvalidJsonIsAJsonError)
     EXPECT_EQ(answer("[1, 2]"), expected) << "the root must be an object";
     EXPECT_EQ(answer("{\"command\": [\"get\"]}"), expected);
     EXPECT_EQ(answer("{\"command\": {\"a\": 1}}"), expected);
-    EXPECT_EQ(answer(std::string(5000, '[') + std::string(5000, ']')), expected);
+    EXPECT_EQ(answer(std::string(5000, '[') + std::string(5000, ']')),
+              "{\"errormessage\": \"Invalid JSON: nested deeper than 256 levels\", "
+              "\"status\": \"json-error\"}");
     // Comments are allowed.
     EXPECT_EQ(answer("{/* hub */ \"command\": \"nop\"}"), "{\"status\": \"success\"}");
+}
+
+// Requests a hostile hub could send: each gets one clear, valid JSON reply, built without
+// holding the endpoint (the 16 MiB and million-member cases run against the binary).
+TEST_F(ParserTest, HostileRequestsGetAClearValidReply)
+{
+    const auto members = [](std::size_t count) {
+        std::string text = "{\"command\": \"get\"";
+        for (std::size_t i = 0; i < count; ++i)
+            text += ", \"v" + std::to_string(i) + "\": 0";
+        return text + "}";
+    };
+    std::string zeros = "{\"command\": \"get\", \"ignored\": [0";
+    for (int i = 0; i < 200000; ++i)
+        zeros += ",0";
+    zeros += "]}";
+
+    const struct
+    {
+        std::string request;
+        std::string reply;
+    } cases[] = {
+        {members(1001),
+         "{\"errormessage\": \"Too many variables in one request: 1001 (at most 1000)\", "
+         "\"status\": \"variable-error\"}"},
+        {members(100001),
+         "{\"errormessage\": \"Invalid JSON: more than 100000 values\", "
+         "\"status\": \"json-error\"}"},
+        {zeros,
+         "{\"errormessage\": \"Invalid JSON: more than 100000 values\", "
+         "\"status\": \"json-error\"}"},
+        // Names the reply quotes: control bytes escaped, bytes that are not UTF-8 replaced.
+        {"{\"command\": \"get\", \"\\u0001\\u0000\": 1}",
+         "{\"errormessage\": \"Unknown variable: \\u0001\\u0000\", "
+         "\"status\": \"variable-error\"}"},
+        {"{\"command\": \"get\", \"a\xff\\\"\": 1}",
+         "{\"errormessage\": \"Unknown variable: a\\ufffd\\\"\", "
+         "\"status\": \"variable-error\"}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request.substr(0, 60));
+        EXPECT_EQ(answer(c.request), c.reply);
+    }
+    // 1000 unknown names are answered by one pass, not one walk over all names per answer.
+    EXPECT_EQ(answer(members(1000)),
+              "{\"errormessage\": \"Unknown variable: v999\", \"status\": \"variable-error\"}");
+    EXPECT_EQ(answer("{\"command\": \"nop\"}"), "{\"status\": \"success\"}");
 }
 
 TEST_F(ParserTest, RejectedSetCarriesTheManagersText)

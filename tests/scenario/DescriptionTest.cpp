@@ -111,6 +111,14 @@ const std::vector<Case>& cases()
         {"fractional scenarioid", [](Json::Value& r) { r["scenarioid"] = 1.5; }, 2},
         {"no duration", [](Json::Value& r) { r.removeMember("duration"); }, 3},
         {"array duration", [](Json::Value& r) { r["duration"] = Json::arrayValue; }, 3},
+        {"negative duration", [](Json::Value& r) { r["duration"] = -1; }, 61},
+        {"duration 2^64-1",
+         [](Json::Value& r) { r["duration"] = Json::UInt64(18446744073709551615ull); }, 61},
+        {"duration 2^63-1",
+         [](Json::Value& r) { r["duration"] = Json::Int64(9223372036854775807ll); }, 61},
+        {"duration past a week",
+         [](Json::Value& r) { r["duration"] = Json::Int64(604800000000001ll); }, 61},
+        {"duration a week", [](Json::Value& r) { r["duration"] = Json::Int64(604800000000000ll); }, 0},
         {"no flows", [](Json::Value& r) { r.removeMember("flows"); }, 4},
         {"flows object", [](Json::Value& r) { r["flows"] = Json::objectValue; }, 4},
         {"flow entry number", [](Json::Value& r) { r["flows"][0] = 5; }, 53},
@@ -285,6 +293,10 @@ TEST(ScenarioDescriptionTest, TextThatIsNotAnObject)
         std::shared_ptr<PXScenario> scenario;
         EXPECT_EQ(parseScenarioDescription(text, scenario), expected) << text;
     }
+    // Nesting past the reader's depth is invalid JSON, not an exception.
+    std::shared_ptr<PXScenario> scenario;
+    EXPECT_EQ(parseScenarioDescription(std::string(2000, '[') + std::string(2000, ']'), scenario),
+              1);
 }
 
 TEST(ScenarioDescriptionTest, NoValueOfAnyTypeMakesItThrow)
