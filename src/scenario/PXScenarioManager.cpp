@@ -121,6 +121,11 @@ void PXScenarioManager::handleEvent(int eventId, std::string value)
 void PXScenarioManager::setDescription(const std::string& text)
 {
     const ScenarioErrorCode code = parseScenarioDescription(text, m_scenario);
+    // A refused description also forgets the one before it: a start time in the same "set"
+    // must not arm an older scenario that the hub meant to replace. Armed or running scenarios
+    // keep their own copy.
+    if (code != SCENARIO_OK)
+        m_scenario.reset();
     m_bus->publish(SCENARIO_DESCRIPTION_SET, toPXStatus(code));
 }
 

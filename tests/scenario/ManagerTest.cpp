@@ -156,14 +156,22 @@ TEST_F(ManagerTest, AbortDetectionIntervalBelongsToTheDescription)
     EXPECT_EQ(recorder.last(ABORT_DETECTION_INTERVAL)->number, 0u);
 }
 
-TEST_F(ManagerTest, RefusedDescriptionKeepsTheStoredOne)
+TEST_F(ManagerTest, RefusedDescriptionLeavesNothingToArm)
 {
-    ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
-    const auto stored = manager->currentScenario();
-    EXPECT_EQ(set(SET_SCENARIO_DESCRIPTION, "{\"scenarioid\": 1}", SCENARIO_DESCRIPTION_SET), 3);
-    EXPECT_EQ(set(SET_SCENARIO_DESCRIPTION, "[]", SCENARIO_DESCRIPTION_SET), 52);
-    EXPECT_EQ(set(SET_SCENARIO_DESCRIPTION, "nonsense", SCENARIO_DESCRIPTION_SET), 1);
-    EXPECT_EQ(manager->currentScenario(), stored);
+    // One "set" of a refused description and a valid start time must not arm the scenario
+    // stored before it.
+    const std::string later = std::to_string(roamnode::nowNanoseconds() + 3600000000000LL);
+    for (const char* refused : {"{\"scenarioid\": 1}", "[]", "nonsense",
+                                "{\"scenarioid\": 1, \"duration\": -1, \"flows\": []}"}) {
+        SCOPED_TRACE(refused);
+        ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
+        EXPECT_NE(set(SET_SCENARIO_DESCRIPTION, refused, SCENARIO_DESCRIPTION_SET), 0);
+        EXPECT_EQ(manager->currentScenario(), nullptr);
+        EXPECT_EQ(set(SET_ABORT_DETECTION_INTERVAL, "5", ABORT_DETECTION_INTERVAL_SET), 48);
+        EXPECT_EQ(set(SET_SCENARIO_START_TIME, later, SCENARIO_START_TIME_SET), 46);
+        EXPECT_FALSE(manager->worker().scheduled());
+    }
+    EXPECT_EQ(notifications(), 0);
 }
 
 TEST_F(ManagerTest, DescriptionIsAnsweredAsCompactText)
