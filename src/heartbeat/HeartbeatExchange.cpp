@@ -167,7 +167,7 @@ HeartbeatExchange::Result HeartbeatExchange::readFrame(std::int64_t readTimeoutM
     for (;;) {
         if (frame.state() == roamnode::FrameAccumulator::State::Complete) {
             receivedAt = std::chrono::system_clock::now();
-            payload = frame.payload();
+            payload = frame.takePayload();
             return Result::Ok;
         }
         if (m_cancelled)

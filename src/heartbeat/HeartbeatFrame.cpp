@@ -53,6 +53,10 @@ FrameAccumulator::State FrameAccumulator::add(const char* data, std::size_t size
                 return m_state;
             }
             m_expectedTotal = static_cast<long long>(m_separator) + 1 + length;
+            // Room for the whole frame at once: growing by doubling would hold the old and the
+            // new copy of a large request at the same time.
+            if (m_expectedTotal > 0)
+                m_text.reserve(static_cast<std::size_t>(m_expectedTotal));
         }
     }
     return evaluate();
@@ -72,6 +76,15 @@ std::string FrameAccumulator::payload() const
     if (m_separator == std::string::npos)
         return std::string();
     return m_text.substr(m_separator + 1);
+}
+
+std::string FrameAccumulator::takePayload()
+{
+    if (m_separator == std::string::npos)
+        return std::string();
+    m_text.erase(0, m_separator + 1);
+    m_separator = std::string::npos;
+    return std::move(m_text);
 }
 
 std::size_t

@@ -47,6 +47,8 @@ public:
     State state() const { return m_state; }
     // Everything after the first "#"; meaningful once Complete.
     std::string payload() const;
+    // The same, moved out without a copy; the accumulator is spent afterwards.
+    std::string takePayload();
     std::size_t accumulatedBytes() const { return m_text.size(); }
 
 private:

@@ -252,7 +252,8 @@ std::string HeartbeatManager::processRequest(const std::string& request,
     return reply;
 }
 
-void HeartbeatManager::onCommandReceived(std::string request, roamnode::time_point receivedAt)
+void HeartbeatManager::onCommandReceived(const std::string& request,
+                                         roamnode::time_point receivedAt)
 {
     m_impl->parser.setAnswerTimeout(settings().answerTimeout);
     m_impl->parser.processCommand(request, receivedAt);

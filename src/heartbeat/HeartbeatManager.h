@@ -76,13 +76,13 @@ public:
     void handleEvent(int eventId, AppState value) override;
 
 signals:
-    void commandReceived(std::string request, roamnode::time_point receivedAt);
+    void commandReceived(const std::string& request, roamnode::time_point receivedAt);
     void heartbeat(bool failed);
     void heartbeatStopped();
 
 private slots:
     void onCommandResponse(std::string reply);
-    void onCommandReceived(std::string request, roamnode::time_point receivedAt);
+    void onCommandReceived(const std::string& request, roamnode::time_point receivedAt);
     void onHeartbeatSignal(bool failed);
     void onHeartbeatStopped();
 
