@@ -44,8 +44,10 @@ HeartbeatExchange::Result HeartbeatExchange::resolve(const std::string& host, st
         m_endpoint = tcp::endpoint(numeric, port);
         return Result::Ok;
     }
-    if (host.empty())
+    if (host.empty()) {
+        m_failureReason = "no hub address";
         return Result::Failed;
+    }
 
     auto state = std::make_shared<ResolveState>();
     {
@@ -72,8 +74,10 @@ HeartbeatExchange::Result HeartbeatExchange::resolve(const std::string& host, st
     state->done.wait(lock, [&state]() { return state->finished || state->cancelled; });
     if (state->cancelled)
         return Result::Cancelled;
-    if (!state->found)
+    if (!state->found) {
+        m_failureReason = "name not resolved";
         return Result::Failed;
+    }
     m_endpoint = state->first;
     return Result::Ok;
 }
@@ -124,15 +128,23 @@ HeartbeatExchange::Result HeartbeatExchange::connect(std::int64_t timeoutMs)
         return Result::Cancelled;
     boost::system::error_code ec;
     m_socket.open(m_endpoint.protocol(), ec);
-    if (ec)
+    if (ec) {
+        m_failureReason = ec.message();
         return Result::Failed;
+    }
     ec = runWithDeadline(timeoutMs, [this](auto handler) {
         m_socket.async_connect(
             m_endpoint, [handler](const boost::system::error_code& error) { handler(error, 0); });
     });
     if (m_cancelled)
         return Result::Cancelled;
-    return ec ? Result::Failed : Result::Ok;
+    if (!ec)
+        return Result::Ok;
+    // The deadline closes the socket, which the connect reports as aborted.
+    m_failureReason = ec == asio::error::operation_aborted
+                          ? "no answer within " + std::to_string(timeoutMs) + " ms"
+                          : ec.message();
+    return Result::Failed;
 }
 
 HeartbeatExchange::Result HeartbeatExchange::write(const char* data, std::size_t size,

@@ -44,6 +44,8 @@ public:
     // resolver decides how long a name takes. A slow lookup runs on a helper thread so that
     // cancel() does not have to wait for it.
     Result resolve(const std::string& host, std::uint16_t port);
+    // Why the last resolve or connect failed, in words for a person ("Connection refused").
+    const std::string& failureReason() const { return m_failureReason; }
     boost::asio::ip::tcp::endpoint endpoint() const { return m_endpoint; }
 
     // Opens a socket of the first address's family and connects to that address only.
@@ -82,6 +84,7 @@ private:
     boost::asio::steady_timer m_deadline;
     boost::asio::ip::tcp::endpoint m_endpoint;
     std::vector<char> m_buffer;
+    std::string m_failureReason;
 
     // The operation in flight: its handler and its deadline's handler only act when their
     // generation is the current one, so a late deadline never closes the next operation's socket.

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <mutex>
@@ -82,6 +83,11 @@ struct HeartbeatManager::Impl
     bool shuttingDown = false;
 
     AppState appState = BOOTING;
+
+    // Session thread: the last contact result it reported, so that only changes cross over.
+    std::string contactFailure;
+    // Main thread: the failure last told to the user; empty once the hub was reached.
+    std::string reportedFailure;
 };
 
 HeartbeatManager::HeartbeatManager(std::shared_ptr<PXEventBus> bus)
@@ -105,6 +111,7 @@ HeartbeatManager::HeartbeatManager(std::shared_ptr<PXEventBus> bus)
     connect(this, &HeartbeatManager::heartbeat, this, &HeartbeatManager::onHeartbeatSignal);
     connect(this, &HeartbeatManager::heartbeatStopped, this, &HeartbeatManager::onHeartbeatStopped);
     connect(this, &HeartbeatManager::commandReceived, this, &HeartbeatManager::onCommandReceived);
+    connect(this, &HeartbeatManager::contactChanged, this, &HeartbeatManager::onContactChanged);
     connect(&m_impl->parser, &HeartbeatParser::onResponse, this,
             &HeartbeatManager::onCommandResponse);
 
@@ -214,6 +221,31 @@ void HeartbeatManager::heartbeatDone(bool failed)
 void HeartbeatManager::sessionStopped()
 {
     emit heartbeatStopped();
+}
+
+void HeartbeatManager::contactResult(const std::string& failure)
+{
+    if (failure == m_impl->contactFailure)
+        return;
+    m_impl->contactFailure = failure;
+    emit contactChanged(failure);
+}
+
+void HeartbeatManager::onContactChanged(const std::string& failure)
+{
+    Impl& d = *m_impl;
+    if (failure == d.reportedFailure)
+        return;
+    d.reportedFailure = failure;
+    if (failure.empty())
+        return;
+    // Once per reason: an endpoint that cannot reach its hub for a week writes a line per
+    // change, not one per heartbeat.
+    const HeartbeatSettings current = settings();
+    const bool ipv6 = current.rvpHost.find(':') != std::string::npos;
+    std::fprintf(stderr, "cannot reach %s%s%s:%u: %s\n", ipv6 ? "[" : "", current.rvpHost.c_str(),
+                 ipv6 ? "]" : "", static_cast<unsigned>(current.rvpPort), failure.c_str());
+    d.bus->publish(HEARTBEAT_CONNECT_FAILED);
 }
 
 std::string HeartbeatManager::processRequest(const std::string& request,

@@ -66,6 +66,7 @@ public:
     std::int64_t currentInterval() const override;
     void heartbeatDone(bool failed) override;
     void sessionStopped() override;
+    void contactResult(const std::string& failure) override;
     std::string processRequest(const std::string& request,
                                roamnode::time_point receivedAt) override;
 
@@ -79,12 +80,14 @@ signals:
     void commandReceived(const std::string& request, roamnode::time_point receivedAt);
     void heartbeat(bool failed);
     void heartbeatStopped();
+    void contactChanged(const std::string& failure);
 
 private slots:
     void onCommandResponse(std::string reply);
     void onCommandReceived(const std::string& request, roamnode::time_point receivedAt);
     void onHeartbeatSignal(bool failed);
     void onHeartbeatStopped();
+    void onContactChanged(const std::string& failure);
 
 private:
     struct Impl;

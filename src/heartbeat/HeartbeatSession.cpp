@@ -119,6 +119,7 @@ HeartbeatSession::Outcome HeartbeatSession::runExchange(HeartbeatExchange& excha
         result = exchange.connect(settings.connectTimeout);
     if (result == Result::Cancelled)
         return Outcome::Aborted;
+    m_parent->contactResult(result == Result::Ok ? std::string() : exchange.failureReason());
     if (result != Result::Ok)
         return Outcome::Failed;
 

@@ -44,6 +44,8 @@ public:
         // The exchange ended; failed when it did not get as far as a received request.
         virtual void heartbeatDone(bool failed) = 0;
         virtual void sessionStopped() = 0;
+        // After each attempt to reach the hub: empty when connected, else why not.
+        virtual void contactResult(const std::string& failure) { (void)failure; }
         // Blocks until the framed reply is ready; empty when there is nothing to send.
         virtual std::string processRequest(const std::string& request,
                                            roamnode::time_point receivedAt) = 0;

@@ -110,9 +110,20 @@ TEST(CommandLine, FilterDropsPsnArgumentsOnly)
     EXPECT_EQ(filtered[2], hub);
 }
 
-TEST(CommandLine, HeadlessRunPrintsContactingAndStopsCleanlyOnSignals)
+TEST(CommandLine, HeadlessRunSaysOnceWhyTheHubIsUnreachableAndStopsCleanlyOnSignals)
 {
-    for (const int signalNumber : {SIGINT, SIGTERM}) {
+    const struct
+    {
+        int signalNumber;
+        QString hub;
+        QString said;
+    } cases[] = {
+        // A port nobody listens on, and a name that resolves to nothing.
+        {SIGINT, "127.0.0.1:9", "cannot reach 127.0.0.1:9: Connection refused\n"},
+        {SIGTERM, "nonexistent.invalid", "cannot reach nonexistent.invalid:9100: name not resolved\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hub.toStdString());
         QTemporaryDir dir;
         ASSERT_TRUE(dir.isValid());
         QProcess process;
@@ -127,22 +138,26 @@ TEST(CommandLine, HeadlessRunPrintsContactingAndStopsCleanlyOnSignals)
             ASSERT_TRUE(log.open(QIODevice::WriteOnly));
             log.write("2;1700000000000;kept across the stop;");
         }
-        // A port nobody listens on: the endpoint keeps contacting.
-        process.start(ROAMNODE_BINARY, {"127.0.0.1:9"});
+        process.start(ROAMNODE_BINARY, {c.hub});
         ASSERT_TRUE(process.waitForStarted(5000));
+        // Three missed heartbeats (each blinks the bullet) before stderr is read.
         QByteArray out;
-        for (int i = 0; i < 100 && !out.contains("Status: Contacting"); ++i) {
+        for (int i = 0; i < 150 && out.count("\u2022") < 3; ++i) {
             process.waitForReadyRead(100);
             out += process.readAllStandardOutput();
         }
         EXPECT_TRUE(out.contains("   Status: Contacting   || Rx:   0.00 Mbps | Tx:   0.00 Mbps"))
             << out.toStdString();
-        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+        EXPECT_GE(out.count("\u2022"), 3) << out.toStdString();
+        EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()), c.said);
+        ::kill(static_cast<pid_t>(process.processId()), c.signalNumber);
         ASSERT_TRUE(process.waitForFinished(10000));
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(process.exitCode(), 0);
         QFile log(dir.path() + "/pxlog.txt");
         ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(log.readAll().startsWith("2;1700000000000;kept across the stop;"));
+        const QByteArray entries = log.readAll();
+        EXPECT_TRUE(entries.startsWith("2;1700000000000;kept across the stop;"));
+        EXPECT_EQ(entries.count("Heartbeat was not able to connect to the RVP"), 1) << entries.toStdString();
     }
 }
