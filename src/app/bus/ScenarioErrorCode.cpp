@@ -66,6 +66,7 @@ std::string scenarioErrorText(int code)
         {58, "Error in <scenariodescription>: <ratelimit> value is not an integer for TCP flow"},
         {59, "Error in <scenariodescription>: <sizemin> or <sizemax> value is not an integer for Trigger flow"},
         {60, "Error in <scenariodescription>: <resultinterval> value is not an integer"},
+        {62, "Error in <scenariodescription>: <url> contains spaces or control characters for TCP flow"},
     };
     if (code == SCENARIO_OK)
         return {};

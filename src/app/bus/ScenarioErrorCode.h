@@ -68,6 +68,8 @@ enum ScenarioErrorCode : int {
     SCENARIO_TCP_RATELIMIT_NOT_INTEGER = 58,
     SCENARIO_TRIGGER_SIZE_NOT_INTEGER = 59,
     SCENARIO_MONITOR_RESULTINTERVAL_NOT_INTEGER = 60,
+    // Values a flow could not carry onto the wire as they are.
+    SCENARIO_TCP_INVALID_URL = 62,
 };
 
 // The message of a code; empty for 0 and "Unknown error" for a code not in the table.
