@@ -2,8 +2,7 @@
 
 #include "FrameBurst.h"
 #include "UdpContext.h"
-
-#include <QtGlobal>
+#include "WarningLimiter.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/system_timer.hpp>
@@ -22,7 +21,6 @@ namespace {
 
 constexpr std::uint64_t kMaxBurst = FrameBurst::kCapacity;
 constexpr std::int64_t kEndGraceNs = 1000000;
-constexpr std::int64_t kWarningIntervalNs = 1000000000;
 constexpr std::size_t kTimeTagBytes = 8;
 
 using IpTypeOfService = boost::asio::detail::socket_option::integer<IPPROTO_IP, IP_TOS>;
@@ -70,7 +68,6 @@ private:
     void requeue();
     void waitUntil(std::int64_t ns);
     void writeTimeTag(FrameTemplate& frame, std::int64_t sendTime) const;
-    void warn(std::int64_t now, const std::string& text);
     // Fills the burst with the next `count` frames, tagged with the send time `now`.
     void prepareBurst(std::uint64_t count, std::int64_t now);
 
@@ -84,7 +81,8 @@ private:
     std::size_t m_templateCount;
     std::int64_t m_gap;
     std::uint64_t m_framesSent = 0;
-    std::int64_t m_lastWarning = std::numeric_limits<std::int64_t>::min();
+    // A send that keeps failing is retried until the end time; one line a second says enough.
+    WarningLimiter m_sendWarnings;
     // Written by stop() on the run thread, read by the handler on the context's thread.
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stopped{false};
@@ -174,16 +172,6 @@ void Sender::writeTimeTag(FrameTemplate& frame, std::int64_t sendTime) const
         at[i] = static_cast<std::uint8_t>(tag >> (8 * i));
 }
 
-void Sender::warn(std::int64_t now, const std::string& text)
-{
-    // A send that keeps failing is retried until the end time; one line a second says enough.
-    if (m_lastWarning != std::numeric_limits<std::int64_t>::min() &&
-        now - m_lastWarning < kWarningIntervalNs)
-        return;
-    m_lastWarning = now;
-    qWarning("%s", text.c_str());
-}
-
 void Sender::try_send()
 {
     // stop() has reported the end already.
@@ -230,15 +218,18 @@ void Sender::try_send()
             return;
         }
         if (ec) {
-            warn(now, "Stream::try_send: got error: " + ec.message() + " (code " +
-                          std::to_string(ec.value()) + ")");
+            m_sendWarnings.warn([&] {
+                return "Stream::try_send: got error: " + ec.message() + " (code " +
+                       std::to_string(ec.value()) + ")";
+            });
             requeue();
             return;
         }
         const auto listener = m_listener.lock();
         for (std::size_t i = first; i < m_burst.accepted(); ++i) {
             if (m_burst.acceptedBytes(i) == 0) {
-                warn(now, "Stream::try_send: no bytes sent:0");
+                m_sendWarnings.warn(
+                    [] { return std::string("Stream::try_send: no bytes sent:0"); });
                 requeue();
                 return;
             }
