@@ -120,5 +120,10 @@ void PXFlowStream::onFrameSent(roamnode::time_point now, std::size_t bytes)
 
 void PXFlowStream::onFinished()
 {
-    result()->setSuccess();
+    finishResult();
+}
+
+void PXFlowStream::onFailed(const std::string& reason)
+{
+    failResult(reason);
 }

@@ -115,5 +115,5 @@ void PXFlowTrigger::onFrameReceivedWithLatency(roamnode::time_point now, std::si
 
 void PXFlowTrigger::onFinished()
 {
-    result()->setSuccess();
+    finishResult();
 }

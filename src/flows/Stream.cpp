@@ -4,6 +4,8 @@
 #include "UdpContext.h"
 #include "WarningLimiter.h"
 
+#include <QtGlobal>
+
 #include <boost/asio/post.hpp>
 #include <boost/asio/system_timer.hpp>
 #include <boost/system/system_error.hpp>
@@ -20,7 +22,6 @@ using boost::asio::ip::udp;
 namespace {
 
 constexpr std::uint64_t kMaxBurst = FrameBurst::kCapacity;
-constexpr std::int64_t kEndGraceNs = 1000000;
 constexpr std::size_t kTimeTagBytes = 8;
 
 using IpTypeOfService = boost::asio::detail::socket_option::integer<IPPROTO_IP, IP_TOS>;
@@ -99,8 +100,9 @@ void Sender::start()
                                                   " on UDP port " +
                                                   std::to_string(m_context.localPort()));
     m_startTime = saturatingAdd(roamnode::nowNanoseconds(), m_config.initialTimeToWait);
-    m_endTime = saturatingAdd(
-        saturatingAdd(m_startTime, saturatingMul(m_gap, m_config.numberOfFrames)), kEndGraceNs);
+    m_endTime =
+        saturatingAdd(saturatingAdd(m_startTime, saturatingMul(m_gap, m_config.numberOfFrames)),
+                      Stream::kEndGraceNs);
     // Running before the wait is armed: on a context that already runs, the handler can come
     // before start() returns.
     m_running = true;
@@ -153,8 +155,19 @@ void Sender::end_stream()
     m_timer.cancel();
     if (m_stopped)
         return;
-    if (auto listener = m_listener.lock())
-        listener->onFinished();
+    auto listener = m_listener.lock();
+    if (m_framesSent >= m_config.numberOfFrames) {
+        if (listener)
+            listener->onFinished();
+        return;
+    }
+    // The end time came (or there was nothing to send) before every frame went out.
+    const std::string reason = "sent " + std::to_string(m_framesSent) + " of " +
+                               std::to_string(m_config.numberOfFrames) +
+                               " frames by the end of the stream";
+    qWarning("Stream: %s", reason.c_str());
+    if (listener)
+        listener->onFailed(reason);
 }
 
 void Sender::writeTimeTag(FrameTemplate& frame, std::int64_t sendTime) const

@@ -316,6 +316,29 @@ TEST(FlowTriggerWarnings, TenThousandFarOffTagsGiveALineASecond)
         EXPECT_NE(lines[i].find(" similar suppressed)"), std::string::npos) << lines[i];
 }
 
+// A stream whose thread is held past its end and grace (a loaded machine) sends nothing more;
+// its result says how many frames went out instead of "success", and the stop at the end of
+// the run leaves it so.
+TEST(FlowStreamResult, StreamThatFellShortSaysSo)
+{
+    const std::uint16_t port = scenariotest::freeUdpPort(false);
+    auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", port, 9));
+    auto& flow = dynamic_cast<PXFlowStream&>(*scenario->flows[0]);
+    // Posted before the flow starts the loop: the stall runs before the first frame is due.
+    auto context = UdpContext::get(false, port);
+    const std::int64_t stallEnd =
+        roamnode::nowNanoseconds() + 3 * 10000000 + Stream::kEndGraceNs + 50000000;
+    udptest::LoopStall stall(*context);
+    flow.run();
+    ASSERT_TRUE(flow.hasEngine());
+    stall.releaseAt(stallEnd);
+    ASSERT_TRUE(scenariotest::waitFor([&] { return !flow.result()->status().empty(); }, 5000ms));
+    flow.stop();
+    EXPECT_EQ(flow.result()->status(), "error");
+    EXPECT_EQ(flow.result()->errorMessage(), "sent 0 of 3 frames by the end of the stream");
+    flow.releaseEngine();
+}
+
 // A flow that cannot start must not take the endpoint down: its result says why.
 TEST(FlowStartFailureTest, AddressThatIsNotAnAddress)
 {
