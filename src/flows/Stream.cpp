@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <limits>
 
 #include <netinet/in.h>
@@ -24,7 +25,42 @@ namespace {
 constexpr std::uint64_t kMaxBurst = FrameBurst::kCapacity;
 constexpr std::size_t kTimeTagBytes = 8;
 
+// After a send failed for want of a route, the next try comes this much later: the route can
+// come back (a device roaming between access points), but trying at once would spin.
+constexpr std::int64_t kRouteRetryNs = 10000000;
+
 using IpTypeOfService = boost::asio::detail::socket_option::integer<IPPROTO_IP, IP_TOS>;
+
+// What a failed send says about the next one.
+enum class SendFailure {
+    Passing, // the kernel ran short of buffers; it drains
+    Route,   // no route or address for the destination now; it may come back
+    Lasting, // the frame, destination or socket is refused as it is; every retry fails alike
+};
+
+SendFailure classify(const boost::system::error_code& ec)
+{
+    switch (ec.value()) {
+    case ENOBUFS:
+    case ENOMEM:
+        return SendFailure::Passing;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case EHOSTDOWN:
+    case EADDRNOTAVAIL:
+    case ECONNREFUSED:
+        return SendFailure::Route;
+    default:
+        // EMSGSIZE, EINVAL (port 0), EACCES (a broadcast address), EPERM (a firewall), ...
+        return SendFailure::Lasting;
+    }
+}
+
+std::string describe(const boost::system::error_code& ec)
+{
+    return ec.message() + " (code " + std::to_string(ec.value()) + ")";
+}
 
 // The schedule is computed from values the hub sends; saturate instead of overflowing.
 std::int64_t saturatingAdd(std::int64_t a, std::int64_t b)
@@ -65,7 +101,9 @@ public:
 
 private:
     void try_send();
-    void end_stream();
+    // Reports the end: onFinished when every frame went out, otherwise onFailed with the count
+    // and `cause` (a send that cannot succeed) or the last send error seen.
+    void end_stream(const std::string& cause = {});
     void requeue();
     void waitUntil(std::int64_t ns);
     void writeTimeTag(FrameTemplate& frame, std::int64_t sendTime) const;
@@ -84,6 +122,7 @@ private:
     std::uint64_t m_framesSent = 0;
     // A send that keeps failing is retried until the end time; one line a second says enough.
     WarningLimiter m_sendWarnings;
+    std::string m_lastSendError; // described, for the report of a stream that fell short
     // Written by stop() on the run thread, read by the handler on the context's thread.
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stopped{false};
@@ -149,22 +188,28 @@ void Sender::requeue()
     });
 }
 
-void Sender::end_stream()
+void Sender::end_stream(const std::string& cause)
 {
     m_running = false;
     m_timer.cancel();
     if (m_stopped)
         return;
     auto listener = m_listener.lock();
-    if (m_framesSent >= m_config.numberOfFrames) {
+    if (m_framesSent >= m_config.numberOfFrames && cause.empty()) {
         if (listener)
             listener->onFinished();
         return;
     }
-    // The end time came (or there was nothing to send) before every frame went out.
-    const std::string reason = "sent " + std::to_string(m_framesSent) + " of " +
-                               std::to_string(m_config.numberOfFrames) +
-                               " frames by the end of the stream";
+    std::string reason = "sent " + std::to_string(m_framesSent) + " of " +
+                         std::to_string(m_config.numberOfFrames) + " frames";
+    if (!cause.empty()) {
+        reason += ": " + cause;
+    } else {
+        // The end time came (or there was nothing to send) before every frame went out.
+        reason += " by the end of the stream";
+        if (!m_lastSendError.empty())
+            reason += "; last send error: " + m_lastSendError;
+    }
     qWarning("Stream: %s", reason.c_str());
     if (listener)
         listener->onFailed(reason);
@@ -231,19 +276,28 @@ void Sender::try_send()
             return;
         }
         if (ec) {
-            m_sendWarnings.warn([&] {
-                return "Stream::try_send: got error: " + ec.message() + " (code " +
-                       std::to_string(ec.value()) + ")";
-            });
-            requeue();
-            return;
+            m_sendWarnings.warn([&] { return "Stream::try_send: got error: " + describe(ec); });
+            switch (classify(ec)) {
+            case SendFailure::Passing:
+                requeue();
+                return;
+            case SendFailure::Route:
+                m_lastSendError = describe(ec);
+                waitUntil(saturatingAdd(now, kRouteRetryNs));
+                return;
+            case SendFailure::Lasting:
+                end_stream("cannot send to " + m_config.destination + " port " +
+                           std::to_string(m_config.dstPort) + ": " + describe(ec));
+                return;
+            }
         }
         const auto listener = m_listener.lock();
         for (std::size_t i = first; i < m_burst.accepted(); ++i) {
             if (m_burst.acceptedBytes(i) == 0) {
+                // Only an empty frame goes out as nothing, and it would every time.
                 m_sendWarnings.warn(
                     [] { return std::string("Stream::try_send: no bytes sent:0"); });
-                requeue();
+                end_stream("no bytes sent: the frame is empty");
                 return;
             }
             ++m_framesSent;
@@ -270,8 +324,8 @@ void Sender::prepareBurst(std::uint64_t count, std::int64_t now)
     m_burst.clear();
     for (std::uint64_t i = 0; i < count; ++i) {
         FrameTemplate& frame = m_config.frames[(m_framesSent + i) % m_templateCount];
-        // An empty frame is not counted as sent, and is tried again: it goes alone, so that no
-        // frame after it is sent twice.
+        // An empty frame is not counted as sent and ends the stream: it goes last, so that the
+        // frames before it are counted and none after it goes out uncounted.
         if (frame.bytes.empty() && i > 0)
             break;
         // Every frame of a burst carries the same send time, so a template that comes round

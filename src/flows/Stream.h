@@ -49,6 +49,10 @@ public:
     // still send the frames that were due: a loaded machine can hold the sending thread back
     // for milliseconds, and those frames are part of what was asked for.
     static constexpr std::int64_t kEndGraceNs = 50000000;
+    // The most one UDP datagram carries: 65,535 bytes less the IPv4 (20) and UDP (8) headers;
+    // an IPv6 payload may be 65,535 bytes, less the UDP header.
+    static constexpr std::size_t kMaxFrameBytesV4 = 65507;
+    static constexpr std::size_t kMaxFrameBytesV6 = 65527;
 
     // Throws boost::system::system_error when the destination is not an address or the local
     // port cannot be bound.

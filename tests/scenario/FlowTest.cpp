@@ -339,6 +339,23 @@ TEST(FlowStreamResult, StreamThatFellShortSaysSo)
     flow.releaseEngine();
 }
 
+// A destination the kernel refuses every send to (a broadcast address, without the broadcast
+// option) ends the stream at once; its result names the refusal.
+TEST(FlowStreamResult, StreamThatCannotSendSaysWhy)
+{
+    const std::uint16_t port = scenariotest::freeUdpPort(false);
+    auto scenario = parseOne(streamJson("streamv4", "127.255.255.255", port, 9));
+    auto& flow = dynamic_cast<PXFlowStream&>(*scenario->flows[0]);
+    flow.run();
+    ASSERT_TRUE(scenariotest::waitFor([&] { return !flow.result()->status().empty(); }, 5000ms));
+    flow.stop();
+    EXPECT_EQ(flow.result()->status(), "error");
+    EXPECT_EQ(flow.result()->errorMessage(),
+              "sent 0 of 3 frames: cannot send to 127.255.255.255 port 9: Permission denied "
+              "(code 13)");
+    flow.releaseEngine();
+}
+
 // A flow that cannot start must not take the endpoint down: its result says why.
 TEST(FlowStartFailureTest, AddressThatIsNotAnAddress)
 {
