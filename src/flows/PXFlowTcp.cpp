@@ -122,5 +122,10 @@ void PXFlowTcp::onBytes(std::size_t bytes, roamnode::time_point now)
 
 void PXFlowTcp::onFinished()
 {
-    result()->setSuccess();
+    finishResult();
+}
+
+void PXFlowTcp::onFailed(const std::string& reason)
+{
+    failResult(reason);
 }

@@ -6,6 +6,7 @@
 #include "PXScenarioResult.h"
 #include "ScenarioDescription.h"
 #include "ScenarioTestSupport.h"
+#include "TcpTestPeer.h"
 #include "UdpContext.h"
 #include "UdpTestPeers.h"
 
@@ -354,6 +355,32 @@ TEST(FlowStreamResult, StreamThatCannotSendSaysWhy)
               "sent 0 of 3 frames: cannot send to 127.255.255.255 port 9: Permission denied "
               "(code 13)");
     flow.releaseEngine();
+}
+
+// An HTTP flow whose server refuses the request (any status but 200) has failed, whatever the
+// restart rule; the stop at the end of the run leaves it so.
+TEST(FlowTcpResult, StatusOtherThan200IsAnError)
+{
+    for (const std::string status : {"HTTP/1.1 404 Not Found", "HTTP/1.1 500 Internal Error"}) {
+        TcpTestPeer server([status](std::size_t) {
+            TcpTestPeer::Reply reply;
+            reply.head = status + "\r\nConnection: close\r\n\r\n";
+            return reply;
+        });
+        auto scenario = parseOne(
+            "{\"id\": 3, \"flowtype\": \"tcpv4\", \"flow\": {\"requestmethod\": \"get\", "
+            "\"initialtimetowait\": 0, \"url\": \"/a/b\", \"srcport\": 0, \"dstport\": " +
+            std::to_string(server.port()) +
+            ", \"duration\": 3000000000, \"dstipv4\": \"127.0.0.1\", \"tcprestart\": true}}");
+        auto& flow = dynamic_cast<PXFlowTcp&>(*scenario->flows[0]);
+        flow.run();
+        ASSERT_TRUE(
+            scenariotest::waitFor([&] { return !flow.result()->status().empty(); }, 5000ms));
+        flow.stop();
+        EXPECT_EQ(flow.result()->status(), "error") << status;
+        EXPECT_EQ(flow.result()->errorMessage(), "the HTTP server answered \"" + status + "\"");
+        flow.releaseEngine();
+    }
 }
 
 // A flow that cannot start must not take the endpoint down: its result says why.
