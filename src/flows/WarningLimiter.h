@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 // Keeps a warning that a peer or the network can raise once per packet to one line per interval
 // (a second unless told otherwise): the first goes out at once, those that follow within the
