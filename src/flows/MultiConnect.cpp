@@ -63,6 +63,8 @@ struct EngineState
     std::mutex joinMutex; // start(), stop() and the destructor; never taken on the engine thread
     bool startCalled = false;
     bool finishReported = false;
+    // Set when the server refused a request: the flow ends with it, without a new connection.
+    std::string failure;
 
     void run();
     void on_start_timer(const boost::system::error_code& error);
@@ -158,7 +160,9 @@ void EngineState::on_client_finished()
 {
     client.reset();
     const std::int64_t remaining = config.duration - (roamnode::nowNanoseconds() - firstStart);
-    if (remaining > kRestartMinimumNs && config.restart && !stopped) {
+    // A server that refused one request refuses the next: restarting would only make
+    // connections as fast as it answers.
+    if (remaining > kRestartMinimumNs && config.restart && !stopped && failure.empty()) {
         boost::asio::post(eventLoop, [this] { handle_connection_end({}); });
         return;
     }
@@ -202,7 +206,11 @@ void EngineState::report_finished()
     }
     finishReported = true;
     if (std::shared_ptr<MultiConnect::Listener> flow = listener.lock()) {
-        flow->onFinished();
+        if (failure.empty()) {
+            flow->onFinished();
+        } else {
+            flow->onFailed(failure);
+        }
     }
 }
 
@@ -286,6 +294,11 @@ const std::string& MultiConnect::pathName() const
 void MultiConnect::onClientFinished()
 {
     m_impl->state->on_client_finished();
+}
+
+void MultiConnect::onClientFailed(const std::string& reason)
+{
+    m_impl->state->failure = reason;
 }
 
 void MultiConnect::onBytes(std::size_t bytes, roamnode::time_point now)

@@ -20,6 +20,13 @@ public:
         virtual ~Listener() = default;
         virtual void onBytes(std::size_t bytes, roamnode::time_point now) = 0;
         virtual void onFinished() = 0;
+        // The flow ended because the server refused a request (instead of onFinished); `reason`
+        // quotes its status line. A listener that does not tell the two apart sees onFinished.
+        virtual void onFailed(const std::string& reason)
+        {
+            static_cast<void>(reason);
+            onFinished();
+        }
     };
 
     struct Config
@@ -59,6 +66,7 @@ public:
     // TcpClient::Listener, called on the engine thread.
     void onClientFinished() override;
     void onBytes(std::size_t bytes, roamnode::time_point now) override;
+    void onClientFailed(const std::string& reason) override;
 
 private:
     class Impl;

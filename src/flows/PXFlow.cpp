@@ -17,7 +17,10 @@ bool PXFlow::prepare()
     if (m_scenario == nullptr || !m_scenario->result)
         return false;
     // The result list carries the 32-bit id widened with its sign.
-    m_result = m_scenario->result->createFlowResult(static_cast<std::int32_t>(m_id));
+    auto result = m_scenario->result->createFlowResult(static_cast<std::int32_t>(m_id));
+    std::lock_guard<std::mutex> lock(m_endLock);
+    m_result = std::move(result);
+    m_failed = false;
     return true;
 }
 
@@ -48,6 +51,20 @@ void PXFlow::failStart(const std::string& what, const std::string& cause)
 {
     const std::string message = what + ": " + cause;
     qWarning("PXFlow::run: %s", message.c_str());
+    failResult(message);
+}
+
+void PXFlow::finishResult()
+{
+    std::lock_guard<std::mutex> lock(m_endLock);
+    if (m_result && !m_failed)
+        m_result->setSuccess();
+}
+
+void PXFlow::failResult(const std::string& message)
+{
+    std::lock_guard<std::mutex> lock(m_endLock);
+    m_failed = true;
     if (m_result)
         m_result->setError(message);
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class PXFlowResult;
@@ -61,6 +62,12 @@ protected:
     void reportBytes(roamnode::time_point now, std::uint64_t counted);
     // Marks the result as failed with the reason a flow of this kind could not start.
     void failStart(const std::string& what, const std::string& cause);
+    // The engine's end, from the engine's thread or (through stop) the run thread: "success",
+    // unless this run has failed already. The stop at the end of every run reports the end
+    // again, and must not turn a failure into a success.
+    void finishResult();
+    // The engine ended without doing what it was asked: "error" with the reason.
+    void failResult(const std::string& message);
 
     // Creates the engine, resets the speed report and starts the engine. When either step
     // throws (an address that is not one, a port in use, a refused option) the flow is left
@@ -101,4 +108,8 @@ private:
     std::shared_ptr<PXFlowResult> m_result;
     std::uint64_t m_bytesSinceReport = 0;
     std::int64_t m_lastReport = 0; // ns since the epoch
+    // Guards m_failed and the status of m_result: an engine's thread and the run thread can
+    // both report an end at once.
+    std::mutex m_endLock;
+    bool m_failed = false;
 };

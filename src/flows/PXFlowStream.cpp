@@ -30,6 +30,9 @@ ScenarioErrorCode PXFlowStream::parseFlowContent(const Json::Value& content)
     if (readInt64(content, "dstport", number) != Field::Ok)
         return SCENARIO_STREAM_NO_DSTPORT;
     m_config.dstPort = static_cast<std::uint16_t>(number);
+    // Nothing can be sent to port 0 (nor to 65536, whose low 16 bits are kept).
+    if (m_config.dstPort == 0)
+        return SCENARIO_STREAM_INVALID_DSTPORT;
     if (readString(content, v6 ? "dstipv6" : "dstipv4", m_config.destination) != Field::Ok)
         return v6 ? SCENARIO_STREAM_NO_DSTIPV6 : SCENARIO_STREAM_NO_DSTIPV4;
     if (readInt64(content, "interframegap", number) != Field::Ok)
@@ -50,11 +53,15 @@ ScenarioErrorCode PXFlowStream::parseFlowContent(const Json::Value& content)
     if (contentList->empty())
         return SCENARIO_STREAM_CONTENTLIST_EMPTY;
     m_config.frames.clear();
+    // Every frame goes out as one datagram, which cannot be longer, and an empty one is no frame.
+    const std::size_t maxFrame = v6 ? Stream::kMaxFrameBytesV6 : Stream::kMaxFrameBytesV4;
     for (const Json::Value& element : *contentList) {
         if (!element.isString())
             return SCENARIO_STREAM_CONTENTLIST_NOT_STRING;
         FrameTemplate frame;
         frame.bytes = hexToBytes(element.asString());
+        if (frame.bytes.empty() || frame.bytes.size() > maxFrame)
+            return SCENARIO_STREAM_INVALID_FRAME_SIZE;
         m_config.frames.push_back(std::move(frame));
     }
 
@@ -120,5 +127,10 @@ void PXFlowStream::onFrameSent(roamnode::time_point now, std::size_t bytes)
 
 void PXFlowStream::onFinished()
 {
-    result()->setSuccess();
+    finishResult();
+}
+
+void PXFlowStream::onFailed(const std::string& reason)
+{
+    failResult(reason);
 }

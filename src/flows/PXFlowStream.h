@@ -26,6 +26,7 @@ public:
 
     void onFrameSent(roamnode::time_point now, std::size_t bytes) override;
     void onFinished() override;
+    void onFailed(const std::string& reason) override;
 
     const Stream::Config& config() const { return m_config; }
     std::uint64_t frameOverhead() const { return m_frameOverhead; }

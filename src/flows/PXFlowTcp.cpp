@@ -3,6 +3,8 @@
 #include "JsonField.h"
 #include "PXFlowResult.h"
 
+#include <algorithm>
+
 using roamnode::json::Field;
 
 namespace {
@@ -62,6 +64,14 @@ ScenarioErrorCode PXFlowTcp::parseFlowContent(const Json::Value& content)
     m_config.initialTimeToWait = number;
     if (readString(content, "url", m_config.url) != Field::Ok)
         return SCENARIO_TCP_NO_URL;
+    // The url goes into the request line as it is: a blank would end the target early, and a
+    // CR LF would start headers of the hub's choosing.
+    const bool unsafe = std::any_of(m_config.url.begin(), m_config.url.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte == 0x7f;
+    });
+    if (unsafe)
+        return SCENARIO_TCP_INVALID_URL;
     if (readInt64(content, "srcport", number) != Field::Ok)
         return SCENARIO_TCP_NO_SRCPORT;
     m_config.srcPort = static_cast<std::uint16_t>(number);
@@ -112,5 +122,10 @@ void PXFlowTcp::onBytes(std::size_t bytes, roamnode::time_point now)
 
 void PXFlowTcp::onFinished()
 {
-    result()->setSuccess();
+    finishResult();
+}
+
+void PXFlowTcp::onFailed(const std::string& reason)
+{
+    failResult(reason);
 }

@@ -25,6 +25,7 @@ public:
 
     void onBytes(std::size_t bytes, roamnode::time_point now) override;
     void onFinished() override;
+    void onFailed(const std::string& reason) override;
 
     const MultiConnect::Config& config() const { return m_config; }
     bool hasEngine() const { return m_engine != nullptr; }

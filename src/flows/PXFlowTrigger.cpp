@@ -105,10 +105,15 @@ void PXFlowTrigger::onFrameReceivedWithLatency(roamnode::time_point now, std::si
 {
     const std::uint64_t counted = bytes + m_frameOverhead;
     reportBytes(now, counted);
-    result()->addSample(counted, roamnode::toNanoseconds(now), latencyNs);
+    if (!result()->addSample(counted, roamnode::toNanoseconds(now), latencyNs)) {
+        m_rejectedTagWarnings.warn([latencyNs] {
+            return "PXFlowResult:: Rejecting timestamp, more than 60s ago! " +
+                   std::to_string(latencyNs);
+        });
+    }
 }
 
 void PXFlowTrigger::onFinished()
 {
-    result()->setSuccess();
+    finishResult();
 }

@@ -2,6 +2,7 @@
 
 #include "PXFlow.h"
 #include "Trigger.h"
+#include "WarningLimiter.h"
 
 #include <memory>
 
@@ -46,4 +47,7 @@ private:
     std::int64_t m_sizeMin = 0;
     std::int64_t m_sizeMax = 1600;
     const std::uint64_t m_frameOverhead;
+    // Frames whose tag is far off (a sender without a synchronised clock, a frame too short for
+    // the tag) can come by the thousand a second. Used on the engine's thread only.
+    WarningLimiter m_rejectedTagWarnings;
 };

@@ -2,6 +2,7 @@
 
 #include "FrameBurst.h"
 #include "UdpContext.h"
+#include "WarningLimiter.h"
 
 #include <QtGlobal>
 
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <limits>
 
 #include <netinet/in.h>
@@ -21,11 +23,44 @@ using boost::asio::ip::udp;
 namespace {
 
 constexpr std::uint64_t kMaxBurst = FrameBurst::kCapacity;
-constexpr std::int64_t kEndGraceNs = 1000000;
-constexpr std::int64_t kWarningIntervalNs = 1000000000;
 constexpr std::size_t kTimeTagBytes = 8;
 
+// After a send failed for want of a route, the next try comes this much later: the route can
+// come back (a device roaming between access points), but trying at once would spin.
+constexpr std::int64_t kRouteRetryNs = 10000000;
+
 using IpTypeOfService = boost::asio::detail::socket_option::integer<IPPROTO_IP, IP_TOS>;
+
+// What a failed send says about the next one.
+enum class SendFailure {
+    Passing, // the kernel ran short of buffers; it drains
+    Route,   // no route or address for the destination now; it may come back
+    Lasting, // the frame, destination or socket is refused as it is; every retry fails alike
+};
+
+SendFailure classify(const boost::system::error_code& ec)
+{
+    switch (ec.value()) {
+    case ENOBUFS:
+    case ENOMEM:
+        return SendFailure::Passing;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case EHOSTDOWN:
+    case EADDRNOTAVAIL:
+    case ECONNREFUSED:
+        return SendFailure::Route;
+    default:
+        // EMSGSIZE, EINVAL (port 0), EACCES (a broadcast address), EPERM (a firewall), ...
+        return SendFailure::Lasting;
+    }
+}
+
+std::string describe(const boost::system::error_code& ec)
+{
+    return ec.message() + " (code " + std::to_string(ec.value()) + ")";
+}
 
 // The schedule is computed from values the hub sends; saturate instead of overflowing.
 std::int64_t saturatingAdd(std::int64_t a, std::int64_t b)
@@ -66,11 +101,12 @@ public:
 
 private:
     void try_send();
-    void end_stream();
+    // Reports the end: onFinished when every frame went out, otherwise onFailed with the count
+    // and `cause` (a send that cannot succeed) or the last send error seen.
+    void end_stream(const std::string& cause = {});
     void requeue();
     void waitUntil(std::int64_t ns);
     void writeTimeTag(FrameTemplate& frame, std::int64_t sendTime) const;
-    void warn(std::int64_t now, const std::string& text);
     // Fills the burst with the next `count` frames, tagged with the send time `now`.
     void prepareBurst(std::uint64_t count, std::int64_t now);
 
@@ -84,7 +120,9 @@ private:
     std::size_t m_templateCount;
     std::int64_t m_gap;
     std::uint64_t m_framesSent = 0;
-    std::int64_t m_lastWarning = std::numeric_limits<std::int64_t>::min();
+    // A send that keeps failing is retried until the end time; one line a second says enough.
+    WarningLimiter m_sendWarnings;
+    std::string m_lastSendError; // described, for the report of a stream that fell short
     // Written by stop() on the run thread, read by the handler on the context's thread.
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stopped{false};
@@ -101,8 +139,9 @@ void Sender::start()
                                                   " on UDP port " +
                                                   std::to_string(m_context.localPort()));
     m_startTime = saturatingAdd(roamnode::nowNanoseconds(), m_config.initialTimeToWait);
-    m_endTime = saturatingAdd(
-        saturatingAdd(m_startTime, saturatingMul(m_gap, m_config.numberOfFrames)), kEndGraceNs);
+    m_endTime =
+        saturatingAdd(saturatingAdd(m_startTime, saturatingMul(m_gap, m_config.numberOfFrames)),
+                      Stream::kEndGraceNs);
     // Running before the wait is armed: on a context that already runs, the handler can come
     // before start() returns.
     m_running = true;
@@ -149,14 +188,31 @@ void Sender::requeue()
     });
 }
 
-void Sender::end_stream()
+void Sender::end_stream(const std::string& cause)
 {
     m_running = false;
     m_timer.cancel();
     if (m_stopped)
         return;
-    if (auto listener = m_listener.lock())
-        listener->onFinished();
+    auto listener = m_listener.lock();
+    if (m_framesSent >= m_config.numberOfFrames && cause.empty()) {
+        if (listener)
+            listener->onFinished();
+        return;
+    }
+    std::string reason = "sent " + std::to_string(m_framesSent) + " of " +
+                         std::to_string(m_config.numberOfFrames) + " frames";
+    if (!cause.empty()) {
+        reason += ": " + cause;
+    } else {
+        // The end time came (or there was nothing to send) before every frame went out.
+        reason += " by the end of the stream";
+        if (!m_lastSendError.empty())
+            reason += "; last send error: " + m_lastSendError;
+    }
+    qWarning("Stream: %s", reason.c_str());
+    if (listener)
+        listener->onFailed(reason);
 }
 
 void Sender::writeTimeTag(FrameTemplate& frame, std::int64_t sendTime) const
@@ -172,16 +228,6 @@ void Sender::writeTimeTag(FrameTemplate& frame, std::int64_t sendTime) const
     std::uint8_t* at = frame.bytes.data() + (length - frame.position);
     for (std::size_t i = 0; i < kTimeTagBytes; ++i)
         at[i] = static_cast<std::uint8_t>(tag >> (8 * i));
-}
-
-void Sender::warn(std::int64_t now, const std::string& text)
-{
-    // A send that keeps failing is retried until the end time; one line a second says enough.
-    if (m_lastWarning != std::numeric_limits<std::int64_t>::min() &&
-        now - m_lastWarning < kWarningIntervalNs)
-        return;
-    m_lastWarning = now;
-    qWarning("%s", text.c_str());
 }
 
 void Sender::try_send()
@@ -230,16 +276,28 @@ void Sender::try_send()
             return;
         }
         if (ec) {
-            warn(now, "Stream::try_send: got error: " + ec.message() + " (code " +
-                          std::to_string(ec.value()) + ")");
-            requeue();
-            return;
+            m_sendWarnings.warn([&] { return "Stream::try_send: got error: " + describe(ec); });
+            switch (classify(ec)) {
+            case SendFailure::Passing:
+                requeue();
+                return;
+            case SendFailure::Route:
+                m_lastSendError = describe(ec);
+                waitUntil(saturatingAdd(now, kRouteRetryNs));
+                return;
+            case SendFailure::Lasting:
+                end_stream("cannot send to " + m_config.destination + " port " +
+                           std::to_string(m_config.dstPort) + ": " + describe(ec));
+                return;
+            }
         }
         const auto listener = m_listener.lock();
         for (std::size_t i = first; i < m_burst.accepted(); ++i) {
             if (m_burst.acceptedBytes(i) == 0) {
-                warn(now, "Stream::try_send: no bytes sent:0");
-                requeue();
+                // Only an empty frame goes out as nothing, and it would every time.
+                m_sendWarnings.warn(
+                    [] { return std::string("Stream::try_send: no bytes sent:0"); });
+                end_stream("no bytes sent: the frame is empty");
                 return;
             }
             ++m_framesSent;
@@ -266,8 +324,8 @@ void Sender::prepareBurst(std::uint64_t count, std::int64_t now)
     m_burst.clear();
     for (std::uint64_t i = 0; i < count; ++i) {
         FrameTemplate& frame = m_config.frames[(m_framesSent + i) % m_templateCount];
-        // An empty frame is not counted as sent, and is tried again: it goes alone, so that no
-        // frame after it is sent twice.
+        // An empty frame is not counted as sent and ends the stream: it goes last, so that the
+        // frames before it are counted and none after it goes out uncounted.
         if (frame.bytes.empty() && i > 0)
             break;
         // Every frame of a burst carries the same send time, so a template that comes round

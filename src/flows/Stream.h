@@ -22,6 +22,14 @@ public:
         virtual ~Listener() = default;
         virtual void onFrameSent(roamnode::time_point now, std::size_t bytes) = 0;
         virtual void onFinished() = 0;
+        // The stream ended without sending every frame (instead of onFinished); `reason` says
+        // how many went out and why no more did. A stop() that comes later reports
+        // onFinished again. A listener that does not tell the two apart sees onFinished.
+        virtual void onFailed(const std::string& reason)
+        {
+            static_cast<void>(reason);
+            onFinished();
+        }
     };
 
     struct Config
@@ -36,6 +44,15 @@ public:
         std::vector<FrameTemplate> frames;
         std::uint64_t numberOfFrames = 0;
     };
+
+    // How long after the last frame's slot (start + gap x frames) a stream that fell behind may
+    // still send the frames that were due: a loaded machine can hold the sending thread back
+    // for milliseconds, and those frames are part of what was asked for.
+    static constexpr std::int64_t kEndGraceNs = 50000000;
+    // The most one UDP datagram carries: 65,535 bytes less the IPv4 (20) and UDP (8) headers;
+    // an IPv6 payload may be 65,535 bytes, less the UDP header.
+    static constexpr std::size_t kMaxFrameBytesV4 = 65507;
+    static constexpr std::size_t kMaxFrameBytesV6 = 65527;
 
     // Throws boost::system::system_error when the destination is not an address or the local
     // port cannot be bound.

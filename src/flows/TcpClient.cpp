@@ -19,6 +19,7 @@
 #include <array>
 #include <istream>
 #include <optional>
+#include <sstream>
 
 namespace {
 
@@ -34,6 +35,8 @@ constexpr std::size_t kReadReport = 262144;
 constexpr std::size_t kReadBufferSize = 256 * 1024;
 // Bounds a status line or header that never ends.
 constexpr std::size_t kHeadLimit = 65536;
+// The most of a refused status line that the flow's result quotes.
+constexpr std::size_t kQuotedStatusLimit = 128;
 // Keeps now + ns inside the clock's range whatever the hub sends (about 100 years).
 constexpr std::int64_t kMaxNs = std::int64_t(100) * 365 * 24 * 3600 * 1000000000;
 
@@ -78,6 +81,7 @@ private:
     void send_request();
     void read_status_line();
     void on_status_line(const boost::system::error_code& error);
+    void refuse(const std::string& statusLine);
     void read_body();
     void on_body_read(const boost::system::error_code& error, std::size_t bytes);
     void write_body();
@@ -274,13 +278,17 @@ void TcpClient::Impl::on_status_line(const boost::system::error_code& error)
         return;
     }
     std::istream stream(&m_response);
+    std::string line;
+    std::getline(stream, line);
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    std::istringstream fields(line);
     std::string version;
     unsigned int code = 0;
-    stream >> version >> code;
-    std::string rest;
-    std::getline(stream, rest);
-    if (!stream || version.compare(0, 5, "HTTP/") != 0 || code != 200) {
-        finish();
+    fields >> version >> code;
+    if (!fields || version.compare(0, 5, "HTTP/") != 0 || code != 200) {
+        refuse(line);
         return;
     }
     // The remaining headers (and any body bytes that came with them) are not counted.
@@ -290,6 +298,23 @@ void TcpClient::Impl::on_status_line(const boost::system::error_code& error)
     } else {
         read_body();
     }
+}
+
+void TcpClient::Impl::refuse(const std::string& statusLine)
+{
+    // The line is the server's: it goes into the result list as text, so it is kept short and
+    // printable.
+    std::string quoted = statusLine.substr(0, kQuotedStatusLimit);
+    for (char& c : quoted) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f || c == '"' || c == '\\') {
+            c = '?';
+        }
+    }
+    if (std::shared_ptr<Listener> listener = m_listener.lock()) {
+        listener->onClientFailed("the HTTP server answered \"" + quoted + "\"");
+    }
+    finish();
 }
 
 void TcpClient::Impl::read_body()

@@ -28,6 +28,9 @@ public:
         virtual ~Listener() = default;
         virtual void onClientFinished() = 0;
         virtual void onBytes(std::size_t bytes, roamnode::time_point now) = 0;
+        // The server did not take the request: its status line, quoted in `reason`, is not an
+        // HTTP 200. onClientFinished follows.
+        virtual void onClientFailed(const std::string& reason) = 0;
     };
 
     struct Config

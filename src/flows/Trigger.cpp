@@ -1,6 +1,7 @@
 #include "Trigger.h"
 
 #include "UdpContext.h"
+#include "WarningLimiter.h"
 
 #include <QtGlobal>
 
@@ -43,7 +44,6 @@ public:
 
 private:
     void on_window_end(const boost::system::error_code& ec);
-    void stopCounting();
     std::uint64_t readTimeTag(const DatagramBatch::Datagram& datagram) const;
 
     UdpContext& m_context;
@@ -52,8 +52,10 @@ private:
     std::weak_ptr<Trigger::Listener> m_listener;
     Trigger::Config m_config;
     std::int64_t m_deadline = 0; // set before anything is armed, then only read
-    // Context's thread only: false once an error or an empty datagram ended counting.
+    // Context's thread only: false once a receive error ended counting.
     bool m_counting = true;
+    // Any peer can send empty datagrams from the expected address, as many as it likes.
+    WarningLimiter m_emptyWarnings;
     // Written by stop() on the run thread, read by the handlers on the context's thread.
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stopped{false};
@@ -96,12 +98,6 @@ void Receiver::stop()
         listener->onFinished();
 }
 
-void Receiver::stopCounting()
-{
-    m_counting = false;
-    m_context.removeSink(this);
-}
-
 std::uint64_t Receiver::readTimeTag(const DatagramBatch::Datagram& datagram) const
 {
     const std::uint64_t position = m_config.latencyPosition;
@@ -120,11 +116,10 @@ void Receiver::onDatagram(const DatagramBatch::Datagram& datagram)
 {
     if (!m_counting || !m_running)
         return;
-    // After an empty datagram this trigger counts nothing more in this run; its window timer
-    // still reports the end.
+    // An empty datagram has nothing to count or time; the frames after it still count.
     if (datagram.bytes == 0) {
-        qWarning("Trigger::on_data_received: error no bytes received");
-        stopCounting();
+        m_emptyWarnings.warn(
+            [] { return std::string("Trigger::on_data_received: error no bytes received"); });
         return;
     }
     // The kernel's stamp says when the datagram came: one that came after the window is not

@@ -1,5 +1,7 @@
 #include "UdpContext.h"
 
+#include "WarningLimiter.h"
+
 #include <QtGlobal>
 
 #include <boost/asio/ip/v6_only.hpp>
@@ -202,14 +204,18 @@ void UdpContext::runLoop()
     // Timers of this loop pace streams to the microsecond; the default 50 us of slack that the
     // kernel may add to every wake-up would show up as lateness of every frame.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    // A listener that throws must not take the whole process down with this thread.
+    // A listener that throws must not take the whole process down with this thread; one that
+    // throws for every datagram must not fill the log either.
+    WarningLimiter failures;
     for (;;) {
         try {
             m_eventLoop.run();
             return;
         } catch (const std::exception& e) {
-            qWarning("UdpContext: handler failed on %s: %s",
-                     portText(m_family, m_localPort).c_str(), e.what());
+            failures.warn([&] {
+                return "UdpContext: handler failed on " + portText(m_family, m_localPort) + ": " +
+                       e.what();
+            });
         }
     }
 }

@@ -5,4 +5,5 @@ list(APPEND FLOW_ENGINE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/UdpContext.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Stream.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Trigger.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WarningLimiter.cpp
 )

@@ -2,8 +2,6 @@
 
 #include "JsonText.h"
 
-#include <QtGlobal>
-
 #include <cmath>
 
 namespace {
@@ -81,7 +79,7 @@ void PXFlowResult::addSample(std::uint64_t bytes, std::int64_t time)
     addCount(bytes, time);
 }
 
-void PXFlowResult::addSample(std::uint64_t bytes, std::int64_t time, std::int64_t latency)
+bool PXFlowResult::addSample(std::uint64_t bytes, std::int64_t time, std::int64_t latency)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     addCount(bytes, time);
@@ -90,9 +88,7 @@ void PXFlowResult::addSample(std::uint64_t bytes, std::int64_t time, std::int64_
     LatencyEntry& entry = m_latencies.back();
     if (latency > maxLatency || latency < -maxLatency) {
         entry.rejected += 1;
-        qWarning("PXFlowResult:: Rejecting timestamp, more than 60s ago! %lld",
-                 static_cast<long long>(latency));
-        return;
+        return false;
     }
     if (entry.count == 0) {
         entry.min = latency;
@@ -107,6 +103,7 @@ void PXFlowResult::addSample(std::uint64_t bytes, std::int64_t time, std::int64_
     const double delta = value - entry.mean;
     entry.mean += delta / static_cast<double>(entry.count);
     entry.squaredDeviations += delta * (value - entry.mean);
+    return true;
 }
 
 void PXFlowResult::addLatencyEntry(std::int64_t time)

@@ -37,7 +37,10 @@ public:
     explicit PXFlowResult(std::int64_t id);
 
     void addSample(std::uint64_t bytes, std::int64_t time);
-    void addSample(std::uint64_t bytes, std::int64_t time, std::int64_t latency);
+    // False when the latency was rejected (beyond maxLatency): counted, not measured. The
+    // caller says so in the log, as often as it sees fit: a peer can send such frames by the
+    // thousand.
+    bool addSample(std::uint64_t bytes, std::int64_t time, std::int64_t latency);
     // An empty latency entry for the second that starts at `time` (a trigger's speed reset).
     void addLatencyEntry(std::int64_t time);
 

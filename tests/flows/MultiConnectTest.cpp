@@ -187,6 +187,27 @@ TEST(MultiConnectRestart, NoNewConnectionWhenHalfASecondOrLessRemains)
     EXPECT_EQ(recorder->finishedCount(), 1);
 }
 
+// A server that refuses the request ends the flow with its status line; restarting would only
+// be refused again, as fast as the server answers.
+TEST(MultiConnectRestart, RefusedRequestEndsTheFlowWithoutAnotherConnection)
+{
+    TcpTestPeer peer([](std::size_t) {
+        TcpTestPeer::Reply reply;
+        reply.head = "HTTP/1.1 404 Not Found\r\n\r\n";
+        return reply;
+    });
+    auto recorder = std::make_shared<TcpRecorder>();
+    MultiConnect::Config config = flowConfig(peer.port(), 2000000000);
+    config.restart = true;
+    auto engine = std::make_shared<MultiConnect>(recorder, config);
+    engine->start();
+    ASSERT_TRUE(recorder->waitFinished(3s));
+    engine->stop();
+    EXPECT_EQ(recorder->failure(), "the HTTP server answered \"HTTP/1.1 404 Not Found\"");
+    EXPECT_EQ(recorder->finishedCount(), 1);
+    EXPECT_EQ(peer.connections().size(), 1u);
+}
+
 TEST(MultiConnectStop, BeforeTheStartTimeReportsFinishedWithoutConnecting)
 {
     TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(); });

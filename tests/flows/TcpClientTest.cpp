@@ -141,11 +141,22 @@ TEST(TcpClientRequest, GetRequestBytesAreExact)
                                                 "Connection: close\r\n\r\n");
 }
 
+// The client ends, counts nothing and says which status line it got, quoted short and
+// printable.
 TEST(TcpClientStatus, AnythingButAnHttp200EndsWithoutCountingBytes)
 {
-    for (const char* head : {"HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n",
-                             "FOO/1.1 200 OK\r\n\r\n", "HTTP/1.1 OK 200\r\n\r\n", "\r\n\r\n"}) {
-        TcpTestPeer peer([head](std::size_t) {
+    const std::string longLine = "HTTP/1.1 500 " + std::string(300, 'x');
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n", "HTTP/1.1 404 Not Found"},
+        {"HTTP/1.1 500 Internal Server Error\r\n\r\n", "HTTP/1.1 500 Internal Server Error"},
+        {"FOO/1.1 200 OK\r\n\r\n", "FOO/1.1 200 OK"},
+        {"HTTP/1.1 OK 200\r\n\r\n", "HTTP/1.1 OK 200"},
+        {"\r\n\r\n", ""},
+        {"HTTP/1.1 403 \"no\"\x01\xff\r\n\r\n", "HTTP/1.1 403 ?no???"},
+        {longLine + "\r\n\r\n", longLine.substr(0, 128)},
+    };
+    for (const auto& [head, quoted] : cases) {
+        TcpTestPeer peer([head = head](std::size_t) {
             TcpTestPeer::Reply reply;
             reply.head = head;
             reply.bodyBytes = 300000;
@@ -154,6 +165,7 @@ TEST(TcpClientStatus, AnythingButAnHttp200EndsWithoutCountingBytes)
         ClientRun run;
         run.run(getConfig(peer.port()));
         EXPECT_EQ(run.recorder->finishedCount(), 1) << head;
+        EXPECT_EQ(run.recorder->failure(), "the HTTP server answered \"" + quoted + "\"");
         EXPECT_TRUE(run.recorder->reports().empty()) << head;
         EXPECT_LT(run.elapsed, 1s) << head;
     }

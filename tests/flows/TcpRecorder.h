@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <vector>
 
 // Listens to a MultiConnect or a TcpClient and keeps what the engine thread reported, so that
@@ -27,6 +28,20 @@ public:
 
     void onFinished() override { countFinish(); }
     void onClientFinished() override { countFinish(); }
+    // A failure is kept; the end it stands for is counted when it comes (onFailed is the end of
+    // a MultiConnect, onClientFailed comes before onClientFinished).
+    void onFailed(const std::string& reason) override
+    {
+        keepFailure(reason);
+        countFinish();
+    }
+    void onClientFailed(const std::string& reason) override { keepFailure(reason); }
+
+    std::string failure()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_failure;
+    }
 
     bool waitFinished(std::chrono::milliseconds timeout)
     {
@@ -62,6 +77,14 @@ public:
     }
 
 private:
+    void keepFailure(const std::string& reason)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_failure.empty()) {
+            m_failure = reason;
+        }
+    }
+
     void countFinish()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -75,5 +98,6 @@ private:
     std::condition_variable m_changed;
     std::vector<Report> m_reports;
     int m_finished = 0;
+    std::string m_failure;
     std::chrono::steady_clock::time_point m_finishedAt;
 };

@@ -40,6 +40,22 @@ void StreamRecorder::onFinished()
     m_changed.notify_all();
 }
 
+void StreamRecorder::onFailed(const std::string& reason)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_failure.empty())
+            m_failure = reason;
+    }
+    onFinished();
+}
+
+std::string StreamRecorder::failure()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_failure;
+}
+
 bool StreamRecorder::waitFinished(std::chrono::milliseconds timeout)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -76,10 +92,15 @@ void StreamRecorder::expectCompleteOrEndedLate(std::size_t count, std::int64_t b
 {
     const std::size_t sent = frames().size();
     EXPECT_LE(sent, count);
-    if (sent < count) {
-        const std::int64_t endTime = before + static_cast<std::int64_t>(count) * gap + 1000000;
-        EXPECT_GT(finishedAt(), endTime) << sent << " of " << count << " frames sent";
+    if (sent == count) {
+        EXPECT_EQ(failure(), "");
+        return;
     }
+    const std::int64_t endTime =
+        before + static_cast<std::int64_t>(count) * gap + Stream::kEndGraceNs;
+    EXPECT_GT(finishedAt(), endTime) << sent << " of " << count << " frames sent";
+    EXPECT_EQ(failure(), "sent " + std::to_string(sent) + " of " + std::to_string(count) +
+                             " frames by the end of the stream");
 }
 
 std::thread::id StreamRecorder::handlerThread()

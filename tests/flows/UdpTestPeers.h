@@ -35,6 +35,8 @@ public:
 
     void onFrameSent(roamnode::time_point now, std::size_t bytes) override;
     void onFinished() override;
+    // Counted as an end, like onFinished; the reason is kept.
+    void onFailed(const std::string& reason) override;
 
     bool waitFinished(std::chrono::milliseconds timeout = 5000ms);
     bool waitFrames(std::size_t count, std::chrono::milliseconds timeout = 5000ms);
@@ -43,10 +45,13 @@ public:
     // System time of the first onFinished, in ns.
     std::int64_t finishedAt();
     std::thread::id handlerThread();
+    // The reason of the first onFailed; empty when there was none.
+    std::string failure();
 
-    // A stream ends 1 ms after its last frame was due, and a busy machine can keep the loop from
-    // running for longer than that: either all `count` frames went out, or the end came after
-    // the end time (startTime is at least `before`).
+    // A stream may send until Stream::kEndGraceNs after its last frame's slot, and a busy
+    // machine can keep the loop from running for longer than that: either all `count` frames
+    // went out, or the end came after the end time (startTime is at least `before`) and the
+    // stream said how many it sent.
     void expectCompleteOrEndedLate(std::size_t count, std::int64_t before, std::int64_t gap);
 
 private:
@@ -55,6 +60,7 @@ private:
     std::vector<Frame> m_frames;
     std::size_t m_awaited = 0;
     int m_finished = 0;
+    std::string m_failure;
     std::int64_t m_finishedAt = 0;
     std::thread::id m_thread;
 };

@@ -101,6 +101,12 @@ Json::Value& mon(Json::Value& root)
     return root["monitors"][0];
 }
 
+// A "contentlist" item of `bytes` zero bytes.
+std::string zeros(std::size_t bytes)
+{
+    return std::string(2 * bytes, '0');
+}
+
 const std::vector<Case>& cases()
 {
     static const std::vector<Case> table = {
@@ -145,6 +151,14 @@ const std::vector<Case>& cases()
         {"tcp no wait", [](Json::Value& r) { tcp(r).removeMember("initialtimetowait"); }, 10},
         {"tcp no url", [](Json::Value& r) { tcp(r).removeMember("url"); }, 13},
         {"tcp number url", [](Json::Value& r) { tcp(r)["url"] = 5; }, 13},
+        {"tcp url with CR LF",
+         [](Json::Value& r) { tcp(r)["url"] = "/a\r\nHost: evil\r\nX-Injected: 1"; }, 62},
+        {"tcp url with a blank", [](Json::Value& r) { tcp(r)["url"] = "/a b/c"; }, 62},
+        {"tcp url with a tab", [](Json::Value& r) { tcp(r)["url"] = "/a\tb"; }, 62},
+        {"tcp url with DEL", [](Json::Value& r) { tcp(r)["url"] = "/a\x7f"; }, 62},
+        {"tcp url with NUL",
+         [](Json::Value& r) { tcp(r)["url"] = std::string("/a\0b", 4); }, 62},
+        {"tcp url with UTF-8", [](Json::Value& r) { tcp(r)["url"] = "/caf\xc3\xa9/x"; }, 0},
         {"tcp no srcport", [](Json::Value& r) { tcp(r).removeMember("srcport"); }, 14},
         {"tcp no dstport", [](Json::Value& r) { tcp(r).removeMember("dstport"); }, 17},
         {"tcp no duration", [](Json::Value& r) { tcp(r).removeMember("duration"); }, 18},
@@ -163,6 +177,8 @@ const std::vector<Case>& cases()
         {"stream no srcport", [](Json::Value& r) { stream(r).removeMember("srcport"); }, 29},
         {"stream string srcport", [](Json::Value& r) { stream(r)["srcport"] = "5000"; }, 29},
         {"stream no dstport", [](Json::Value& r) { stream(r).removeMember("dstport"); }, 32},
+        {"stream dstport 0", [](Json::Value& r) { stream(r)["dstport"] = 0; }, 64},
+        {"stream dstport 65536", [](Json::Value& r) { stream(r)["dstport"] = 65536; }, 64},
         {"stream no dstipv4", [](Json::Value& r) { stream(r).removeMember("dstipv4"); }, 30},
         {"streamv6 with dstipv4 only",
          [](Json::Value& r) {
@@ -179,6 +195,25 @@ const std::vector<Case>& cases()
         {"stream content empty",
          [](Json::Value& r) { stream(r)["contentlist"] = Json::arrayValue; }, 37},
         {"stream content number", [](Json::Value& r) { stream(r)["contentlist"][0] = 12; }, 54},
+        {"stream empty frame", [](Json::Value& r) { stream(r)["contentlist"][0] = ""; }, 63},
+        {"stream frame of one digit",
+         [](Json::Value& r) { stream(r)["contentlist"][0] = "a"; }, 63},
+        {"stream largest IPv4 frame",
+         [](Json::Value& r) { stream(r)["contentlist"][0] = zeros(65507); }, 0},
+        {"stream IPv4 frame one byte too long",
+         [](Json::Value& r) { stream(r)["contentlist"][0] = zeros(65508); }, 63},
+        {"streamv6 largest frame",
+         [](Json::Value& r) {
+             r["flows"][1]["flowtype"] = "streamv6";
+             stream(r)["contentlist"][0] = zeros(65527);
+         },
+         0},
+        {"streamv6 frame one byte too long",
+         [](Json::Value& r) {
+             r["flows"][1]["flowtype"] = "streamv6";
+             stream(r)["contentlist"][0] = zeros(65528);
+         },
+         63},
         {"stream string tos", [](Json::Value& r) { stream(r)["tos"] = "x"; }, 57},
         {"stream timetags object",
          [](Json::Value& r) { stream(r)["timetags"] = Json::objectValue; }, 38},

@@ -6,7 +6,9 @@
 #include "PXScenarioResult.h"
 #include "ScenarioDescription.h"
 #include "ScenarioTestSupport.h"
+#include "TcpTestPeer.h"
 #include "UdpContext.h"
+#include "UdpTestPeers.h"
 
 #include <boost/asio/ip/udp.hpp>
 #include <boost/asio/post.hpp>
@@ -56,6 +58,15 @@ std::string triggerJson(const std::string& type, const std::string& address, std
            "\", \"flow\": {\"srcport\": " + std::to_string(src) +
            ", \"dstport\": " + std::to_string(dst) + ", \"" + (v6 ? "srcipv6" : "srcipv4") +
            "\": \"" + address + "\"}}";
+}
+
+// A trigger on `port` measuring latency, expecting its frames from 127.0.0.1:`senderPort`.
+std::string latencyTriggerJson(std::uint16_t senderPort, std::uint16_t port)
+{
+    return "{\"id\": 5, \"flowtype\": \"triggerv4\", \"flow\": {\"srcport\": " +
+           std::to_string(senderPort) + ", \"dstport\": " + std::to_string(port) +
+           ", \"srcipv4\": \"127.0.0.1\", \"latency\": {\"type\": \"average\", "
+           "\"position\": 8, \"timeoffset\": 0}}}";
 }
 
 class ReportCollector : public QObject
@@ -211,13 +222,7 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
     boost::asio::ip::udp::socket sender(
         io, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
     const std::uint16_t port = scenariotest::freeUdpPort(false);
-    auto scenario = parseOne(
-        "{\"id\": 5, \"flowtype\": \"triggerv4\", \"flow\": {\"srcport\": " +
-            std::to_string(sender.local_endpoint().port()) + ", \"dstport\": " +
-            std::to_string(port) +
-            ", \"srcipv4\": \"127.0.0.1\", \"latency\": {\"type\": \"average\", "
-            "\"position\": 8, \"timeoffset\": 0}}}",
-        10000000000);
+    auto scenario = parseOne(latencyTriggerJson(sender.local_endpoint().port(), port), 10000000000);
     auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[0]);
     flow.run();
     ASSERT_TRUE(flow.hasEngine());
@@ -263,6 +268,119 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
     EXPECT_LE(latency.back().max, queuedBy - sentAt + 10);
     flow.stop();
     flow.releaseEngine();
+}
+
+// A sender whose clock is far off, or that puts no tag where the trigger reads one, makes every
+// frame's latency one to reject, thousands a second. The log gets a line a second, each saying
+// how many like it were held back since the one before.
+TEST(FlowTriggerWarnings, TenThousandFarOffTagsGiveALineASecond)
+{
+    udptest::WarningCapture warnings;
+    boost::asio::io_context io;
+    const auto loopback = boost::asio::ip::make_address("127.0.0.1");
+    boost::asio::ip::udp::socket sender(io, boost::asio::ip::udp::endpoint(loopback, 0));
+    const std::uint16_t port = scenariotest::freeUdpPort(false);
+    auto scenario = parseOne(latencyTriggerJson(sender.local_endpoint().port(), port), 60000000000);
+    auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[0]);
+    const std::int64_t began = roamnode::nowNanoseconds();
+    flow.run();
+    ASSERT_TRUE(flow.hasEngine());
+
+    // Tag 0: sent, as far as the trigger can tell, in 1970.
+    const std::vector<std::uint8_t> frame(64, 0);
+    const auto rejected = [&flow] {
+        std::uint64_t total = 0;
+        for (const auto& entry : flow.result()->latencyEntries())
+            total += entry.rejected;
+        return total;
+    };
+    const std::uint64_t total = 10000;
+    // In steps the socket buffer holds, so that loopback drops none.
+    for (std::uint64_t sent = 0; sent < total;) {
+        for (int i = 0; i < 500; ++i, ++sent)
+            sender.send_to(boost::asio::buffer(frame),
+                           boost::asio::ip::udp::endpoint(loopback, port));
+        ASSERT_TRUE(scenariotest::waitFor([&] { return rejected() >= sent; }, 5000ms)) << sent;
+    }
+    flow.stop();
+    flow.releaseEngine();
+    const std::int64_t elapsed = roamnode::nowNanoseconds() - began;
+
+    std::vector<std::string> lines;
+    for (const std::string& text : warnings.texts()) {
+        if (text.rfind("PXFlowResult:: Rejecting timestamp, more than 60s ago! ", 0) == 0)
+            lines.push_back(text);
+    }
+    ASSERT_FALSE(lines.empty());
+    EXPECT_LE(lines.size(), 1 + static_cast<std::size_t>(elapsed / 1000000000)) << lines.back();
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        EXPECT_NE(lines[i].find(" similar suppressed)"), std::string::npos) << lines[i];
+}
+
+// A stream whose thread is held past its end and grace (a loaded machine) sends nothing more;
+// its result says how many frames went out instead of "success", and the stop at the end of
+// the run leaves it so.
+TEST(FlowStreamResult, StreamThatFellShortSaysSo)
+{
+    const std::uint16_t port = scenariotest::freeUdpPort(false);
+    auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", port, 9));
+    auto& flow = dynamic_cast<PXFlowStream&>(*scenario->flows[0]);
+    // Posted before the flow starts the loop: the stall runs before the first frame is due.
+    auto context = UdpContext::get(false, port);
+    const std::int64_t stallEnd =
+        roamnode::nowNanoseconds() + 3 * 10000000 + Stream::kEndGraceNs + 50000000;
+    udptest::LoopStall stall(*context);
+    flow.run();
+    ASSERT_TRUE(flow.hasEngine());
+    stall.releaseAt(stallEnd);
+    ASSERT_TRUE(scenariotest::waitFor([&] { return !flow.result()->status().empty(); }, 5000ms));
+    flow.stop();
+    EXPECT_EQ(flow.result()->status(), "error");
+    EXPECT_EQ(flow.result()->errorMessage(), "sent 0 of 3 frames by the end of the stream");
+    flow.releaseEngine();
+}
+
+// A destination the kernel refuses every send to (a broadcast address, without the broadcast
+// option) ends the stream at once; its result names the refusal.
+TEST(FlowStreamResult, StreamThatCannotSendSaysWhy)
+{
+    const std::uint16_t port = scenariotest::freeUdpPort(false);
+    auto scenario = parseOne(streamJson("streamv4", "127.255.255.255", port, 9));
+    auto& flow = dynamic_cast<PXFlowStream&>(*scenario->flows[0]);
+    flow.run();
+    ASSERT_TRUE(scenariotest::waitFor([&] { return !flow.result()->status().empty(); }, 5000ms));
+    flow.stop();
+    EXPECT_EQ(flow.result()->status(), "error");
+    EXPECT_EQ(flow.result()->errorMessage(),
+              "sent 0 of 3 frames: cannot send to 127.255.255.255 port 9: Permission denied "
+              "(code 13)");
+    flow.releaseEngine();
+}
+
+// An HTTP flow whose server refuses the request (any status but 200) has failed, whatever the
+// restart rule; the stop at the end of the run leaves it so.
+TEST(FlowTcpResult, StatusOtherThan200IsAnError)
+{
+    for (const std::string status : {"HTTP/1.1 404 Not Found", "HTTP/1.1 500 Internal Error"}) {
+        TcpTestPeer server([status](std::size_t) {
+            TcpTestPeer::Reply reply;
+            reply.head = status + "\r\nConnection: close\r\n\r\n";
+            return reply;
+        });
+        auto scenario = parseOne(
+            "{\"id\": 3, \"flowtype\": \"tcpv4\", \"flow\": {\"requestmethod\": \"get\", "
+            "\"initialtimetowait\": 0, \"url\": \"/a/b\", \"srcport\": 0, \"dstport\": " +
+            std::to_string(server.port()) +
+            ", \"duration\": 3000000000, \"dstipv4\": \"127.0.0.1\", \"tcprestart\": true}}");
+        auto& flow = dynamic_cast<PXFlowTcp&>(*scenario->flows[0]);
+        flow.run();
+        ASSERT_TRUE(
+            scenariotest::waitFor([&] { return !flow.result()->status().empty(); }, 5000ms));
+        flow.stop();
+        EXPECT_EQ(flow.result()->status(), "error") << status;
+        EXPECT_EQ(flow.result()->errorMessage(), "the HTTP server answered \"" + status + "\"");
+        flow.releaseEngine();
+    }
 }
 
 // A flow that cannot start must not take the endpoint down: its result says why.

@@ -67,6 +67,9 @@ std::string scenarioErrorText(int code)
         {59, "Error in <scenariodescription>: <sizemin> or <sizemax> value is not an integer for Trigger flow"},
         {60, "Error in <scenariodescription>: <resultinterval> value is not an integer"},
         {61, "Error in <scenariodescription>: <scenarioduration> is negative or longer than 7 days"},
+        {62, "Error in <scenariodescription>: <url> contains spaces or control characters for TCP flow"},
+        {63, "Error in <scenariodescription>: <contentlist> has an item that is empty or longer than a UDP datagram can carry (65507 bytes over IPv4, 65527 over IPv6) for STREAM flow"},
+        {64, "Error in <scenariodescription>: <dstport> value for STREAM flow cannot be 0"},
     };
     if (code == SCENARIO_OK)
         return {};

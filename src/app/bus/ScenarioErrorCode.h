@@ -70,6 +70,10 @@ enum ScenarioErrorCode : int {
     SCENARIO_MONITOR_RESULTINTERVAL_NOT_INTEGER = 60,
     // A run that could never end, or end only after the hub has long given up on it.
     SCENARIO_INVALID_DURATION = 61,
+    // Values a flow could not carry onto the wire as they are.
+    SCENARIO_TCP_INVALID_URL = 62,
+    SCENARIO_STREAM_INVALID_FRAME_SIZE = 63,
+    SCENARIO_STREAM_INVALID_DSTPORT = 64,
 };
 
 // The message of a code; empty for 0 and "Unknown error" for a code not in the table.
