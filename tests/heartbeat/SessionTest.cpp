@@ -112,6 +112,28 @@ public:
     }
 };
 
+// A session on a thread of its own, ended and joined however the test leaves.
+struct ThreadedSession
+{
+    explicit ThreadedSession(TestParent& parent)
+        : session(std::make_shared<HeartbeatSession>(&parent))
+    {
+        session->setHelloMessage(roamnode::frameMessage("{}"));
+        session->moveToThread(&thread);
+    }
+    ~ThreadedSession() { end(); }
+    bool end()
+    {
+        session->stop();
+        session->abort();
+        thread.quit();
+        return thread.wait(2000);
+    }
+
+    SessionThread thread;
+    std::shared_ptr<HeartbeatSession> session;
+};
+
 // One exchange, run synchronously on the test thread.
 Outcome exchangeOnce(HeartbeatSession& session, TestParent& parent)
 {
@@ -354,16 +376,10 @@ TEST(SessionTimer, ZeroIntervalTicksAtMostEveryHundredMilliseconds)
     FakeHub hub([](int, const std::string&) { return hubRequest("{\"command\": \"nop\"}"); });
     parent.setHub("127.0.0.1", hub.port());
 
-    SessionThread thread;
-    auto session = std::make_shared<HeartbeatSession>(&parent);
-    session->setHelloMessage(roamnode::frameMessage("{}"));
-    session->moveToThread(&thread);
-    session->start();
+    ThreadedSession running(parent);
+    running.session->start();
     testsupport::runEventsFor(550);
-    session->stop();
-    session->abort();
-    thread.quit();
-    ASSERT_TRUE(thread.wait(2000));
+    ASSERT_TRUE(running.end());
 
     // One immediate exchange plus one per 100 ms: 6 or 7 at most, far from thousands.
     const int exchanges = hub.exchanges();
@@ -389,19 +405,13 @@ TEST(SessionTimer, TicksMissedDuringALongExchangeCollapseIntoOne)
     });
     parent.setHub("127.0.0.1", hub.port());
 
-    SessionThread thread;
-    auto session = std::make_shared<HeartbeatSession>(&parent);
-    session->setHelloMessage(roamnode::frameMessage("{}"));
-    session->moveToThread(&thread);
-    session->start();
+    ThreadedSession running(parent);
+    running.session->start();
     ASSERT_TRUE(testsupport::waitUntil([&]() { return parent.outcomes().size() >= 1; }, 3000));
     const auto firstEnded = Clock::now();
     ASSERT_TRUE(testsupport::waitUntil([&]() { return parent.outcomes().size() >= 4; }, 3000));
     const auto fourthEnded = Clock::now();
-    session->stop();
-    session->abort();
-    thread.quit();
-    ASSERT_TRUE(thread.wait(2000));
+    ASSERT_TRUE(running.end());
 
     // Three ticks passed during the first exchange. One catch-up exchange follows at once, the
     // next ones on the timer's grid: the fourth outcome comes at least a period later, not in a
@@ -420,17 +430,12 @@ TEST(SessionAbort, EndsAWaitingExchangeAtOnce)
     parent.setHub("127.0.0.1", hub.port());
     parent.configure([](HeartbeatSettings& settings) { settings.readTimeout = 5000; });
 
-    SessionThread thread;
-    auto session = std::make_shared<HeartbeatSession>(&parent);
-    session->setHelloMessage(roamnode::frameMessage("{}"));
-    session->moveToThread(&thread);
-    QMetaObject::invokeMethod(session.get(), "on_heartbeat_timer", Qt::QueuedConnection);
+    ThreadedSession running(parent);
+    QMetaObject::invokeMethod(running.session.get(), "on_heartbeat_timer", Qt::QueuedConnection);
     ASSERT_TRUE(testsupport::waitUntil([&]() { return !hub.hellos().empty(); }, 2000));
 
     const auto started = Clock::now();
-    session->abort();
-    thread.quit();
-    ASSERT_TRUE(thread.wait(2000));
+    ASSERT_TRUE(running.end());
     EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(1000));
     EXPECT_TRUE(parent.outcomes().empty()) << "an aborted exchange tells the parent nothing";
 }
