@@ -1,4 +1,5 @@
 // The worker: its start timer, the gauge's speeds and a scenario run again.
+#include "PXNetworkInfoMonitorResultSet.h"
 #include "PXScenarioResult.h"
 #include "PXScenarioWorker.h"
 #include "RecordingFlow.h"
@@ -281,5 +282,34 @@ TEST(WorkerRunTest, MonitorResultsJoinTheRecordOfEachRun)
         EXPECT_NE(
             resultListJson({record}).find(", \"monitors\":[{\"id\":8, \"type\":\"networkinfo\""),
             std::string::npos);
+    }
+}
+
+TEST(WorkerRunTest, EachRunsMonitorsShareOneSampleLimit)
+{
+    PXScenarioWorker::Timing timing = fastTiming();
+    timing.monitorSampleLimit = 20;
+    PXScenarioWorker worker(timing);
+    WorkerSignals seen(worker);
+    std::shared_ptr<PXScenario> scenario;
+    const std::string monitor = "{\"monitortype\": \"wifi\", \"id\": 1, \"monitor\": "
+                                "{\"resultinterval\": 1}}";
+    ASSERT_EQ(parseScenarioDescription("{\"scenarioid\": 3, \"duration\": 200000000, \"flows\": "
+                                       "[], \"monitors\": [" +
+                                           monitor + ", " + monitor + ", " + monitor + "]}",
+                                       scenario),
+              0);
+    for (int run = 1; run <= 2; ++run) {
+        worker.setScenario(scenario);
+        worker.setStartTime(roamnode::nowNanoseconds());
+        ASSERT_TRUE(waitFor([&] { return seen.ends == run; }, 3000ms));
+    }
+    const auto records = worker.takeFinishedResults();
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& record : records) {
+        std::size_t samples = 0;
+        for (const auto& result : record->monitorResults())
+            samples += dynamic_cast<const PXNetworkInfoMonitorResultSet&>(*result).samples.size();
+        EXPECT_EQ(samples, 20u); // per run, not per worker
     }
 }
