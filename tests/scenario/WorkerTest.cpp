@@ -62,6 +62,19 @@ public:
     std::vector<float> tx;
 };
 
+// Two runs of the scenario, each started at once; the records of those that ended in time.
+std::vector<std::shared_ptr<PXScenarioResult>>
+runTwice(PXScenarioWorker& worker, WorkerSignals& seen, const std::shared_ptr<PXScenario>& scenario)
+{
+    for (int run = 1; run <= 2; ++run) {
+        worker.setScenario(scenario);
+        worker.setStartTime(roamnode::nowNanoseconds());
+        if (!waitFor([&] { return seen.ends == run; }, 3000ms))
+            break;
+    }
+    return worker.takeFinishedResults();
+}
+
 } // namespace
 
 TEST(GaugeSpeedTest, ReportsWithinOneSecondAddUp)
@@ -260,12 +273,7 @@ TEST(WorkerRunTest, MonitorResultsJoinTheRecordOfEachRun)
                   "{\"resultinterval\": 100000000}}]}",
                   scenario),
               0);
-    for (int run = 1; run <= 2; ++run) {
-        worker.setScenario(scenario);
-        worker.setStartTime(roamnode::nowNanoseconds());
-        ASSERT_TRUE(waitFor([&] { return seen.ends == run; }, 3000ms));
-    }
-    const auto records = worker.takeFinishedResults();
+    const auto records = runTwice(worker, seen, scenario);
     ASSERT_EQ(records.size(), 2u);
     for (const auto& record : records) {
         const auto monitors = record->monitorResults();
@@ -299,12 +307,7 @@ TEST(WorkerRunTest, EachRunsMonitorsShareOneSampleLimit)
                                            monitor + ", " + monitor + ", " + monitor + "]}",
                                        scenario),
               0);
-    for (int run = 1; run <= 2; ++run) {
-        worker.setScenario(scenario);
-        worker.setStartTime(roamnode::nowNanoseconds());
-        ASSERT_TRUE(waitFor([&] { return seen.ends == run; }, 3000ms));
-    }
-    const auto records = worker.takeFinishedResults();
+    const auto records = runTwice(worker, seen, scenario);
     ASSERT_EQ(records.size(), 2u);
     for (const auto& record : records) {
         std::size_t samples = 0;
