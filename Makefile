@@ -51,6 +51,19 @@ microbench: build
 asan:
 	@$(MAKE) test BUILD_DIR=build-asan CMAKE_FLAGS="-DROAMNODE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
 
+# Every fuzz target in fuzz/ for FUZZ_SECONDS each (clang, libFuzzer, ASan/UBSan, in build-fuzz/);
+# fails on any crash, leak, hang or broken property. FUZZ_TARGETS="fuzz_log_file" runs one.
+FUZZ_SECONDS ?= 60
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_TARGETS ?= fuzz_heartbeat_frame fuzz_heartbeat_request fuzz_scenario_description \
+	fuzz_log_file fuzz_hub_frames fuzz_report_results
+.PHONY: fuzz
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+		-DROAMNODE_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target $(FUZZ_TARGETS) -- --no-print-directory
+	@fuzz/run.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 # The Debian package (build/roamnode_VERSION_ARCH.deb), made by CPack from the install rules.
 package: build
 	@cd $(BUILD_DIR) && cpack -G DEB
