@@ -14,8 +14,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
+CTEST_ARGS ?=
 test: build
-	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300 $(CTEST_ARGS)
 
 # Roamnode end to end on loopback against the C references in bench/reference and iperf3: one
 # table on the terminal and in build/bench/results.json (about five minutes). Release build in
@@ -47,9 +48,37 @@ soak: deps
 microbench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
-# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer; any finding, undefined
+# behaviour and leaks included, fails its test. The packaging tests (a Debian root, minutes) check
+# the package, not our memory, and stay with `make test`.
 asan:
-	@$(MAKE) test BUILD_DIR=build-asan CMAKE_FLAGS="-DROAMNODE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+	@$(MAKE) test BUILD_DIR=build-asan CMAKE_FLAGS="-DROAMNODE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug" \
+		CTEST_ARGS="-LE packaging"
+
+# The threaded core (the CTest label "threads", see tests/threads.cmake) under ThreadSanitizer.
+TSAN_BUILD_DIR ?= build-tsan
+TSAN_TARGETS = test_udp test_scenario test_heartbeat test_device test_app
+.PHONY: tsan sanitize
+tsan: deps
+	@cmake -S . -B $(TSAN_BUILD_DIR) -DROAMNODE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	@cmake --build $(TSAN_BUILD_DIR) -j $(JOBS) --target $(TSAN_TARGETS) -- --no-print-directory
+	@cd $(TSAN_BUILD_DIR) && ctest -L threads --output-on-failure -j $(JOBS) --timeout 600
+
+# Both: the whole suite under ASan/UBSan in build-asan/, the threaded core under TSan.
+sanitize: asan tsan
+
+# Every fuzz target in fuzz/ for FUZZ_SECONDS each (clang, libFuzzer, ASan/UBSan, in build-fuzz/);
+# fails on any crash, leak, hang or broken property. FUZZ_TARGETS="fuzz_log_file" runs one.
+FUZZ_SECONDS ?= 60
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_TARGETS ?= fuzz_heartbeat_frame fuzz_heartbeat_request fuzz_scenario_description \
+	fuzz_log_file fuzz_hub_frames fuzz_report_results
+.PHONY: fuzz
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+		-DROAMNODE_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target $(FUZZ_TARGETS) -- --no-print-directory
+	@fuzz/run.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 # The Debian package (build/roamnode_VERSION_ARCH.deb), made by CPack from the install rules.
 package: build

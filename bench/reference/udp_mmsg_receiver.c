@@ -327,5 +327,7 @@ int main(int argc, char** argv)
     printf("], \"all\": {");
     print_statistics(ports, port_count, "", tags, scratch, late, late_all);
     printf("}}\n");
+    free(late);
+    free(scratch);
     return 0;
 }

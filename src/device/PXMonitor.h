@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MonitorSampleBudget.h"
 #include "PXMonitorResultSet.h"
 
 #include <cstdint>
@@ -24,6 +25,14 @@ public:
 
     std::int32_t id() const { return m_id; }
 
+    // The budget the monitors of the next run share; set on the main thread before start. Without
+    // one only the monitor's own bound applies.
+    void setSampleBudget(std::shared_ptr<MonitorSampleBudget> budget) { m_budget = std::move(budget); }
+
+protected:
+    const std::shared_ptr<MonitorSampleBudget>& sampleBudget() const { return m_budget; }
+
 private:
     std::int32_t m_id;
+    std::shared_ptr<MonitorSampleBudget> m_budget;
 };

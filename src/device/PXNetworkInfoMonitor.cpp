@@ -30,8 +30,10 @@ class PXNetworkInfoMonitor::Sampler : public std::enable_shared_from_this<Sample
 public:
     using Sample = PXNetworkInfoMonitorResultSet::Sample;
 
-    Sampler(boost::asio::io_context& loop, std::int64_t intervalNs, std::uint64_t durationNs)
-        : m_loop(loop), m_intervalNs(intervalNs), m_durationNs(durationNs)
+    Sampler(boost::asio::io_context& loop, std::int64_t intervalNs, std::uint64_t durationNs,
+            std::shared_ptr<MonitorSampleBudget> budget)
+        : m_loop(loop), m_intervalNs(intervalNs), m_durationNs(durationNs),
+          m_budget(std::move(budget))
     {
     }
 
@@ -68,6 +70,9 @@ private:
     void tick()
     {
         if (m_stopped)
+            return;
+        // The run's monitors have taken all the samples it may hold: this one stops here.
+        if (m_budget && !m_budget->take())
             return;
         const std::int64_t now = roamnode::nowNanoseconds();
         if (nextTickFits(now))
@@ -116,6 +121,7 @@ private:
     boost::asio::io_context& m_loop;
     const std::int64_t m_intervalNs;
     const std::uint64_t m_durationNs;
+    const std::shared_ptr<MonitorSampleBudget> m_budget; // may be null
     std::int64_t m_startNs = 0;
     std::atomic<bool> m_stopped{false};
 
@@ -140,7 +146,7 @@ void PXNetworkInfoMonitor::start(boost::asio::io_context& eventLoop, std::uint64
 {
     if (m_sampler)
         m_sampler->abandon();
-    m_sampler = std::make_shared<Sampler>(eventLoop, m_intervalNs, durationNs);
+    m_sampler = std::make_shared<Sampler>(eventLoop, m_intervalNs, durationNs, sampleBudget());
     m_sampler->begin();
 }
 

@@ -20,7 +20,8 @@ class PXNetworkInfoMonitor : public PXMonitor
 {
 public:
     // A run keeps at most this many samples (over a day at one per second), so a tiny interval
-    // set by the hub cannot grow memory without bound.
+    // set by the hub cannot grow memory without bound. All monitors of a run together are
+    // bounded by the run's MonitorSampleBudget.
     static constexpr std::size_t kMaxSamples = 100000;
 
     // An interval of 0 or less takes the first sample only.

@@ -2,13 +2,12 @@
 
 #include "LogFormat.h"
 #include "LogLevel.h"
+#include "LogMessage.h"
 #include "PXEventBus.h"
 #include "PXEventType.h"
 
-#include <deque>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <utility>
 
 namespace {
@@ -86,7 +85,8 @@ public:
     using PXEventHandler::handleEvent;
 
     Impl(std::shared_ptr<PXEventBus> bus, std::string filePath)
-        : m_bus(std::move(bus)), m_filePath(std::move(filePath))
+        : m_bus(std::move(bus)), m_filePath(std::move(filePath)),
+          m_entries(LogEntries::Limits{kMaxEntries, kMaxFileBytes})
     {
     }
 
@@ -100,32 +100,22 @@ public:
     int m_threshold = Warning;
     std::shared_ptr<PXEventBus> m_bus;
     std::string m_filePath;
-    EntryList m_entries;
+    LogEntries m_entries;
     // Counts every entry that entered the list (loaded ones too); drives the periodic rewrite
     // independently of the cap on the list's length.
     std::size_t m_entriesAdded = 0;
 
 private:
     void record(int level, std::string message);
-    void append(std::shared_ptr<PXLogEntry> entry);
 };
-
-void PXLogManager::Impl::append(std::shared_ptr<PXLogEntry> entry)
-{
-    m_entries.push_back(std::move(entry));
-    if (m_entries.size() > kMaxEntries)
-        m_entries.erase(m_entries.begin(),
-                        m_entries.begin() + static_cast<long>(m_entries.size() - kMaxEntries));
-    ++m_entriesAdded;
-}
 
 void PXLogManager::Impl::record(int level, std::string message)
 {
     if (level < m_threshold)
         return;
-    append(std::make_shared<PXLogEntry>(
-        PXLogEntry{std::chrono::system_clock::now(), level, std::move(message)}));
-    if (m_entriesAdded % kRewriteEvery == 0)
+    m_entries.append(std::make_shared<PXLogEntry>(
+        PXLogEntry{std::chrono::system_clock::now(), level, cutMessage(std::move(message))}));
+    if (++m_entriesAdded % kRewriteEvery == 0)
         write();
 }
 
@@ -135,7 +125,7 @@ void PXLogManager::Impl::handleEvent(int eventId, PXEmptyEventContents)
     if (const auto it = table.find(eventId); it != table.end()) {
         record(it->second.level, it->second.text);
     } else if (eventId == GET_LOG_FILE) {
-        m_bus->publish(LOG_FILE, logJson(m_entries));
+        m_bus->publish(LOG_FILE, logJson(m_entries.list()));
     } else if (eventId == GET_DEBUG_LEVEL) {
         m_bus->publish(DEBUG_LEVEL, levelName(m_threshold));
     }
@@ -157,8 +147,9 @@ void PXLogManager::Impl::handleEvent(int eventId, std::string value)
     const auto it = prefixes.find(eventId);
     if (it == prefixes.end())
         return;
-    // Recorded against the old threshold, before a new one takes effect.
-    record(Debug, it->second + value);
+    // Recorded against the old threshold, before a new one takes effect. Only what the message
+    // keeps is copied: the value may be a description of megabytes.
+    record(Debug, it->second + value.substr(0, kMaxMessageBytes + 1));
     if (eventId == SET_DEBUG_LEVEL) {
         // The heartbeat hands over the compact JSON of the value, so a hub that sends the level
         // as a JSON string ("debug") delivers it with its quotes; take the name inside them.
@@ -187,11 +178,8 @@ void PXLogManager::Impl::load()
     std::ifstream file(m_filePath, std::ios::binary);
     if (!file)
         return;
-    std::stringstream content;
-    content << file.rdbuf();
     // Loaded entries skip the threshold and do not trigger a rewrite.
-    for (auto& entry : decodeLogFile(content.str()))
-        append(std::move(entry));
+    m_entriesAdded += readLogFile(file, m_entries);
 }
 
 void PXLogManager::Impl::write() const
@@ -199,7 +187,7 @@ void PXLogManager::Impl::write() const
     std::ofstream file(m_filePath, std::ios::binary | std::ios::trunc);
     if (!file)
         return;
-    file << encodeLogFile(m_entries);
+    writeLogFile(file, m_entries.list());
 }
 
 PXLogManager::PXLogManager(std::shared_ptr<PXEventBus> bus, std::string filePath)

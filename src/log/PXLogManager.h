@@ -13,9 +13,11 @@ class PXEventBus;
 class PXLogManager
 {
 public:
-    // The log keeps the newest entries only, so an endpoint left at "debug" for a week does not
-    // grow without bound.
+    // The log keeps the newest entries only, within both bounds, so an endpoint left at "debug"
+    // for a week does not grow without bound, in memory, in its file or in a "logfile" answer.
+    // Each message is also cut to a few KiB (LogMessage.h).
     static constexpr std::size_t kMaxEntries = 10000;
+    static constexpr std::size_t kMaxFileBytes = 4 * 1024 * 1024;
     // The file is rewritten after every this many recorded or loaded entries.
     static constexpr std::size_t kRewriteEvery = 25;
 

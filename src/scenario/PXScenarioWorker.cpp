@@ -104,6 +104,12 @@ void PXScenarioWorker::startScenario()
         connect(flow.get(), &PXFlow::flowTxSpeed, this, &PXScenarioWorker::onFlowTxSpeed, type);
     }
 
+    // One budget per run, shared by all its monitors, so the run's result stays bounded however
+    // many monitors the description has.
+    const auto budget = std::make_shared<MonitorSampleBudget>(m_timing.monitorSampleLimit);
+    for (const auto& monitor : m_scenario->monitors)
+        monitor->setSampleBudget(budget);
+
     emit scenarioWillStart();
     m_executor->start();
 }

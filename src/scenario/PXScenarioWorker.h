@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MonitorSampleBudget.h"
 #include "PXScenarioExecutor.h"
 #include "PXScenarioGaugeWorker.h"
 #include "TimePoint.h"
@@ -34,6 +35,8 @@ public:
         // The longest single wait of the start timer; later start times are reached in steps.
         // At most what a 32-bit millisecond count holds.
         std::chrono::milliseconds maxTimerStep{24 * 60 * 60 * 1000};
+        // The samples all monitors of one run may take together.
+        std::size_t monitorSampleLimit = MonitorSampleBudget::kDefaultLimit;
     };
 
     PXScenarioWorker();

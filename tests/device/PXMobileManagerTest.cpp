@@ -4,6 +4,7 @@
 #include "PXEventBus.h"
 #include "PXEventType.h"
 #include "RecordedInterfaceSystem.h"
+#include "WarningCollector.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -47,28 +48,6 @@ public:
 
 private:
     std::string m_path;
-};
-
-std::vector<std::string> g_warnings;
-
-void collectWarnings(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    if (type == QtWarningMsg)
-        g_warnings.push_back(message.toStdString());
-}
-
-class WarningCollector
-{
-public:
-    WarningCollector()
-    {
-        g_warnings.clear();
-        m_previous = qInstallMessageHandler(collectWarnings);
-    }
-    ~WarningCollector() { qInstallMessageHandler(m_previous); }
-
-private:
-    QtMessageHandler m_previous;
 };
 
 // Records every answer the manager publishes.
@@ -197,7 +176,7 @@ TEST(OsVersion, FileWithoutTheLinesGivesOneBlankAndDoesNotRunLsbRelease)
     WarningCollector warnings;
     EXPECT_EQ(PXMobileManager::osVersion(file.path(), "touch " + marker.path()), " ");
     EXPECT_FALSE(std::ifstream(marker.path()).is_open());
-    EXPECT_TRUE(g_warnings.empty());
+    EXPECT_TRUE(warnings.texts().empty());
 }
 
 TEST(OsVersion, MissingFileFallsBackToLsbRelease)
@@ -206,8 +185,8 @@ TEST(OsVersion, MissingFileFallsBackToLsbRelease)
     EXPECT_EQ(PXMobileManager::osVersion("/nonexistent/os-release",
                                          "printf '\"Debian GNU/Linux 12 (bookworm)\"\\n'"),
               "Debian GNU/Linux 12 (bookworm)");
-    ASSERT_EQ(g_warnings.size(), 1u);
-    EXPECT_EQ(g_warnings[0], "Could not determine the OS version using /etc/os-release");
+    ASSERT_EQ(warnings.texts().size(), 1u);
+    EXPECT_EQ(warnings.texts()[0], "Could not determine the OS version using /etc/os-release");
 }
 
 TEST(OsVersion, LongLsbReleaseOutputIsReadWhole)
@@ -221,8 +200,8 @@ TEST(OsVersion, NeitherSourceGivesEmptyTextAndTwoWarnings)
 {
     WarningCollector warnings;
     EXPECT_EQ(PXMobileManager::osVersion("/nonexistent/os-release", "true"), "");
-    ASSERT_EQ(g_warnings.size(), 2u);
-    EXPECT_EQ(g_warnings[1], "Could not determine the distribution version using lsb_release, "
+    ASSERT_EQ(warnings.texts().size(), 2u);
+    EXPECT_EQ(warnings.texts()[1], "Could not determine the distribution version using lsb_release, "
                              "try installing it from the package manager");
 }
 

@@ -2,6 +2,7 @@
 
 #include "InterfaceJson.h"
 #include "RecordedInterfaceSystem.h"
+#include "WarningCollector.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -167,6 +168,34 @@ TEST_F(MonitorTest, TwoRunsGiveTwoResultSetsWithTheSameIdAndType)
     EXPECT_EQ(empty->id, 42);
     EXPECT_EQ(empty->typeName, "networkinfo");
     EXPECT_EQ(empty->resultJson(), "[]");
+}
+
+// However many monitors a run has, together they take no more samples than its budget; each
+// stops arming once the budget refuses, so the loop runs out by itself, and the limit is logged
+// once.
+TEST_F(MonitorTest, MonitorsOfARunShareOneSampleBudget)
+{
+    WarningCollector warnings;
+    const auto budget = std::make_shared<MonitorSampleBudget>(30);
+    std::vector<std::unique_ptr<PXNetworkInfoMonitor>> monitors;
+    boost::asio::io_context loop;
+    for (int id = 0; id < 4; ++id) {
+        monitors.push_back(std::make_unique<PXNetworkInfoMonitor>(id, 1));
+        monitors.back()->setSampleBudget(budget);
+        monitors.back()->start(loop, 10000 * kMs);
+    }
+    std::thread runThread([&] { loop.run(); });
+    runThread.join();
+    std::size_t samples = 0;
+    for (auto& monitor : monitors) {
+        monitor->stop();
+        samples += samplesOf(monitor->takeResult()).samples.size();
+    }
+    EXPECT_EQ(samples, 30u);
+    EXPECT_EQ(m_source.reads, 30);
+    const auto texts = warnings.texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Monitors reached the limit of 30 samples for this run and stop sampling");
 }
 
 TEST_F(MonitorTest, DestroyedMonitorLeavesNothingRunning)

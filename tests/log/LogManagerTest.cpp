@@ -1,21 +1,78 @@
 #include "LogFormat.h"
+#include "LogMessage.h"
 #include "PXEventBus.h"
 #include "PXEventType.h"
 #include "PXLogManager.h"
 
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QString>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 namespace {
 
-using roamnode::log::decodeLogFile;
-using roamnode::log::encodeLogFile;
+using roamnode::log::cutMessage;
 using roamnode::log::EntryList;
+using roamnode::log::kMaxMessageBytes;
+using roamnode::log::LogEntries;
 using roamnode::log::logJson;
+
+const LogEntries::Limits kManagerLimits{PXLogManager::kMaxEntries, PXLogManager::kMaxFileBytes};
+const std::string kEllipsis = "\xE2\x80\xA6";
+
+std::string encodeLogFile(const EntryList& entries)
+{
+    std::ostringstream out;
+    roamnode::log::writeLogFile(out, entries);
+    return out.str();
+}
+
+EntryList decodeLogFile(const std::string& text)
+{
+    std::istringstream in(text);
+    LogEntries entries(kManagerLimits);
+    roamnode::log::readLogFile(in, entries);
+    return entries.list();
+}
+
+bool isValidUtf8(const std::string& text)
+{
+    const QByteArray bytes = QByteArray::fromStdString(text);
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+}
+
+bool isJson(const std::string& text)
+{
+    QJsonParseError error;
+    QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+    return error.error == QJsonParseError::NoError;
+}
+
+// The peak resident size since the last reset, in KiB.
+long peakRssKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+bool resetPeakRss()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
 
 class Answers : public PXEventHandler
 {
@@ -189,6 +246,69 @@ TEST_F(LogManagerTest, KeepsTheNewestEntriesOnly)
     EXPECT_EQ(decodeLogFile(readFile()).size(), PXLogManager::kMaxEntries);
 }
 
+TEST_F(LogManagerTest, LongValuesAreCutAndTheFileStaysWithinItsBound)
+{
+    PXLogManager manager(m_bus, path());
+    Answers answers(*m_bus);
+    m_bus->publish(SET_DEBUG_LEVEL, "debug");
+    const std::string big(8 * 1024 * 1024, 'd');
+    m_bus->publish(SET_SCENARIO_DESCRIPTION, big);
+    m_bus->publish(GET_LOG_FILE);
+    EXPECT_LT(answers.log.size(), 2 * kMaxMessageBytes);
+    EXPECT_NE(answers.log.find("d" + kEllipsis + "\""), std::string::npos);
+
+    // Each value alone is cut; together they would still make a file of 4.4 MiB.
+    const std::string value(2 * kMaxMessageBytes, 'v');
+    for (int i = 0; i < 1100; ++i)
+        m_bus->publish(SET_HEARTBEAT_INTERVAL, value);
+    manager.stop();
+    const std::string file = readFile();
+    EXPECT_LE(file.size(), PXLogManager::kMaxFileBytes);
+    EXPECT_GT(file.size(), PXLogManager::kMaxFileBytes - 2 * kMaxMessageBytes);
+    const EntryList back = decodeLogFile(file);
+    ASSERT_FALSE(back.empty());
+    EXPECT_EQ(back.back()->message.size(),
+              kMaxMessageBytes + kEllipsis.size());
+}
+
+TEST_F(LogManagerTest, HugeFileLoadsFieldByFieldKeepingTheNewestEntries)
+{
+    // More entries than the list keeps, then a 200 MiB hole of NUL bytes (a sparse file, so
+    // nothing is written), then one more entry.
+    {
+        std::ofstream out(path(), std::ios::binary);
+        for (std::size_t i = 0; i < PXLogManager::kMaxEntries + 5; ++i)
+            out << "2;" << i << ";entry " << i << ";";
+    }
+    const std::size_t hole = 200u * 1024 * 1024;
+    ASSERT_EQ(truncate(path().c_str(), static_cast<off_t>(readFile().size() + hole)), 0);
+    std::ofstream(path(), std::ios::binary | std::ios::app) << ";3;77;last;";
+
+    ASSERT_TRUE(resetPeakRss());
+    const long before = peakRssKiB();
+    PXLogManager manager(m_bus, path());
+    manager.start();
+    EXPECT_LT(peakRssKiB() - before, 64 * 1024) << "KiB more at the peak";
+
+    ASSERT_EQ(manager.entryCount(), PXLogManager::kMaxEntries);
+    Answers answers(*m_bus);
+    m_bus->publish(GET_LOG_FILE);
+    EXPECT_EQ(answers.log.find("\"entry 5\""), std::string::npos);
+    EXPECT_NE(answers.log.find("\"entry 6\""), std::string::npos);
+    EXPECT_NE(answers.log.find("\"last\""), std::string::npos);
+}
+
+TEST_F(LogManagerTest, FileOfSemicolonsOnlyLoadsNothing)
+{
+    writeFile(std::string(50u * 1000 * 1000, ';'));
+    ASSERT_TRUE(resetPeakRss());
+    const long before = peakRssKiB();
+    PXLogManager manager(m_bus, path());
+    manager.start();
+    EXPECT_EQ(manager.entryCount(), 0u);
+    EXPECT_LT(peakRssKiB() - before, 64 * 1024) << "KiB more at the peak";
+}
+
 TEST(LogFormat, FileFormatAndItsEscapes)
 {
     const EntryList entries = {entry(2, 1700000000123, "plain"), entry(0, 5, "semi;colon"),
@@ -212,6 +332,64 @@ TEST(LogFormat, OlderFilesAndTruncatedTailsLoad)
     EXPECT_EQ(back[0]->message, "a\\b");
     EXPECT_EQ(back[1]->message, "second");
     EXPECT_TRUE(decodeLogFile("").empty());
+}
+
+TEST(LogFormat, FieldsThatMakeNoEntryAreSkippedUntilTheyDoAgain)
+{
+    const std::string longMessage(3 * kMaxMessageBytes, 'm');
+    const struct
+    {
+        std::string file;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {";;;;;;;;;", {}},
+        // An old file's unescaped ';' leaves a stray field behind.
+        {"0;5;semi;colon;4;6;next;", {"semi", "next"}},
+        {"x;9;1;5;a;", {"a"}},                            // a level that is no level
+        {"7;5;a;2;5;b;", {"b"}},                          // a level out of range
+        {"2;12a;b;2;3;c;", {"c"}},                        // milliseconds that are no number
+        {"2;99999999999999999999;a;2;1;b;", {"b"}},       // past the time type
+        {"2;9223372036855;a;2;-1;b;", {"b"}},             // nanoseconds past the time type
+        {std::string(3 * kMaxMessageBytes, '1') + ";2;1;x;", {"x"}},
+        {"2;1;" + longMessage + ";", {cutMessage(longMessage)}},
+        {std::string("2;1;\0bin\xff;", 10), {std::string("\0bin\xff", 5)}},
+    };
+    for (const auto& c : cases) {
+        const EntryList back = decodeLogFile(c.file);
+        std::vector<std::string> messages;
+        for (const auto& e : back)
+            messages.push_back(e->message);
+        EXPECT_EQ(messages, c.messages) << c.file.substr(0, 60);
+    }
+}
+
+TEST(LogFormat, MessagesAreCutAtACharacterBoundary)
+{
+    const std::string euro = "\xE2\x82\xAC";
+    EXPECT_EQ(cutMessage(std::string(kMaxMessageBytes, 'a')), std::string(kMaxMessageBytes, 'a'));
+    EXPECT_EQ(cutMessage(std::string(kMaxMessageBytes + 1, 'a')),
+              std::string(kMaxMessageBytes, 'a') + kEllipsis);
+    // The euro sign would straddle the bound: it goes whole.
+    const std::string text = std::string(kMaxMessageBytes - 1, 'a') + euro + "tail";
+    EXPECT_EQ(cutMessage(text), std::string(kMaxMessageBytes - 1, 'a') + kEllipsis);
+    // Not UTF-8 at all: cut where the bound is.
+    const std::string binary(kMaxMessageBytes + 10, '\x80');
+    EXPECT_EQ(cutMessage(binary), std::string(kMaxMessageBytes, '\x80') + kEllipsis);
+}
+
+TEST(LogFormat, AnyBytesGiveValidUtf8AndValidJson)
+{
+    const std::string bytes("bin\0\x01\x1f\xff\xfe\xc3(\xe2\x82\xed\xa0\x80ok\xc3\xa9{}", 22);
+    const EntryList entries = {entry(2, 1, bytes), entry(0, 2, "{\"json\": 1}"),
+                               entry(1, 3, "[1]")};
+    const std::string json = logJson(entries);
+    EXPECT_TRUE(isValidUtf8(json)) << json;
+    EXPECT_TRUE(isJson(json)) << json;
+    // Raw control bytes are not allowed inside JSON strings (lenient readers let them pass).
+    EXPECT_TRUE(std::none_of(json.begin(), json.end(),
+                             [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
+    EXPECT_NE(json.find("\xEF\xBF\xBD"), std::string::npos);
+    EXPECT_NE(json.find("ok\xc3\xa9"), std::string::npos); // valid characters stay
 }
 
 TEST(LogFormat, JsonAnswer)

@@ -1,4 +1,5 @@
 // The worker: its start timer, the gauge's speeds and a scenario run again.
+#include "PXNetworkInfoMonitorResultSet.h"
 #include "PXScenarioResult.h"
 #include "PXScenarioWorker.h"
 #include "RecordingFlow.h"
@@ -60,6 +61,19 @@ public:
     std::vector<float> rx;
     std::vector<float> tx;
 };
+
+// Two runs of the scenario, each started at once; the records of those that ended in time.
+std::vector<std::shared_ptr<PXScenarioResult>>
+runTwice(PXScenarioWorker& worker, WorkerSignals& seen, const std::shared_ptr<PXScenario>& scenario)
+{
+    for (int run = 1; run <= 2; ++run) {
+        worker.setScenario(scenario);
+        worker.setStartTime(roamnode::nowNanoseconds());
+        if (!waitFor([&] { return seen.ends == run; }, 3000ms))
+            break;
+    }
+    return worker.takeFinishedResults();
+}
 
 } // namespace
 
@@ -259,12 +273,7 @@ TEST(WorkerRunTest, MonitorResultsJoinTheRecordOfEachRun)
                   "{\"resultinterval\": 100000000}}]}",
                   scenario),
               0);
-    for (int run = 1; run <= 2; ++run) {
-        worker.setScenario(scenario);
-        worker.setStartTime(roamnode::nowNanoseconds());
-        ASSERT_TRUE(waitFor([&] { return seen.ends == run; }, 3000ms));
-    }
-    const auto records = worker.takeFinishedResults();
+    const auto records = runTwice(worker, seen, scenario);
     ASSERT_EQ(records.size(), 2u);
     for (const auto& record : records) {
         const auto monitors = record->monitorResults();
@@ -281,5 +290,29 @@ TEST(WorkerRunTest, MonitorResultsJoinTheRecordOfEachRun)
         EXPECT_NE(
             resultListJson({record}).find(", \"monitors\":[{\"id\":8, \"type\":\"networkinfo\""),
             std::string::npos);
+    }
+}
+
+TEST(WorkerRunTest, EachRunsMonitorsShareOneSampleLimit)
+{
+    PXScenarioWorker::Timing timing = fastTiming();
+    timing.monitorSampleLimit = 20;
+    PXScenarioWorker worker(timing);
+    WorkerSignals seen(worker);
+    std::shared_ptr<PXScenario> scenario;
+    const std::string monitor = "{\"monitortype\": \"wifi\", \"id\": 1, \"monitor\": "
+                                "{\"resultinterval\": 1}}";
+    ASSERT_EQ(parseScenarioDescription("{\"scenarioid\": 3, \"duration\": 200000000, \"flows\": "
+                                       "[], \"monitors\": [" +
+                                           monitor + ", " + monitor + ", " + monitor + "]}",
+                                       scenario),
+              0);
+    const auto records = runTwice(worker, seen, scenario);
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& record : records) {
+        std::size_t samples = 0;
+        for (const auto& result : record->monitorResults())
+            samples += dynamic_cast<const PXNetworkInfoMonitorResultSet&>(*result).samples.size();
+        EXPECT_EQ(samples, 20u); // per run, not per worker
     }
 }
