@@ -175,9 +175,15 @@ void PXLogManager::Impl::handleEvent(int eventId, AppState value)
 
 void PXLogManager::Impl::load()
 {
-    std::ifstream file(m_filePath, std::ios::binary);
+    std::ifstream file(m_filePath, std::ios::binary | std::ios::ate);
     if (!file)
         return;
+    // Only the newest entries fit the list, and the endpoint never writes a file past the byte
+    // bound: of a larger file (damaged, or not ours) the tail is read, so a start does not wait
+    // for hundreds of megabytes. The reader skips the cut-off entry at the seam.
+    const std::streamoff size = file.tellg();
+    const auto tail = static_cast<std::streamoff>(2 * kMaxFileBytes);
+    file.seekg(size > tail ? size - tail : 0);
     // Loaded entries skip the threshold and do not trigger a rewrite.
     m_entriesAdded += readLogFile(file, m_entries);
 }
