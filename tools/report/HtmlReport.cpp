@@ -94,8 +94,11 @@ std::string table(const ScenarioSummary& s)
                 htmlEscape(packetsText(f)) + "</td><td>" + bytes + server + "</td><td>" +
                 fixed(f.meanMbps, 1, "%.2f") + server + "</td><td>" +
                 fixed(f.minMbps, 1, "%.2f") + "</td><td>" + fixed(f.maxMbps, 1, "%.2f") +
-                "</td><td>" + loss + "</td><td>" + fixed(f.latencyMin, 1e6) + " / " +
-                fixed(f.latencyAvg, 1e6) + " / " + fixed(f.latencyMax, 1e6) + "</td><td>" +
+                "</td><td>" + loss + "</td><td>" +
+                (f.latencyAvg ? fixed(f.latencyMin, 1e6) + " / " + fixed(f.latencyAvg, 1e6) +
+                                    " / " + fixed(f.latencyMax, 1e6)
+                              : std::string("-")) +
+                "</td><td>" +
                 fixed(f.latencySd, 1e6) + "</td></tr>";
     }
     html += "</tbody></table>";
@@ -219,6 +222,7 @@ std::string htmlReport(const std::string& title, const std::vector<ScenarioSumma
         "table{border-collapse:collapse;margin:12px 0;font-size:13px}"
         "th,td{border:1px solid #ccc;padding:4px 8px;text-align:right}"
         "th{background:#f2f2f2}td:nth-child(2),td:nth-child(3){text-align:left}"
+        "td{white-space:nowrap}.error,.note{white-space:normal}"
         ".endpoints td{text-align:left}"
         ".status-success{color:#00A650}.status-bad,.error{color:#ED1C24}"
         ".status-unknown{color:#777}.note{color:#555;font-size:12px}"

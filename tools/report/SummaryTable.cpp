@@ -95,17 +95,19 @@ std::string render(const std::vector<Row>& rows)
 // Words wrapped at `width`, later lines indented by `indent` spaces.
 std::string wrap(const std::string& text, std::size_t width, std::size_t indent)
 {
-    std::string out, line;
-    std::size_t start = 0;
+    const std::size_t lead = std::min(text.find_first_not_of(' '), text.size());
+    std::string out, line(lead, ' ');
+    std::size_t start = lead;
     while (start < text.size()) {
         std::size_t end = text.find(' ', start);
         if (end == std::string::npos)
             end = text.size();
         const std::string word = text.substr(start, end - start);
-        if (!line.empty() && line.size() + 1 + word.size() > width) {
+        const bool hasWord = line.find_first_not_of(' ') != std::string::npos;
+        if (hasWord && line.size() + 1 + word.size() > width) {
             out += line + '\n';
             line = std::string(indent, ' ');
-        } else if (!line.empty() && line.find_first_not_of(' ') != std::string::npos) {
+        } else if (hasWord) {
             line += ' ';
         }
         line += word;
