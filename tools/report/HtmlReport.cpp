@@ -223,7 +223,7 @@ std::string htmlReport(const std::string& title, const std::vector<ScenarioSumma
         "th,td{border:1px solid #ccc;padding:4px 8px;text-align:right}"
         "th{background:#f2f2f2}td:nth-child(2),td:nth-child(3){text-align:left}"
         "td{white-space:nowrap}.error,.note{white-space:normal}"
-        ".endpoints td{text-align:left}"
+        ".endpoints td{text-align:left;white-space:normal}"
         ".status-success{color:#00A650}.status-bad,.error{color:#ED1C24}"
         ".status-unknown{color:#777}.note{color:#555;font-size:12px}"
         ".chart{display:block;margin:12px 0;background:#fff}"
