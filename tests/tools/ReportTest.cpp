@@ -98,6 +98,17 @@ TEST(ResultSummary, CountsRatesLossAndLatency)
     EXPECT_EQ(s.monitors[0].points[0].channel, 36);
 }
 
+TEST(ResultSummary, ResultsOfAnEarlierRunAreLeftOut)
+{
+    std::vector<ScenarioSummary> summaries(3);
+    summaries[0].timestamp = 100 * 1000000000LL; // a minute before the run
+    summaries[1].timestamp = 160 * 1000000000LL; // this run
+    summaries[2].timestamp = 159'500'000'000LL;  // this run, read on a slightly other clock
+    EXPECT_EQ(dropEarlierResults(summaries, 160 * 1000000000LL), 1u);
+    ASSERT_EQ(summaries.size(), 2u);
+    EXPECT_EQ(summaries[0].timestamp, 160 * 1000000000LL);
+}
+
 TEST(ResultSummary, ToleratesOddShapes)
 {
     EXPECT_TRUE(summarize(parse("{}"), Json::Value(), "").empty());

@@ -303,4 +303,15 @@ std::vector<ScenarioSummary> summarize(const Json::Value& resultList,
     return out;
 }
 
+std::size_t dropEarlierResults(std::vector<ScenarioSummary>& summaries, std::int64_t startNs)
+{
+    const std::size_t before = summaries.size();
+    summaries.erase(std::remove_if(summaries.begin(), summaries.end(),
+                                   [startNs](const ScenarioSummary& s) {
+                                       return s.timestamp < startNs - kSecondNs;
+                                   }),
+                    summaries.end());
+    return before - summaries.size();
+}
+
 } // namespace roamnode::report

@@ -132,4 +132,9 @@ std::vector<ScenarioSummary> summarize(const Json::Value& resultList,
                                        const Json::Value& description,
                                        const std::string& endpoint = {});
 
+// Removes the scenario results that started more than a second before `startNs` (the same
+// clock as their "timestamp"): a result list that was not reset before still holds them, and
+// they are not this run's. Returns how many were removed.
+std::size_t dropEarlierResults(std::vector<ScenarioSummary>& summaries, std::int64_t startNs);
+
 } // namespace roamnode::report

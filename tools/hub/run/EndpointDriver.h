@@ -71,6 +71,8 @@ public:
     // "name, 10.0.0.5, fe80::1": who it is, for the lines about it.
     std::string identity() const;
     std::int64_t hubStart() const { return m_hubStart; }
+    // The start sent to the endpoint, on its clock; 0 before the scenario went out.
+    std::int64_t endpointStart() const { return m_endpointStart; }
     std::int64_t durationNs() const;
     // "name (id)" once the name is known.
     std::string label() const;

@@ -152,10 +152,13 @@ int writeResults(const RunOptions& options, const RunController& controller,
         if (run.startNs == 0)
             run.startNs = driver->hubStart();
         results["endpoints"].append(endpointJson(*driver, info));
+        std::vector<report::ScenarioSummary> summaries =
+            report::summarize(driver->resultList(), driver->scenario(), driver->label());
+        if (const std::size_t old = report::dropEarlierResults(summaries, driver->endpointStart()))
+            std::printf("endpoint %s: %zu result(s) of an earlier run left out\n",
+                        driver->label().c_str(), old);
         endpoints.push_back({driver->label(), driver->addresses(), driver->scenario(),
-                             report::summarize(driver->resultList(), driver->scenario(),
-                                               driver->label()),
-                             driver->hubStart()});
+                             std::move(summaries), driver->hubStart()});
     }
     report::pairStreamsAndTriggers(endpoints);
     if (!options.httpdStatsPath.empty())
