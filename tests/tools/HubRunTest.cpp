@@ -154,6 +154,11 @@ TEST(HubRunOptions, MapAloneAndHelp)
     RunOptions help;
     ASSERT_TRUE(parse({"--help"}, help, error));
     EXPECT_TRUE(help.help);
+    // The help names every exit status and where a device id comes from.
+    const std::string usage = runUsage();
+    for (const char* text : {"Exit status: 0", "1 an endpoint", "2 a bad", "3 the run completed",
+                             "130 interrupted", "roamnode --device-id", "--wide"})
+        EXPECT_NE(usage.find(text), std::string::npos) << text;
 }
 
 TEST(HubRunClockOffset, PicksTheSampleWithTheShortestRoundTrip)
