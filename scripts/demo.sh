@@ -112,7 +112,8 @@ if [ -z "$hub_status" ]; then
     cat "$out/hub.log" >&2
     exit 1
 fi
-cat "$out/hub.log"
+# The hub's own "report:" line would say the path a second time.
+grep -v '^report: ' "$out/hub.log" || true
 if [ "$hub_status" -ne 0 ]; then
     echo "demo: the hub ended with status $hub_status (endpoint log: $out/endpoint.log)" >&2
     exit "$hub_status"

@@ -107,7 +107,19 @@ int main(int argc, char** argv)
         std::fputs("the made-up result list did not summarize\n", stderr);
         return 1;
     }
-    std::ofstream(dir / "report.html") << roamnode::report::htmlReport("Screenshot", summaries);
+    roamnode::report::RunInfo run;
+    run.startNs = 1700000000000000000LL;
+    roamnode::report::EndpointInfo endpoint;
+    endpoint.name = "lab";
+    endpoint.id = "3f2a9c1e-8b7d-4c6a-9e5f-0123456789ab";
+    endpoint.addresses = "10.0.0.5, fd00::5";
+    endpoint.os = "Linux debian 12";
+    endpoint.appVersion = "2.12.3.0";
+    endpoint.offsetNs = 1500000;
+    endpoint.offsetErrorNs = 45000;
+    run.endpoints.push_back(endpoint);
+    std::ofstream(dir / "report.html")
+        << roamnode::report::htmlReport("Screenshot", summaries, run);
 
     const std::filesystem::path png = dir / "report.png";
     // A fresh profile and no network: the page needs nothing from outside.

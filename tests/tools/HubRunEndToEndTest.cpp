@@ -130,6 +130,15 @@ protected:
 
     QString path(const QString& name) const { return m_dir.path() + "/" + name; }
 
+    Json::Value readResults() const
+    {
+        QFile file(path("out/results.json"));
+        Json::Value results;
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly) &&
+                    Json::Reader().parse(file.readAll().toStdString(), results));
+        return results;
+    }
+
     // Runs the hub with `arguments` and `endpoints` endpoints until it ends (bounded).
     HubRun run(const QStringList& arguments, int endpoints)
     {
@@ -213,6 +222,23 @@ int freeUdpPort()
     return probe.port();
 }
 
+// A TCP port on 127.0.0.1 where nothing listens (bound, then closed).
+int freeTcpPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        close(fd);
+    return port;
+}
+
 TEST_F(HubRunEndToEnd, AMapGivesEachEndpointItsOwnScenarioWithOneStart)
 {
     // A first run that drives nobody lists the device ids of the two endpoints.
@@ -224,11 +250,15 @@ TEST_F(HubRunEndToEnd, AMapGivesEachEndpointItsOwnScenarioWithOneStart)
     std::vector<std::string> ids;
     const std::string marker = "registered; not part of this run";
     for (const QByteArray& line : listing.output.split('\n'))
-        if (line.startsWith("endpoint ") && line.contains(marker.c_str()))
+        if (line.startsWith("endpoint ") && line.contains(marker.c_str())) {
             ids.push_back(line.mid(9, line.indexOf(' ', 9) - 9).toStdString());
+            // Who it is: the id, then its name and addresses.
+            EXPECT_TRUE(line.mid(9 + ids.back().size()).startsWith(" (\"")) << line.toStdString();
+        }
     ASSERT_EQ(ids.size(), 2u) << listing.output.toStdString();
 
-    // Endpoint 0 streams to endpoint 1's trigger: no loss only if both start together.
+    // Endpoint 0 streams to endpoint 1's trigger, which listens for a quarter of the stream's
+    // half second: the hub pairs them across the endpoints and gives the loss.
     const std::string src = std::to_string(freeUdpPort());
     const std::string dst = std::to_string(freeUdpPort());
     const std::string map =
@@ -241,7 +271,7 @@ TEST_F(HubRunEndToEnd, AMapGivesEachEndpointItsOwnScenarioWithOneStart)
         "[\"000102030405060708090a0b0c0d0e0f\"]}}]}, \"" +
         ids[1] + "\": \"receiver.json\"}";
     const std::string receiver =
-        "{\"scenarioid\": 22, \"duration\": 1000000000, \"flows\": [{\"id\": 2, "
+        "{\"scenarioid\": 22, \"duration\": 200000000, \"flows\": [{\"id\": 2, "
         "\"flowtype\": \"triggerv4\", \"flow\": {\"srcipv4\": \"127.0.0.1\", \"srcport\": " +
         src + ", \"dstport\": " + dst + "}}]}";
     ASSERT_TRUE(writeText(path("map.json"), map));
@@ -265,10 +295,19 @@ TEST_F(HubRunEndToEnd, AMapGivesEachEndpointItsOwnScenarioWithOneStart)
         EXPECT_EQ(scenario["scenarioid"].asInt(), sender ? 21 : 22);
         for (const Json::Value& count : scenario["flows"][0]["packetcountarray"])
             (sender ? sent : received) += count.asUInt64();
+        EXPECT_TRUE(endpoint["clockafter"]["errorns"].isIntegral());
     }
     EXPECT_EQ(starts.size(), 1u) << "one start for both";
     EXPECT_EQ(sent, 50u);
-    EXPECT_EQ(received, 50u);
+    EXPECT_GT(sent, received);
+    const Json::Value* trigger = nullptr;
+    for (const Json::Value& scenario : results["summary"])
+        if (scenario["scenarioid"].asInt() == 22)
+            trigger = &scenario["flows"][0];
+    ASSERT_TRUE(trigger) << output;
+    EXPECT_EQ((*trigger)["pairing"].asString(), "paired") << output;
+    EXPECT_EQ((*trigger)["lostpackets"].asInt64(), static_cast<Json::Int64>(sent - received));
+    EXPECT_NE(output.find(std::to_string(sent - received) + " ("), std::string::npos) << output;
 }
 
 #ifdef ROAMNODE_HTTPD_BINARY
@@ -288,39 +327,69 @@ TEST_F(HubRunEndToEnd, TheHttpServersCountsGiveHttpFlowsTheirThroughput)
     ASSERT_NE(httpPort, 0);
 
     // A GET and a PUT at 500,000 bytes per second for one second; the scenario says port 8080.
-    std::string flows;
-    for (const char* method : {"get", "put"})
-        flows += std::string(flows.empty() ? "" : ", ") +
-                 "{\"id\": " + (method[0] == 'g' ? "1" : "2") +
-                 ", \"flowtype\": \"tcpv4\", \"flow\": {\"requestmethod\": \"" + method +
-                 "\", \"initialtimetowait\": 0, \"url\": \"/t/" + method +
-                 "\", \"srcport\": 0, \"dstipv4\": \"127.0.0.1\", \"dstport\": 8080, "
-                 "\"duration\": 1000000000, \"ratelimit\": 500000}}";
-    ASSERT_TRUE(writeText(path("http.json"), "{\"scenarioid\": 8, \"duration\": 1200000000, "
-                                             "\"flows\": [" +
-                                                 flows + "]}"));
-    const HubRun result =
-        run({path("http.json"), "--rewrite-port", "8080=" + QString::number(httpPort),
-             "--httpd-stats", stats, "--start-in", "2", "--clock-samples", "1"},
-            1);
-    const std::string output = result.output.toStdString();
-    ASSERT_EQ(result.exitCode, 0) << output;
-    EXPECT_NE(output.find("* measured by the HTTP server"), std::string::npos) << output;
+    // The second run adds a GET to a port where nothing listens.
+    const int deadPort = freeTcpPort();
+    ASSERT_NE(deadPort, 0);
+    auto scenario = [&](bool withDeadFlow) {
+        std::string flows;
+        for (const char* method : {"get", "put", "dead"}) {
+            const bool dead = method[0] == 'd';
+            if (dead && !withDeadFlow)
+                continue;
+            flows += std::string(flows.empty() ? "" : ", ") + "{\"id\": " +
+                     (method[0] == 'g' ? "1" : dead ? "3" : "2") +
+                     ", \"flowtype\": \"tcpv4\", \"flow\": {\"requestmethod\": \"" +
+                     (dead ? "get" : method) + "\", \"initialtimetowait\": 0, \"url\": \"/t/" +
+                     method + "\", \"srcport\": 0, \"dstipv4\": \"127.0.0.1\", \"dstport\": " +
+                     (dead ? std::to_string(deadPort) : "8080") +
+                     ", \"duration\": 1000000000, \"ratelimit\": 500000}}";
+        }
+        return "{\"scenarioid\": 8, \"duration\": 1200000000, \"flows\": [" + flows + "]}";
+    };
+    const QStringList options = {"--rewrite-port", "8080=" + QString::number(httpPort),
+                                 "--httpd-stats", stats, "--start-in", "2", "--clock-samples",
+                                 "1"};
 
-    QFile file(path("out/results.json"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    Json::Value results;
-    ASSERT_TRUE(Json::Reader().parse(file.readAll().toStdString(), results));
+    // Two endpoints on one host run the same flows from the same address: the server cannot
+    // tell their connections apart, and the hub says so instead of giving each the sum.
+    ASSERT_TRUE(writeText(path("http.json"), scenario(false)));
+    const HubRun both = run(QStringList{path("http.json"), "--endpoints", "2"} + options, 2);
+    ASSERT_EQ(both.exitCode, 0) << both.output.toStdString();
+    Json::Value results = readResults();
+    ASSERT_EQ(results["summary"].size(), 2u);
+    for (const Json::Value& summary : results["summary"])
+        for (const Json::Value& flow : summary["flows"]) {
+            EXPECT_EQ(flow["servermatch"].asString(), "ambiguous") << both.output.toStdString();
+            EXPECT_EQ(flow["bytes"].asUInt64(), 0u);
+        }
+
+    // A second run against the same server and file counts only its own connections.
+    ASSERT_TRUE(writeText(path("http.json"), scenario(true)));
+    const HubRun result = run(QStringList{path("http.json")} + options, 1);
+    const std::string output = result.output.toStdString();
+    EXPECT_EQ(result.exitCode, 3) << output;
+    EXPECT_NE(output.find("* measured by the HTTP server"), std::string::npos) << output;
+    results = readResults();
     const Json::Value& summaryFlows = results["summary"][0]["flows"];
-    ASSERT_EQ(summaryFlows.size(), 2u) << output;
+    ASSERT_EQ(summaryFlows.size(), 3u) << output;
     for (const Json::Value& flow : summaryFlows) {
         EXPECT_EQ(flow["status"].asString(), "success") << output;
         EXPECT_EQ(flow["measuredby"].asString(), "server") << output;
-        // About 500,000 bytes in about a second: 4 Mbit/s, give or take start-up and pacing.
+        if (flow["id"].asInt() == 3) {
+            // Nothing reached the server: not a success, whatever the endpoint says.
+            EXPECT_EQ(flow["bytes"].asUInt64(), 0u) << output;
+            EXPECT_TRUE(flow["failed"].asBool()) << output;
+            continue;
+        }
+        // About 500,000 bytes in about a second (not the first run's as well): 4 Mbit/s, give
+        // or take start-up and pacing.
         EXPECT_GT(flow["bytes"].asUInt64(), 200000u) << output;
+        EXPECT_LT(flow["bytes"].asUInt64(), 800000u) << output;
         EXPECT_GT(flow["meanmbps"].asDouble(), 1.5) << output;
         EXPECT_LT(flow["meanmbps"].asDouble(), 8.0) << output;
+        EXPECT_FALSE(flow["failed"].asBool()) << output;
     }
+    EXPECT_FALSE(results["allflowssucceeded"].asBool());
 }
 #endif
 

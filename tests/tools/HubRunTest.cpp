@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <vector>
 
 using namespace hubrun;
@@ -98,7 +99,7 @@ TEST(HubRunOptions, EveryOption)
                        "8080=4321", "--httpd-stats",
                        "st.jsonl",  "--clock-samples",
                        "2",         "--bind",
-                       "127.0.0.1"},
+                       "127.0.0.1", "--wide"},
                       options, error))
         << error;
     EXPECT_EQ(options.port, 0);
@@ -113,6 +114,7 @@ TEST(HubRunOptions, EveryOption)
     EXPECT_EQ(options.httpdStatsPath, "st.jsonl");
     EXPECT_EQ(options.clockSamples, 2u);
     EXPECT_EQ(options.bindAddresses, (std::vector<std::string>{"127.0.0.1"}));
+    EXPECT_TRUE(options.wide);
 }
 
 TEST(HubRunOptions, RefusesBadValuesAndCombinations)
@@ -152,6 +154,11 @@ TEST(HubRunOptions, MapAloneAndHelp)
     RunOptions help;
     ASSERT_TRUE(parse({"--help"}, help, error));
     EXPECT_TRUE(help.help);
+    // The help names every exit status and where a device id comes from.
+    const std::string usage = runUsage();
+    for (const char* text : {"Exit status: 0", "1 an endpoint", "2 a bad", "3 the run completed",
+                             "130 interrupted", "roamnode --device-id", "--wide"})
+        EXPECT_NE(usage.find(text), std::string::npos) << text;
 }
 
 TEST(HubRunClockOffset, PicksTheSampleWithTheShortestRoundTrip)
@@ -253,6 +260,33 @@ TEST(HubRunScenarioFile, MapsDeviceIdsToInlineAndFileScenarios)
     EXPECT_FALSE(readScenarioMap(empty, scenarios, error));
 }
 
+TEST(HubRunScenarioFile, AMapKeyIsAnIdOrAUniqueNameOrAddress)
+{
+    std::map<std::string, Json::Value> map;
+    for (const char* key : {"3f2a", "lab", "10.0.0.5", "fd00::5", "bench"})
+        map[key] = Json::Value(Json::objectValue);
+    struct Case
+    {
+        const char* id;
+        const char* name;
+        std::set<std::string> addresses;
+        const char* key; // empty: none, or ambiguous when `ambiguous`
+        bool ambiguous;
+    };
+    const std::vector<Case> cases = {
+        {"3f2a", "bench", {"10.0.0.5"}, "3f2a", false}, // the id wins
+        {"77b0", "lab", {"192.0.2.1"}, "lab", false},
+        {"77b0", "", {"192.0.2.1", "fd00::5"}, "fd00::5", false},
+        {"77b0", "other", {"192.0.2.1"}, "", false},
+        {"77b0", "lab", {"10.0.0.5"}, "", true},
+    };
+    for (const Case& c : cases) {
+        std::string problem;
+        EXPECT_EQ(matchMapKey(map, c.id, c.name, c.addresses, problem), c.key) << c.id << c.name;
+        EXPECT_EQ(problem.empty(), !c.ambiguous) << problem;
+    }
+}
+
 TEST(HubRunScenarioFile, TheTwoMachineTemplateIsAMap)
 {
     std::map<std::string, Json::Value> scenarios;
@@ -302,45 +336,120 @@ TEST(HubRunHttpdStats, ParsesLinesAndSkipsBrokenOnes)
     EXPECT_EQ(connections[0].bytes, 1000u);
     EXPECT_DOUBLE_EQ(connections[0].seconds, 0.5);
     EXPECT_EQ(connections[0].peer, "127.0.0.1:5");
+    // A line without "address" and "port": taken from "peer".
+    EXPECT_EQ(connections[0].address, "127.0.0.1");
+    EXPECT_EQ(connections[0].port, 5);
     EXPECT_EQ(connections[1].target, "/a/c/?ns=1");
 }
 
-TEST(HubRunHttpdStats, FillsHttpFlowsByMethodAndPath)
+namespace {
+
+// Two endpoints that each ran a GET and a PUT of "/demo/x" (the GET from port 7000) and a
+// stream, starting at kStart for 10 s.
+constexpr std::int64_t kStart = 1'800'000'000'000'000'000;
+constexpr std::int64_t kSec = 1'000'000'000;
+
+std::vector<roamnode::report::EndpointResults> twoHttpEndpoints(const std::string& addressA,
+                                                                const std::string& addressB)
 {
     Json::Value description;
     std::string error;
-    ASSERT_TRUE(parseJsonText(R"({"flows": [
-        {"id": 3, "flowtype": "tcpv4", "flow": {"requestmethod": "get", "url": "/demo/x"}},
+    parseJsonText(R"({"duration": 10000000000, "flows": [
+        {"id": 3, "flowtype": "tcpv4", "flow": {"requestmethod": "get", "url": "/demo/x",
+         "srcport": 7000}},
         {"id": 4, "flowtype": "tcpv4", "flow": {"requestmethod": "put", "url": "/demo/x"}},
-        {"id": 5, "flowtype": "tcpv6", "flow": {"requestmethod": "get", "url": "/other"}},
         {"id": 1, "flowtype": "streamv4", "flow": {"dstport": 1}}]})",
-                              description, error));
-    roamnode::report::ScenarioSummary scenario;
-    for (const auto& [id, type] : std::vector<std::pair<int, std::string>>{
-             {1, "streamv4"}, {3, "tcpv4"}, {4, "tcpv4"}, {5, "tcpv6"}}) {
-        roamnode::report::FlowSummary flow;
-        flow.flowId = id;
-        flow.type = type;
-        scenario.flows.push_back(flow);
+                  description, error);
+    std::vector<roamnode::report::EndpointResults> endpoints;
+    for (const std::string& address : {addressA, addressB}) {
+        roamnode::report::ScenarioSummary scenario;
+        for (const auto& [id, type] :
+             std::vector<std::pair<int, std::string>>{{1, "streamv4"}, {3, "tcpv4"}, {4, "tcpv4"}}) {
+            roamnode::report::FlowSummary flow;
+            flow.flowId = id;
+            flow.type = type;
+            flow.status = "success";
+            scenario.flows.push_back(flow);
+        }
+        scenario.flows[0].bytes = 99;
+        endpoints.push_back({address, {address}, description, {scenario}, kStart});
     }
-    scenario.flows[0].bytes = 99;
-    const std::vector<ConnectionStat> connections = {
-        {"GET", "/demo/x/?ns=4000", 1'000'000, 2.0, ""},
-        {"GET", "/demo/x-2/?ns=2000", 1'000'000, 2.0, ""},
-        {"PUT", "/demo/x/?ns=4000&rate=1000", 500'000, 4.0, ""},
-    };
-    EXPECT_EQ(applyConnectionStats(scenario, description, connections), 2);
-    EXPECT_EQ(scenario.flows[0].bytes, 99u);
-    EXPECT_FALSE(scenario.flows[0].measuredByServer);
-    EXPECT_EQ(scenario.flows[1].bytes, 2'000'000u);
-    ASSERT_TRUE(scenario.flows[1].meanMbps);
-    EXPECT_DOUBLE_EQ(*scenario.flows[1].meanMbps, 4.0);
-    EXPECT_TRUE(scenario.flows[1].measuredByServer);
-    EXPECT_EQ(scenario.flows[2].bytes, 500'000u);
-    EXPECT_DOUBLE_EQ(*scenario.flows[2].meanMbps, 1.0);
-    EXPECT_FALSE(scenario.flows[3].measuredByServer);
-    EXPECT_FALSE(scenario.flows[3].meanMbps);
+    return endpoints;
 }
+
+ConnectionStat connection(const std::string& method, const std::string& target,
+                          std::uint64_t bytes, const std::string& address, int port,
+                          std::int64_t start)
+{
+    ConnectionStat c;
+    c.method = method;
+    c.target = target;
+    c.bytes = bytes;
+    c.seconds = 2.0;
+    c.address = address;
+    c.port = port;
+    c.startNs = start;
+    return c;
+}
+
+} // namespace
+
+TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRun)
+{
+    auto endpoints = twoHttpEndpoints("10.0.0.1", "10.0.0.2");
+    const std::vector<ConnectionStat> connections = {
+        // Endpoint A's GET, its restart (any port), and its PUT.
+        connection("GET", "/demo/x/?ns=4000", 1'000'000, "10.0.0.1", 7000, kStart),
+        connection("GET", "/demo/x-2/?ns=2000", 1'000'000, "10.0.0.1", 40001, kStart + 4 * kSec),
+        connection("PUT", "/demo/x/?ns=4000&rate=1000", 500'000, "10.0.0.1", 40002, kStart),
+        // Endpoint B's GET.
+        connection("GET", "/demo/x/?ns=4000", 3'000'000, "10.0.0.2", 7000, kStart + kSec),
+        // Not this run: an earlier one, a later one; and a GET from A's address on a port
+        // that is not the flow's.
+        connection("GET", "/demo/x/?ns=4000", 7'000'000, "10.0.0.1", 7000, kStart - 60 * kSec),
+        connection("PUT", "/demo/x/?ns=4000", 7'000'000, "10.0.0.2", 1, kStart + 30 * kSec),
+        connection("GET", "/demo/x/?ns=4000", 7'000'000, "10.0.0.1", 7001, kStart),
+    };
+    EXPECT_EQ(applyConnectionStats(endpoints, connections), 3);
+    const auto& a = endpoints[0].summaries[0].flows;
+    const auto& b = endpoints[1].summaries[0].flows;
+    EXPECT_EQ(a[0].bytes, 99u);
+    EXPECT_FALSE(a[0].measuredByServer);
+    EXPECT_EQ(a[1].bytes, 2'000'000u);
+    ASSERT_TRUE(a[1].meanMbps);
+    EXPECT_DOUBLE_EQ(*a[1].meanMbps, 4.0);
+    EXPECT_TRUE(a[1].measuredByServer);
+    EXPECT_EQ(a[2].bytes, 500'000u);
+    EXPECT_EQ(b[1].bytes, 3'000'000u);
+    // B's PUT reached the server in no connection of this run: 0 bytes, and not a success.
+    EXPECT_TRUE(b[2].measuredByServer);
+    EXPECT_EQ(b[2].bytes, 0u);
+    EXPECT_TRUE(b[2].failed());
+    EXPECT_FALSE(a[2].failed());
+}
+
+TEST(HubRunHttpdStats, EndpointsOnOneAddressAreAmbiguousNotSummed)
+{
+    // Both on 127.0.0.1: the PUTs (no srcport) cannot be told apart; the GETs can by port 7000
+    // only for the endpoint whose connection used it, and both used it here.
+    auto endpoints = twoHttpEndpoints("127.0.0.1", "127.0.0.1");
+    const std::vector<ConnectionStat> connections = {
+        connection("PUT", "/demo/x/?ns=4000", 500'000, "127.0.0.1", 40002, kStart),
+        connection("PUT", "/demo/x/?ns=4000", 600'000, "127.0.0.1", 40003, kStart),
+    };
+    EXPECT_EQ(applyConnectionStats(endpoints, connections), 0);
+    for (const auto& endpoint : endpoints) {
+        const auto& put = endpoint.summaries[0].flows[2];
+        EXPECT_TRUE(put.serverAmbiguous);
+        EXPECT_FALSE(put.measuredByServer);
+        EXPECT_EQ(put.bytes, 0u);
+        EXPECT_FALSE(put.failed());
+    }
+    const std::string table = roamnode::report::summaryTable(endpoints[0].summaries);
+    EXPECT_NE(table.find("ambiguous"), std::string::npos) << table;
+}
+
+constexpr std::int64_t kT0 = 1'800'000'000'000'000'000;
 
 TEST(HubRunHttpdStats, TheServersLinesReadBackUnchanged)
 {
@@ -349,9 +458,10 @@ TEST(HubRunHttpdStats, TheServersLinesReadBackUnchanged)
     {
         ConnectionStats stats(path);
         ASSERT_TRUE(stats.isOpen());
-        stats.record({"GET", "/demo/download/?ns=4000000000", 3'999'744, 4.000123, "127.0.0.1:4"});
+        stats.record({"GET", "/demo/download/?ns=4000000000", 3'999'744, 4.000123, "127.0.0.1:4",
+                      "127.0.0.1", 4, kT0, kT0 + 4'000'123'000});
         // A hostile target: quotes, backslashes, control and high bytes stay one valid line.
-        stats.record({"PUT", "/a\"b\\c\n\x01\xff/?ns=1", 7, 0.25, "[::1]:9"});
+        stats.record({"PUT", "/a\"b\\c\n\x01\xff/?ns=1", 7, 0.25, "[::1]:9", "::1", 9, 0, 0});
     }
     std::ifstream in(path);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -362,13 +472,15 @@ TEST(HubRunHttpdStats, TheServersLinesReadBackUnchanged)
     EXPECT_EQ(connections[0].bytes, 3'999'744u);
     EXPECT_NEAR(connections[0].seconds, 4.000123, 1e-6);
     EXPECT_EQ(connections[0].peer, "127.0.0.1:4");
+    EXPECT_EQ(connections[0].address, "127.0.0.1");
+    EXPECT_EQ(connections[0].port, 4);
+    EXPECT_EQ(connections[0].startNs, kT0);
     EXPECT_EQ(connections[1].target.substr(0, 8), "/a\"b\\c\n\x01");
-    EXPECT_EQ(connections[1].peer, "[::1]:9");
+    EXPECT_EQ(connections[1].address, "::1");
 }
 
 namespace {
 
-constexpr std::int64_t kT0 = 1'800'000'000'000'000'000;
 constexpr std::int64_t kMs = 1'000'000;
 
 Json::Value reply(const std::string& text)
@@ -438,7 +550,24 @@ TEST(HubRunEndpointDriver, SendsTheStartOnTheEndpointsClock)
     EXPECT_NE(driver.nextRequest(now + 5000 * kMs, hubStart, 2.0).find("\"set\", \"resultlist\""),
               std::string::npos);
     driver.onReply(R"({"status": "success"})", now + 5001 * kMs);
+
+    // The clock again, now 7.5 ms ahead, a minute after the first measurement.
+    ASSERT_EQ(driver.phase(), EndpointDriver::Phase::ClockAfter);
+    for (int i = 0; i < 2; ++i) {
+        const std::int64_t sent = kT0 + 2000 * kMs + 60000 * kMs + i * 1000 * kMs;
+        EXPECT_NE(driver.nextRequest(sent, hubStart, 2.0).find("localtime"), std::string::npos);
+        const std::string line = driver.onReply(
+            "{\"localtime\": " + std::to_string(sent + kMs + 7500 * 1000) +
+                ", \"status\": \"success\"}",
+            sent + 2 * kMs);
+        EXPECT_EQ(line.find("drift +0.500 \xc2\xb1 1.500 ms/min") != std::string::npos, i == 1)
+            << line;
+    }
     EXPECT_EQ(driver.phase(), EndpointDriver::Phase::Done);
+    ASSERT_TRUE(driver.clockAfter());
+    EXPECT_EQ(driver.clockAfter()->offsetNs, 7500 * 1000);
+    EXPECT_EQ(driver.clockAfter()->errorNs(), kMs);
+    EXPECT_EQ(driver.clock()->errorNs(), kMs / 2);
 }
 
 TEST(HubRunEndpointDriver, ARegisteredHelloBeforeTheRunEndsIsNotTheEnd)
@@ -521,7 +650,7 @@ TEST(HubRunHttpdStats, ServerFiguresAreMarkedInTableJsonAndPage)
     scenario.flows.push_back(stream);
 
     const std::string table = roamnode::report::summaryTable({scenario});
-    EXPECT_NE(table.find("1000000 *"), std::string::npos) << table;
+    EXPECT_NE(table.find("1.00 MB *"), std::string::npos) << table;
     EXPECT_NE(table.find("2.00 *"), std::string::npos) << table;
     EXPECT_NE(table.find("* measured by the HTTP server"), std::string::npos) << table;
     const Json::Value json = roamnode::report::summaryJson({scenario});

@@ -1,9 +1,12 @@
+#include "FlowPairing.h"
 #include "HtmlReport.h"
 #include "ResultSummary.h"
 #include "SummaryTable.h"
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
+
+#include <set>
 
 namespace {
 
@@ -27,15 +30,27 @@ const char* const kResultList = R"([{"scenarioid": 7, "timestamp": 1700000000000
 ],"monitors":[{"id":4,"type":"networkinfo","status":"success","errormsg":"","monitorresult":[{"timestamp": 1700000000000000000,"interfaces": [{"type": "loopback","name": "lo","displayname": "lo","mac": "00:00:00:00:00:00","ipv4": ["127.0.0.1"],"ipv6": [],"ssid": "","bssid": "00:00:00:00:00:00","rssi": -127,"txrate":-1,"rxrate":-1,"channel":-1}, {"type": "wifi_ieee80211","name": "wlan0","displayname": "wlan0","mac": "a4:c3:f0:11:22:33","ipv4": [],"ipv6": [],"ssid": "lab","bssid": "00:11:22:33:44:55","rssi": -52,"txrate":144400000,"rxrate":144400000,"channel":36}]}, {"timestamp": 1700000001000000000,"interfaces": []}]}]}])";
 
 const char* const kDescription = R"({"scenarioid": 7, "duration": 2000000000, "flows": [
- {"id": 1, "flowtype": "streamv4", "flow": {"srcport": 5000, "dstport": 6000}},
- {"id": 2, "flowtype": "triggerv4", "flow": {"srcport": 5000, "dstport": 6000}},
+ {"id": 1, "flowtype": "streamv4", "flow": {"srcport": 5000, "dstport": 6000,
+  "dstipv4": "127.0.0.1", "interframegap": 20000000, "numberofframes": 100}},
+ {"id": 2, "flowtype": "triggerv4", "flow": {"srcport": 5000, "dstport": 6000,
+  "srcipv4": "127.0.0.1"}},
  {"id": 3, "flowtype": "tcpv4", "flow": {"requestmethod": "get"}}]})";
+
+// The summaries of kResultList on one endpoint, paired as the hub pairs them.
+std::vector<ScenarioSummary> pairedSummaries(const std::string& endpoint = "dev-1")
+{
+    std::vector<EndpointResults> endpoints = {
+        {endpoint, {"127.0.0.1"}, parse(kDescription),
+         summarize(parse(kResultList), parse(kDescription), endpoint), 0}};
+    pairStreamsAndTriggers(endpoints);
+    return endpoints[0].summaries;
+}
 
 } // namespace
 
 TEST(ResultSummary, CountsRatesLossAndLatency)
 {
-    const auto scenarios = summarize(parse(kResultList), parse(kDescription), "dev-1");
+    const auto scenarios = pairedSummaries();
     ASSERT_EQ(scenarios.size(), 1u);
     const ScenarioSummary& s = scenarios[0];
     EXPECT_EQ(s.scenarioId, 7);
@@ -45,14 +60,22 @@ TEST(ResultSummary, CountsRatesLossAndLatency)
     EXPECT_EQ(stream.type, "streamv4");
     EXPECT_EQ(stream.packets, 100u);
     EXPECT_EQ(stream.bytes, 10600u);
+    // The partial first and last seconds are left out of mean, min and max alike, so the mean
+    // cannot lie above the max (over first to last frame it would: 10600 bytes in 1.99 s).
     ASSERT_TRUE(stream.meanMbps);
-    EXPECT_NEAR(*stream.meanMbps, 10600 * 8 / 1e6 / 1.99, 1e-9);
-    // The partial first and last seconds are left out of min/max.
+    EXPECT_DOUBLE_EQ(*stream.meanMbps, 8480 * 8 / 1e6);
     EXPECT_DOUBLE_EQ(*stream.minMbps, 8480 * 8 / 1e6);
     EXPECT_DOUBLE_EQ(*stream.maxMbps, 8480 * 8 / 1e6);
+    EXPECT_TRUE(stream.seconds.front().partial && stream.seconds.back().partial);
+    EXPECT_FALSE(stream.seconds[1].partial);
     EXPECT_FALSE(stream.lostPackets);
+    // 100 frames asked for, 100 sent.
+    EXPECT_EQ(stream.plannedFrames, 100u);
+    EXPECT_FALSE(stream.isShort());
 
     const FlowSummary& trigger = s.flows[1];
+    EXPECT_EQ(trigger.pairing, Pairing::Paired);
+    EXPECT_EQ(trigger.pairedWith, "dev-1 flow 1");
     ASSERT_TRUE(trigger.lostPackets);
     EXPECT_EQ(*trigger.lostPackets, 2);
     EXPECT_DOUBLE_EQ(*trigger.lossPercent, 2.0);
@@ -60,6 +83,8 @@ TEST(ResultSummary, CountsRatesLossAndLatency)
     EXPECT_EQ(*trigger.latencyMax, 400000);
     // Weighted by the packets of each second: (200000 * 10 + 150000 * 78) / 88.
     EXPECT_NEAR(*trigger.latencyAvg, (200000.0 * 10 + 150000.0 * 78) / 88, 1e-6);
+    // The standard deviation of all 88 values, pooled from each second's mean and deviation.
+    EXPECT_NEAR(*trigger.latencySd, 43925.105, 0.01);
 
     const FlowSummary& tcp = s.flows[2];
     EXPECT_EQ(tcp.status, "error");
@@ -73,6 +98,17 @@ TEST(ResultSummary, CountsRatesLossAndLatency)
     EXPECT_EQ(s.monitors[0].points[0].channel, 36);
 }
 
+TEST(ResultSummary, ResultsOfAnEarlierRunAreLeftOut)
+{
+    std::vector<ScenarioSummary> summaries(3);
+    summaries[0].timestamp = 100 * 1000000000LL; // a minute before the run
+    summaries[1].timestamp = 160 * 1000000000LL; // this run
+    summaries[2].timestamp = 159'500'000'000LL;  // this run, read on a slightly other clock
+    EXPECT_EQ(dropEarlierResults(summaries, 160 * 1000000000LL), 1u);
+    ASSERT_EQ(summaries.size(), 2u);
+    EXPECT_EQ(summaries[0].timestamp, 160 * 1000000000LL);
+}
+
 TEST(ResultSummary, ToleratesOddShapes)
 {
     EXPECT_TRUE(summarize(parse("{}"), Json::Value(), "").empty());
@@ -84,10 +120,10 @@ TEST(ResultSummary, ToleratesOddShapes)
 
 TEST(SummaryTable, ShowsEveryFlowWithStatusAndError)
 {
-    const auto scenarios = summarize(parse(kResultList), parse(kDescription), "dev-1");
+    const auto scenarios = pairedSummaries();
     const std::string table = summaryTable(scenarios);
     EXPECT_NE(table.find("Scenario 7 on dev-1"), std::string::npos);
-    EXPECT_NE(table.find("error: invalid destination address 'x'"), std::string::npos);
+    EXPECT_NE(table.find("flow 3: invalid destination address 'x'"), std::string::npos);
     EXPECT_NE(table.find("2 (2.00 %)"), std::string::npos);
     EXPECT_NE(table.find("Monitor 4: 2 samples"), std::string::npos);
     const Json::Value json = summaryJson(scenarios);
@@ -97,8 +133,23 @@ TEST(SummaryTable, ShowsEveryFlowWithStatusAndError)
 
 TEST(HtmlReport, SelfContainedWithCharts)
 {
-    const auto scenarios = summarize(parse(kResultList), parse(kDescription), "<dev>");
-    const std::string html = htmlReport("Roamnode run", scenarios);
+    const auto scenarios = pairedSummaries("<dev>");
+    RunInfo run;
+    run.startNs = 1700000000000000000;
+    EndpointInfo endpoint;
+    endpoint.name = "lab";
+    endpoint.id = "3f2a";
+    endpoint.addresses = "10.0.0.5";
+    endpoint.offsetNs = 1'500'000;
+    endpoint.offsetErrorNs = 45'000;
+    run.endpoints.push_back(endpoint);
+    const std::string html = htmlReport("Roamnode run", scenarios, run);
+    EXPECT_NE(html.find("2023-11-14 22:13:20.000 UTC"), std::string::npos);
+    EXPECT_NE(html.find("+1.500 ms \xc2\xb1 0.045 ms"), std::string::npos);
+    EXPECT_NE(html.find("10.0.0.5"), std::string::npos);
+    EXPECT_NE(html.find("standard deviation"), std::string::npos);
+    EXPECT_EQ(html.find("jitter"), std::string::npos);
+    EXPECT_NE(html.find("the charts leave them out"), std::string::npos);
     EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
     EXPECT_NE(html.find("Throughput per second"), std::string::npos);
     EXPECT_NE(html.find("Latency per second"), std::string::npos);
@@ -109,4 +160,159 @@ TEST(HtmlReport, SelfContainedWithCharts)
     EXPECT_EQ(html.find("<script"), std::string::npos);
     EXPECT_EQ(html.find("src="), std::string::npos);
     EXPECT_EQ(html.find("href="), std::string::npos);
+}
+
+// A stream on one endpoint, a trigger on another: paired by ports and by each other's addresses,
+// wherever they ran.
+TEST(FlowPairing, PairsAcrossEndpointsAndSaysWhenItCannotTell)
+{
+    const Json::Value sender = parse(R"({"duration": 2000000000, "flows": [{"id": 1,
+        "flowtype": "streamv4", "flow": {"srcport": 5000, "dstport": 6000,
+        "dstipv4": "10.0.0.2"}}]})");
+    const Json::Value receiver = parse(R"({"duration": 2000000000, "flows": [{"id": 2,
+        "flowtype": "triggerv4", "flow": {"srcport": 5000, "dstport": 6000,
+        "srcipv4": "10.0.0.1"}}]})");
+    const Json::Value sent = parse(R"([{"flows": [{"id": 1, "status": "success",
+        "timestamparray": [1], "packetcountarray": [100], "bytecountarray": [1]}]}])");
+    const Json::Value received = parse(R"([{"flows": [{"id": 2, "status": "success",
+        "timestamparray": [1], "packetcountarray": [96], "bytecountarray": [1]}]}])");
+    struct Case
+    {
+        const char* name;
+        std::vector<std::set<std::string>> senders; // each sender's addresses
+        std::set<std::string> receiverAddresses;
+        Pairing pairing;
+    };
+    const std::vector<Case> cases = {
+        {"one sender", {{"10.0.0.1"}}, {"10.0.0.2"}, Pairing::Paired},
+        {"IPv6-mapped and prefixed forms", {{normalAddress("::FFFF:10.0.0.1")}},
+         {normalAddress("10.0.0.2/24")}, Pairing::Paired},
+        {"two senders on one host", {{"10.0.0.1"}, {"10.0.0.1", "127.0.0.1"}}, {"10.0.0.2"},
+         Pairing::Ambiguous},
+        {"the stream goes elsewhere", {{"10.0.0.1"}}, {"10.0.0.3"}, Pairing::None},
+        {"the trigger expects another sender", {{"10.0.0.9"}}, {"10.0.0.2"}, Pairing::None},
+    };
+    for (const Case& c : cases) {
+        std::vector<EndpointResults> endpoints;
+        for (std::size_t i = 0; i < c.senders.size(); ++i)
+            endpoints.push_back({"A" + std::to_string(i), c.senders[i], sender,
+                                 summarize(sent, sender, "A"), 0});
+        endpoints.push_back(
+            {"B", c.receiverAddresses, receiver, summarize(received, receiver, "B"), 0});
+        pairStreamsAndTriggers(endpoints);
+        const FlowSummary& trigger = endpoints.back().summaries[0].flows[0];
+        EXPECT_EQ(trigger.pairing, c.pairing) << c.name;
+        EXPECT_EQ(trigger.lostPackets.has_value(), c.pairing == Pairing::Paired) << c.name;
+        if (c.pairing == Pairing::Paired) {
+            EXPECT_EQ(*trigger.lostPackets, 4) << c.name;
+            EXPECT_DOUBLE_EQ(*trigger.lossPercent, 4.0) << c.name;
+            EXPECT_EQ(trigger.pairedWith, "A0 flow 1") << c.name;
+        }
+        const std::string table = summaryTable(endpoints.back().summaries);
+        EXPECT_NE(table.find(c.pairing == Pairing::Paired      ? "4 (4.00 %)"
+                             : c.pairing == Pairing::Ambiguous ? "ambiguous"
+                                                               : "-"),
+                  std::string::npos)
+            << c.name << "\n"
+            << table;
+    }
+}
+
+TEST(ResultSummary, PlannedFramesAndShortStreams)
+{
+    struct Case
+    {
+        const char* flow;       // the stream's content
+        std::uint64_t sent;
+        std::uint64_t planned;
+        bool isShort;
+    };
+    // The scenario lasts 10 s.
+    const std::vector<Case> cases = {
+        {R"("interframegap": 1000000, "numberofframes": 2000)", 2000, 2000, false},
+        {R"("interframegap": 1000000, "numberofframes": 2000)", 1999, 2000, false},
+        {R"("interframegap": 1000000, "numberofframes": 2000)", 1990, 2000, true},
+        // More frames than fit: 10 s at 1 ms, less the 2 s wait.
+        {R"("interframegap": 1000000, "numberofframes": 100000, "initialtimetowait": 2000000000)",
+         7900, 8000, true},
+        {R"("interframegap": 1000000, "numberofframes": 100000)", 10000, 10000, false},
+    };
+    for (const Case& c : cases) {
+        const Json::Value description = parse(
+            std::string(R"({"duration": 10000000000, "flows": [{"id": 1, "flowtype": "streamv4",
+            "flow": {)") + c.flow + "}}]}");
+        const Json::Value list = parse(
+            R"([{"flows": [{"id": 1, "status": "success", "timestamparray": [1],
+            "packetcountarray": [)" +
+            std::to_string(c.sent) + R"(], "bytecountarray": [1]}]}])");
+        const FlowSummary f = summarize(list, description)[0].flows[0];
+        ASSERT_TRUE(f.plannedFrames) << c.flow;
+        EXPECT_EQ(*f.plannedFrames, c.planned) << c.flow;
+        EXPECT_EQ(f.isShort(), c.isShort) << c.flow;
+        EXPECT_EQ(f.failed(), c.isShort) << c.flow;
+        const Json::Value json = summaryJson({summarize(list, description)[0]});
+        EXPECT_EQ(json[0]["flows"][0]["short"].asBool(), c.isShort);
+        EXPECT_EQ(json[0]["flows"][0]["shortframes"].asUInt64(), c.planned - std::min(c.planned, c.sent));
+        EXPECT_EQ(statusText(f).find("(short)") != std::string::npos, c.isShort) << c.flow;
+    }
+}
+
+TEST(SummaryTable, FitsOneHundredColumnsUnlessWide)
+{
+    ScenarioSummary s;
+    s.scenarioId = 123456;
+    s.endpoint = "a-long-endpoint-name (3f2a9c1e-8b7d-4c6a-9e5f-0123456789ab)";
+    FlowSummary f;
+    f.flowId = 99999;
+    f.type = "triggerv6";
+    f.status = "success";
+    f.packets = 1234567;
+    f.bytes = 987654321098;
+    f.meanMbps = f.minMbps = f.maxMbps = 98765.43;
+    f.pairing = Pairing::Paired;
+    f.pairedWith = "a-long-endpoint-name (3f2a9c1e) flow 12345";
+    f.lostPackets = 123456;
+    f.lossPercent = 10.0;
+    f.latencyMin = f.latencyMax = 123456789012;
+    f.latencyAvg = f.latencySd = 123456789012.0;
+    s.flows = {f};
+    const std::string narrow = summaryTable({s});
+    std::size_t longest = 0;
+    for (std::size_t at = 0, next; at < narrow.size(); at = next + 1) {
+        next = narrow.find('\n', at);
+        longest = std::max(longest, next - at);
+    }
+    EXPECT_LE(longest, 100u) << narrow;
+    EXPECT_NE(narrow.find("--wide"), std::string::npos) << narrow;
+    TableOptions options;
+    options.wide = true;
+    const std::string wide = summaryTable({s}, options);
+    for (const char* header : {"lat min ms", "lat max ms", "lat sd ms", "min Mbit/s", "stream"})
+        EXPECT_NE(wide.find(header), std::string::npos) << header << "\n" << wide;
+}
+
+TEST(HtmlReport, NoChartsOfPlaceholdersAndNoGreenForZeroBytes)
+{
+    ScenarioSummary s;
+    s.scenarioId = 1;
+    MonitorSummary monitor;
+    monitor.id = 4;
+    for (int i = 0; i < 3; ++i) {
+        MonitorPoint p;
+        p.time = i * 1000000000LL;
+        p.interfaceName = "eth0"; // -127, -1, -1: nothing measured
+        monitor.points.push_back(p);
+    }
+    s.monitors = {monitor};
+    FlowSummary http;
+    http.flowId = 3;
+    http.type = "tcpv4";
+    http.status = "success";
+    http.measuredByServer = true;
+    s.flows = {http};
+    const std::string html = htmlReport("t", {s});
+    EXPECT_NE(html.find("no Wi-Fi association during the run"), std::string::npos);
+    EXPECT_EQ(html.find("Monitor 4: RSSI"), std::string::npos);
+    EXPECT_NE(html.find("class=\"status-bad\">success (0 bytes)"), std::string::npos) << html;
+    EXPECT_TRUE(http.failed());
 }

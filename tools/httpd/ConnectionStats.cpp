@@ -34,7 +34,11 @@ std::string connectionStatsLine(const ConnectionRecord& record)
     return "{\"method\": " + jsonString(record.method) +
            ", \"target\": " + jsonString(record.target) +
            ", \"bytes\": " + std::to_string(record.bytes) + ", \"seconds\": " + seconds +
-           ", \"peer\": " + jsonString(record.peer) + "}";
+           ", \"peer\": " + jsonString(record.peer) +
+           ", \"address\": " + jsonString(record.address) +
+           ", \"port\": " + std::to_string(record.port) +
+           ", \"start\": " + std::to_string(record.startNs) +
+           ", \"end\": " + std::to_string(record.endNs) + "}";
 }
 
 ConnectionStats::ConnectionStats(const std::string& path) : m_out(path, std::ios::app) {}

@@ -15,9 +15,15 @@ struct ConnectionRecord
     std::uint64_t bytes = 0;
     double seconds = 0;
     std::string peer; // "127.0.0.1:41234", "[::1]:41234"
+    std::string address; // the client's address, an IPv4 one without its IPv6 mapping
+    std::uint16_t port = 0;
+    // When the request came and when the connection ended: system clock, ns since the epoch.
+    std::int64_t startNs = 0;
+    std::int64_t endNs = 0;
 };
 
-// {"method": "GET", "target": "...", "bytes": 123, "seconds": 1.5, "peer": "..."}, no newline.
+// {"method": "GET", "target": "...", "bytes": 123, "seconds": 1.5, "peer": "...",
+//  "address": "...", "port": 41234, "start": NS, "end": NS}, one line, no newline.
 // The target comes from the network, so it is escaped for JSON.
 std::string connectionStatsLine(const ConnectionRecord& record);
 

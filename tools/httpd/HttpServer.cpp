@@ -21,6 +21,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The stats lines carry wall-clock times so that the hub can tell runs apart.
+std::int64_t wallClockNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 constexpr std::size_t kChunk = 65536;
 // A GET body goes out in writes of up to this many copies of the chunk (1 MiB), and a PUT body
 // is read in pieces of up to kReadSize: loopback moves gigabytes per second, and the server must
@@ -162,6 +170,17 @@ private:
         m_target = target;
         // Taken now: once the client has closed, the socket no longer knows its peer.
         m_peer = peer();
+        boost::system::error_code peerError;
+        const auto remote = m_socket.remote_endpoint(peerError);
+        if (!peerError) {
+            // The dual-stack socket shows IPv4 clients as ::ffff:a.b.c.d; the hub knows a.b.c.d.
+            auto address = remote.address();
+            if (address.is_v6() && address.to_v6().is_v4_mapped())
+                address = boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped,
+                                                           address.to_v6());
+            m_peerAddress = address.to_string();
+            m_peerPort = remote.port();
+        }
         if (version.compare(0, 5, "HTTP/") != 0) {
             answerAndClose("HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n");
             return;
@@ -170,6 +189,7 @@ private:
         m_ns = parameters.ns < 0 ? kDefaultNs : std::min(parameters.ns, kMaxNs);
         m_rate = parameters.rate;
         m_started = Clock::now();
+        m_startedAt = wallClockNs();
         if (method == "GET") {
             m_isPut = false;
             startGet();
@@ -300,8 +320,17 @@ private:
         m_done = true;
         const double seconds = std::chrono::duration<double>(Clock::now() - m_started).count();
         if (m_server->config.onConnectionFinished) {
-            m_server->config.onConnectionFinished(
-                {m_isPut ? "PUT" : "GET", m_target, m_bytes, seconds, m_peer});
+            ConnectionRecord record;
+            record.method = m_isPut ? "PUT" : "GET";
+            record.target = m_target;
+            record.bytes = m_bytes;
+            record.seconds = seconds;
+            record.peer = m_peer;
+            record.address = m_peerAddress;
+            record.port = m_peerPort;
+            record.startNs = m_startedAt;
+            record.endNs = wallClockNs();
+            m_server->config.onConnectionFinished(record);
         }
         if (m_server->config.verbose) {
             std::ostringstream summary;
@@ -349,6 +378,9 @@ private:
     std::string m_peer;
     std::vector<std::string> m_headers;
     Clock::time_point m_started;
+    std::int64_t m_startedAt = 0; // system clock, ns since the epoch
+    std::string m_peerAddress;
+    std::uint16_t m_peerPort = 0;
     std::int64_t m_ns = 0;
     std::int64_t m_rate = -1;
     std::uint64_t m_bytes = 0;

@@ -15,16 +15,19 @@
 
 namespace {
 
-int usage(const char* program)
+// On standard output with status 0 when asked for, on standard error with 2 after a mistake.
+int usage(const char* program, bool asked)
 {
-    std::cerr << "usage: " << program << " [--port N] [--bind ADDR] [--verbose] [--stats FILE]\n"
-              << "  --port N     TCP port to listen on (0, the default, lets the system pick)\n"
-              << "  --bind ADDR  listen on this address only (default: every IPv6 and IPv4 "
-                 "address)\n"
-              << "  --verbose    print headers, byte counts and rates of every request\n"
-              << "  --stats FILE append one JSON line per finished request (method, target,\n"
-              << "               bytes, seconds, peer), for roamnode-hub run --httpd-stats\n";
-    return 2;
+    std::ostream& out = asked ? std::cout : std::cerr;
+    out << "usage: " << program << " [--port N] [--bind ADDR] [--verbose] [--stats FILE]\n"
+        << "  --port N     TCP port to listen on (0, the default, lets the system pick)\n"
+        << "  --bind ADDR  listen on this address only (default: every IPv6 and IPv4 address)\n"
+        << "  --verbose    print headers, byte counts and rates of every request\n"
+        << "  --stats FILE append one JSON line per finished request (method, target, bytes,\n"
+        << "               seconds, client address and port, start and end time), for\n"
+        << "               roamnode-hub run --httpd-stats\n"
+        << "  --help       this text\n";
+    return asked ? 0 : 2;
 }
 
 } // namespace
@@ -54,8 +57,10 @@ int main(int argc, char* argv[])
             config.onConnectionFinished = [stats](const ConnectionRecord& record) {
                 stats->record(record);
             };
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            return usage(argv[0], true);
         } else {
-            return usage(argv[0]);
+            return usage(argv[0], false);
         }
     }
 

@@ -1,6 +1,8 @@
 #include "ResultSummary.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <map>
 
 namespace roamnode::report {
@@ -37,44 +39,102 @@ const Json::Value& arrayMember(const Json::Value& object, const char* key)
     return v.isArray() ? v : empty;
 }
 
-struct FlowDescription
+std::string lowerText(const Json::Value& v)
 {
-    std::string type;
-    int srcPort = -1;
-    int dstPort = -1;
-};
+    std::string text = asText(v);
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
 
-std::map<std::int64_t, FlowDescription> describeFlows(const Json::Value& description)
+int port(const Json::Value& content, const char* key)
 {
-    std::map<std::int64_t, FlowDescription> flows;
-    for (const Json::Value& flow : arrayMember(description, "flows")) {
-        if (!flow.isObject())
+    const Json::Value& v = member(content, key);
+    return v.isIntegral() ? static_cast<int>(asInt64(v) & 0xffff) : -1;
+}
+
+std::int64_t integer(const Json::Value& content, const char* key, std::int64_t fallback)
+{
+    const Json::Value& v = member(content, key);
+    return v.isIntegral() ? asInt64(v) : fallback;
+}
+
+// Latency: the per-second minimum, maximum, mean and sample standard deviation, pooled into
+// those of every value of the flow. A second's weight is its frame count (every frame of a
+// trigger with latency on carries one value).
+void summarizeLatency(const Json::Value& flow, FlowSummary& s)
+{
+    struct Part
+    {
+        double n, mean, sd;
+    };
+    std::vector<Part> parts;
+    const Json::Value& latencies = arrayMember(flow, "latencyarray");
+    for (Json::ArrayIndex i = 0; i < latencies.size(); ++i) {
+        const Json::Value& l = latencies[i];
+        if (!l.isObject() || !l.isMember("latencyavg"))
             continue;
-        FlowDescription d;
-        d.type = asText(member(flow, "flowtype"));
-        const Json::Value& content = member(flow, "flow");
-        if (member(content, "srcport").isIntegral())
-            d.srcPort = static_cast<int>(asInt64(content["srcport"]) & 0xffff);
-        if (member(content, "dstport").isIntegral())
-            d.dstPort = static_cast<int>(asInt64(content["dstport"]) & 0xffff);
-        flows[asInt64(member(flow, "id"))] = d;
+        const std::int64_t lmin = asInt64(l["latencymin"]);
+        const std::int64_t lmax = asInt64(l["latencymax"]);
+        const double lavg = static_cast<double>(asInt64(l["latencyavg"]));
+        const double lsd = static_cast<double>(asInt64(l["jitter"]));
+        s.latencyMin = s.latencyMin ? std::min(*s.latencyMin, lmin) : lmin;
+        s.latencyMax = s.latencyMax ? std::max(*s.latencyMax, lmax) : lmax;
+        double n = 1;
+        if (i < s.seconds.size() && s.seconds[i].packets > 0)
+            n = static_cast<double>(s.seconds[i].packets);
+        parts.push_back({n, lavg, lsd});
+        if (i < s.seconds.size()) {
+            s.seconds[i].latencyMin = lmin;
+            s.seconds[i].latencyMax = lmax;
+            s.seconds[i].latencyAvg = lavg;
+            s.seconds[i].latencySd = lsd;
+        }
     }
-    return flows;
+    double total = 0, weighted = 0;
+    for (const Part& p : parts) {
+        total += p.n;
+        weighted += p.n * p.mean;
+    }
+    if (total <= 0)
+        return;
+    const double mean = weighted / total;
+    double squares = 0;
+    for (const Part& p : parts)
+        squares += (p.n - 1) * p.sd * p.sd + p.n * (p.mean - mean) * (p.mean - mean);
+    s.latencyAvg = mean;
+    s.latencySd = total > 1 ? std::sqrt(squares / (total - 1)) : 0.0;
 }
 
-bool isTrigger(const std::string& type)
+// Throughput over whole seconds: the first and last seconds hold the flow's start and end and
+// are partial. A second between them with no entry had no frame and counts as 0.
+void summarizeThroughput(std::int64_t first, std::int64_t last, FlowSummary& s)
 {
-    return type.rfind("trigger", 0) == 0;
-}
-
-bool isStream(const std::string& type)
-{
-    return type.rfind("stream", 0) == 0;
-}
-
-std::string family(const std::string& type)
-{
-    return type.size() >= 2 ? type.substr(type.size() - 2) : std::string();
+    if (s.seconds.empty())
+        return;
+    s.seconds.front().partial = true;
+    s.seconds.back().partial = true;
+    const std::int64_t whole =
+        (s.seconds.back().second - s.seconds.front().second) / kSecondNs - 1;
+    if (whole <= 0) {
+        // No whole second: the mean over first to last frame; a single frame counts as one
+        // second. No min or max is given then.
+        const double span = last > first ? static_cast<double>(last - first) / 1e9 : 1.0;
+        s.meanMbps = static_cast<double>(s.bytes) * 8.0 / 1e6 / std::max(span, 1e-3);
+        return;
+    }
+    double bytes = 0;
+    for (std::size_t i = 1; i + 1 < s.seconds.size(); ++i) {
+        const double v = s.seconds[i].mbps;
+        bytes += static_cast<double>(s.seconds[i].bytes);
+        s.minMbps = s.minMbps ? std::min(*s.minMbps, v) : v;
+        s.maxMbps = s.maxMbps ? std::max(*s.maxMbps, v) : v;
+    }
+    if (static_cast<std::int64_t>(s.seconds.size()) - 2 < whole)
+        s.minMbps = 0.0;
+    if (!s.maxMbps)
+        s.maxMbps = 0.0;
+    s.meanMbps = bytes * 8.0 / 1e6 / static_cast<double>(whole);
 }
 
 FlowSummary summarizeFlow(const Json::Value& flow)
@@ -97,56 +157,9 @@ FlowSummary summarizeFlow(const Json::Value& flow)
         s.bytes += p.bytes;
         s.seconds.push_back(p);
     }
-
-    // Latency entries are per second too; they are matched to the counts by their second.
-    double weightedAvg = 0, weightedJitter = 0, weight = 0;
-    const Json::Value& latencies = arrayMember(flow, "latencyarray");
-    for (Json::ArrayIndex i = 0; i < latencies.size(); ++i) {
-        const Json::Value& l = latencies[i];
-        if (!l.isObject() || !l.isMember("latencyavg"))
-            continue;
-        const std::int64_t lmin = asInt64(l["latencymin"]);
-        const std::int64_t lmax = asInt64(l["latencymax"]);
-        const double lavg = static_cast<double>(asInt64(l["latencyavg"]));
-        const double ljit = static_cast<double>(asInt64(l["jitter"]));
-        s.latencyMin = s.latencyMin ? std::min(*s.latencyMin, lmin) : lmin;
-        s.latencyMax = s.latencyMax ? std::max(*s.latencyMax, lmax) : lmax;
-        double w = 1;
-        if (i < s.seconds.size() && s.seconds[i].packets > 0)
-            w = static_cast<double>(s.seconds[i].packets);
-        weightedAvg += lavg * w;
-        weightedJitter += ljit * w;
-        weight += w;
-        if (i < s.seconds.size()) {
-            s.seconds[i].latencyMin = lmin;
-            s.seconds[i].latencyMax = lmax;
-            s.seconds[i].latencyAvg = lavg;
-            s.seconds[i].jitter = ljit;
-        }
-    }
-    if (weight > 0) {
-        s.latencyAvg = weightedAvg / weight;
-        s.jitter = weightedJitter / weight;
-    }
-
-    const std::int64_t first = asInt64(member(flow, "timestampfirst"));
-    const std::int64_t last = asInt64(member(flow, "timestamplast"));
-    if (!s.seconds.empty()) {
-        // The mean covers first to last frame; a single-frame flow counts as one second.
-        const double span = last > first ? static_cast<double>(last - first) / 1e9 : 1.0;
-        s.meanMbps = static_cast<double>(s.bytes) * 8.0 / 1e6 / std::max(span, 1e-3);
-        // The first and last seconds are usually partial; leave them out when there is more.
-        std::size_t from = 0, to = s.seconds.size();
-        if (s.seconds.size() > 2) {
-            from = 1;
-            to = s.seconds.size() - 1;
-        }
-        for (std::size_t i = from; i < to; ++i) {
-            const double v = s.seconds[i].mbps;
-            s.minMbps = s.minMbps ? std::min(*s.minMbps, v) : v;
-            s.maxMbps = s.maxMbps ? std::max(*s.maxMbps, v) : v;
-        }
-    }
+    summarizeLatency(flow, s);
+    summarizeThroughput(asInt64(member(flow, "timestampfirst")),
+                        asInt64(member(flow, "timestamplast")), s);
     return s;
 }
 
@@ -187,11 +200,86 @@ MonitorSummary summarizeMonitor(const Json::Value& monitor)
 
 } // namespace
 
+bool FlowSummary::isShort() const
+{
+    return plannedFrames && *plannedFrames > 0 &&
+           static_cast<double>(packets) < 0.999 * static_cast<double>(*plannedFrames);
+}
+
+std::uint64_t FlowSummary::shortfall() const
+{
+    return plannedFrames && *plannedFrames > packets ? *plannedFrames - packets : 0;
+}
+
+bool FlowSummary::failed() const
+{
+    return status != "success" || isShort() || (measuredByServer && bytes == 0);
+}
+
+bool isTrigger(const std::string& type)
+{
+    return type.rfind("trigger", 0) == 0;
+}
+
+bool isStream(const std::string& type)
+{
+    return type.rfind("stream", 0) == 0;
+}
+
+bool isHttp(const std::string& type)
+{
+    return type.rfind("tcp", 0) == 0;
+}
+
+std::string family(const std::string& type)
+{
+    return type.size() >= 2 ? type.substr(type.size() - 2) : std::string();
+}
+
+std::map<std::int64_t, FlowDescription> describeFlows(const Json::Value& description)
+{
+    std::map<std::int64_t, FlowDescription> flows;
+    for (const Json::Value& flow : arrayMember(description, "flows")) {
+        if (!flow.isObject())
+            continue;
+        FlowDescription d;
+        d.type = asText(member(flow, "flowtype"));
+        const Json::Value& content = member(flow, "flow");
+        const std::string v = family(d.type) == "v6" ? "ipv6" : "ipv4";
+        d.srcPort = port(content, "srcport");
+        d.dstPort = port(content, "dstport");
+        d.srcAddress = asText(member(content, ("src" + v).c_str()));
+        d.dstAddress = asText(member(content, ("dst" + v).c_str()));
+        d.initialTimeToWait = integer(content, "initialtimetowait", 0);
+        d.interFrameGap = integer(content, "interframegap", -1);
+        d.numberOfFrames = integer(content, "numberofframes", -1);
+        d.method = lowerText(member(content, "requestmethod"));
+        d.url = asText(member(content, "url"));
+        flows[asInt64(member(flow, "id"))] = d;
+    }
+    return flows;
+}
+
+std::optional<std::uint64_t> plannedFrames(const FlowDescription& flow,
+                                           std::int64_t scenarioDuration)
+{
+    if (!isStream(flow.type) || flow.numberOfFrames < 0)
+        return std::nullopt;
+    auto planned = static_cast<std::uint64_t>(flow.numberOfFrames);
+    if (flow.interFrameGap > 0 && scenarioDuration > 0) {
+        const std::int64_t room = std::max<std::int64_t>(
+            0, scenarioDuration - std::max<std::int64_t>(0, flow.initialTimeToWait));
+        planned = std::min(planned, static_cast<std::uint64_t>(room / flow.interFrameGap));
+    }
+    return planned;
+}
+
 std::vector<ScenarioSummary> summarize(const Json::Value& resultList,
                                        const Json::Value& description,
                                        const std::string& endpoint)
 {
     const auto flowDescriptions = describeFlows(description);
+    const std::int64_t duration = integer(description, "duration", 0);
     std::vector<ScenarioSummary> out;
     if (!resultList.isArray())
         return out;
@@ -204,35 +292,26 @@ std::vector<ScenarioSummary> summarize(const Json::Value& resultList,
             FlowSummary f = summarizeFlow(flow);
             const auto it = flowDescriptions.find(f.flowId);
             f.type = it == flowDescriptions.end() ? "?" : it->second.type;
+            if (it != flowDescriptions.end())
+                f.plannedFrames = plannedFrames(it->second, duration);
             s.flows.push_back(std::move(f));
-        }
-        // Loss: a trigger paired with the stream of the same family and ports.
-        for (FlowSummary& trigger : s.flows) {
-            const auto t = flowDescriptions.find(trigger.flowId);
-            if (t == flowDescriptions.end() || !isTrigger(t->second.type))
-                continue;
-            for (const FlowSummary& stream : s.flows) {
-                const auto d = flowDescriptions.find(stream.flowId);
-                if (d == flowDescriptions.end() || !isStream(d->second.type) ||
-                    family(d->second.type) != family(t->second.type) ||
-                    d->second.srcPort != t->second.srcPort ||
-                    d->second.dstPort != t->second.dstPort)
-                    continue;
-                trigger.lostPackets = static_cast<std::int64_t>(stream.packets) -
-                                      static_cast<std::int64_t>(trigger.packets);
-                trigger.lossPercent =
-                    stream.packets == 0
-                        ? 0.0
-                        : 100.0 * static_cast<double>(*trigger.lostPackets) /
-                              static_cast<double>(stream.packets);
-                break;
-            }
         }
         for (const Json::Value& monitor : arrayMember(scenario, "monitors"))
             s.monitors.push_back(summarizeMonitor(monitor));
         out.push_back(std::move(s));
     }
     return out;
+}
+
+std::size_t dropEarlierResults(std::vector<ScenarioSummary>& summaries, std::int64_t startNs)
+{
+    const std::size_t before = summaries.size();
+    summaries.erase(std::remove_if(summaries.begin(), summaries.end(),
+                                   [startNs](const ScenarioSummary& s) {
+                                       return s.timestamp < startNs - kSecondNs;
+                                   }),
+                    summaries.end());
+    return before - summaries.size();
 }
 
 } // namespace roamnode::report

@@ -20,9 +20,21 @@ struct ClockOffset
 {
     // endpoint clock − hub clock: add it to a hub time to get the endpoint's time.
     std::int64_t offsetNs = 0;
-    // Of the sample used; the offset is uncertain by about half of it.
+    // Of the sample used. The endpoint read its clock somewhere within the round trip, so the
+    // offset is right to within half of it: errorNs().
     std::int64_t roundTripNs = 0;
+    // The hub's time at the middle of that sample.
+    std::int64_t atNs = 0;
+
+    std::int64_t errorNs() const { return (roundTripNs + 1) / 2; }
 };
+
+// How much the offset changed per minute from `before` to `after`, in ns; nullopt when they
+// were taken less than a second apart.
+std::optional<double> driftPerMinute(const ClockOffset& before, const ClockOffset& after);
+
+// What that drift is right to: the two offsets' errors over the time between them, per minute.
+std::optional<double> driftErrorPerMinute(const ClockOffset& before, const ClockOffset& after);
 
 // The offset from the sample with the shortest round trip (the least room for queueing on
 // either way); samples with a reply before the request, or no endpoint time, are skipped.

@@ -1,12 +1,16 @@
 #include "EndpointDriver.h"
 
+#include "FlowPairing.h"
 #include "ScenarioFile.h"
+#include "TextFormat.h"
 
 #include <cmath>
 #include <cstdio>
 
 namespace hubrun {
 namespace {
+
+namespace report = roamnode::report;
 
 constexpr std::int64_t kSecondNs = 1000000000;
 
@@ -17,11 +21,12 @@ std::string seconds(std::int64_t ns)
     return text;
 }
 
-std::string milliseconds(std::int64_t ns)
+std::string clockLine(const ClockOffset& clock, std::size_t samples)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%+.3f ms", static_cast<double>(ns) / 1e6);
-    return text;
+    char text[64];
+    std::snprintf(text, sizeof text, " (best round trip %.3f ms of %zu samples)",
+                  static_cast<double>(clock.roundTripNs) / 1e6, samples);
+    return report::offsetText(clock.offsetNs, clock.errorNs()) + text;
 }
 
 std::string text(const Json::Value& value)
@@ -50,6 +55,19 @@ std::string EndpointDriver::label() const
     return name.empty() ? m_deviceId : name + " (" + m_deviceId + ")";
 }
 
+std::set<std::string> EndpointDriver::addresses() const
+{
+    return report::endpointAddresses(m_info);
+}
+
+std::string EndpointDriver::identity() const
+{
+    std::string out = "\"" + text(m_info["device-givenname"]) + "\"";
+    for (const std::string& address : report::deviceAddresses(m_info))
+        out += ", " + address;
+    return out;
+}
+
 void EndpointDriver::onHello(const std::string& state, std::int64_t hubNow)
 {
     m_state = state;
@@ -73,7 +91,7 @@ std::string EndpointDriver::identifyRequest() const
 {
     return "{\"command\": \"get\", \"app-version\": \"\", \"capabilities\": \"\", "
            "\"device-givenname\": \"\", \"device-ipv4\": \"\", \"device-ipv6\": \"\", "
-           "\"device-os\": \"\", \"device-os-version\": \"\"}";
+           "\"device-os\": \"\", \"device-os-version\": \"\", \"interfaces\": \"\"}";
 }
 
 std::string EndpointDriver::nextRequest(std::int64_t hubNow, std::int64_t& hubStart,
@@ -85,6 +103,7 @@ std::string EndpointDriver::nextRequest(std::int64_t hubNow, std::int64_t& hubSt
     case Phase::Identify:
         return identifyRequest();
     case Phase::Clock:
+    case Phase::ClockAfter:
         ++m_clockAttempts;
         return "{\"command\": \"get\", \"localtime\": \"\"}";
     case Phase::Send: {
@@ -144,6 +163,12 @@ std::string EndpointDriver::onReply(const std::string& replyText, std::int64_t h
     Json::Value reply;
     std::string parseError;
     if (!parseJsonText(replyText, reply, parseError) || !reply.isObject()) {
+        // The results are in: a garbled clock reply after them is one lost sample.
+        if (m_phase == Phase::ClockAfter) {
+            if (takeClockSample(Json::Value(), false, hubNow, m_samplesAfter))
+                m_phase = Phase::Done;
+            return {};
+        }
         fail("the endpoint's reply is not a JSON object: " + parseError);
         return {};
     }
@@ -167,18 +192,30 @@ std::string EndpointDriver::onReply(const std::string& replyText, std::int64_t h
         return line + "\n  capabilities " + text(m_info["capabilities"]);
     }
     case Phase::Clock: {
-        if (success && reply["localtime"].isIntegral())
-            m_samples.push_back({m_sentAt, reply["localtime"].asLargestInt(), hubNow});
-        // Failed exchanges do not count as samples, but the attempts are bounded.
-        if (m_samples.size() < m_clockSamples && m_clockAttempts < 3 * m_clockSamples)
+        if (!takeClockSample(reply, success, hubNow, m_samples))
             return {};
         m_clock = estimateClockOffset(m_samples);
         m_phase = m_released ? Phase::Send : Phase::Ready;
+        m_clockAttempts = 0;
         if (!m_clock)
             return "endpoint " + label() + ": no clock sample; its clock is taken to be the hub's";
-        return "endpoint " + label() + ": clock offset " + milliseconds(m_clock->offsetNs) +
-               " (best round trip " + milliseconds(m_clock->roundTripNs).substr(1) + " of " +
-               std::to_string(m_samples.size()) + " samples)";
+        return "endpoint " + label() + ": clock offset " + clockLine(*m_clock, m_samples.size());
+    }
+    case Phase::ClockAfter: {
+        if (!takeClockSample(reply, success, hubNow, m_samplesAfter))
+            return {};
+        m_clockAfter = estimateClockOffset(m_samplesAfter);
+        m_phase = Phase::Done;
+        if (!m_clockAfter)
+            return {};
+        std::string line = "endpoint " + label() + ": clock offset after the run " +
+                           clockLine(*m_clockAfter, m_samplesAfter.size());
+        if (m_clock)
+            if (const auto drift = driftPerMinute(*m_clock, *m_clockAfter))
+                line += ", drift " + report::format("%+.3f", *drift / 1e6) + " \xc2\xb1 " +
+                        report::format("%.3f ms/min",
+                                       *driftErrorPerMinute(*m_clock, *m_clockAfter) / 1e6);
+        return line;
     }
     case Phase::Send:
         if (!success) {
@@ -194,8 +231,8 @@ std::string EndpointDriver::onReply(const std::string& replyText, std::int64_t h
         }
         m_phase = Phase::Armed;
         return "endpoint " + label() + ": scenario " + text(m_scenario["scenarioid"]) +
-               " accepted, starts at " + std::to_string(m_endpointStart) + " ns on its clock (in " +
-               seconds(m_hubStart - hubNow) + ")";
+               " accepted, starts at " + report::timeOfDay(m_endpointStart) +
+               " on its clock (in " + seconds(m_hubStart - hubNow) + ")";
     case Phase::Diagnose:
         fail("the endpoint refused the scenario: " + (success ? m_refusal : refusal));
         return {};
@@ -209,7 +246,8 @@ std::string EndpointDriver::onReply(const std::string& replyText, std::int64_t h
         return "endpoint " + label() + ": result list with " + std::to_string(m_resultList.size()) +
                " scenario result(s)";
     case Phase::Reset:
-        m_phase = Phase::Done;
+        m_clockAttempts = 0;
+        m_phase = m_clockSamples > 0 ? Phase::ClockAfter : Phase::Done;
         return success ? std::string()
                        : "endpoint " + label() + ": the result list was not reset: " + refusal;
     default:
@@ -217,10 +255,25 @@ std::string EndpointDriver::onReply(const std::string& replyText, std::int64_t h
     }
 }
 
+bool EndpointDriver::takeClockSample(const Json::Value& reply, bool success, std::int64_t hubNow,
+                                     std::vector<ClockSample>& samples) const
+{
+    if (success && reply["localtime"].isIntegral())
+        samples.push_back({m_sentAt, reply["localtime"].asLargestInt(), hubNow});
+    // Failed exchanges do not count as samples, but the attempts are bounded.
+    return samples.size() >= m_clockSamples || m_clockAttempts >= 3 * m_clockSamples;
+}
+
 void EndpointDriver::checkDeadlines(std::int64_t hubNow)
 {
     if (finished())
         return;
+    if (m_phase == Phase::ClockAfter) {
+        // The results are in; a silent endpoint only costs the second offset.
+        if (m_lastHello != 0 && hubNow - m_lastHello > kSilenceLimitNs)
+            m_phase = Phase::Done;
+        return;
+    }
     if (m_phase == Phase::Armed) {
         // The heartbeat is silent from shortly before the start to the end of the run.
         if (hubNow > m_hubStart + durationNs() + kSilenceLimitNs)
@@ -254,6 +307,8 @@ std::string EndpointDriver::progress(std::int64_t hubNow) const
     case Phase::Collect:
     case Phase::Reset:
         return m_state + ", collecting results";
+    case Phase::ClockAfter:
+        return "measuring its clock again";
     case Phase::Done:
         return "done";
     case Phase::Failed:

@@ -6,13 +6,15 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace hubrun {
 
 // Drives one endpoint through a run, one request per heartbeat exchange: who it is, its clock
-// offset, the scenario with its start time, then the result list and its reset. It only decides
+// offset, the scenario with its start time, then the result list, its reset, and the clock
+// offset again (for the drift over the run). It only decides
 // what to send and reads what comes back; RunController owns the sockets and the clock.
 //
 // Thread: the hub's I/O thread.
@@ -28,11 +30,15 @@ public:
         Armed,    // the endpoint waits for the start, runs, and comes back
         Collect,  // "get resultlist"
         Reset,    // "set resultlist"
+        ClockAfter, // "get localtime" again; the results are in whatever comes of it
         Done,
         Failed,
     };
 
+    // A null scenario: the endpoint is only identified until setScenario() says it takes part.
     EndpointDriver(std::string deviceId, Json::Value scenario, unsigned clockSamples);
+
+    void setScenario(Json::Value scenario) { m_scenario = std::move(scenario); }
 
     const std::string& deviceId() const { return m_deviceId; }
     Phase phase() const { return m_phase; }
@@ -59,7 +65,14 @@ public:
     const Json::Value& info() const { return m_info; }
     const Json::Value& resultList() const { return m_resultList; }
     const std::optional<ClockOffset>& clock() const { return m_clock; }
+    const std::optional<ClockOffset>& clockAfter() const { return m_clockAfter; }
+    // Every address it named, loopback included (FlowPairing.h's form).
+    std::set<std::string> addresses() const;
+    // "name, 10.0.0.5, fe80::1": who it is, for the lines about it.
+    std::string identity() const;
     std::int64_t hubStart() const { return m_hubStart; }
+    // The start sent to the endpoint, on its clock; 0 before the scenario went out.
+    std::int64_t endpointStart() const { return m_endpointStart; }
     std::int64_t durationNs() const;
     // "name (id)" once the name is known.
     std::string label() const;
@@ -73,6 +86,9 @@ public:
 
 private:
     std::string identifyRequest() const;
+    // Takes one "localtime" reply; true once enough samples (or attempts) are in.
+    bool takeClockSample(const Json::Value& reply, bool success, std::int64_t hubNow,
+                         std::vector<ClockSample>& samples) const;
 
     std::string m_deviceId;
     Json::Value m_scenario;
@@ -84,9 +100,9 @@ private:
     bool m_sawRun = false; // a hello said "armed" or "scenario-running" after the set
     bool m_awaitingReply = false;
     std::int64_t m_sentAt = 0;
-    std::vector<ClockSample> m_samples;
+    std::vector<ClockSample> m_samples, m_samplesAfter;
     unsigned m_clockAttempts = 0;
-    std::optional<ClockOffset> m_clock;
+    std::optional<ClockOffset> m_clock, m_clockAfter;
     std::int64_t m_hubStart = 0;
     std::int64_t m_endpointStart = 0;
     Json::Value m_info{Json::objectValue};

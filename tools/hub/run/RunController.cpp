@@ -1,7 +1,9 @@
 #include "RunController.h"
 
+#include "FlowPairing.h"
 #include "ScenarioFile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <unistd.h>
@@ -54,31 +56,80 @@ EndpointDriver* RunController::driverFor(const std::string& deviceId)
     for (const auto& driver : m_drivers)
         if (driver->deviceId() == deviceId)
             return driver.get();
+    for (const auto& driver : m_identifying)
+        if (driver->deviceId() == deviceId)
+            return driver.get();
     if (m_others.count(deviceId) != 0 || m_finished)
         return nullptr;
+    // Everyone is asked who it is first: a map may name it by its name or address.
+    m_identifying.push_back(
+        std::make_unique<EndpointDriver>(deviceId, Json::Value(), m_options.clockSamples));
+    return m_identifying.back().get();
+}
 
-    Json::Value scenario;
+Json::Value RunController::scenarioFor(const EndpointDriver& driver)
+{
+    const std::string& id = driver.deviceId();
     if (!m_scenarios.empty()) {
-        const auto it = m_scenarios.find(deviceId);
-        if (it != m_scenarios.end())
-            scenario = it->second;
-    } else if (!m_options.devices.empty()) {
+        std::string problem;
+        const Json::Value& name = driver.info()["device-givenname"];
+        const std::string key =
+            matchMapKey(m_scenarios, id, name.isString() ? name.asString() : std::string(),
+                        roamnode::report::deviceAddresses(driver.info()), problem);
+        const auto claimed = m_claimedKeys.find(key);
+        if (!key.empty() && claimed != m_claimedKeys.end())
+            problem = "the map key \"" + key + "\" names both " + claimed->second + " and " +
+                      id + "; use their device ids";
+        if (!problem.empty()) {
+            m_error = problem;
+            return Json::Value();
+        }
+        if (key.empty())
+            return Json::Value();
+        m_claimedKeys[key] = id;
+        return m_scenarios[key];
+    }
+    if (!m_options.devices.empty()) {
         for (const std::string& wanted : m_options.devices)
-            if (wanted == deviceId)
-                scenario = m_scenario;
-    } else if (m_drivers.size() < expectedEndpoints()) {
-        scenario = m_scenario;
+            if (wanted == id)
+                return m_scenario;
+        return Json::Value();
+    }
+    return m_drivers.size() < expectedEndpoints() ? m_scenario : Json::Value();
+}
+
+void RunController::assign(const std::string& deviceId, const std::string& identifyLine)
+{
+    auto it = std::find_if(m_identifying.begin(), m_identifying.end(),
+                           [&](const auto& d) { return d->deviceId() == deviceId; });
+    if (it == m_identifying.end())
+        return;
+    std::unique_ptr<EndpointDriver> driver = std::move(*it);
+    m_identifying.erase(it);
+    const std::string who = "endpoint " + deviceId + " (" + driver->identity() + ")";
+    if (driver->phase() == EndpointDriver::Phase::Failed) {
+        m_others.insert(deviceId);
+        print(who + " registered; it did not say who it is (" + driver->error() +
+              "), it gets \"nop\"");
+        return;
+    }
+    Json::Value scenario = scenarioFor(*driver);
+    if (!m_error.empty()) {
+        print(who + " registered: " + m_error);
+        for (const auto& d : m_drivers)
+            d->fail("the run did not start: " + m_error);
+        return finish();
     }
     if (scenario.isNull()) {
         m_others.insert(deviceId);
-        print("endpoint " + deviceId + " registered; not part of this run, it gets \"nop\"");
-        return nullptr;
+        print(who + " registered; not part of this run, it gets \"nop\"");
+        return;
     }
-    m_drivers.push_back(
-        std::make_unique<EndpointDriver>(deviceId, std::move(scenario), m_options.clockSamples));
-    print("endpoint " + deviceId + " registered (" + std::to_string(m_drivers.size()) + " of " +
+    driver->setScenario(std::move(scenario));
+    m_drivers.push_back(std::move(driver));
+    print(who + " registered (" + std::to_string(m_drivers.size()) + " of " +
           std::to_string(expectedEndpoints()) + ")");
-    return m_drivers.back().get();
+    print(identifyLine);
 }
 
 void RunController::onHello(const std::string& peer, const std::string& hello)
@@ -121,6 +172,14 @@ void RunController::onReply(const std::string& peer, const std::string& reply)
         return;
     const std::string device = it->second;
     m_pendingByPeer.erase(it);
+    for (const auto& driver : m_identifying) {
+        if (driver->deviceId() != device)
+            continue;
+        const std::string line = driver->onReply(reply, hubNow());
+        if (driver->phase() != EndpointDriver::Phase::Identify)
+            assign(device, line);
+        return checkProgress();
+    }
     for (const auto& driver : m_drivers) {
         if (driver->deviceId() != device)
             continue;
@@ -139,9 +198,10 @@ void RunController::onExchangeFailed(const std::string& peer, const std::string&
     const auto it = m_pendingByPeer.find(peer);
     if (it == m_pendingByPeer.end())
         return;
-    for (const auto& driver : m_drivers)
-        if (driver->deviceId() == it->second)
-            driver->onExchangeFailed();
+    for (const auto* drivers : {&m_drivers, &m_identifying})
+        for (const auto& driver : *drivers)
+            if (driver->deviceId() == it->second)
+                driver->onExchangeFailed();
     print("exchange with " + it->second + " (" + peer + ") failed: " + what);
     m_pendingByPeer.erase(it);
 }

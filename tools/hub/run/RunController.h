@@ -18,9 +18,10 @@
 
 namespace hubrun {
 
-// The hub side of `roamnode-hub run`: tells endpoints apart by the "uuid" of their hellos, gives
-// each driven endpoint its driver's next request and every other one a "nop", and prints the
-// run's messages and its progress line.
+// The hub side of `roamnode-hub run`: tells endpoints apart by the "uuid" of their hellos, asks
+// each new one who it is, decides whether it takes part (its id, or for a map also its name or
+// address), gives each driven endpoint its driver's next request and every other one a "nop",
+// and prints the run's messages and its progress line.
 //
 // The exchange of a hello is known in nextRequest() because HubExchange asks for the request
 // right after reporting the hello, with nothing in between on the single I/O thread; replies are
@@ -52,6 +53,10 @@ public:
 private:
     unsigned expectedEndpoints() const;
     EndpointDriver* driverFor(const std::string& deviceId);
+    // The scenario of an endpoint that has said who it is; null when it takes no part.
+    Json::Value scenarioFor(const EndpointDriver& driver);
+    // Moves an identified endpoint from m_identifying to the run or to m_others.
+    void assign(const std::string& deviceId, const std::string& identifyLine);
     void tick();
     void checkProgress();
     void print(const std::string& line);
@@ -63,6 +68,9 @@ private:
     Json::Value m_scenario;
     std::map<std::string, Json::Value> m_scenarios;
     std::vector<std::unique_ptr<EndpointDriver>> m_drivers;
+    // Endpoints asked who they are, not yet known to take part or not.
+    std::vector<std::unique_ptr<EndpointDriver>> m_identifying;
+    std::map<std::string, std::string> m_claimedKeys; // map key -> device id
     std::set<std::string> m_others; // endpoints that only get "nop"
     // Of the exchange whose request comes next.
     std::string m_helloDevice;

@@ -47,13 +47,24 @@ const char* runUsage()
            "  --bind ADDRESS            address to listen on, repeatable (default: all)\n"
            "  --device ID               drive the endpoint with this device id, repeatable\n"
            "  --endpoints N             wait for N endpoints and drive them all at once\n"
-           "  --map FILE                JSON object: device id -> scenario (object or file name)\n"
+           "  --map FILE                JSON object: endpoint -> scenario (object or file name);\n"
+           "                            an endpoint is its device id (roamnode --device-id), or\n"
+           "                            its given name or address where only one key matches\n"
            "  --start-in SECONDS        how far ahead the start is scheduled (default 3)\n"
            "  --out DIR                 where results go (default ./roamnode-results)\n"
            "  --register-timeout SECONDS  how long to wait for endpoints (default 120)\n"
            "  --rewrite-port FROM=TO    replace every \"dstport\" FROM in the scenario by TO\n"
            "  --httpd-stats FILE        roamnode-httpd --stats file: throughput of HTTP flows\n"
-           "  --clock-samples N         \"localtime\" exchanges per endpoint (default 4)\n";
+           "  --clock-samples N         \"localtime\" exchanges per endpoint, before the run and\n"
+           "                            after it (default 4)\n"
+           "  --wide                    every column of the summary table (default: fits 100)\n"
+           "\n"
+           "Exit status: 0 every flow of every endpoint succeeded and no stream fell short;\n"
+           "1 an endpoint refused the scenario, did not register in time or did not come back,\n"
+           "or the results could not be written; 2 a bad command line or scenario file;\n"
+           "3 the run completed but a flow failed (an error, or an HTTP flow the server counted\n"
+           "no byte of) or a stream sent less than 99.9 % of its planned frames;\n"
+           "130 interrupted.\n";
 }
 
 bool parsePortRewrite(const std::string& text, std::pair<std::uint16_t, std::uint16_t>& rewrite)
@@ -78,6 +89,10 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
         unsigned long long number = 0;
         if (argument == "--help" || argument == "-h") {
             options.help = true;
+            continue;
+        }
+        if (argument == "--wide") {
+            options.wide = true;
             continue;
         }
         if (argument.rfind("--", 0) != 0) {

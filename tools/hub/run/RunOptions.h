@@ -24,6 +24,8 @@ struct RunOptions
     std::string httpdStatsPath;
     // "get localtime" exchanges per endpoint; each costs one heartbeat interval.
     unsigned clockSamples = 4;
+    // Every column of the summary table, however wide.
+    bool wide = false;
     bool help = false;
 };
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 namespace hubrun {
 
@@ -97,6 +98,27 @@ bool readScenarioMap(const std::string& path, std::map<std::string, Json::Value>
         scenarios[device] = scenario;
     }
     return true;
+}
+
+std::string matchMapKey(const std::map<std::string, Json::Value>& scenarios,
+                        const std::string& deviceId, const std::string& name,
+                        const std::set<std::string>& addresses, std::string& problem)
+{
+    if (scenarios.count(deviceId) != 0)
+        return deviceId;
+    std::vector<std::string> keys;
+    for (const auto& entry : scenarios)
+        if ((!name.empty() && entry.first == name) || addresses.count(entry.first) != 0)
+            keys.push_back(entry.first);
+    if (keys.size() == 1)
+        return keys[0];
+    if (keys.size() > 1) {
+        problem = "the map keys";
+        for (const std::string& key : keys)
+            problem += " \"" + key + "\"";
+        problem += " all name endpoint " + deviceId + "; use its device id";
+    }
+    return {};
 }
 
 } // namespace hubrun

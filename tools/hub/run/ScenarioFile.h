@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 
 namespace hubrun {
@@ -18,9 +19,15 @@ int rewriteDstPort(Json::Value& scenario, std::uint16_t from, std::uint16_t to);
 // One line, no trailing newline: the form the endpoint gets.
 std::string compactJson(const Json::Value& value);
 
-// A map file is a JSON object from device id to scenario: the scenario itself, or the name of
+// A map file is a JSON object from endpoint (device id, given name or address) to scenario: the scenario itself, or the name of
 // its file (relative names are taken from the map file's folder).
 bool readScenarioMap(const std::string& path, std::map<std::string, Json::Value>& scenarios,
                      std::string& error);
+
+// The key of a map that names an endpoint: its device id; else its given name or one of its
+// addresses, when exactly one key is such. Several such keys: empty, and `problem` says which.
+std::string matchMapKey(const std::map<std::string, Json::Value>& scenarios,
+                        const std::string& deviceId, const std::string& name,
+                        const std::set<std::string>& addresses, std::string& problem);
 
 } // namespace hubrun
