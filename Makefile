@@ -32,15 +32,17 @@ bench: deps
 	@cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target $(BENCH_TARGETS) -- --no-print-directory
 	@python3 bench/e2e/run.py --build $(BENCH_BUILD_DIR) --out build/bench $(BENCH_ARGS)
 
-# One endpoint through SOAK_RUNS mixed scenario runs (default 200, about 15 minutes), checking
-# after each that the result is whole and descriptors, threads and memory came back. Release
-# build shared with the bench; not part of `make test`.
+# First the endpoint against hostile requests and log files (bench/e2e/hostile.py, under a
+# minute), then one endpoint through SOAK_RUNS mixed scenario runs (default 200, about 10
+# minutes), checking after each that the result is whole and descriptors, threads and memory
+# came back. Release build shared with the bench; not part of `make test`.
 SOAK_RUNS ?= 200
 .PHONY: soak
 soak: deps
 	@cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 	@cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target roamnode roamnode-hub roamnode-httpd \
 		-- --no-print-directory
+	@python3 bench/e2e/hostile.py --build $(BENCH_BUILD_DIR) --out build/hostile
 	@python3 bench/e2e/soak.py --build $(BENCH_BUILD_DIR) --out build/soak --runs $(SOAK_RUNS)
 
 # The subsystems' micro-benchmarks (Google Benchmark), from the normal build.
