@@ -116,6 +116,13 @@ TEST(ResultSummary, ToleratesOddShapes)
     ASSERT_EQ(s.size(), 2u);
     ASSERT_EQ(s[0].flows.size(), 3u);
     EXPECT_EQ(s[0].flows[0].type, "?");
+    // Numbers past the 64-bit range saturate (undefined behaviour before, found by fuzzing).
+    const auto huge = summarize(
+        parse(R"([{"scenarioid": 1, "timestamp": 5e22, "flows": [{"id": 1e300,
+              "timestampfirst": -5e22, "timestamplast": 1e30}]}])"),
+        Json::Value());
+    ASSERT_EQ(huge.size(), 1u);
+    EXPECT_EQ(huge[0].flows.size(), 1u);
 }
 
 TEST(SummaryTable, ShowsEveryFlowWithStatusAndError)
