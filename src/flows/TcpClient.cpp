@@ -113,6 +113,10 @@ private:
     std::unique_ptr<char[]> m_readBuffer; // a GET's, allocated when its body starts
     std::size_t m_unreported = 0;         // bytes of a GET read since the last report
     bool m_started = false;
+    // Until the server's status line has been read, why the request has not got one yet: a
+    // client that ends before then reports this as its failure, never as a success.
+    bool m_answered = false;
+    std::string m_cause = "no answer from the HTTP server";
 };
 
 TcpClient::Impl::Impl(TcpClient& owner, const std::shared_ptr<Listener>& listener,
@@ -175,6 +179,7 @@ bool TcpClient::Impl::start_socket()
         m_socket.bind(ip::tcp::endpoint(protocol, m_config.srcPort), error);
     }
     if (error) {
+        m_cause = "cannot open a socket: " + error.message();
         qWarning().nospace() << "TcpClient" << static_cast<const void*>(&m_owner) << "::Impl"
                              << static_cast<const void*>(this)
                              << ": start_socket: error: " << error.message().c_str();
@@ -187,9 +192,16 @@ bool TcpClient::Impl::start_socket()
 
 void TcpClient::Impl::connect()
 {
-    // Throws for a host text that is not an address; start() turns that into a finish.
-    const boost::asio::ip::address address = boost::asio::ip::make_address(m_config.host);
+    boost::system::error_code invalid;
+    const boost::asio::ip::address address = boost::asio::ip::make_address(m_config.host, invalid);
+    if (invalid) {
+        m_cause = "\"" + m_config.host + "\" is not an address";
+        finish();
+        return;
+    }
     const boost::asio::ip::tcp::endpoint endpoint(address, m_config.dstPort);
+    const std::string server = m_config.host + " port " + std::to_string(m_config.dstPort);
+    m_cause = "no connection to " + server;
 
     std::shared_ptr<TcpClient> self = m_owner.shared_from_this();
     m_connectStarted = roamnode::nowNanoseconds();
@@ -203,13 +215,16 @@ void TcpClient::Impl::connect()
     });
 
     m_watchdog = makeWatchdog(m_config.connectTimeout);
-    m_socket.async_connect(endpoint, [self, this](const boost::system::error_code& error) {
+    m_socket.async_connect(endpoint, [self, this, server](const boost::system::error_code& error) {
         guarded("connect", [&] {
             m_watchdog->cancel();
+            if (error && m_started)
+                m_cause = "cannot connect to " + server + ": " + error.message();
             if (error || !m_started) {
                 finish();
                 return;
             }
+            m_cause = "no status line from " + server;
             send_request();
         });
     });
@@ -249,6 +264,7 @@ void TcpClient::Impl::send_request()
                     return;
                 }
                 if (error) {
+                    m_cause = "cannot send the request: " + error.message();
                     qWarning().nospace()
                         << "TcpClient" << static_cast<const void*>(&m_owner)
                         << ": on_request_line_sent: Error: " << error.message().c_str();
@@ -273,10 +289,13 @@ void TcpClient::Impl::read_status_line()
 void TcpClient::Impl::on_status_line(const boost::system::error_code& error)
 {
     touchWatchdog(std::chrono::system_clock::now());
+    if (error && m_started)
+        m_cause += ": " + error.message();
     if (error || !m_started) {
         finish();
         return;
     }
+    m_answered = true;
     std::istream stream(&m_response);
     std::string line;
     std::getline(stream, line);
@@ -450,6 +469,8 @@ void TcpClient::Impl::finish()
     m_socket.close(ignored);
     m_durationTimer.cancel();
     if (std::shared_ptr<Listener> listener = m_listener.lock()) {
+        if (!m_answered)
+            listener->onClientFailed(m_cause);
         listener->onClientFinished();
     }
 }

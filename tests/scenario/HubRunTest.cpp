@@ -8,12 +8,16 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
+
 #include <json/reader.h>
 #include <json/writer.h>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <map>
 
 using namespace std::chrono_literals;
 
@@ -258,6 +262,75 @@ TEST(HubRunTest, SetRunReadAndResetTheResultList)
     ASSERT_EQ(replies.size(), 2u);
     EXPECT_EQ(replies[0], "{\"status\": \"success\"}");
     EXPECT_EQ(replies[1], "{\"resultlist\": [], \"status\": \"success\"}");
+}
+
+// Failures show as failures: an HTTP flow whose server refuses the connection ends with "error"
+// and a message, and empty datagrams sent at a trigger are passed over while it goes on counting.
+TEST(HubRunTest, ARefusedHttpFlowIsAnErrorAndEmptyDatagramsDoNotStopATrigger)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    boost::asio::io_context io;
+    const std::uint16_t closedTcpPort = [&io] {
+        boost::asio::ip::tcp::acceptor acceptor(
+            io, boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
+        return acceptor.local_endpoint().port();
+    }();
+
+    // 40 frames from 100 ms to 880 ms into a run of 1.5 s, and a GET nobody answers.
+    Json::Value description = parseJson(streamIntoTrigger(1500000000, 20000000, 40));
+    Json::Value http = parseJson(R"({"id": 3, "flowtype": "tcpv4", "flow": {
+        "requestmethod": "get", "initialtimetowait": 0, "url": "/refused", "srcport": 0,
+        "duration": 500000000, "dstipv4": "127.0.0.1"}})");
+    http["flow"]["dstport"] = closedTcpPort;
+    description["flows"].append(http);
+    const auto triggerPort =
+        static_cast<std::uint16_t>(description["flows"][0]["flow"]["dstport"].asUInt());
+    Json::StreamWriterBuilder writer;
+    writer["indentation"] = "";
+
+    const std::int64_t startTime = roamnode::nowNanoseconds() + 3000000000;
+    std::vector<std::string> requests = {
+        "{\"command\": \"set\", \"heartbeatinterval\": \"200\"}",
+        "{\"command\": \"set\", \"scenariodescription\": " +
+            Json::writeString(writer, description) +
+            ", \"scenariostarttime\": " + std::to_string(startTime) + "}"};
+    for (int i = 0; i < 100; ++i)
+        requests.push_back("{\"command\": \"get\", \"resultlist\": \"\"}");
+    Hub hub(0, requests, 0);
+    const std::uint16_t hubPort = hub.port();
+    ASSERT_NE(hubPort, 0);
+    Endpoint endpoint(home.path(), hubPort);
+    ASSERT_TRUE(endpoint.process.waitForStarted(5000));
+
+    // Empty datagrams from another port, 300 ms into the run, while frames are still due.
+    ASSERT_TRUE(scenariotest::waitFor(
+        [&] { return roamnode::nowNanoseconds() > startTime + 300000000; },
+        std::chrono::milliseconds(8000)));
+    boost::asio::ip::udp::socket sender(io, boost::asio::ip::udp::v4());
+    const boost::asio::ip::udp::endpoint trigger(boost::asio::ip::address_v4::loopback(),
+                                                 triggerPort);
+    for (int i = 0; i < 50; ++i)
+        sender.send_to(boost::asio::buffer("", 0), trigger);
+
+    const std::string filled = hub.waitForLine(
+        "reply ",
+        [](const std::string& reply) {
+            return reply.find("\"resultlist\": [{") != std::string::npos;
+        },
+        15000ms);
+    ASSERT_FALSE(filled.empty()) << "no result list after the run";
+    const Json::Value list = parseJson(filled)["resultlist"];
+    std::map<int, Json::Value> flows;
+    for (const Json::Value& flow : list[0]["flows"])
+        flows[flow["id"].asInt()] = flow;
+    ASSERT_EQ(flows.size(), 3u) << filled;
+    for (const int id : {1, 2}) {
+        EXPECT_EQ(flows[id]["status"].asString(), "success") << flows[id];
+        EXPECT_EQ(sum(flows[id]["packetcountarray"]), 40u) << flows[id];
+    }
+    EXPECT_EQ(flows[3]["status"].asString(), "error") << flows[3];
+    EXPECT_FALSE(flows[3]["errormsg"].asString().empty()) << flows[3];
 }
 
 // A stop signal in the middle of a busy UDP run ends the run, joins its thread and releases its
