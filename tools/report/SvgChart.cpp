@@ -28,6 +28,9 @@ std::string tickLabel(double v)
     return buffer;
 }
 
+// About five ticks are wanted; never more than this many are drawn.
+constexpr int kMaxTicks = 12;
+
 // A "nice" step of 1, 2 or 5 times a power of ten for about five ticks.
 double niceStep(double range)
 {
@@ -97,16 +100,26 @@ std::string svgLineChart(const std::string& title, const std::string& xLabel,
     auto px = [&](double x) { return kLeft + (x - xMin) / (xMax - xMin) * plotW; };
     auto py = [&](double y) { return kTop + plotH - (y - yMin) / (yMax - yMin) * plotH; };
 
-    for (double y = yMin; y <= yMax + yStep / 2; y += yStep) {
+    // The tick loops count their steps: a step too small to change a value of that size (axes
+    // of absolute times in a damaged list) would otherwise never end.
+    for (int tick = 0; tick <= kMaxTicks; ++tick) {
+        const double y = yMin + tick * yStep;
+        if (!(y <= yMax + yStep / 2))
+            break;
         svg += "<line x1=\"" + num(kLeft) + "\" x2=\"" + num(kLeft + plotW) + "\" y1=\"" +
                num(py(y)) + "\" y2=\"" + num(py(y)) + "\" stroke=\"#e4e4e4\"/>";
         svg += "<text x=\"" + num(kLeft - 6) + "\" y=\"" + num(py(y) + 4) +
                "\" text-anchor=\"end\" class=\"tick\">" + tickLabel(y) + "</text>";
     }
     const double xStep = niceStep(xMax - xMin);
-    for (double x = std::ceil(xMin / xStep) * xStep; x <= xMax + 1e-9; x += xStep)
+    const double xFirst = std::ceil(xMin / xStep) * xStep;
+    for (int tick = 0; tick <= kMaxTicks; ++tick) {
+        const double x = xFirst + tick * xStep;
+        if (!(x <= xMax + 1e-9))
+            break;
         svg += "<text x=\"" + num(px(x)) + "\" y=\"" + num(kTop + plotH + 16) +
                "\" text-anchor=\"middle\" class=\"tick\">" + tickLabel(x) + "</text>";
+    }
     svg += "<rect x=\"" + num(kLeft) + "\" y=\"" + num(kTop) + "\" width=\"" + num(plotW) +
            "\" height=\"" + num(plotH) + "\" fill=\"none\" stroke=\"#999\"/>";
     svg += "<text x=\"" + num(kLeft + plotW / 2) + "\" y=\"" + num(kHeight - 8) +
