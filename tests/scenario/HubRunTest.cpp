@@ -65,6 +65,17 @@ public:
         }
     }
 
+    // The first reply with a result list that is not empty, or "" at the timeout.
+    std::string waitForResultList(std::chrono::milliseconds timeout)
+    {
+        return waitForLine(
+            "reply ",
+            [](const std::string& reply) {
+                return reply.find("\"resultlist\": [{") != std::string::npos;
+            },
+            timeout);
+    }
+
     std::uint16_t port()
     {
         const std::string where = waitForLine(
@@ -228,12 +239,7 @@ TEST(HubRunTest, SetRunReadAndResetTheResultList)
     const std::string accepted = hub->waitForLine(
         "reply ", [](const std::string&) { return true; }, 10000ms);
     EXPECT_EQ(accepted, "{\"status\": \"success\"}");
-    const std::string filled = hub->waitForLine(
-        "reply ",
-        [](const std::string& reply) {
-            return reply.find("\"resultlist\": [{") != std::string::npos;
-        },
-        15000ms);
+    const std::string filled = hub->waitForResultList(15000ms);
     ASSERT_FALSE(filled.empty()) << "no result list after the run";
     const Json::Value list = parseJson(filled)["resultlist"];
     ASSERT_EQ(list.size(), 1u) << filled;
@@ -313,12 +319,7 @@ TEST(HubRunTest, ARefusedHttpFlowIsAnErrorAndEmptyDatagramsDoNotStopATrigger)
     for (int i = 0; i < 50; ++i)
         sender.send_to(boost::asio::buffer("", 0), trigger);
 
-    const std::string filled = hub.waitForLine(
-        "reply ",
-        [](const std::string& reply) {
-            return reply.find("\"resultlist\": [{") != std::string::npos;
-        },
-        15000ms);
+    const std::string filled = hub.waitForResultList(15000ms);
     ASSERT_FALSE(filled.empty()) << "no result list after the run";
     const Json::Value list = parseJson(filled)["resultlist"];
     std::map<int, Json::Value> flows;
