@@ -1,6 +1,7 @@
 #pragma once
 
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -24,6 +25,10 @@ template <typename Integer> void appendNumber(std::string& out, Integer value)
     const auto written = std::to_chars(digits, digits + sizeof(digits), value);
     out.append(digits, written.ptr);
 }
+
+// The length of the well-formed UTF-8 sequence at text[i] (1 for ASCII), or 0 when the byte
+// there does not start one: overlong forms, surrogates and code points past U+10FFFF do not.
+std::size_t utf8SequenceLength(const std::string& text, std::size_t i);
 
 // "{" then `jsonQuote(key): value` in ascending byte order of the keys, joined by ", ", then "}".
 // The values must already be JSON text.
