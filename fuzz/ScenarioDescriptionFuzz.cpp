@@ -1,7 +1,8 @@
 // The scenario description parser on any text, and the result list a parsed scenario writes.
 #include "FuzzSupport.h"
-#include "PXScenario.h"
+#include "InterfaceSource.h"
 #include "PXScenarioResult.h"
+#include "PXScenarioRun.h"
 #include "ScenarioDescription.h"
 
 #include <string>
@@ -11,15 +12,19 @@ using fuzzsupport::require;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    std::shared_ptr<PXScenario> scenario;
+    PXScenarioSpec scenario;
     const ScenarioErrorCode code = parseScenarioDescription(text, scenario);
     if (code != 0) {
-        require(scenario == nullptr, "a refused description leaves the scenario as it was");
+        require(scenario.description.empty() && scenario.flows.empty(),
+                "a refused description leaves the scenario as it was");
         require(!scenarioErrorText(code).empty(), "every refusal has its text");
         return 0;
     }
-    require(scenario != nullptr && scenario->result != nullptr, "an accepted description");
-    require(fuzzsupport::isJson(resultListJson({scenario->result})),
+    require(!scenario.description.empty(), "an accepted description keeps its text");
+    auto record = std::make_shared<PXScenarioResult>(scenario.id);
+    const auto run = buildScenarioRun(scenario, record, hostInterfaceSource(), nullptr);
+    require(run->flows.size() == scenario.flows.size(), "a flow for every flow read");
+    require(fuzzsupport::isJson(resultListJson({record})),
             "the result list of a parsed scenario is JSON");
     return 0;
 }

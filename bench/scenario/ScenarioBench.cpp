@@ -54,8 +54,7 @@ std::vector<std::shared_ptr<PXScenarioResult>> largeList(int runs, int flows, in
     return list;
 }
 
-void writeList(benchmark::State& state,
-               const std::vector<std::shared_ptr<PXScenarioResult>>& list)
+void writeList(benchmark::State& state, const std::vector<std::shared_ptr<PXScenarioResult>>& list)
 {
     std::size_t bytes = 0;
     for (auto _ : state) {
@@ -98,7 +97,7 @@ void BM_ParseDescription(benchmark::State& state)
     const std::string text =
         "{\"scenarioid\": 1, \"duration\": 1000000000, \"flows\": [" + flows + "]}";
     for (auto _ : state) {
-        std::shared_ptr<PXScenario> scenario;
+        PXScenarioSpec scenario;
         benchmark::DoNotOptimize(parseScenarioDescription(text, scenario));
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));

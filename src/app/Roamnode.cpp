@@ -1,7 +1,6 @@
 #include "Roamnode.h"
 
 #include "HeartbeatManager.h"
-#include "InterfaceSource.h"
 #include "PXEventBus.h"
 #include "PXEventType.h"
 #include "PXLogManager.h"
@@ -45,7 +44,7 @@ Roamnode::Impl::Impl()
       logManager(bus), mobileManager(bus)
 {
     // Monitors sample through the device-information manager from the scenario run threads.
-    setInterfaceSource(&mobileManager);
+    scenarioManager.setInterfaceSource(mobileManager);
     for (const int id : {GET_CAPABILITIES, GET_APP_VERSION, HEARTBEAT_FAILED, HEARTBEAT_CONNECTED,
                          SCENARIO_ENDED, SET_SCENARIO_START_TIME, SCENARIO_STARTING})
         bus->subscribe(id, this);
@@ -55,7 +54,8 @@ Roamnode::Impl::Impl()
 
 Roamnode::Impl::~Impl()
 {
-    clearInterfaceSource(&mobileManager);
+    // A run still going samples the device-information manager, which goes first.
+    scenarioManager.stop();
     bus->unsubscribe(this);
 }
 
@@ -69,13 +69,26 @@ void Roamnode::Impl::setState(AppState newState)
 void Roamnode::Impl::handleEvent(int eventId, PXEmptyEventContents)
 {
     switch (eventId) {
-    case GET_APP_VERSION: bus->publish(APP_VERSION, std::string(kVersion)); break;
-    case GET_CAPABILITIES: bus->publish(CAPABILITIES, Roamnode::capabilities()); break;
-    case HEARTBEAT_FAILED: setState(TRY_CONTACT_RVP); break;
-    case HEARTBEAT_CONNECTED: setState(REGISTERED); break;
-    case SCENARIO_STARTING: setState(RUNNING); break;
-    case SCENARIO_ENDED: setState(REGISTERED); break;
-    default: break;
+    case GET_APP_VERSION:
+        bus->publish(APP_VERSION, std::string(kVersion));
+        break;
+    case GET_CAPABILITIES:
+        bus->publish(CAPABILITIES, Roamnode::capabilities());
+        break;
+    case HEARTBEAT_FAILED:
+        setState(TRY_CONTACT_RVP);
+        break;
+    case HEARTBEAT_CONNECTED:
+        setState(REGISTERED);
+        break;
+    case SCENARIO_STARTING:
+        setState(RUNNING);
+        break;
+    case SCENARIO_ENDED:
+        setState(REGISTERED);
+        break;
+    default:
+        break;
     }
 }
 

@@ -82,8 +82,6 @@ PXMobileManager::PXMobileManager(std::shared_ptr<PXEventBus> bus, Config config)
 
 PXMobileManager::~PXMobileManager()
 {
-    // Waits for a monitor sample still reading through this manager.
-    clearInterfaceSource(this);
     m_bus->unsubscribe(this);
 }
 

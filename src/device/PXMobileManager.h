@@ -17,7 +17,8 @@ class PXEventBus;
 // in the publisher's thread.
 //
 // The bus answers run on the main thread. readInterfaces also runs on scenario run threads (the
-// monitors sample through InterfaceSource), so the last interface list, which the SSID and the
+// monitors sample through InterfaceSource; the application object ends every run before this
+// manager goes), so the last interface list, which the SSID and the
 // other Wi-Fi answers use, is kept under m_mutex; everything else is fixed after construction.
 class PXMobileManager : public PXEventHandler, public InterfaceSource
 {

@@ -30,9 +30,9 @@ class PXNetworkInfoMonitor::Sampler : public std::enable_shared_from_this<Sample
 public:
     using Sample = PXNetworkInfoMonitorResultSet::Sample;
 
-    Sampler(boost::asio::io_context& loop, std::int64_t intervalNs, std::uint64_t durationNs,
-            std::shared_ptr<MonitorSampleBudget> budget)
-        : m_loop(loop), m_intervalNs(intervalNs), m_durationNs(durationNs),
+    Sampler(boost::asio::io_context& loop, InterfaceSource& source, std::int64_t intervalNs,
+            std::uint64_t durationNs, std::shared_ptr<MonitorSampleBudget> budget)
+        : m_loop(loop), m_source(source), m_intervalNs(intervalNs), m_durationNs(durationNs),
           m_budget(std::move(budget))
     {
     }
@@ -77,7 +77,7 @@ private:
         const std::int64_t now = roamnode::nowNanoseconds();
         if (nextTickFits(now))
             arm(now);
-        std::vector<InterfaceInfo> interfaces = readCurrentInterfaces();
+        std::vector<InterfaceInfo> interfaces = m_source.readInterfaces();
         std::lock_guard<std::mutex> lock(m_mutex);
         m_samples.push_back(Sample{now, std::move(interfaces)});
     }
@@ -119,6 +119,7 @@ private:
     }
 
     boost::asio::io_context& m_loop;
+    InterfaceSource& m_source;
     const std::int64_t m_intervalNs;
     const std::uint64_t m_durationNs;
     const std::shared_ptr<MonitorSampleBudget> m_budget; // may be null
@@ -130,8 +131,9 @@ private:
     std::vector<Sample> m_samples;                    // guarded by m_mutex
 };
 
-PXNetworkInfoMonitor::PXNetworkInfoMonitor(std::int32_t id, std::int64_t intervalNs)
-    : PXMonitor(id), m_intervalNs(intervalNs),
+PXNetworkInfoMonitor::PXNetworkInfoMonitor(std::int32_t id, std::int64_t intervalNs,
+                                           InterfaceSource& source)
+    : PXMonitor(id), m_intervalNs(intervalNs), m_source(source),
       m_result(std::make_shared<PXNetworkInfoMonitorResultSet>(id))
 {
 }
@@ -146,7 +148,8 @@ void PXNetworkInfoMonitor::start(boost::asio::io_context& eventLoop, std::uint64
 {
     if (m_sampler)
         m_sampler->abandon();
-    m_sampler = std::make_shared<Sampler>(eventLoop, m_intervalNs, durationNs, sampleBudget());
+    m_sampler =
+        std::make_shared<Sampler>(eventLoop, m_source, m_intervalNs, durationNs, sampleBudget());
     m_sampler->begin();
 }
 

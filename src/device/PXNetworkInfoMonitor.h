@@ -1,12 +1,13 @@
 #pragma once
 
+#include "InterfaceSource.h"
 #include "PXMonitor.h"
 #include "PXNetworkInfoMonitorResultSet.h"
 
 #include <cstdint>
 #include <memory>
 
-// Samples the network interfaces (through the process-wide InterfaceSource) once at the start of
+// Samples the network interfaces (through the InterfaceSource it is given) once at the start of
 // a run and then once per interval, never beyond the run's duration.
 //
 // Threads: start runs on the main thread and takes the first sample there; the later samples,
@@ -24,8 +25,9 @@ public:
     // bounded by the run's MonitorSampleBudget.
     static constexpr std::size_t kMaxSamples = 100000;
 
-    // An interval of 0 or less takes the first sample only.
-    PXNetworkInfoMonitor(std::int32_t id, std::int64_t intervalNs);
+    // An interval of 0 or less takes the first sample only. The source must outlive the run:
+    // it is read from the run thread.
+    PXNetworkInfoMonitor(std::int32_t id, std::int64_t intervalNs, InterfaceSource& source);
     ~PXNetworkInfoMonitor() override;
 
     void start(boost::asio::io_context& eventLoop, std::uint64_t durationNs) override;
@@ -38,6 +40,7 @@ private:
     class Sampler;
 
     std::int64_t m_intervalNs;
+    InterfaceSource& m_source;
     std::shared_ptr<Sampler> m_sampler;
     std::shared_ptr<PXNetworkInfoMonitorResultSet> m_result;
 };

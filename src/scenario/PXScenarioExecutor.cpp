@@ -8,10 +8,9 @@
 
 #include <limits>
 
-PXScenarioExecutor::PXScenarioExecutor(Listener* listener, std::shared_ptr<PXScenario> scenario,
+PXScenarioExecutor::PXScenarioExecutor(Listener* listener, std::shared_ptr<PXScenarioRun> run,
                                        std::chrono::nanoseconds endGrace)
-    : m_endTimer(m_eventLoop), m_scenario(std::move(scenario)), m_listener(listener),
-      m_endGrace(endGrace)
+    : m_endTimer(m_eventLoop), m_run(std::move(run)), m_listener(listener), m_endGrace(endGrace)
 {
 }
 
@@ -52,13 +51,13 @@ std::int64_t PXScenarioExecutor::endTime(std::int64_t now, std::uint64_t duratio
 void PXScenarioExecutor::start()
 {
     // 1. monitors first, so their first sample marks the start of the run; 2. the flows.
-    for (const auto& monitor : m_scenario->monitors)
-        monitor->start(m_eventLoop, m_scenario->duration);
-    for (const auto& flow : m_scenario->flows)
+    for (const auto& monitor : m_run->monitors)
+        monitor->start(m_eventLoop, m_run->duration);
+    for (const auto& flow : m_run->flows)
         flow->run();
 
     auto self = shared_from_this();
-    const std::int64_t end = endTime(roamnode::nowNanoseconds(), m_scenario->duration, m_endGrace);
+    const std::int64_t end = endTime(roamnode::nowNanoseconds(), m_run->duration, m_endGrace);
     if (m_endTimerPending)
         m_endTimer.cancel();
     m_endTimer.expires_at(roamnode::fromNanoseconds(end));
@@ -95,9 +94,9 @@ void PXScenarioExecutor::onStopRequested()
         m_endTimer.cancel();
         m_endTimerPending = false;
     }
-    for (const auto& flow : m_scenario->flows)
+    for (const auto& flow : m_run->flows)
         flow->stop();
-    for (const auto& monitor : m_scenario->monitors)
+    for (const auto& monitor : m_run->monitors)
         monitor->stop();
 }
 
@@ -113,7 +112,7 @@ void PXScenarioExecutor::runLoop()
     m_eventLoop.run();
     // Engines are released here, on the run thread, before the end is reported, so the next
     // run finds their ports free.
-    for (const auto& flow : m_scenario->flows)
+    for (const auto& flow : m_run->flows)
         flow->releaseEngine();
     m_running = false;
     m_finished = true;

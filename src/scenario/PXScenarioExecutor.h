@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PXScenario.h"
+#include "PXScenarioRun.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/system_timer.hpp>
@@ -10,8 +10,8 @@
 #include <memory>
 #include <thread>
 
-// Performs one run of a scenario: starts its monitors and flows, then runs an event loop on a
-// thread of its own until the duration (plus a grace period) has passed or the run is stopped,
+// Performs one run of a scenario: starts the run's monitors and flows, then runs an event loop on
+// a thread of its own until the duration (plus a grace period) has passed or the run is stopped,
 // stops and releases everything there and tells its listener.
 //
 // Threads: constructed, started and destroyed on the main thread. The event loop, the end timer
@@ -33,7 +33,7 @@ public:
     // end are counted.
     static constexpr std::chrono::nanoseconds defaultEndGrace = std::chrono::milliseconds(250);
 
-    PXScenarioExecutor(Listener* listener, std::shared_ptr<PXScenario> scenario,
+    PXScenarioExecutor(Listener* listener, std::shared_ptr<PXScenarioRun> run,
                        std::chrono::nanoseconds endGrace = defaultEndGrace);
     ~PXScenarioExecutor();
     PXScenarioExecutor(const PXScenarioExecutor&) = delete;
@@ -63,7 +63,7 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_finished{false};
-    const std::shared_ptr<PXScenario> m_scenario;
+    const std::shared_ptr<PXScenarioRun> m_run;
     Listener* const m_listener;
     const std::chrono::nanoseconds m_endGrace;
 };

@@ -29,7 +29,6 @@ PXScenarioManager::PXScenarioManager(std::shared_ptr<PXEventBus> bus,
     : m_bus(std::move(bus)), m_worker(std::make_shared<PXScenarioWorker>(timing))
 {
     roamnode::registerMetaTypes();
-    qRegisterMetaType<std::shared_ptr<PXScenario>>("std::shared_ptr<PXScenario>");
 
     m_bus->subscribe(GET_ABORT_DETECTION_INTERVAL, this);
     m_bus->subscribe(SET_ABORT_DETECTION_INTERVAL, this);
@@ -45,9 +44,6 @@ PXScenarioManager::PXScenarioManager(std::shared_ptr<PXEventBus> bus,
 PXScenarioManager::~PXScenarioManager()
 {
     m_bus->unsubscribe(this);
-    m_results.clear();
-    if (m_scenario && m_scenario->result)
-        m_scenario->result->clear();
     m_worker->stop();
 }
 
@@ -82,9 +78,8 @@ void PXScenarioManager::handleEvent(int eventId, PXEmptyEventContents)
         break;
     }
     case GET_ABORT_DETECTION_INTERVAL:
-        m_bus->publish(
-            ABORT_DETECTION_INTERVAL,
-            static_cast<unsigned long>(m_scenario ? m_scenario->abortDetectionInterval : 0));
+        m_bus->publish(ABORT_DETECTION_INTERVAL,
+                       static_cast<unsigned long>(m_scenario ? m_abortDetectionInterval : 0));
         break;
     case GET_RESULT_LIST:
         m_bus->publish(RESULT_LIST, resultListJson(m_results));
@@ -120,12 +115,15 @@ void PXScenarioManager::handleEvent(int eventId, std::string value)
 
 void PXScenarioManager::setDescription(const std::string& text)
 {
-    const ScenarioErrorCode code = parseScenarioDescription(text, m_scenario);
+    auto parsed = std::make_shared<PXScenarioSpec>();
+    const ScenarioErrorCode code = parseScenarioDescription(text, *parsed);
     // A refused description also forgets the one before it: a start time in the same "set"
     // must not arm an older scenario that the hub meant to replace. Armed or running scenarios
     // keep their own copy.
-    if (code != SCENARIO_OK)
-        m_scenario.reset();
+    m_scenario.reset();
+    if (code == SCENARIO_OK)
+        m_scenario = std::move(parsed);
+    m_abortDetectionInterval = 0;
     m_bus->publish(SCENARIO_DESCRIPTION_SET, toPXStatus(code));
 }
 
@@ -153,15 +151,14 @@ void PXScenarioManager::setAbortDetectionInterval(const std::string& text)
     if (!m_scenario)
         code = SCENARIO_ABORTINTERVAL_NO_DESCRIPTION;
     else
-        m_scenario->abortDetectionInterval = static_cast<std::uint64_t>(value);
+        m_abortDetectionInterval = static_cast<std::uint64_t>(value);
     m_bus->publish(ABORT_DETECTION_INTERVAL_SET, toPXStatus(code));
 }
 
 void PXScenarioManager::resetResultList()
 {
     m_results.clear();
-    if (m_scenario && m_scenario->result)
-        m_scenario->result->clear();
+    m_worker->clearPendingResults();
     m_bus->publish(RESULT_LIST_SET, PXStatus::Success);
 }
 

@@ -10,7 +10,8 @@
 #include <vector>
 
 class PXEventBus;
-struct PXScenario;
+struct PXScenarioSpec;
+class InterfaceSource;
 class PXScenarioResult;
 
 // The event handler that owns the scenario side of the endpoint: the current scenario (from the
@@ -36,7 +37,12 @@ public:
     void handleEvent(int eventId, std::string value) override;
 
     PXScenarioWorker& worker() const { return *m_worker; }
-    std::shared_ptr<PXScenario> currentScenario() const { return m_scenario; }
+    std::shared_ptr<const PXScenarioSpec> currentScenario() const { return m_scenario; }
+    // The runs' monitors sample this source from now on; it must outlive every run.
+    void setInterfaceSource(InterfaceSource& interfaces)
+    {
+        m_worker->setInterfaceSource(interfaces);
+    }
     const std::vector<std::shared_ptr<PXScenarioResult>>& resultList() const { return m_results; }
 
 public slots:
@@ -53,7 +59,9 @@ private:
 
     std::shared_ptr<PXEventBus> m_bus;
     std::shared_ptr<PXScenarioWorker> m_worker;
-    std::shared_ptr<PXScenario> m_scenario;
+    std::shared_ptr<const PXScenarioSpec> m_scenario;
+    // Stored for the hub to read back; a new description starts again from 0.
+    std::uint64_t m_abortDetectionInterval = 0;
     std::vector<std::shared_ptr<PXScenarioResult>> m_results;
     bool m_started = false;
 };

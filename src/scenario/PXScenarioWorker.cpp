@@ -1,9 +1,11 @@
 #include "PXScenarioWorker.h"
 
+#include "InterfaceSource.h"
 #include "MetaTypes.h"
 #include "PXFlow.h"
 #include "PXMonitor.h"
 #include "PXScenarioResult.h"
+#include "ScenarioSpec.h"
 
 #include <QTimer>
 
@@ -11,8 +13,9 @@
 
 PXScenarioWorker::PXScenarioWorker() : PXScenarioWorker(Timing{}) {}
 
-PXScenarioWorker::PXScenarioWorker(const Timing& timing)
-    : m_timing(timing), m_gaugeThread(std::make_shared<QThread>()),
+PXScenarioWorker::PXScenarioWorker(const Timing& timing, InterfaceSource* interfaces)
+    : m_timing(timing), m_interfaces(interfaces ? interfaces : &hostInterfaceSource()),
+      m_gaugeThread(std::make_shared<QThread>()),
       m_gauge(std::make_shared<PXScenarioGaugeWorker>(timing.gaugeInterval))
 {
     // The flows' speed signals cross threads with these argument types.
@@ -36,7 +39,7 @@ PXScenarioWorker::~PXScenarioWorker()
     m_executor.reset();
 }
 
-void PXScenarioWorker::setScenario(const std::shared_ptr<PXScenario>& scenario)
+void PXScenarioWorker::setScenario(const std::shared_ptr<const PXScenarioSpec>& scenario)
 {
     m_scenario = scenario;
     m_scheduled = false;
@@ -83,33 +86,27 @@ void PXScenarioWorker::startScenario()
     if (m_executor && !m_executor->finished())
         m_executor->join();
 
-    m_gauge->clearSamples();
-    m_gauge->setActive(true);
-    m_executor = std::make_shared<PXScenarioExecutor>(this, m_scenario, m_timing.endGrace);
-
-    // Every run gets its own record, so records already in the result list never change.
+    // Every run gets its own record and its own flows and monitors, so records already in the
+    // result list never change. One sample budget per run, shared by all its monitors, so the
+    // run's result stays bounded however many monitors the description has.
     auto result = std::make_shared<PXScenarioResult>(m_scenario->id);
     result->setTimestamp(m_startTime);
-    m_scenario->result = result;
+    const auto budget = std::make_shared<MonitorSampleBudget>(m_timing.monitorSampleLimit);
+    auto run = buildScenarioRun(*m_scenario, result, *m_interfaces, budget);
+    for (const auto& flow : run->flows) {
+        connect(flow.get(), &PXFlow::flowRxSpeed, this, &PXScenarioWorker::onFlowRxSpeed,
+                Qt::QueuedConnection);
+        connect(flow.get(), &PXFlow::flowTxSpeed, this, &PXScenarioWorker::onFlowTxSpeed,
+                Qt::QueuedConnection);
+    }
     {
         std::lock_guard<std::mutex> guard(m_runLock);
-        m_runScenario = m_scenario;
-        m_runResult = result;
+        m_run = run;
     }
 
-    // Unique: a scenario run again must not have its reports counted twice.
-    const auto type = Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection);
-    for (const auto& flow : m_scenario->flows) {
-        connect(flow.get(), &PXFlow::flowRxSpeed, this, &PXScenarioWorker::onFlowRxSpeed, type);
-        connect(flow.get(), &PXFlow::flowTxSpeed, this, &PXScenarioWorker::onFlowTxSpeed, type);
-    }
-
-    // One budget per run, shared by all its monitors, so the run's result stays bounded however
-    // many monitors the description has.
-    const auto budget = std::make_shared<MonitorSampleBudget>(m_timing.monitorSampleLimit);
-    for (const auto& monitor : m_scenario->monitors)
-        monitor->setSampleBudget(budget);
-
+    m_gauge->clearSamples();
+    m_gauge->setActive(true);
+    m_executor = std::make_shared<PXScenarioExecutor>(this, run, m_timing.endGrace);
     emit scenarioWillStart();
     m_executor->start();
 }
@@ -120,13 +117,11 @@ void PXScenarioWorker::onScenarioFinished()
     m_gauge->clearSamples();
     {
         std::lock_guard<std::mutex> guard(m_runLock);
-        if (m_runScenario && m_runResult) {
-            for (const auto& monitor : m_runScenario->monitors)
-                m_runResult->addMonitorResult(monitor->takeResult());
-            m_finishedResults.push_back(m_runResult);
+        if (m_run) {
+            for (const auto& monitor : m_run->monitors)
+                m_run->result->addMonitorResult(monitor->takeResult());
+            m_finishedResults.push_back(m_run->result);
         }
-        m_runScenario.reset();
-        m_runResult.reset();
     }
     emit scenarioEnded();
 }
@@ -139,11 +134,24 @@ std::vector<std::shared_ptr<PXScenarioResult>> PXScenarioWorker::takeFinishedRes
     return results;
 }
 
+void PXScenarioWorker::clearPendingResults()
+{
+    std::lock_guard<std::mutex> guard(m_runLock);
+    if (m_run)
+        m_run->result->clear();
+    for (const auto& result : m_finishedResults)
+        result->clear();
+}
+
 void PXScenarioWorker::releaseRun()
 {
     // A run or schedule that began after the run being released keeps what it needs.
-    if (m_executor && m_executor->finished())
+    if (m_executor && m_executor->finished()) {
         m_executor.reset();
+        // The run's flows are Qt objects made on this thread: they go here too.
+        std::lock_guard<std::mutex> guard(m_runLock);
+        m_run.reset();
+    }
     if (!m_scheduled && !m_executor)
         m_scenario.reset();
 }

@@ -14,7 +14,9 @@
 #include <mutex>
 #include <vector>
 
+class InterfaceSource;
 class PXScenarioResult;
+struct PXScenarioSpec;
 
 // Holds the scenario to run and its start time, starts the run when the time comes, relays the
 // flows' speed reports to the gauge and tells the manager when a run has ended.
@@ -39,11 +41,14 @@ public:
         std::size_t monitorSampleLimit = MonitorSampleBudget::kDefaultLimit;
     };
 
+    // The monitors of a run sample `interfaces` (the host's own when none is given), which must
+    // outlive every run.
     PXScenarioWorker();
-    explicit PXScenarioWorker(const Timing& timing);
+    explicit PXScenarioWorker(const Timing& timing, InterfaceSource* interfaces = nullptr);
     ~PXScenarioWorker() override;
 
-    void setScenario(const std::shared_ptr<PXScenario>& scenario);
+    void setInterfaceSource(InterfaceSource& interfaces) { m_interfaces = &interfaces; }
+    void setScenario(const std::shared_ptr<const PXScenarioSpec>& scenario);
     void setStartTime(std::int64_t startTime);
     std::int64_t startTime() const { return m_startTime; }
     bool scheduled() const { return m_scheduled; }
@@ -54,6 +59,9 @@ public:
 
     // The records of the runs that ended since the last call, oldest first (main thread).
     std::vector<std::shared_ptr<PXScenarioResult>> takeFinishedResults();
+    // Empties the record of the last run (still going or not released yet) and those not taken
+    // yet: the hub has reset its result list (main thread).
+    void clearPendingResults();
 
     std::shared_ptr<PXScenarioExecutor> executor() const { return m_executor; }
     PXScenarioGaugeWorker* gauge() const { return m_gauge.get(); }
@@ -79,15 +87,16 @@ private:
 
     const Timing m_timing;
     bool m_scheduled = false;
-    std::shared_ptr<PXScenario> m_scenario;
+    InterfaceSource* m_interfaces;
+    std::shared_ptr<const PXScenarioSpec> m_scenario;
     std::int64_t m_startTime = 0;
     std::shared_ptr<QThread> m_gaugeThread;
     std::shared_ptr<PXScenarioGaugeWorker> m_gauge;
     std::shared_ptr<PXScenarioExecutor> m_executor;
 
-    // What the run thread needs at the end of a run, fixed when the run starts.
+    // The last run's flows, monitors and record, kept from its start until it is released, so
+    // the run thread can hand its record over and the flows are destroyed on this thread.
     std::mutex m_runLock;
-    std::shared_ptr<PXScenario> m_runScenario;
-    std::shared_ptr<PXScenarioResult> m_runResult;
+    std::shared_ptr<PXScenarioRun> m_run;
     std::vector<std::shared_ptr<PXScenarioResult>> m_finishedResults;
 };

@@ -1,16 +1,10 @@
 #include "ScenarioDescription.h"
 
+#include "FlowDescription.h"
 #include "JsonField.h"
 #include "JsonRead.h"
-#include "PXFlowStream.h"
-#include "PXFlowTcp.h"
-#include "PXFlowTrigger.h"
-#include "PXNetworkInfoMonitor.h"
-#include "PXScenarioResult.h"
-
 
 #include <array>
-#include <cstring>
 
 using roamnode::compactJson;
 using roamnode::parseJson;
@@ -28,7 +22,7 @@ struct FlowType
 {
     const char* name;
     IpVersion ipVersion;
-    FlowKind kind; // HttpGet stands for both HTTP kinds until "requestmethod" is read
+    FlowKind kind; // HttpGet stands for both HTTP kinds: "requestmethod" decides
 };
 
 // The six names the hub knows; a lookup never adds to this table.
@@ -50,17 +44,7 @@ const FlowType* findFlowType(const std::string& name)
     return nullptr;
 }
 
-unsigned hexDigit(unsigned char c)
-{
-    // Upper-case letters fall in the last branch on purpose: the hub only writes lower case.
-    if (c <= '9')
-        return c - 48u;
-    if (c < 'k')
-        return c - 87u;
-    return 0;
-}
-
-ScenarioErrorCode parseFlow(const Json::Value& entry, PXScenario& scenario)
+ScenarioErrorCode parseFlow(const Json::Value& entry, PXScenarioSpec& scenario)
 {
     if (!entry.isObject())
         return SCENARIO_FLOW_NOT_OBJECT;
@@ -77,30 +61,29 @@ ScenarioErrorCode parseFlow(const Json::Value& entry, PXScenario& scenario)
     if (content == nullptr || !content->isObject())
         return SCENARIO_NO_FLOWCONTENT;
 
-    const auto flowId = static_cast<std::uint32_t>(id);
-    std::shared_ptr<PXFlow> flow;
+    PXFlowSpec flow;
+    flow.id = static_cast<std::uint32_t>(id);
+    flow.ipVersion = type->ipVersion;
+    ScenarioErrorCode code = SCENARIO_OK;
     switch (type->kind) {
-    case FlowKind::UdpTrigger:
-        flow = std::make_shared<PXFlowTrigger>(flowId, type->ipVersion, &scenario);
-        break;
     case FlowKind::UdpStream:
-        flow = std::make_shared<PXFlowStream>(flowId, type->ipVersion, &scenario);
+        code = readStreamFlow(*content, type->ipVersion, flow.content.emplace<Stream::Config>());
         break;
-    default: {
-        FlowKind kind = FlowKind::HttpGet;
-        if (const ScenarioErrorCode code = PXFlowTcp::readRequestMethod(*content, kind))
-            return code;
-        flow = std::make_shared<PXFlowTcp>(flowId, kind, type->ipVersion, &scenario);
+    case FlowKind::UdpTrigger:
+        code = readTriggerFlow(*content, type->ipVersion, flow.content.emplace<PXTriggerSpec>());
+        break;
+    default:
+        code =
+            readHttpFlow(*content, type->ipVersion, flow.content.emplace<MultiConnect::Config>());
         break;
     }
-    }
-    if (const ScenarioErrorCode code = flow->parseFlowContent(*content))
+    if (code != SCENARIO_OK)
         return code;
     scenario.flows.push_back(std::move(flow));
     return SCENARIO_OK;
 }
 
-ScenarioErrorCode parseMonitor(const Json::Value& entry, PXScenario& scenario)
+ScenarioErrorCode parseMonitor(const Json::Value& entry, PXScenarioSpec& scenario)
 {
     if (!entry.isObject())
         return SCENARIO_MONITOR_NOT_OBJECT;
@@ -118,27 +101,13 @@ ScenarioErrorCode parseMonitor(const Json::Value& entry, PXScenario& scenario)
     std::int64_t interval = 1000000000;
     if (readInt64(*configuration, "resultinterval", interval) == Field::WrongType)
         return SCENARIO_MONITOR_RESULTINTERVAL_NOT_INTEGER;
-    scenario.monitors.push_back(
-        std::make_shared<PXNetworkInfoMonitor>(static_cast<std::int32_t>(id), interval));
+    scenario.monitors.push_back({static_cast<std::int32_t>(id), interval});
     return SCENARIO_OK;
 }
 
 } // namespace
 
-std::vector<std::uint8_t> hexToBytes(const std::string& text)
-{
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(text.size() / 2);
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
-        const unsigned high = hexDigit(static_cast<unsigned char>(text[i]));
-        const unsigned low = hexDigit(static_cast<unsigned char>(text[i + 1]));
-        bytes.push_back(static_cast<std::uint8_t>((16u * high + low) % 256u));
-    }
-    return bytes;
-}
-
-ScenarioErrorCode parseScenarioDescription(const std::string& text,
-                                           std::shared_ptr<PXScenario>& scenario)
+ScenarioErrorCode parseScenarioDescription(const std::string& text, PXScenarioSpec& scenario)
 {
     Json::Value root;
     if (!parseJson(text, root))
@@ -149,21 +118,20 @@ ScenarioErrorCode parseScenarioDescription(const std::string& text,
     std::int64_t number = 0;
     if (readInt64(root, "scenarioid", number) != Field::Ok)
         return SCENARIO_NO_SCENARIOID;
-    auto parsed = std::make_shared<PXScenario>();
-    parsed->id = static_cast<std::int32_t>(number);
-    parsed->result = std::make_shared<PXScenarioResult>(parsed->id);
+    PXScenarioSpec parsed;
+    parsed.id = static_cast<std::int32_t>(number);
 
     if (readInt64(root, "duration", number) != Field::Ok)
         return SCENARIO_NO_DURATION;
     if (number < 0 || number > kMaxScenarioDurationNs)
         return SCENARIO_INVALID_DURATION;
-    parsed->duration = static_cast<std::uint64_t>(number);
+    parsed.duration = static_cast<std::uint64_t>(number);
 
     const Json::Value* flows = member(root, "flows");
     if (flows == nullptr || !flows->isArray())
         return SCENARIO_NO_FLOWS;
     for (const Json::Value& entry : *flows) {
-        if (const ScenarioErrorCode code = parseFlow(entry, *parsed))
+        if (const ScenarioErrorCode code = parseFlow(entry, parsed))
             return code;
     }
 
@@ -171,13 +139,13 @@ ScenarioErrorCode parseScenarioDescription(const std::string& text,
     if (const Json::Value* monitors = member(root, "monitors")) {
         if (monitors->isArray() || monitors->isObject()) {
             for (const Json::Value& entry : *monitors) {
-                if (const ScenarioErrorCode code = parseMonitor(entry, *parsed))
+                if (const ScenarioErrorCode code = parseMonitor(entry, parsed))
                     return code;
             }
         }
     }
 
-    parsed->description = compactJson(root);
+    parsed.description = compactJson(root);
     scenario = std::move(parsed);
     return SCENARIO_OK;
 }

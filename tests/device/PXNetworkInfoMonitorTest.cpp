@@ -51,9 +51,7 @@ protected:
     {
         m_system.entries = {R::ipv4("lo", "127.0.0.1"), R::packet("wlan0")};
         m_system.wirelessAnswers["wlan0"] = {R::associated("lab", 5180e6, 0xC9, 1000)};
-        setInterfaceSource(&m_source);
     }
-    ~MonitorTest() override { clearInterfaceSource(&m_source); }
 
     RecordedInterfaceSystem m_system;
     RecordedInterfaceSource m_source;
@@ -82,7 +80,7 @@ TEST_F(MonitorTest, OneSampleAtStartThenOnePerIntervalWithinTheDuration)
 {
     const std::int64_t interval = 50 * kMs;
     const std::int64_t duration = 525 * kMs;
-    PXNetworkInfoMonitor monitor(7, interval);
+    PXNetworkInfoMonitor monitor(7, interval, m_source);
     const auto result = runMonitor(monitor, duration);
     const auto& set = samplesOf(result);
     ASSERT_GE(set.samples.size(), 2u);
@@ -113,7 +111,7 @@ TEST_F(MonitorTest, OneSampleAtStartThenOnePerIntervalWithinTheDuration)
 
 TEST_F(MonitorTest, RunEndingEarlyKeepsTheSamplesSoFar)
 {
-    PXNetworkInfoMonitor monitor(7, 50 * kMs);
+    PXNetworkInfoMonitor monitor(7, 50 * kMs, m_source);
     const auto result = runMonitor(monitor, 10000 * kMs, 120ms);
     const auto& set = samplesOf(result);
     // 0, 50, 100 ms on time; fewer when the loop is late, never more.
@@ -124,14 +122,14 @@ TEST_F(MonitorTest, RunEndingEarlyKeepsTheSamplesSoFar)
 
 TEST_F(MonitorTest, IntervalLongerThanTheRunGivesOneSample)
 {
-    PXNetworkInfoMonitor monitor(1, 500 * kMs);
+    PXNetworkInfoMonitor monitor(1, 500 * kMs, m_source);
     const auto result = runMonitor(monitor, 100 * kMs, 150ms);
     EXPECT_EQ(samplesOf(result).samples.size(), 1u);
 }
 
 TEST_F(MonitorTest, FirstSampleIsTakenInTheCallingThread)
 {
-    PXNetworkInfoMonitor monitor(1, 1000 * kMs);
+    PXNetworkInfoMonitor monitor(1, 1000 * kMs, m_source);
     boost::asio::io_context loop;
     monitor.start(loop, 10000 * kMs);
     EXPECT_EQ(m_source.reads, 1); // the loop has not run at all
@@ -143,15 +141,15 @@ TEST_F(MonitorTest, FirstSampleIsTakenInTheCallingThread)
 
 TEST_F(MonitorTest, NonPositiveIntervalTakesOnlyTheFirstSample)
 {
-    PXNetworkInfoMonitor zero(1, 0);
+    PXNetworkInfoMonitor zero(1, 0, m_source);
     EXPECT_EQ(samplesOf(runMonitor(zero, 100 * kMs, 100ms)).samples.size(), 1u);
-    PXNetworkInfoMonitor negative(1, -5 * kMs);
+    PXNetworkInfoMonitor negative(1, -5 * kMs, m_source);
     EXPECT_EQ(samplesOf(runMonitor(negative, 100 * kMs, 100ms)).samples.size(), 1u);
 }
 
 TEST_F(MonitorTest, TwoRunsGiveTwoResultSetsWithTheSameIdAndType)
 {
-    PXNetworkInfoMonitor monitor(42, 500 * kMs);
+    PXNetworkInfoMonitor monitor(42, 500 * kMs, m_source);
     const auto first = runMonitor(monitor, 100 * kMs, 50ms);
     const auto second = runMonitor(monitor, 100 * kMs, 50ms);
     ASSERT_NE(first, second);
@@ -180,7 +178,7 @@ TEST_F(MonitorTest, MonitorsOfARunShareOneSampleBudget)
     std::vector<std::unique_ptr<PXNetworkInfoMonitor>> monitors;
     boost::asio::io_context loop;
     for (int id = 0; id < 4; ++id) {
-        monitors.push_back(std::make_unique<PXNetworkInfoMonitor>(id, 1));
+        monitors.push_back(std::make_unique<PXNetworkInfoMonitor>(id, 1, m_source));
         monitors.back()->setSampleBudget(budget);
         monitors.back()->start(loop, 10000 * kMs);
     }
@@ -202,7 +200,7 @@ TEST_F(MonitorTest, DestroyedMonitorLeavesNothingRunning)
 {
     boost::asio::io_context loop;
     {
-        PXNetworkInfoMonitor monitor(1, 20 * kMs);
+        PXNetworkInfoMonitor monitor(1, 20 * kMs, m_source);
         monitor.start(loop, 1000 * kMs);
     }
     // The pending wait fires and finds its sampler gone: no sample, no crash, and the loop ends.
@@ -212,10 +210,9 @@ TEST_F(MonitorTest, DestroyedMonitorLeavesNothingRunning)
     EXPECT_EQ(m_source.reads, readsBefore);
 }
 
-TEST_F(MonitorTest, ReadsTheHostWhenNoSourceIsSet)
+TEST_F(MonitorTest, TheHostSourceReadsTheHost)
 {
-    clearInterfaceSource(&m_source);
-    PXNetworkInfoMonitor monitor(1, 500 * kMs);
+    PXNetworkInfoMonitor monitor(1, 500 * kMs, hostInterfaceSource());
     const auto result = runMonitor(monitor, 100 * kMs, 10ms);
     const auto& set = samplesOf(result);
     ASSERT_EQ(set.samples.size(), 1u);

@@ -1,10 +1,13 @@
 // The description parser: every code a description can reach, in the order of the checks, and
-// the values it reads.
+// the values it reads; and the run built from what it read.
+#include "FlowDescription.h"
+#include "InterfaceSource.h"
 #include "PXFlowStream.h"
 #include "PXFlowTcp.h"
 #include "PXFlowTrigger.h"
 #include "PXNetworkInfoMonitor.h"
 #include "PXScenarioResult.h"
+#include "PXScenarioRun.h"
 #include "ScenarioDescription.h"
 
 #include <json/reader.h>
@@ -302,11 +305,12 @@ TEST(ScenarioDescriptionTest, EveryCodeInTheOrderOfTheChecks)
     for (const Case& c : cases()) {
         Json::Value root = baseDescription();
         c.change(root);
-        std::shared_ptr<PXScenario> scenario;
+        PXScenarioSpec scenario;
+        scenario.id = -99;
         int code = -1;
         EXPECT_NO_THROW(code = parseScenarioDescription(write(root), scenario)) << c.name;
         EXPECT_EQ(code, c.code) << c.name << ": " << scenarioErrorText(code);
-        EXPECT_EQ(scenario != nullptr, c.code == 0) << c.name;
+        EXPECT_EQ(scenario.id != -99, c.code == 0) << c.name;
         EXPECT_FALSE(scenarioErrorText(code).empty() && code != 0) << c.name;
         EXPECT_NE(scenarioErrorText(code), "Unknown error") << c.name;
     }
@@ -325,11 +329,11 @@ TEST(ScenarioDescriptionTest, TextThatIsNotAnObject)
         {"/* comment */ {\"scenarioid\": 1, // line\n \"duration\": 0, \"flows\": []}", 0},
     };
     for (const auto& [text, expected] : texts) {
-        std::shared_ptr<PXScenario> scenario;
+        PXScenarioSpec scenario;
         EXPECT_EQ(parseScenarioDescription(text, scenario), expected) << text;
     }
     // Nesting past the reader's depth is invalid JSON, not an exception.
-    std::shared_ptr<PXScenario> scenario;
+    PXScenarioSpec scenario;
     EXPECT_EQ(parseScenarioDescription(std::string(2000, '[') + std::string(2000, ']'), scenario),
               1);
 }
@@ -378,7 +382,7 @@ TEST(ScenarioDescriptionTest, NoValueOfAnyTypeMakesItThrow)
                                       : &(*node)[step];
             }
             *node = replacement;
-            std::shared_ptr<PXScenario> scenario;
+            PXScenarioSpec scenario;
             EXPECT_NO_THROW(parseScenarioDescription(write(root), scenario));
         }
     }
@@ -386,13 +390,16 @@ TEST(ScenarioDescriptionTest, NoValueOfAnyTypeMakesItThrow)
 
 TEST(ScenarioDescriptionTest, FailureLeavesTheStoredScenario)
 {
-    std::shared_ptr<PXScenario> scenario;
+    PXScenarioSpec scenario;
     ASSERT_EQ(parseScenarioDescription(write(baseDescription()), scenario), 0);
-    const auto stored = scenario;
+    const std::string stored = scenario.description;
     Json::Value bad = baseDescription();
+    bad["scenarioid"] = 8;
     stream(bad).removeMember("dstport");
     EXPECT_EQ(parseScenarioDescription(write(bad), scenario), 32);
-    EXPECT_EQ(scenario, stored);
+    EXPECT_EQ(scenario.id, 7);
+    EXPECT_EQ(scenario.flows.size(), 3u);
+    EXPECT_EQ(scenario.description, stored);
 }
 
 TEST(ScenarioDescriptionTest, ReadsEveryValue)
@@ -405,60 +412,82 @@ TEST(ScenarioDescriptionTest, ReadsEveryValue)
     stream(root)["srcport"] = 65537; // low 16 bits kept
     stream(root)["tos"] = 4;
     trigger(root)["sizemax"] = 900;
-    std::shared_ptr<PXScenario> scenario;
+    PXScenarioSpec scenario;
     ASSERT_EQ(parseScenarioDescription(write(root), scenario), 0);
 
-    EXPECT_EQ(scenario->id, 7);
-    EXPECT_EQ(scenario->duration, 2000000000u);
-    EXPECT_EQ(scenario->abortDetectionInterval, 0u);
-    ASSERT_TRUE(scenario->result);
-    EXPECT_EQ(scenario->result->id(), 7);
-    ASSERT_EQ(scenario->flows.size(), 3u);
+    EXPECT_EQ(scenario.id, 7);
+    EXPECT_EQ(scenario.duration, 2000000000u);
+    ASSERT_EQ(scenario.flows.size(), 3u);
 
-    auto* http = dynamic_cast<PXFlowTcp*>(scenario->flows[0].get());
-    ASSERT_NE(http, nullptr);
-    EXPECT_EQ(http->id(), 3u);
-    EXPECT_EQ(http->kind(), FlowKind::HttpPut);
-    EXPECT_EQ(http->ipVersion(), IpVersion::V4);
-    EXPECT_EQ(http->scenario(), scenario.get());
-    EXPECT_EQ(http->config().method, 1);
-    EXPECT_EQ(http->config().destination, "127.0.0.1");
-    EXPECT_EQ(http->config().url, "file");
-    EXPECT_EQ(http->config().dstPort, 80);
-    EXPECT_EQ(http->config().tos, 32);
-    EXPECT_EQ(http->config().rateLimit, 125000);
-    EXPECT_EQ(http->config().duration, 1000000000);
-    EXPECT_TRUE(http->config().restart);
+    EXPECT_EQ(scenario.flows[0].id, 3u);
+    EXPECT_EQ(scenario.flows[0].kind(), FlowKind::HttpPut);
+    EXPECT_EQ(scenario.flows[0].ipVersion, IpVersion::V4);
+    const auto& http = std::get<MultiConnect::Config>(scenario.flows[0].content);
+    EXPECT_EQ(http.method, 1);
+    EXPECT_EQ(http.ipv6, 0);
+    EXPECT_EQ(http.destination, "127.0.0.1");
+    EXPECT_EQ(http.url, "file");
+    EXPECT_EQ(http.dstPort, 80);
+    EXPECT_EQ(http.tos, 32);
+    EXPECT_EQ(http.rateLimit, 125000);
+    EXPECT_EQ(http.duration, 1000000000);
+    EXPECT_TRUE(http.restart);
 
-    auto* udpOut = dynamic_cast<PXFlowStream*>(scenario->flows[1].get());
+    EXPECT_EQ(scenario.flows[1].kind(), FlowKind::UdpStream);
+    const auto& udpOut = std::get<Stream::Config>(scenario.flows[1].content);
+    EXPECT_EQ(udpOut.ipv6, 0);
+    EXPECT_EQ(udpOut.srcPort, 1);
+    EXPECT_EQ(udpOut.dstPort, 6000);
+    EXPECT_EQ(udpOut.tos, 4);
+    EXPECT_EQ(udpOut.interFrameGap, 10000000);
+    EXPECT_EQ(udpOut.numberOfFrames, 10u);
+    ASSERT_EQ(udpOut.frames.size(), 1u);
+    EXPECT_EQ(udpOut.frames[0].bytes.size(), 16u);
+    EXPECT_TRUE(udpOut.frames[0].hasTimeTag);
+    EXPECT_EQ(udpOut.frames[0].position, 8u);
+
+    EXPECT_EQ(scenario.flows[2].kind(), FlowKind::UdpTrigger);
+    const auto& udpIn = std::get<PXTriggerSpec>(scenario.flows[2].content);
+    EXPECT_EQ(udpIn.engine.source, "127.0.0.1");
+    EXPECT_EQ(udpIn.engine.srcPort, 5000);
+    EXPECT_EQ(udpIn.engine.dstPort, 6000);
+    EXPECT_TRUE(udpIn.engine.latencyOn);
+    EXPECT_EQ(udpIn.engine.latencyPosition, 8u);
+    EXPECT_EQ(udpIn.sizeMin, 0);
+    EXPECT_EQ(udpIn.sizeMax, 900);
+
+    ASSERT_EQ(scenario.monitors.size(), 1u);
+    EXPECT_EQ(scenario.monitors[0].id, 9);
+    EXPECT_EQ(scenario.monitors[0].intervalNs, 500000000);
+}
+
+TEST(ScenarioDescriptionTest, TheRunIsBuiltFromWhatWasRead)
+{
+    Json::Value root = baseDescription();
+    root["flows"][1]["flowtype"] = "streamv6";
+    PXScenarioSpec scenario;
+    ASSERT_EQ(parseScenarioDescription(write(root), scenario), 0);
+    auto record = std::make_shared<PXScenarioResult>(scenario.id);
+    const auto run = buildScenarioRun(scenario, record, hostInterfaceSource(), nullptr);
+
+    EXPECT_EQ(run->duration, 2000000000u);
+    ASSERT_EQ(run->flows.size(), 3u);
+    ASSERT_EQ(record->flowResults().size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(run->flows[i]->id(), scenario.flows[i].id);
+        EXPECT_EQ(run->flows[i]->kind(), scenario.flows[i].kind());
+        EXPECT_EQ(run->flows[i]->result(), record->flowResults()[i]);
+    }
+    EXPECT_NE(dynamic_cast<PXFlowTcp*>(run->flows[0].get()), nullptr);
+    auto* udpOut = dynamic_cast<PXFlowStream*>(run->flows[1].get());
     ASSERT_NE(udpOut, nullptr);
-    EXPECT_EQ(udpOut->kind(), FlowKind::UdpStream);
-    EXPECT_EQ(udpOut->config().ipv6, 0);
-    EXPECT_EQ(udpOut->config().srcPort, 1);
-    EXPECT_EQ(udpOut->config().dstPort, 6000);
-    EXPECT_EQ(udpOut->config().tos, 4);
-    EXPECT_EQ(udpOut->config().interFrameGap, 10000000);
-    EXPECT_EQ(udpOut->config().numberOfFrames, 10u);
-    ASSERT_EQ(udpOut->config().frames.size(), 1u);
-    EXPECT_EQ(udpOut->config().frames[0].bytes.size(), 16u);
-    EXPECT_TRUE(udpOut->config().frames[0].hasTimeTag);
-    EXPECT_EQ(udpOut->config().frames[0].position, 8u);
-    EXPECT_EQ(udpOut->frameOverhead(), 42u);
-
-    auto* udpIn = dynamic_cast<PXFlowTrigger*>(scenario->flows[2].get());
+    EXPECT_EQ(udpOut->frameOverhead(), 62u);
+    auto* udpIn = dynamic_cast<PXFlowTrigger*>(run->flows[2].get());
     ASSERT_NE(udpIn, nullptr);
-    EXPECT_EQ(udpIn->kind(), FlowKind::UdpTrigger);
-    EXPECT_EQ(udpIn->config().source, "127.0.0.1");
-    EXPECT_EQ(udpIn->config().srcPort, 5000);
-    EXPECT_EQ(udpIn->config().dstPort, 6000);
+    EXPECT_EQ(udpIn->frameOverhead(), 42u);
     EXPECT_EQ(udpIn->config().receiveDuration, 2000000000u);
-    EXPECT_TRUE(udpIn->config().latencyOn);
-    EXPECT_EQ(udpIn->config().latencyPosition, 8u);
-    EXPECT_EQ(udpIn->sizeMin(), 0);
-    EXPECT_EQ(udpIn->sizeMax(), 900);
-
-    ASSERT_EQ(scenario->monitors.size(), 1u);
-    auto* monitor = dynamic_cast<PXNetworkInfoMonitor*>(scenario->monitors[0].get());
+    ASSERT_EQ(run->monitors.size(), 1u);
+    auto* monitor = dynamic_cast<PXNetworkInfoMonitor*>(run->monitors[0].get());
     ASSERT_NE(monitor, nullptr);
     EXPECT_EQ(monitor->id(), 9);
     EXPECT_EQ(monitor->interval(), 500000000);
@@ -474,28 +503,27 @@ TEST(ScenarioDescriptionTest, DefaultsAndLenientReads)
     stream(root).removeMember("timetags");
     mon(root)["monitor"] = Json::objectValue;
     root["flows"].append(streamFlow()); // a second flow with id 1
-    std::shared_ptr<PXScenario> scenario;
+    PXScenarioSpec scenario;
     ASSERT_EQ(parseScenarioDescription(write(root), scenario), 0);
 
-    auto* http = dynamic_cast<PXFlowTcp*>(scenario->flows[0].get());
-    EXPECT_EQ(http->kind(), FlowKind::HttpGet);
-    EXPECT_EQ(http->ipVersion(), IpVersion::V6);
-    EXPECT_EQ(http->config().destination, "::1");
-    EXPECT_EQ(http->config().rateLimit, -1);
-    EXPECT_EQ(http->config().tos, 0);
-    EXPECT_FALSE(http->config().restart);
-    auto* udpOut = dynamic_cast<PXFlowStream*>(scenario->flows[1].get());
-    EXPECT_EQ(udpOut->config().ipv6, 1);
-    EXPECT_EQ(udpOut->config().destination, "::1");
-    EXPECT_FALSE(udpOut->config().frames[0].hasTimeTag);
-    EXPECT_EQ(udpOut->frameOverhead(), 62u);
-    auto* udpIn = dynamic_cast<PXFlowTrigger*>(scenario->flows[2].get());
-    EXPECT_FALSE(udpIn->config().latencyOn);
-    EXPECT_EQ(udpIn->sizeMax(), 1600);
-    EXPECT_EQ(scenario->flows.size(), 4u);
-    EXPECT_EQ(scenario->flows[3]->id(), scenario->flows[1]->id());
-    EXPECT_EQ(dynamic_cast<PXNetworkInfoMonitor*>(scenario->monitors[0].get())->interval(),
-              1000000000);
+    EXPECT_EQ(scenario.flows[0].kind(), FlowKind::HttpGet);
+    EXPECT_EQ(scenario.flows[0].ipVersion, IpVersion::V6);
+    const auto& http = std::get<MultiConnect::Config>(scenario.flows[0].content);
+    EXPECT_EQ(http.ipv6, 1);
+    EXPECT_EQ(http.destination, "::1");
+    EXPECT_EQ(http.rateLimit, -1);
+    EXPECT_EQ(http.tos, 0);
+    EXPECT_FALSE(http.restart);
+    const auto& udpOut = std::get<Stream::Config>(scenario.flows[1].content);
+    EXPECT_EQ(udpOut.ipv6, 1);
+    EXPECT_EQ(udpOut.destination, "::1");
+    EXPECT_FALSE(udpOut.frames[0].hasTimeTag);
+    const auto& udpIn = std::get<PXTriggerSpec>(scenario.flows[2].content);
+    EXPECT_FALSE(udpIn.engine.latencyOn);
+    EXPECT_EQ(udpIn.sizeMax, 1600);
+    EXPECT_EQ(scenario.flows.size(), 4u);
+    EXPECT_EQ(scenario.flows[3].id, scenario.flows[1].id);
+    EXPECT_EQ(scenario.monitors[0].intervalNs, 1000000000);
 }
 
 TEST(ScenarioDescriptionTest, RestartAndLatencyTypes)
@@ -508,16 +536,16 @@ TEST(ScenarioDescriptionTest, RestartAndLatencyTypes)
     for (const auto& [value, expected] : restarts) {
         Json::Value root = baseDescription();
         tcp(root)["tcprestart"] = value;
-        std::shared_ptr<PXScenario> scenario;
+        PXScenarioSpec scenario;
         ASSERT_EQ(parseScenarioDescription(write(root), scenario), 0);
-        EXPECT_EQ(dynamic_cast<PXFlowTcp*>(scenario->flows[0].get())->config().restart, expected)
+        EXPECT_EQ(std::get<MultiConnect::Config>(scenario.flows[0].content).restart, expected)
             << write(value);
     }
     Json::Value root = baseDescription();
     trigger(root)["latency"]["type"] = "none";
-    std::shared_ptr<PXScenario> scenario;
+    PXScenarioSpec scenario;
     ASSERT_EQ(parseScenarioDescription(write(root), scenario), 0);
-    EXPECT_TRUE(dynamic_cast<PXFlowTrigger*>(scenario->flows[2].get())->config().latencyOn);
+    EXPECT_TRUE(std::get<PXTriggerSpec>(scenario.flows[2].content).engine.latencyOn);
 }
 
 TEST(ScenarioDescriptionTest, MonitorsObjectIsWalkedOverItsValues)
@@ -527,9 +555,9 @@ TEST(ScenarioDescriptionTest, MonitorsObjectIsWalkedOverItsValues)
     monitors["a"] = monitor();
     monitors["b"] = monitor();
     root["monitors"] = monitors;
-    std::shared_ptr<PXScenario> scenario;
+    PXScenarioSpec scenario;
     ASSERT_EQ(parseScenarioDescription(write(root), scenario), 0);
-    EXPECT_EQ(scenario->monitors.size(), 2u);
+    EXPECT_EQ(scenario.monitors.size(), 2u);
 
     root["monitors"]["b"].removeMember("monitor");
     EXPECT_EQ(parseScenarioDescription(write(root), scenario), 45);
@@ -537,14 +565,14 @@ TEST(ScenarioDescriptionTest, MonitorsObjectIsWalkedOverItsValues)
 
 TEST(ScenarioDescriptionTest, EmptyScenarioAndCompactText)
 {
-    std::shared_ptr<PXScenario> scenario;
+    PXScenarioSpec scenario;
     ASSERT_EQ(parseScenarioDescription("{ \"scenarioid\" : -4, \"duration\": 5, \"flows\" : [ ] }",
                                        scenario),
               0);
-    EXPECT_EQ(scenario->id, -4);
-    EXPECT_TRUE(scenario->flows.empty());
-    EXPECT_TRUE(scenario->monitors.empty());
-    EXPECT_EQ(scenario->description, "{\"duration\":5,\"flows\":[],\"scenarioid\":-4}");
+    EXPECT_EQ(scenario.id, -4);
+    EXPECT_TRUE(scenario.flows.empty());
+    EXPECT_TRUE(scenario.monitors.empty());
+    EXPECT_EQ(scenario.description, "{\"duration\":5,\"flows\":[],\"scenarioid\":-4}");
 }
 
 TEST(ScenarioDescriptionTest, HexDigitsFollowTheLenientRule)

@@ -46,15 +46,14 @@ private:
     std::chrono::steady_clock::time_point m_finishedAt;
 };
 
-std::shared_ptr<PXScenario> scenarioWithFlows(std::uint64_t duration, int flows)
+std::shared_ptr<PXScenarioRun> scenarioWithFlows(std::uint64_t duration, int flows)
 {
-    auto scenario = std::make_shared<PXScenario>();
-    scenario->id = 1;
-    scenario->duration = duration;
-    scenario->result = std::make_shared<PXScenarioResult>(1);
+    auto run = std::make_shared<PXScenarioRun>();
+    run->duration = duration;
+    run->result = std::make_shared<PXScenarioResult>(1);
     for (int i = 0; i < flows; ++i)
-        scenario->flows.push_back(std::make_shared<RecordingFlow>(i, scenario.get()));
-    return scenario;
+        run->flows.push_back(std::make_shared<RecordingFlow>(i));
+    return run;
 }
 
 RecordingFlow& recording(const std::shared_ptr<PXFlow>& flow)

@@ -1,9 +1,11 @@
 // Flow objects: speed reports, frame overheads, the result they fill, and flows that cannot
 // start.
+#include "InterfaceSource.h"
 #include "PXFlowStream.h"
 #include "PXFlowTcp.h"
 #include "PXFlowTrigger.h"
 #include "PXScenarioResult.h"
+#include "PXScenarioRun.h"
 #include "ScenarioDescription.h"
 #include "ScenarioTestSupport.h"
 #include "TcpTestPeer.h"
@@ -30,13 +32,16 @@ struct Report
     std::chrono::milliseconds diff{0};
 };
 
-std::shared_ptr<PXScenario> parseOne(const std::string& flow, std::uint64_t duration = 1000000000)
+// The run built from a description with these flows.
+std::shared_ptr<PXScenarioRun> parseOne(const std::string& flow,
+                                        std::uint64_t duration = 1000000000)
 {
-    std::shared_ptr<PXScenario> scenario;
+    PXScenarioSpec scenario;
     const std::string text = "{\"scenarioid\": 1, \"duration\": " + std::to_string(duration) +
                              ", \"flows\": [" + flow + "]}";
     EXPECT_EQ(parseScenarioDescription(text, scenario), 0) << text;
-    return scenario;
+    return buildScenarioRun(scenario, std::make_shared<PXScenarioResult>(scenario.id),
+                            hostInterfaceSource(), nullptr);
 }
 
 std::string streamJson(const std::string& type, const std::string& address, std::uint16_t src,
@@ -104,7 +109,6 @@ TEST(FlowSpeedTest, StreamCountsOverheadAndReportsAfterOneSecond)
         auto scenario = parseOne(streamJson(type, type == "streamv4" ? "127.0.0.1" : "::1", 1, 2));
         auto& flow = dynamic_cast<PXFlowStream&>(*scenario->flows[0]);
         ReportCollector collector(flow);
-        ASSERT_TRUE(flow.prepare());
         flow.resetSpeed();
         const std::int64_t start = flow.lastReport();
         EXPECT_EQ(start % 1000000000, 0);
@@ -135,7 +139,6 @@ TEST(FlowSpeedTest, ElapsedTimeIsWholeMilliseconds)
     auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", 1, 2));
     auto& flow = dynamic_cast<PXFlowStream&>(*scenario->flows[0]);
     ReportCollector collector(flow);
-    flow.prepare();
     flow.resetSpeed();
     const std::int64_t start = flow.lastReport();
     flow.onFrameSent(at(start + 999999999), 10);
@@ -154,7 +157,6 @@ TEST(FlowSpeedTest, TriggerReportsReceiveAndAddsLatencyEntryOnReset)
         "\"timeoffset\": 0}}}");
     auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[0]);
     ReportCollector collector(flow);
-    flow.prepare();
     flow.resetSpeed();
     const std::int64_t start = flow.lastReport();
     auto latency = flow.result()->latencyEntries();
@@ -180,7 +182,6 @@ TEST(FlowSpeedTest, HttpGetReceivesAndPutTransmitsWithoutOverhead)
             "\"duration\": 1, \"dstipv4\": \"127.0.0.1\"}}");
         auto& flow = dynamic_cast<PXFlowTcp&>(*scenario->flows[0]);
         ReportCollector collector(flow);
-        flow.prepare();
         flow.resetSpeed();
         flow.onBytes(5000, at(flow.lastReport() + 1000000000));
         ASSERT_EQ(collector.reports.size(), 1u);
@@ -190,18 +191,6 @@ TEST(FlowSpeedTest, HttpGetReceivesAndPutTransmitsWithoutOverhead)
     }
 }
 
-TEST(FlowSpeedTest, PrepareGivesAFreshResultEachTime)
-{
-    auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", 1, 2));
-    auto& flow = *scenario->flows[0];
-    EXPECT_FALSE(flow.result());
-    flow.prepare();
-    const auto first = flow.result();
-    flow.prepare();
-    EXPECT_NE(flow.result(), first);
-    EXPECT_EQ(scenario->result->flowResults().size(), 2u);
-}
-
 TEST(FlowSpeedTest, StopAndReleaseWithoutRunDoNothing)
 {
     auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", 1, 2) + ", " +
@@ -209,7 +198,7 @@ TEST(FlowSpeedTest, StopAndReleaseWithoutRunDoNothing)
     for (const auto& flow : scenario->flows) {
         flow->stop();
         flow->releaseEngine();
-        EXPECT_FALSE(flow->result());
+        EXPECT_EQ(flow->result()->status(), "");
     }
 }
 
@@ -242,19 +231,20 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
     const std::uint64_t tag = static_cast<std::uint64_t>(sentAt) / 10;
     for (std::size_t i = 0; i < 8; ++i)
         frame[56 + i] = static_cast<std::uint8_t>(tag >> (8 * i));
-    sender.send_to(boost::asio::buffer(frame),
-                   boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port));
+    sender.send_to(
+        boost::asio::buffer(frame),
+        boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port));
     ASSERT_TRUE(scenariotest::waitFor([&] { return context->socket().available() > 0; }, 2000ms));
     const std::int64_t queuedBy = roamnode::nowNanoseconds();
     // Let the thread go only in a later second, and well after the arrival.
     const std::int64_t second = 1000000000;
-    const std::int64_t releaseAt = std::max(queuedBy / second * second + second,
-                                            queuedBy + 50000000);
+    const std::int64_t releaseAt =
+        std::max(queuedBy / second * second + second, queuedBy + 50000000);
     std::this_thread::sleep_until(roamnode::fromNanoseconds(releaseAt));
     release.set_value();
 
-    ASSERT_TRUE(scenariotest::waitFor(
-        [&] { return !flow.result()->countEntries().empty(); }, 2000ms));
+    ASSERT_TRUE(
+        scenariotest::waitFor([&] { return !flow.result()->countEntries().empty(); }, 2000ms));
     const auto counts = flow.result()->countEntries();
     ASSERT_EQ(counts.size(), 1u);
     EXPECT_EQ(counts[0].samples, 1u);
@@ -425,9 +415,7 @@ TEST(FlowStartFailureTest, LocalPortInUse)
 
 TEST(FlowStartFailureTest, FlowNotOwnedBySharedPointer)
 {
-    PXScenario scenario;
-    scenario.result = std::make_shared<PXScenarioResult>(1);
-    PXFlowStream flow(1, IpVersion::V4, &scenario);
+    PXFlowStream flow(1, IpVersion::V4, Stream::Config{}, std::make_shared<PXFlowResult>(1));
     EXPECT_NO_THROW(flow.run());
     EXPECT_EQ(flow.result()->status(), "error");
 }

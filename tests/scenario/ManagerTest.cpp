@@ -120,9 +120,9 @@ TEST_F(ManagerTest, StartTimeSentAsJsonStringIsAccepted)
     // {"command": "set", "scenariostarttime": "1700..."} reaches the manager with its quotes.
     ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
     const std::int64_t value = roamnode::nowNanoseconds() + 3600000000000LL;
-    EXPECT_EQ(set(SET_SCENARIO_START_TIME, "\"" + std::to_string(value) + "\"",
-                  SCENARIO_START_TIME_SET),
-              0);
+    EXPECT_EQ(
+        set(SET_SCENARIO_START_TIME, "\"" + std::to_string(value) + "\"", SCENARIO_START_TIME_SET),
+        0);
     EXPECT_EQ(manager->worker().startTime(), value / 1000 * 1000);
     EXPECT_EQ(set(SET_ABORT_DETECTION_INTERVAL, "\"250\"", ABORT_DETECTION_INTERVAL_SET), 0);
     bus->publish(GET_ABORT_DETECTION_INTERVAL);
@@ -211,7 +211,6 @@ TEST_F(ManagerTest, RunEndsAndResultListResets)
 
     EXPECT_EQ(set(SET_RESULT_LIST, "anything", RESULT_LIST_SET), 0);
     EXPECT_EQ(resultList(), "[]");
-    EXPECT_TRUE(manager->currentScenario()->result->flowResults().empty());
 }
 
 TEST_F(ManagerTest, NewDescriptionDuringARunDoesNotLoseTheRun)

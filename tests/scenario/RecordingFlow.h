@@ -1,20 +1,19 @@
 #pragma once
 
 #include "PXFlow.h"
+#include "PXFlowResult.h"
 
 #include <atomic>
 
-// A flow without engine that records what the executor asks of it; run emits one speed
-// report per direction so the worker's connections can be counted.
+// A flow without engine that records what the executor asks of it.
 class RecordingFlow : public PXFlow
 {
 public:
-    RecordingFlow(std::uint32_t id, PXScenario* scenario)
-        : PXFlow(id, FlowKind::UdpTrigger, IpVersion::V4, scenario)
+    explicit RecordingFlow(std::uint32_t id)
+        : PXFlow(id, FlowKind::UdpTrigger, IpVersion::V4, std::make_shared<PXFlowResult>(id))
     {
     }
 
-    ScenarioErrorCode parseFlowContent(const Json::Value&) override { return SCENARIO_OK; }
     void stop() override { ++stops; }
     void releaseEngine() override
     {
@@ -22,19 +21,7 @@ public:
         stoppedBeforeRelease = stops.load() > 0;
         ++releases;
     }
-    void run() override
-    {
-        prepare();
-        ++runs;
-        emit flowRxSpeed(std::chrono::system_clock::now(), 125000.0f,
-                         std::chrono::milliseconds(1000));
-    }
-
-    int speedConnections()
-    {
-        return receivers(
-            SIGNAL(flowRxSpeed(roamnode::time_point, float, std::chrono::milliseconds)));
-    }
+    void run() override { ++runs; }
 
     std::atomic<int> runs{0};
     std::atomic<int> stops{0};

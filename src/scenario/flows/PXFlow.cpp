@@ -1,28 +1,16 @@
 #include "PXFlow.h"
 
 #include "PXFlowResult.h"
-#include "PXScenarioResult.h"
 
 #include <QtGlobal>
 
-PXFlow::PXFlow(std::uint32_t id, FlowKind kind, IpVersion ipVersion, PXScenario* scenario)
-    : m_id(id), m_kind(kind), m_ipVersion(ipVersion), m_scenario(scenario)
+PXFlow::PXFlow(std::uint32_t id, FlowKind kind, IpVersion ipVersion,
+               std::shared_ptr<PXFlowResult> result)
+    : m_id(id), m_kind(kind), m_ipVersion(ipVersion), m_result(std::move(result))
 {
 }
 
 PXFlow::~PXFlow() = default;
-
-bool PXFlow::prepare()
-{
-    if (m_scenario == nullptr || !m_scenario->result)
-        return false;
-    // The result list carries the 32-bit id widened with its sign.
-    auto result = m_scenario->result->createFlowResult(static_cast<std::int32_t>(m_id));
-    std::lock_guard<std::mutex> lock(m_endLock);
-    m_result = std::move(result);
-    m_failed = false;
-    return true;
-}
 
 void PXFlow::resetSpeed()
 {

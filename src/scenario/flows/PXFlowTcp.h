@@ -15,10 +15,11 @@ class PXFlowTcp : public PXFlow,
     Q_OBJECT
 
 public:
-    PXFlowTcp(std::uint32_t id, FlowKind kind, IpVersion ipVersion, PXScenario* scenario);
+    // GET or PUT as the configuration's method says.
+    PXFlowTcp(std::uint32_t id, IpVersion ipVersion, const MultiConnect::Config& config,
+              std::shared_ptr<PXFlowResult> result);
     ~PXFlowTcp() override;
 
-    ScenarioErrorCode parseFlowContent(const Json::Value& content) override;
     void stop() override;
     void releaseEngine() override;
     void run() override;
@@ -30,11 +31,7 @@ public:
     const MultiConnect::Config& config() const { return m_config; }
     bool hasEngine() const { return m_engine != nullptr; }
 
-    // "get" or "put", read before the flow is created because it decides the flow's kind.
-    // Returns 0 and sets kind, or code 11 (missing, not a string) or 12 (another method).
-    static ScenarioErrorCode readRequestMethod(const Json::Value& content, FlowKind& kind);
-
 private:
     std::shared_ptr<MultiConnect> m_engine;
-    MultiConnect::Config m_config;
+    const MultiConnect::Config m_config;
 };

@@ -18,10 +18,11 @@ class PXFlowTrigger : public PXFlow,
     Q_OBJECT
 
 public:
-    PXFlowTrigger(std::uint32_t id, IpVersion ipVersion, PXScenario* scenario);
+    // The engine receives for `receiveDuration` ns, the scenario's duration.
+    PXFlowTrigger(std::uint32_t id, IpVersion ipVersion, const PXTriggerSpec& spec,
+                  std::uint64_t receiveDuration, std::shared_ptr<PXFlowResult> result);
     ~PXFlowTrigger() override;
 
-    ScenarioErrorCode parseFlowContent(const Json::Value& content) override;
     void stop() override;
     void releaseEngine() override;
     void resetSpeed() override;
@@ -33,19 +34,12 @@ public:
     void onFinished() override;
 
     const Trigger::Config& config() const { return m_config; }
-    std::int32_t tos() const { return m_tos; }
-    std::int64_t sizeMin() const { return m_sizeMin; }
-    std::int64_t sizeMax() const { return m_sizeMax; }
     std::uint64_t frameOverhead() const { return m_frameOverhead; }
     bool hasEngine() const { return m_engine != nullptr; }
 
 private:
     std::shared_ptr<Trigger> m_engine;
     Trigger::Config m_config;
-    // Kept as the description gives them; the receiver counts every frame whatever its size.
-    std::int32_t m_tos = 0;
-    std::int64_t m_sizeMin = 0;
-    std::int64_t m_sizeMax = 1600;
     const std::uint64_t m_frameOverhead;
     // Frames whose tag is far off (a sender without a synchronised clock, a frame too short for
     // the tag) can come by the thousand a second. Used on the engine's thread only.

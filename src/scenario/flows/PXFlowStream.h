@@ -16,10 +16,10 @@ class PXFlowStream : public PXFlow,
     Q_OBJECT
 
 public:
-    PXFlowStream(std::uint32_t id, IpVersion ipVersion, PXScenario* scenario);
+    PXFlowStream(std::uint32_t id, IpVersion ipVersion, const Stream::Config& config,
+                 std::shared_ptr<PXFlowResult> result);
     ~PXFlowStream() override;
 
-    ScenarioErrorCode parseFlowContent(const Json::Value& content) override;
     void stop() override;
     void releaseEngine() override;
     void run() override;
@@ -33,7 +33,7 @@ public:
     bool hasEngine() const { return m_engine != nullptr; }
 
 private:
-    Stream::Config m_config;
+    const Stream::Config m_config;
     // Ethernet (14), IPv4 (20) or IPv6 (40) and UDP (8) headers, counted with every frame.
     const std::uint64_t m_frameOverhead;
     // Held by the flow alone; shared only because the engine's handlers may keep weak references.

@@ -1,12 +1,9 @@
 #pragma once
 
-#include "PXScenario.h"
-#include "ScenarioErrorCode.h"
+#include "ScenarioSpec.h"
 #include "TimePoint.h"
 
 #include <QObject>
-
-#include <json/value.h>
 
 #include <chrono>
 #include <cstdint>
@@ -17,10 +14,11 @@
 
 class PXFlowResult;
 
-// One element of a scenario's "flows": creates its traffic engine when run, counts what the
-// engine reports into its PXFlowResult and emits the byte counts for the speed gauge.
+// One element of a scenario's "flows" in one run: built from its spec when the run starts,
+// creates its traffic engine when run, counts what the engine reports into the PXFlowResult it
+// was given and emits the byte counts for the speed gauge.
 //
-// Threads: parsed, run and (on a failed start) marked on the main thread; stop and releaseEngine
+// Threads: built, run and (on a failed start) marked on the main thread; stop and releaseEngine
 // come from the scenario run thread; listener operations arrive on the engine's thread. The
 // speed counters are written only by resetSpeed (before the engine starts) and by the listener
 // operations, one engine thread at a time, so they need no lock. The speed signals are emitted
@@ -30,19 +28,17 @@ class PXFlow : public QObject
     Q_OBJECT
 
 public:
-    PXFlow(std::uint32_t id, FlowKind kind, IpVersion ipVersion, PXScenario* scenario);
+    PXFlow(std::uint32_t id, FlowKind kind, IpVersion ipVersion,
+           std::shared_ptr<PXFlowResult> result);
     ~PXFlow() override;
 
-    virtual ScenarioErrorCode parseFlowContent(const Json::Value& content) = 0;
     virtual void stop() = 0;
     virtual void releaseEngine() = 0;
-    virtual bool prepare();
     virtual void resetSpeed();
 
     std::uint32_t id() const { return m_id; }
     FlowKind kind() const { return m_kind; }
     IpVersion ipVersion() const { return m_ipVersion; }
-    PXScenario* scenario() const { return m_scenario; }
     const std::shared_ptr<PXFlowResult>& result() const { return m_result; }
     // The time of the last speed signal (or speed reset), ns since the epoch.
     std::int64_t lastReport() const { return m_lastReport; }
@@ -104,8 +100,7 @@ private:
     const std::uint32_t m_id;
     const FlowKind m_kind;
     const IpVersion m_ipVersion;
-    PXScenario* const m_scenario;
-    std::shared_ptr<PXFlowResult> m_result;
+    const std::shared_ptr<PXFlowResult> m_result;
     std::uint64_t m_bytesSinceReport = 0;
     std::int64_t m_lastReport = 0; // ns since the epoch
     // Guards m_failed and the status of m_result: an engine's thread and the run thread can

@@ -1,0 +1,45 @@
+#include "PXScenarioRun.h"
+
+#include "PXFlowStream.h"
+#include "PXFlowTcp.h"
+#include "PXFlowTrigger.h"
+#include "PXNetworkInfoMonitor.h"
+#include "PXScenarioResult.h"
+
+namespace {
+
+std::shared_ptr<PXFlow> buildFlow(const PXFlowSpec& spec, std::uint64_t duration,
+                                  std::shared_ptr<PXFlowResult> result)
+{
+    if (const auto* stream = std::get_if<Stream::Config>(&spec.content))
+        return std::make_shared<PXFlowStream>(spec.id, spec.ipVersion, *stream, std::move(result));
+    if (const auto* trigger = std::get_if<PXTriggerSpec>(&spec.content))
+        return std::make_shared<PXFlowTrigger>(spec.id, spec.ipVersion, *trigger, duration,
+                                               std::move(result));
+    return std::make_shared<PXFlowTcp>(
+        spec.id, spec.ipVersion, std::get<MultiConnect::Config>(spec.content), std::move(result));
+}
+
+} // namespace
+
+std::shared_ptr<PXScenarioRun> buildScenarioRun(const PXScenarioSpec& spec,
+                                                std::shared_ptr<PXScenarioResult> result,
+                                                InterfaceSource& interfaces,
+                                                const std::shared_ptr<MonitorSampleBudget>& budget)
+{
+    auto run = std::make_shared<PXScenarioRun>();
+    run->duration = spec.duration;
+    run->result = std::move(result);
+    for (const PXFlowSpec& flow : spec.flows) {
+        // The result list carries the 32-bit id widened with its sign.
+        auto flowResult = run->result->createFlowResult(static_cast<std::int32_t>(flow.id));
+        run->flows.push_back(buildFlow(flow, spec.duration, std::move(flowResult)));
+    }
+    for (const PXMonitorSpec& monitor : spec.monitors) {
+        auto built =
+            std::make_shared<PXNetworkInfoMonitor>(monitor.id, monitor.intervalNs, interfaces);
+        built->setSampleBudget(budget);
+        run->monitors.push_back(std::move(built));
+    }
+    return run;
+}
