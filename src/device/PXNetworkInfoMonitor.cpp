@@ -7,23 +7,10 @@
 #include <boost/asio/system_timer.hpp>
 
 #include <atomic>
-#include <limits>
 #include <mutex>
 #include <utility>
 
-namespace {
-
-// Durations and intervals come from the hub; no sum of them may overflow.
-std::int64_t saturatingAdd(std::int64_t a, std::int64_t b)
-{
-    if (b > 0 && a > std::numeric_limits<std::int64_t>::max() - b)
-        return std::numeric_limits<std::int64_t>::max();
-    if (b < 0 && a < std::numeric_limits<std::int64_t>::min() - b)
-        return std::numeric_limits<std::int64_t>::min();
-    return a + b;
-}
-
-} // namespace
+using roamnode::saturatingAdd; // durations and intervals come from the hub
 
 class PXNetworkInfoMonitor::Sampler : public std::enable_shared_from_this<Sampler>
 {

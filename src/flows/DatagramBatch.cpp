@@ -21,8 +21,8 @@ void DatagramBatch::Unmap::operator()(std::uint8_t* storage) const
 
 std::unique_ptr<DatagramBatch> DatagramBatch::create()
 {
-    void* mapped = ::mmap(nullptr, kStorageBytes, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* mapped =
+        ::mmap(nullptr, kStorageBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED)
         return nullptr;
     return std::unique_ptr<DatagramBatch>(new DatagramBatch(
@@ -95,7 +95,8 @@ std::int64_t DatagramBatch::kernelReceiveTime(const msghdr& message)
             continue;
         struct timespec stamp;
         std::memcpy(&stamp, CMSG_DATA(c), sizeof(stamp));
-        return static_cast<std::int64_t>(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
+        return static_cast<std::int64_t>(stamp.tv_sec) * roamnode::kNanosecondsPerSecond +
+               stamp.tv_nsec;
     }
     return 0;
 }

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <limits>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -62,23 +61,11 @@ std::string describe(const boost::system::error_code& ec)
     return ec.message() + " (code " + std::to_string(ec.value()) + ")";
 }
 
-// The schedule is computed from values the hub sends; saturate instead of overflowing.
-std::int64_t saturatingAdd(std::int64_t a, std::int64_t b)
+// The schedule is computed from values the hub sends: a gap (positive) times a frame count,
+// saturated instead of overflowing.
+std::int64_t scheduleOffset(std::int64_t gap, std::uint64_t count)
 {
-    std::int64_t sum;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b > 0 ? std::numeric_limits<std::int64_t>::max()
-                     : std::numeric_limits<std::int64_t>::min();
-    return sum;
-}
-
-std::int64_t saturatingMul(std::int64_t gap, std::uint64_t count)
-{
-    std::int64_t product;
-    if (count > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
-        __builtin_mul_overflow(gap, static_cast<std::int64_t>(count), &product))
-        return std::numeric_limits<std::int64_t>::max();
-    return product;
+    return roamnode::saturatingMultiply(gap, roamnode::saturatingSigned(count));
 }
 
 // The state the send handler works on. Handlers hold it weakly and lock it for one run, so a
@@ -138,10 +125,10 @@ void Sender::start()
         throw boost::system::system_error(ec, "set_option IP_TOS " + std::to_string(m_config.tos) +
                                                   " on UDP port " +
                                                   std::to_string(m_context.localPort()));
-    m_startTime = saturatingAdd(roamnode::nowNanoseconds(), m_config.initialTimeToWait);
-    m_endTime =
-        saturatingAdd(saturatingAdd(m_startTime, saturatingMul(m_gap, m_config.numberOfFrames)),
-                      Stream::kEndGraceNs);
+    m_startTime = roamnode::saturatingAdd(roamnode::nowNanoseconds(), m_config.initialTimeToWait);
+    m_endTime = roamnode::saturatingAdd(
+        roamnode::saturatingAdd(m_startTime, scheduleOffset(m_gap, m_config.numberOfFrames)),
+        Stream::kEndGraceNs);
     // Running before the wait is armed: on a context that already runs, the handler can come
     // before start() returns.
     m_running = true;
@@ -168,7 +155,7 @@ void Sender::stop()
 void Sender::waitUntil(std::int64_t ns)
 {
     // Never past the end time: a schedule that saturated at the end of time must still end.
-    ns = std::min(ns, saturatingAdd(m_endTime, 1));
+    ns = std::min(ns, roamnode::saturatingAdd(m_endTime, 1));
     std::weak_ptr<Sender> weak = shared_from_this();
     m_timer.expires_at(roamnode::fromNanoseconds(ns));
     m_timer.async_wait([weak](const boost::system::error_code& ec) {
@@ -254,7 +241,7 @@ void Sender::try_send()
     std::uint64_t burst = due > m_framesSent ? std::min(due - m_framesSent, kMaxBurst) : 0;
     if (burst == 0) {
         // Only a clock that stepped back gets here; wait for the next frame instead of spinning.
-        waitUntil(saturatingAdd(m_startTime, saturatingMul(m_gap, m_framesSent)));
+        waitUntil(roamnode::saturatingAdd(m_startTime, scheduleOffset(m_gap, m_framesSent)));
         return;
     }
 
@@ -283,7 +270,7 @@ void Sender::try_send()
                 return;
             case SendFailure::Route:
                 m_lastSendError = describe(ec);
-                waitUntil(saturatingAdd(now, kRouteRetryNs));
+                waitUntil(roamnode::saturatingAdd(now, kRouteRetryNs));
                 return;
             case SendFailure::Lasting:
                 end_stream("cannot send to " + m_config.destination + " port " +
@@ -310,7 +297,8 @@ void Sender::try_send()
         end_stream();
         return;
     }
-    const std::int64_t next = saturatingAdd(m_startTime, saturatingMul(m_gap, m_framesSent));
+    const std::int64_t next =
+        roamnode::saturatingAdd(m_startTime, scheduleOffset(m_gap, m_framesSent));
     if (now < next && due == m_framesSent) {
         waitUntil(next);
         return;

@@ -2,6 +2,7 @@
 
 #include "HeartbeatParser.h"
 
+#include "app/bus/HubInteger.h"
 #include "app/bus/MetaTypes.h"
 #include "app/bus/PXEventBus.h"
 #include "app/bus/PXEventType.h"
@@ -13,7 +14,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -28,25 +28,6 @@ constexpr std::chrono::microseconds kReplySpin{300};
 
 // How long destruction waits for the session thread to finish its exchange.
 constexpr unsigned long kThreadEndMs = 2000;
-
-// The start-time check adds a period to the clock: a huge "heartbeatinterval" must not wrap.
-std::int64_t saturatingAdd(std::int64_t a, std::int64_t b)
-{
-    std::int64_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b > 0 ? std::numeric_limits<std::int64_t>::max()
-                     : std::numeric_limits<std::int64_t>::min();
-    return sum;
-}
-
-std::int64_t saturatingMultiply(std::int64_t a, std::int64_t b)
-{
-    std::int64_t product = 0;
-    if (__builtin_mul_overflow(a, b, &product))
-        return (a < 0) != (b < 0) ? std::numeric_limits<std::int64_t>::min()
-                                  : std::numeric_limits<std::int64_t>::max();
-    return product;
-}
 
 } // namespace
 
@@ -388,7 +369,8 @@ void HeartbeatManager::handleEvent(int eventId, std::string value)
     case SET_HEARTBEAT_INTERVAL: {
         // Nanoseconds in, milliseconds kept; the running timer keeps its period until the next
         // start or state change.
-        const std::int64_t milliseconds = std::strtoll(value.c_str(), nullptr, 10) / 1000000;
+        const std::int64_t milliseconds =
+            roamnode::nanosecondsToMilliseconds(roamnode::hubInteger(value));
         {
             std::lock_guard<std::mutex> lock(d.settingsMutex);
             d.settings.interval = milliseconds;
@@ -398,7 +380,7 @@ void HeartbeatManager::handleEvent(int eventId, std::string value)
         break;
     }
     case SET_MAX_HEARTBEAT_FAIL_COUNT: {
-        const long count = std::strtol(value.c_str(), nullptr, 10);
+        const std::int64_t count = roamnode::hubInteger(value);
         {
             std::lock_guard<std::mutex> lock(d.settingsMutex);
             d.settings.maxHeartbeatFailCount = static_cast<std::uint32_t>(count);
@@ -456,8 +438,9 @@ void HeartbeatManager::checkStartTime()
     Impl& d = *m_impl;
     if (d.scenarioStartTime == kNoStartTime)
         return;
-    const std::int64_t ahead =
-        saturatingAdd(roamnode::nowNanoseconds(), saturatingMultiply(d.interval.load(), 1000000));
+    // A huge "heartbeatinterval" must not wrap.
+    const std::int64_t ahead = roamnode::saturatingAdd(
+        roamnode::nowNanoseconds(), roamnode::millisecondsToNanoseconds(d.interval.load()));
     if (ahead >= d.scenarioStartTime)
         stopHeartbeat(false);
 }

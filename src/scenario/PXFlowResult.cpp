@@ -1,6 +1,7 @@
 #include "PXFlowResult.h"
 
 #include "JsonText.h"
+#include "TimePoint.h"
 
 #include <cmath>
 
@@ -53,7 +54,7 @@ PXFlowResult::PXFlowResult(std::int64_t id) : m_id(id)
 
 std::int64_t PXFlowResult::second(std::int64_t time) const
 {
-    const std::int64_t s = m_interval * 1000000000;
+    const std::int64_t s = m_interval * roamnode::kNanosecondsPerSecond;
     return time / s * s;
 }
 
@@ -181,7 +182,7 @@ void PXFlowResult::appendJson(std::string& out) const
     out += roamnode::jsonQuote(m_errorMessage);
     out += ", ";
     appendArray(out, "timestamparray", m_counts,
-                [](const CountEntry& e) { return e.time / 1000000000 * 1000000000; });
+                [](const CountEntry& e) { return roamnode::wholeSecond(e.time); });
     out += ", ";
     appendArray(out, "packetcountarray", m_counts, [](const CountEntry& e) { return e.samples; });
     out += ", ";

@@ -6,7 +6,6 @@
 
 #include <boost/asio/post.hpp>
 
-#include <limits>
 
 PXScenarioExecutor::PXScenarioExecutor(Listener* listener, std::shared_ptr<PXScenarioRun> run,
                                        std::chrono::nanoseconds endGrace)
@@ -29,23 +28,8 @@ PXScenarioExecutor::~PXScenarioExecutor()
 std::int64_t PXScenarioExecutor::endTime(std::int64_t now, std::uint64_t duration,
                                          std::chrono::nanoseconds grace)
 {
-    constexpr std::int64_t maximum = std::numeric_limits<std::int64_t>::max();
-    constexpr std::int64_t minimum = std::numeric_limits<std::int64_t>::min();
-    const std::int64_t graceNs = grace.count();
-    // The run length as a signed count, saturated at the top.
-    std::int64_t length = maximum;
-    if (duration <= static_cast<std::uint64_t>(maximum)) {
-        const auto signedDuration = static_cast<std::int64_t>(duration);
-        if (graceNs >= 0)
-            length = signedDuration > maximum - graceNs ? maximum : signedDuration + graceNs;
-        else
-            length = signedDuration + graceNs;
-    }
-    if (length > 0 && now > maximum - length)
-        return maximum;
-    if (length < 0 && now < minimum - length)
-        return minimum;
-    return now + length;
+    using roamnode::saturatingAdd;
+    return saturatingAdd(now, saturatingAdd(roamnode::saturatingSigned(duration), grace.count()));
 }
 
 void PXScenarioExecutor::start()

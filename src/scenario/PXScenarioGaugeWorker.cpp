@@ -1,5 +1,7 @@
 #include "PXScenarioGaugeWorker.h"
 
+#include "TimePoint.h"
+
 PXScenarioGaugeWorker::PXScenarioGaugeWorker(std::chrono::milliseconds interval)
     : m_interval(interval)
 {
@@ -51,7 +53,9 @@ float PXScenarioGaugeWorker::speed(const std::vector<SpeedSample>& samples,
         return 0.0f;
     // Reports of several flows within the same interval add up; anything older than the
     // newest report by (interval - 10 ms) or more belongs to an earlier tick.
-    const std::int64_t bound = samples.back().time - interval.count() * 1000000 + 10000000;
+    const std::int64_t bound = samples.back().time -
+                               roamnode::millisecondsToNanoseconds(interval.count()) +
+                               roamnode::millisecondsToNanoseconds(10);
     float sum = 0.0f;
     for (auto it = samples.rbegin(); it != samples.rend(); ++it) {
         if (it->time <= bound)

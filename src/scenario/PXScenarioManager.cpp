@@ -1,5 +1,6 @@
 #include "PXScenarioManager.h"
 
+#include "HubInteger.h"
 #include "MetaTypes.h"
 #include "PXEventBus.h"
 #include "PXEventType.h"
@@ -9,20 +10,7 @@
 
 #include <cstdlib>
 
-namespace {
-
-// The hub's value arrives as compact JSON text; text without a leading number counts as 0. A
-// number sent as a JSON string ("1700000000000000000") is read from inside its quotes, so a hub
-// that quotes its numbers is not told that its start time lies in the past.
-std::int64_t toInteger(const std::string& text)
-{
-    const char* begin = text.c_str();
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-        ++begin;
-    return std::strtoll(begin, nullptr, 10);
-}
-
-} // namespace
+using roamnode::hubInteger;
 
 PXScenarioManager::PXScenarioManager(std::shared_ptr<PXEventBus> bus,
                                      const PXScenarioWorker::Timing& timing)
@@ -129,7 +117,7 @@ void PXScenarioManager::setDescription(const std::string& text)
 
 void PXScenarioManager::setStartTime(const std::string& text)
 {
-    const std::int64_t value = toInteger(text);
+    const std::int64_t value = hubInteger(text);
     const std::int64_t startTime = value / 1000 * 1000;
     ScenarioErrorCode code = SCENARIO_OK;
     if (!m_scenario) {
@@ -146,7 +134,7 @@ void PXScenarioManager::setStartTime(const std::string& text)
 
 void PXScenarioManager::setAbortDetectionInterval(const std::string& text)
 {
-    const std::int64_t value = toInteger(text);
+    const std::int64_t value = hubInteger(text);
     ScenarioErrorCode code = SCENARIO_OK;
     if (!m_scenario)
         code = SCENARIO_ABORTINTERVAL_NO_DESCRIPTION;

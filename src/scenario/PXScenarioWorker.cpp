@@ -56,7 +56,7 @@ void PXScenarioWorker::armStartTimer(std::int64_t target)
 {
     // A Qt timer takes a 32-bit count of milliseconds; a start time further ahead is reached
     // in steps, each checking again how far away it is, so the run never starts early.
-    std::int64_t delay = (target - roamnode::nowNanoseconds()) / 1000000;
+    std::int64_t delay = roamnode::nanosecondsToMilliseconds(target - roamnode::nowNanoseconds());
     if (delay < 1)
         delay = 0;
     delay = std::min<std::int64_t>(delay, m_timing.maxTimerStep.count());
@@ -68,7 +68,7 @@ void PXScenarioWorker::onStartTimer(std::int64_t target)
 {
     if (!m_scheduled)
         return;
-    if ((target - roamnode::nowNanoseconds()) / 1000000 >= 1) {
+    if (roamnode::nanosecondsToMilliseconds(target - roamnode::nowNanoseconds()) >= 1) {
         armStartTimer(target);
         return;
     }

@@ -287,6 +287,8 @@ TEST_F(ManagerTest, HeartbeatIntervalKeepsWhatWasSet)
     EXPECT_EQ(recorder.values[HEARTBEAT_INTERVAL], "0");
 
     bus->publish(SET_HEARTBEAT_INTERVAL, std::string("\"2000000000\""));
+    EXPECT_EQ(manager->settings().interval, 2000) << "a quoted number counts as the number";
+    bus->publish(SET_HEARTBEAT_INTERVAL, std::string("\"two\""));
     EXPECT_EQ(manager->settings().interval, 0) << "text that is no number gives 0";
 }
 

@@ -15,14 +15,15 @@ PXFlow::~PXFlow() = default;
 void PXFlow::resetSpeed()
 {
     m_bytesSinceReport = 0;
-    m_lastReport = roamnode::nowNanoseconds() / 1000000000 * 1000000000;
+    m_lastReport = roamnode::wholeSecond(roamnode::nowNanoseconds());
 }
 
 void PXFlow::reportBytes(roamnode::time_point now, std::uint64_t counted)
 {
     m_bytesSinceReport += counted;
     const std::int64_t intervalMs = (m_result ? m_result->interval() : 1) * 1000;
-    const std::int64_t elapsedMs = (roamnode::toNanoseconds(now) - m_lastReport) / 1000000;
+    const std::int64_t elapsedMs =
+        roamnode::nanosecondsToMilliseconds(roamnode::toNanoseconds(now) - m_lastReport);
     if (elapsedMs < intervalMs)
         return;
     const float bytes = static_cast<float>(m_bytesSinceReport);
