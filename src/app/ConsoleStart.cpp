@@ -5,6 +5,7 @@
 #include "Roamnode.h"
 #include "StopSignals.h"
 #include "UiResources.h"
+#include "Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -25,7 +26,7 @@ int startConsole(int argc, char** argv)
         syslog(1, "arg: %s", argv[i]);
 
     auto app = std::make_unique<QCoreApplication>(argc, argv);
-    QCoreApplication::setApplicationVersion(Roamnode::version());
+    QCoreApplication::setApplicationVersion(kVersion);
     initUiResources();
 
     auto parser = std::make_unique<QCommandLineParser>();
@@ -60,8 +61,8 @@ int startConsole(int argc, char** argv)
     if (positional.size() != 1)
         parser->showHelp(-1);
 
-    Roamnode& roamnode = Roamnode::instance();
-    std::shared_ptr<PXEventBus> bus = roamnode.getEventBus();
+    auto roamnode = std::make_unique<Roamnode>();
+    std::shared_ptr<PXEventBus> bus = roamnode->getEventBus();
     auto frontEnd = std::make_unique<PXHeadlessManager>(bus);
 
     auto engine = std::make_unique<QQmlEngine>();
@@ -71,15 +72,16 @@ int startConsole(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     StopSignals stopSignals;
 
-    roamnode.start();
-    roamnode.connectToRvp(positional.first().toUtf8().toStdString());
+    roamnode->start();
+    roamnode->connectToRvp(positional.first().toUtf8().toStdString());
 
     const int status = app->exec();
 
-    roamnode.stop();
+    roamnode->stop();
     engine.reset();
     frontEnd.reset();
     bus.reset();
+    roamnode.reset();
     parser.reset();
     app.reset();
     return status;

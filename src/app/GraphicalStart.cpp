@@ -4,6 +4,7 @@
 #include "Roamnode.h"
 #include "StopSignals.h"
 #include "UiResources.h"
+#include "Version.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -32,12 +33,12 @@ int startGraphical(int argc, char** argv)
     // Must be set before the application object exists to take effect.
     QCoreApplication::setAttribute(Qt::AA_UseDesktopOpenGL);
     auto app = std::make_unique<QGuiApplication>(argc, argv);
-    QCoreApplication::setApplicationVersion(Roamnode::version());
+    QCoreApplication::setApplicationVersion(kVersion);
     initUiResources();
 
-    Roamnode& roamnode = Roamnode::instance();
-    std::shared_ptr<PXEventBus> bus = roamnode.getEventBus();
-    auto frontEnd = std::make_unique<PXGuiManager>(bus);
+    auto roamnode = std::make_unique<Roamnode>();
+    std::shared_ptr<PXEventBus> bus = roamnode->getEventBus();
+    auto frontEnd = std::make_unique<PXGuiManager>(bus, roamnode.get());
 
     auto engine = std::make_unique<QQmlApplicationEngine>();
     frontEnd->registerTypes(typeUri);
@@ -51,15 +52,16 @@ int startGraphical(int argc, char** argv)
     StopSignals stopSignals;
 
     // No RVP address yet: the user types it on the first page.
-    roamnode.start();
+    roamnode->start();
 
     const int status = app->exec();
 
-    roamnode.stop();
+    roamnode->stop();
     icon.reset();
     engine.reset();
     frontEnd.reset();
     bus.reset();
+    roamnode.reset();
     app.reset();
     return status;
 }

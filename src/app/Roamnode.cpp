@@ -7,13 +7,7 @@
 #include "PXMobileManager.h"
 #include "PXScenarioManager.h"
 
-#include <mutex>
-
-namespace {
-
-const char* const kVersion = "2.12.3.0";
-
-} // namespace
+#include "Version.h"
 
 // Owns the bus and the managers. The members are declared in creation order, which is also the
 // order in which the managers subscribe and so the order in which the bus delivers to them.
@@ -70,7 +64,7 @@ void Roamnode::Impl::handleEvent(int eventId, PXEmptyEventContents)
 {
     switch (eventId) {
     case GET_APP_VERSION:
-        bus->publish(APP_VERSION, std::string(kVersion));
+        bus->publish(APP_VERSION, std::string(roamnode::kVersion));
         break;
     case GET_CAPABILITIES:
         bus->publish(CAPABILITIES, Roamnode::capabilities());
@@ -98,17 +92,6 @@ void Roamnode::Impl::handleEvent(int eventId, unsigned long)
     // the heartbeat parser is a request and changes nothing here.
     if (eventId == SET_SCENARIO_START_TIME)
         setState(ARMED);
-}
-
-Roamnode& Roamnode::instance()
-{
-    static Roamnode* theInstance = nullptr;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        static Roamnode roamnode;
-        theInstance = &roamnode;
-    });
-    return *theInstance;
 }
 
 Roamnode::Roamnode() : m_impl(std::make_unique<Impl>()) {}
@@ -170,22 +153,12 @@ int Roamnode::getAppState() const
 
 std::string Roamnode::getVersion() const
 {
-    return kVersion;
+    return roamnode::kVersion;
 }
 
 std::string Roamnode::getRvpAddress() const
 {
     return m_impl->heartbeatManager.rvpAddress();
-}
-
-PXMobileManager* Roamnode::getMobileManager() const
-{
-    return &m_impl->mobileManager;
-}
-
-const char* Roamnode::version()
-{
-    return kVersion;
 }
 
 std::string Roamnode::capabilities()

@@ -1,25 +1,23 @@
 #pragma once
 
 #include "AppState.h"
+#include "EndpointControl.h"
 
 #include <memory>
 #include <string>
 
 class PXEventBus;
-class PXMobileManager;
 
-// The process-wide application object: owns the event bus and the managers, holds the
-// application state and answers the version and capabilities requests.
+// The application object: owns the event bus and the managers, holds the application state and
+// answers the version and capabilities requests. The start routine creates it after the Qt
+// application and destroys it before; the front end acts on it as an EndpointControl.
 //
-// Main thread only, except instance(), which may be called from any thread.
-class Roamnode
+// Main thread only.
+class Roamnode : public EndpointControl
 {
 public:
-    static Roamnode& instance();
-
-    // Tests build their own; the program uses instance().
     Roamnode();
-    ~Roamnode();
+    ~Roamnode() override;
     Roamnode(const Roamnode&) = delete;
     Roamnode& operator=(const Roamnode&) = delete;
 
@@ -27,17 +25,15 @@ public:
 
     void start();
     void stop();
-    void connectToRvp(const std::string& address);
-    void reconnect();
-    void disconnect();
-    void stopScenario();
+    void connectToRvp(const std::string& address) override;
+    void reconnect() override;
+    void disconnect() override;
+    void stopScenario() override;
 
-    int getAppState() const;
-    std::string getVersion() const;
-    std::string getRvpAddress() const;
-    PXMobileManager* getMobileManager() const;
+    int getAppState() const override;
+    std::string getRvpAddress() const override;
+    std::string getVersion() const override;
 
-    static const char* version();
     static std::string capabilities();
 
 private:

@@ -2,7 +2,6 @@
 
 #include "PXEventBus.h"
 #include "PXEventType.h"
-#include "Roamnode.h"
 #include "StatusBar.h"
 #include "UiResources.h"
 
@@ -75,8 +74,9 @@ QObject* findNamed(QQuickItem* item, const QString& name)
 
 } // namespace
 
-PXGuiManager::PXGuiManager(std::shared_ptr<PXEventBus> bus, QObject* parent)
-    : QQmlExtensionPlugin(parent), m_bus(std::move(bus))
+PXGuiManager::PXGuiManager(std::shared_ptr<PXEventBus> bus, EndpointControl* control,
+                           QObject* parent)
+    : QQmlExtensionPlugin(parent), m_bus(std::move(bus)), m_control(control)
 {
 }
 
@@ -213,15 +213,17 @@ void PXGuiManager::handleEvent(int eventId, float value)
 
 void PXGuiManager::actionButtonClicked(int state)
 {
+    if (m_control == nullptr)
+        return;
     switch (state) {
     case REGISTER_ACTIVE:
-        Roamnode::instance().reconnect();
+        m_control->reconnect();
         break;
     case UNREGISTER:
-        Roamnode::instance().disconnect();
+        m_control->disconnect();
         break;
     case ABORT_ACTIVE:
-        Roamnode::instance().stopScenario();
+        m_control->stopScenario();
         break;
     default:
         // The greyed states are shown but do nothing.
@@ -231,13 +233,15 @@ void PXGuiManager::actionButtonClicked(int state)
 
 void PXGuiManager::rvpIpAddressSet(const QString& rvpip)
 {
-    Roamnode::instance().connectToRvp(rvpip.toLocal8Bit().toStdString());
+    if (m_control != nullptr)
+        m_control->connectToRvp(rvpip.toLocal8Bit().toStdString());
 }
 
 void PXGuiManager::requestDataRefresh()
 {
-    callOnPage("data", "changeRvpIpAddress",
-               QString::fromStdString(Roamnode::instance().getRvpAddress()));
+    if (m_control != nullptr)
+        callOnPage("data", "changeRvpIpAddress",
+                   QString::fromStdString(m_control->getRvpAddress()));
     // Each answer arrives synchronously as its value event and lands in the data section.
     for (int id :
          {GET_DEVICE_NAME, GET_DEVICE_TYPE, GET_DEVICE_OS, GET_CONNECTION_TYPE, GET_INTERFACES})
@@ -246,12 +250,14 @@ void PXGuiManager::requestDataRefresh()
 
 void PXGuiManager::mainViewCompleted()
 {
-    handleEvent(APP_STATE_CHANGED, static_cast<AppState>(Roamnode::instance().getAppState()));
+    if (m_control != nullptr)
+        handleEvent(APP_STATE_CHANGED, static_cast<AppState>(m_control->getAppState()));
 }
 
 void PXGuiManager::getVersionInfo()
 {
-    callOnPage("info", "onVersion", QString::fromStdString(Roamnode::instance().getVersion()));
+    if (m_control != nullptr)
+        callOnPage("info", "onVersion", QString::fromStdString(m_control->getVersion()));
 }
 
 void PXGuiManager::onDeviceIdReady(const QString& deviceId)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EndpointControl.h"
 #include "PXEventHandler.h"
 
 #include <QQmlExtensionPlugin>
@@ -34,7 +35,10 @@ public:
         ABORT_ACTIVE = 4,
     };
 
-    explicit PXGuiManager(std::shared_ptr<PXEventBus> bus, QObject* parent = nullptr);
+    // The buttons and the address field act on `control`; a manager made only to register the
+    // QML types has none and ignores them.
+    PXGuiManager(std::shared_ptr<PXEventBus> bus, EndpointControl* control,
+                 QObject* parent = nullptr);
     ~PXGuiManager() override;
 
     void registerTypes(const char* uri) override;
@@ -73,6 +77,7 @@ private:
     static void invoke(QObject* target, const char* function, const QVariant& value);
 
     std::shared_ptr<PXEventBus> m_bus;
+    EndpointControl* const m_control;
     std::shared_ptr<QQuickWindow> m_window;
     QQmlApplicationEngine* m_engine = nullptr;
 };

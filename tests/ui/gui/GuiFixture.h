@@ -3,6 +3,7 @@
 #include "PXEventBus.h"
 #include "PXEventHandler.h"
 #include "PXGuiManager.h"
+#include "Roamnode.h"
 
 #include <QCoreApplication>
 #include <QQmlApplicationEngine>
@@ -64,7 +65,7 @@ protected:
         m_bus = bus;
         m_engine = std::make_unique<QQmlApplicationEngine>();
         m_engine->setOfflineStoragePath(storagePath.isEmpty() ? storage().path() : storagePath);
-        m_manager = std::make_unique<PXGuiManager>(bus);
+        m_manager = std::make_unique<PXGuiManager>(bus, &app());
         m_engine->rootContext()->setContextProperty("guiManager", m_manager.get());
         m_manager->setup(m_engine.get());
         ASSERT_NE(m_manager->window(), nullptr);
@@ -72,10 +73,20 @@ protected:
         ASSERT_TRUE(waitFor([this] { return topPage() != nullptr; }));
     }
 
+    // The application object the window's buttons act on; the tests of the manager alone give
+    // the window a bus of their own.
+    Roamnode& app()
+    {
+        if (!m_app)
+            m_app = std::make_unique<Roamnode>();
+        return *m_app;
+    }
+
     void TearDown() override
     {
         m_manager.reset();
         m_engine.reset();
+        m_app.reset();
         // Pages the stack destroyed are deleted later, by the event loop that the program
         // keeps running; a test ends before that, so it runs those deletions itself.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -87,7 +98,7 @@ protected:
         if (registered)
             return;
         registered = true;
-        PXGuiManager manager(nullptr);
+        PXGuiManager manager(nullptr, nullptr);
         manager.registerTypes("com.pellix.roamnode");
     }
 
@@ -156,6 +167,7 @@ protected:
     QString currentPageName() const { return stack()->property("currentPageName").toString(); }
     QString pageVariant() const { return stack()->property("pageVariant").toString(); }
 
+    std::unique_ptr<Roamnode> m_app;
     std::shared_ptr<PXEventBus> m_bus;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     std::unique_ptr<PXGuiManager> m_manager;

@@ -3,6 +3,7 @@
 #include "PXEventType.h"
 #include "Roamnode.h"
 #include "UiResources.h"
+#include "Version.h"
 
 #include <QFile>
 #include <QFontDatabase>
@@ -235,19 +236,19 @@ TEST_F(PXGuiManagerNoStorageTest, DeviceIdIsAnsweredWithoutADatabase)
 TEST_F(PXGuiManagerTest, AboutPageShowsTheVersion)
 {
     showPage("about", "info");
-    EXPECT_EQ(property("info", "version").toString(), "2.12.3.0");
+    EXPECT_EQ(property("info", "version").toString(), roamnode::kVersion);
 }
 
 // These go through the application object, so the manager uses its bus.
 class PXGuiManagerAppTest : public GuiFixture
 {
 protected:
-    void SetUp() override { start(Roamnode::instance().getEventBus()); }
+    void SetUp() override { start(app().getEventBus()); }
 };
 
 TEST_F(PXGuiManagerAppTest, InactiveActionButtonStatesDoNothing)
 {
-    Roamnode& roamnode = Roamnode::instance();
+    Roamnode& roamnode = app();
     roamnode.disconnect();
     EventRecorder recorder(m_bus, {APP_STATE_CHANGED});
     m_manager->actionButtonClicked(PXGuiManager::REGISTER_INACTIVE);
@@ -260,7 +261,7 @@ TEST_F(PXGuiManagerAppTest, InactiveActionButtonStatesDoNothing)
 
 TEST_F(PXGuiManagerAppTest, RegisterAndUnregister)
 {
-    Roamnode& roamnode = Roamnode::instance();
+    Roamnode& roamnode = app();
     // "localhost" resolves without a network; the name reaches the application unchanged.
     m_manager->rvpIpAddressSet("localhost");
     EXPECT_EQ(roamnode.getRvpAddress(), "localhost");
@@ -277,7 +278,7 @@ TEST_F(PXGuiManagerAppTest, RegisterAndUnregister)
 
 TEST_F(PXGuiManagerAppTest, AbortWithoutScenarioKeepsTheState)
 {
-    Roamnode& roamnode = Roamnode::instance();
+    Roamnode& roamnode = app();
     roamnode.disconnect();
     m_manager->actionButtonClicked(PXGuiManager::ABORT_ACTIVE);
     EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
@@ -285,7 +286,7 @@ TEST_F(PXGuiManagerAppTest, AbortWithoutScenarioKeepsTheState)
 
 TEST_F(PXGuiManagerAppTest, MainPageReplaysTheCurrentStateWhenBuilt)
 {
-    Roamnode::instance().disconnect();
+    app().disconnect();
     showPage("main", "actionButton");
     EXPECT_EQ(property("actionButton", "buttonState").toInt(), 1);
     EXPECT_EQ(property("appState", "appState").toInt(), 1);
@@ -300,8 +301,8 @@ TEST_F(PXGuiManagerAppTest, MainPageReplaysTheCurrentStateWhenBuilt)
 
 TEST_F(PXGuiManagerAppTest, DataRefreshShowsTheAddressAndAsksInOrder)
 {
-    Roamnode::instance().connectToRvp("localhost");
-    Roamnode::instance().disconnect();
+    app().connectToRvp("localhost");
+    app().disconnect();
     showPage("main", "data");
     EventRecorder recorder(m_bus, {GET_DEVICE_NAME, GET_DEVICE_TYPE, GET_DEVICE_OS,
                                    GET_CONNECTION_TYPE, GET_INTERFACES});

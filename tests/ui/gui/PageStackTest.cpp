@@ -144,7 +144,7 @@ TEST(PXGuiManagerSetup, RootThatIsNotAWindowEndsTheProgram)
     EXPECT_DEATH(
         {
             QQmlApplicationEngine engine;
-            PXGuiManager manager(std::make_shared<PXEventBus>());
+            PXGuiManager manager(std::make_shared<PXEventBus>(), nullptr);
             manager.setup(&engine, QUrl::fromLocalFile(path));
         },
         "Error: Your root item has to be a Window\\.");
@@ -162,7 +162,7 @@ TEST(PXGuiManagerSetup, BrokenPageIsReportedBeforeTheEnd)
     EXPECT_DEATH(
         {
             QQmlApplicationEngine engine;
-            PXGuiManager manager(std::make_shared<PXEventBus>());
+            PXGuiManager manager(std::make_shared<PXEventBus>(), nullptr);
             manager.setup(&engine, QUrl::fromLocalFile(path));
         },
         "broken\\.qml:2.*Error: Your root item has to be a Window\\.");
