@@ -1,6 +1,7 @@
 #include "ConsoleStart.h"
 
 #include "DeviceIdQuery.h"
+#include "PolicyFile.h"
 #include "PXHeadlessManager.h"
 #include "Roamnode.h"
 #include "StopSignals.h"
@@ -36,6 +37,13 @@ int startConsole(int argc, char** argv)
     const QCommandLineOption deviceIdOption(
         "device-id", "Print this endpoint's device identifier (created on first use) and exit.");
     parser->addOption(deviceIdOption);
+    const QCommandLineOption policyOption(
+        "policy",
+        "Refuse every scenario that breaks the limits in <file> (JSON with comments): allowed "
+        "destination networks, stream and total rates, duration, flows, HTTP rate limits, "
+        "local UDP ports. A file that cannot be read stops the endpoint (status 2).",
+        "file");
+    parser->addOption(policyOption);
     parser->addPositionalArgument("rallyhub",
                                   "The IP address or resolving domain name of the rallyhub");
     // Unknown options end the process with status 1, help and version with 0.
@@ -60,7 +68,24 @@ int startConsole(int argc, char** argv)
     if (positional.size() != 1)
         parser->showHelp(-1);
 
+    // Fail closed: an endpoint told to keep a policy never runs without it.
+    std::shared_ptr<const PXPolicy> policy;
+    if (parser->isSet(policyOption)) {
+        auto read = std::make_shared<PXPolicy>();
+        std::string error;
+        if (!roamnode::readPolicyFile(parser->value(policyOption).toStdString(), *read, error)) {
+            std::fprintf(stderr, "roamnode: policy not used, not starting: %s\n", error.c_str());
+            return 2;
+        }
+        policy = read;
+        const std::string line = "policy: " + policy->summary();
+        syslog(1, "%s", line.c_str());
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    }
+
     Roamnode& roamnode = Roamnode::instance();
+    roamnode.setPolicy(policy);
     std::shared_ptr<PXEventBus> bus = roamnode.getEventBus();
     auto frontEnd = std::make_unique<PXHeadlessManager>(bus);
 

@@ -107,6 +107,13 @@ std::shared_ptr<PXEventBus> Roamnode::getEventBus() const
     return m_impl->bus;
 }
 
+void Roamnode::setPolicy(std::shared_ptr<const PXPolicy> policy)
+{
+    HeartbeatManager& heartbeat = m_impl->heartbeatManager;
+    m_impl->scenarioManager.setPolicy(std::move(policy),
+                                      [&heartbeat]() { return heartbeat.hubAddresses(); });
+}
+
 void Roamnode::start()
 {
     // Device information, log, heartbeat, scenario.

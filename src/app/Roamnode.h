@@ -7,6 +7,7 @@
 
 class PXEventBus;
 class PXMobileManager;
+struct PXPolicy;
 
 // The process-wide application object: owns the event bus and the managers, holds the
 // application state and answers the version and capabilities requests.
@@ -24,6 +25,9 @@ public:
     Roamnode& operator=(const Roamnode&) = delete;
 
     std::shared_ptr<PXEventBus> getEventBus() const;
+
+    // Before start(): descriptions that break the policy are refused. Without it, none is.
+    void setPolicy(std::shared_ptr<const PXPolicy> policy);
 
     void start();
     void stop();

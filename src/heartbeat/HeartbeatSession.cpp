@@ -122,6 +122,7 @@ HeartbeatSession::Outcome HeartbeatSession::runExchange(HeartbeatExchange& excha
     m_parent->contactResult(result == Result::Ok ? std::string() : exchange.failureReason());
     if (result != Result::Ok)
         return Outcome::Failed;
+    m_parent->hubReached(exchange.endpoint().address().to_string());
 
     // 3. The heartbeat was stopped while connecting: send nothing.
     if (!m_parent->isActive())
