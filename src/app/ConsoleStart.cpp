@@ -5,6 +5,7 @@
 #include "PXHeadlessManager.h"
 #include "Roamnode.h"
 #include "StopSignals.h"
+#include "TlsClientContext.h"
 #include "UiResources.h"
 
 #include <QCommandLineParser>
@@ -44,6 +45,19 @@ int startConsole(int argc, char** argv)
         "local UDP ports. A file that cannot be read stops the endpoint (status 2).",
         "file");
     parser->addOption(policyOption);
+    const QCommandLineOption caOption(
+        "ca", "For a tls://HOST[:PORT] rallyhub: the CA that signed the hub's certificate (PEM; "
+        "default /etc/roamnode/tls/ca.pem).",
+        "file");
+    const QCommandLineOption certOption(
+        "cert", "For a tls:// rallyhub: this endpoint's certificate (PEM; default "
+        "/etc/roamnode/tls/endpoint.pem).",
+        "file");
+    const QCommandLineOption keyOption(
+        "key", "For a tls:// rallyhub: this endpoint's private key (PEM; default "
+        "/etc/roamnode/tls/endpoint.key).",
+        "file");
+    parser->addOptions({caOption, certOption, keyOption});
     parser->addPositionalArgument("rallyhub",
                                   "The IP address or resolving domain name of the rallyhub");
     // Unknown options end the process with status 1, help and version with 0.
@@ -84,8 +98,28 @@ int startConsole(int argc, char** argv)
         std::fflush(stdout);
     }
 
+    // TLS only for a tls:// hub; files that cannot be used stop the start, like a policy.
+    const std::string address = positional.first().toUtf8().toStdString();
+    std::shared_ptr<roamnode::TlsClientContext> tls;
+    if (address.rfind("tls://", 0) == 0) {
+        roamnode::TlsFiles files = roamnode::defaultTlsFiles();
+        if (parser->isSet(caOption))
+            files.ca = parser->value(caOption).toStdString();
+        if (parser->isSet(certOption))
+            files.cert = parser->value(certOption).toStdString();
+        if (parser->isSet(keyOption))
+            files.key = parser->value(keyOption).toStdString();
+        std::string error;
+        tls = roamnode::TlsClientContext::create(files, error);
+        if (!tls) {
+            std::fprintf(stderr, "roamnode: TLS not usable, not starting: %s\n", error.c_str());
+            return 2;
+        }
+    }
+
     Roamnode& roamnode = Roamnode::instance();
     roamnode.setPolicy(policy);
+    roamnode.setTls(tls, std::string());
     std::shared_ptr<PXEventBus> bus = roamnode.getEventBus();
     auto frontEnd = std::make_unique<PXHeadlessManager>(bus);
 
@@ -97,7 +131,7 @@ int startConsole(int argc, char** argv)
     StopSignals stopSignals;
 
     roamnode.start();
-    roamnode.connectToRvp(positional.first().toUtf8().toStdString());
+    roamnode.connectToRvp(address);
 
     const int status = app->exec();
 

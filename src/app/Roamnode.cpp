@@ -114,6 +114,12 @@ void Roamnode::setPolicy(std::shared_ptr<const PXPolicy> policy)
                                       [&heartbeat]() { return heartbeat.hubAddresses(); });
 }
 
+void Roamnode::setTls(std::shared_ptr<roamnode::TlsClientContext> context,
+                      const std::string& whyNot)
+{
+    m_impl->heartbeatManager.setTls(std::move(context), whyNot);
+}
+
 void Roamnode::start()
 {
     // Device information, log, heartbeat, scenario.

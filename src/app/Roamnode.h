@@ -8,6 +8,9 @@
 class PXEventBus;
 class PXMobileManager;
 struct PXPolicy;
+namespace roamnode {
+class TlsClientContext;
+}
 
 // The process-wide application object: owns the event bus and the managers, holds the
 // application state and answers the version and capabilities requests.
@@ -28,6 +31,9 @@ public:
 
     // Before start(): descriptions that break the policy are refused. Without it, none is.
     void setPolicy(std::shared_ptr<const PXPolicy> policy);
+
+    // For a "tls://" hub address: the certificates the heartbeat uses, or why there are none.
+    void setTls(std::shared_ptr<roamnode::TlsClientContext> context, const std::string& whyNot);
 
     void start();
     void stop();

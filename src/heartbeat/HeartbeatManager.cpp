@@ -170,7 +170,16 @@ void HeartbeatManager::setRvpAddress(const std::string& address)
     m_impl->settings.rvpAddress = address;
     m_impl->settings.rvpHost = parsed.host;
     m_impl->settings.rvpPort = parsed.port;
+    m_impl->settings.tls = parsed.tls;
     m_impl->reachedAddress.clear();
+}
+
+void HeartbeatManager::setTls(std::shared_ptr<roamnode::TlsClientContext> context,
+                              const std::string& whyNot)
+{
+    std::lock_guard<std::mutex> lock(m_impl->settingsMutex);
+    m_impl->settings.tlsContext = std::move(context);
+    m_impl->settings.tlsUnavailable = whyNot;
 }
 
 std::string HeartbeatManager::rvpAddress() const

@@ -55,6 +55,9 @@ public:
     // Stores the address as given plus its host and port ("host:port", "[v6]:port", ...).
     void setRvpAddress(const std::string& address);
     std::string rvpAddress() const;
+    // For a "tls://" address: the context the exchanges use, or why there is none (told to the
+    // user as the reason the hub cannot be reached).
+    void setTls(std::shared_ptr<roamnode::TlsClientContext> context, const std::string& whyNot);
     // Any thread: the hub's numeric addresses known so far (the one given, if numeric, and the
     // one last reached), which a local policy always lets streams reach.
     std::vector<std::string> hubAddresses() const;
