@@ -23,14 +23,7 @@ fail() {
 }
 
 mkdir -p "$work/tls" "$work/home"
-for name in ca endpoint; do
-    openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=$name" \
-        -keyout "$work/tls/$name.key" -out "$work/tls/$name.csr" 2>/dev/null
-done
-openssl x509 -req -in "$work/tls/ca.csr" -signkey "$work/tls/ca.key" -days 2 \
-    -out "$work/tls/ca.pem" 2>/dev/null
-openssl x509 -req -in "$work/tls/endpoint.csr" -CA "$work/tls/ca.pem" -CAkey "$work/tls/ca.key" \
-    -CAcreateserial -days 2 -out "$work/tls/endpoint.pem" 2>/dev/null
+bash "$(dirname "$0")/../safety/make-certificates.sh" "$work/tls"
 
 # The command line of a unit as this machine can run it; the hub is a closed port on loopback.
 command_of() {

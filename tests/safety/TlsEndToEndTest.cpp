@@ -1,5 +1,5 @@
 // The heartbeat inside TLS 1.3 with certificates on both sides, between the real endpoint and
-// the real hub tool on loopback. The certificates are made here with the openssl command.
+// the real hub tool on loopback, with certificates made for each test (make-certificates.sh).
 #include "RealProcesses.h"
 
 #include <QFile>
@@ -14,42 +14,14 @@ namespace {
 class TlsEndToEnd : public ::testing::Test
 {
 protected:
-    // Two CAs; the hub's certificate for 127.0.0.1 and one for another address; endpoint
-    // certificates from the right CA, from the other CA, and an expired one.
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        ASSERT_TRUE(write("ip.ext", "subjectAltName=IP:127.0.0.1\n"));
-        ASSERT_TRUE(write("other-ip.ext", "subjectAltName=IP:192.0.2.1\n"));
-        for (const char* ca : {"ca", "other-ca"})
-            ASSERT_TRUE(openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt",
-                                 "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj",
-                                 QString("/CN=") + ca, "-keyout", file(ca, "key"), "-out",
-                                 file(ca, "pem")}));
-        const struct
-        {
-            const char* name;
-            const char* ca;
-            const char* days;
-            const char* extensions;
-        } certificates[] = {
-            {"hub", "ca", "2", "ip.ext"},
-            {"misnamed-hub", "ca", "2", "other-ip.ext"},
-            {"endpoint", "ca", "2", nullptr},
-            {"stranger", "other-ca", "2", nullptr},
-            {"expired", "ca", "-1", nullptr},
-        };
-        for (const auto& c : certificates) {
-            ASSERT_TRUE(openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
-                                 "-nodes", "-subj", QString("/CN=") + c.name, "-keyout",
-                                 file(c.name, "key"), "-out", file(c.name, "csr")}));
-            QStringList sign = {"x509", "-req", "-in", file(c.name, "csr"), "-CA", file(c.ca, "pem"),
-                                "-CAkey", file(c.ca, "key"), "-CAcreateserial", "-days", c.days,
-                                "-out", file(c.name, "pem")};
-            if (c.extensions)
-                sign << "-extfile" << m_dir.path() + "/" + c.extensions;
-            ASSERT_TRUE(openssl(sign));
-        }
+        QProcess make;
+        make.setProcessChannelMode(QProcess::MergedChannels);
+        make.start("bash", {SAFETY_TEST_DIR "/make-certificates.sh", m_dir.path()});
+        ASSERT_TRUE(make.waitForFinished(60000) && make.exitCode() == 0)
+            << make.readAll().toStdString();
     }
 
     QString file(const QString& name, const QString& kind) const
@@ -61,16 +33,6 @@ protected:
     {
         QFile out(m_dir.path() + "/" + name);
         return out.open(QIODevice::WriteOnly) && out.write(text) == text.size();
-    }
-
-    bool openssl(const QStringList& arguments)
-    {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start("openssl", arguments);
-        const bool done = process.waitForFinished(30000) && process.exitCode() == 0;
-        EXPECT_TRUE(done) << process.readAll().toStdString();
-        return done;
     }
 
     QStringList hubTls(const QString& hubName = "hub") const
