@@ -114,12 +114,12 @@ HeartbeatSession::Outcome HeartbeatSession::runExchange(HeartbeatExchange& excha
     // Taken now so that a hello replaced during the exchange is sent whole, old or new.
     const std::string hello = helloMessage();
 
-    // 1. and 2.: resolve, then the first address only.
     // A tls:// hub without certificates is unreachable, for the reason the start gave.
     if (settings.tls && !settings.tlsContext) {
         m_parent->contactResult("TLS: " + settings.tlsUnavailable);
         return Outcome::Failed;
     }
+    // 1. and 2.: resolve, then the first address only.
     Result result = exchange.resolve(settings.rvpHost, settings.rvpPort);
     if (result == Result::Ok)
         result = exchange.connect(settings.connectTimeout);
