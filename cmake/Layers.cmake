@@ -6,19 +6,19 @@ set(roamnode_layer_roamnode_bus "")
 set(roamnode_layer_roamnode_log roamnode_bus)
 set(roamnode_layer_roamnode_device roamnode_bus)
 set(roamnode_layer_roamnode_flows roamnode_bus)
+set(roamnode_layer_roamnode_policy roamnode_bus)
 set(roamnode_layer_roamnode_protocol roamnode_bus)
 set(roamnode_layer_roamnode_heartbeat roamnode_bus roamnode_protocol)
 set(roamnode_layer_roamnode_ui roamnode_bus)
-set(roamnode_layer_roamnode_scenario roamnode_bus roamnode_flows roamnode_device)
+set(roamnode_layer_roamnode_scenario roamnode_bus roamnode_flows roamnode_device roamnode_policy)
 set(roamnode_layer_roamnode_app roamnode_bus roamnode_heartbeat roamnode_log roamnode_device
     roamnode_scenario roamnode_ui)
-set(roamnode_layer_roamnode_start roamnode_app roamnode_ui)
+set(roamnode_layer_roamnode_start roamnode_app roamnode_policy roamnode_ui)
 set(roamnode_layer_roamnode roamnode_start)
 
 function(roamnode_check_layers)
-    foreach(target roamnode_bus roamnode_log roamnode_device roamnode_flows roamnode_protocol
-                   roamnode_heartbeat
-                   roamnode_ui roamnode_scenario roamnode_app roamnode_start roamnode)
+    foreach(target roamnode_bus roamnode_log roamnode_device roamnode_flows roamnode_policy
+                   roamnode_protocol roamnode_heartbeat roamnode_ui roamnode_scenario roamnode_app roamnode_start roamnode)
         if(NOT TARGET ${target})
             message(FATAL_ERROR "layer check: ${target} is not defined")
         endif()

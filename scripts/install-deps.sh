@@ -14,6 +14,7 @@ packages=(
     libboost-system-dev
     libjsoncpp-dev
     libnl-3-dev libnl-genl-3-dev
+    libssl-dev openssl
     libgtest-dev libgmock-dev
     libbenchmark-dev
     fonts-open-sans

@@ -1,9 +1,11 @@
 #include "ConsoleStart.h"
 
 #include "DeviceIdQuery.h"
+#include "PolicyFile.h"
 #include "PXHeadlessManager.h"
 #include "Roamnode.h"
 #include "StopSignals.h"
+#include "TlsClientContext.h"
 #include "UiResources.h"
 #include "Version.h"
 
@@ -37,6 +39,26 @@ int startConsole(int argc, char** argv)
     const QCommandLineOption deviceIdOption(
         "device-id", "Print this endpoint's device identifier (created on first use) and exit.");
     parser->addOption(deviceIdOption);
+    const QCommandLineOption policyOption(
+        "policy",
+        "Refuse every scenario that breaks the limits in <file> (JSON with comments): allowed "
+        "destination networks, stream and total rates, duration, flows, HTTP rate limits, "
+        "local UDP ports. A file that cannot be read stops the endpoint (status 2).",
+        "file");
+    parser->addOption(policyOption);
+    const QCommandLineOption caOption(
+        "ca", "For a tls://HOST[:PORT] rallyhub: the CA that signed the hub's certificate (PEM; "
+        "default /etc/roamnode/tls/ca.pem).",
+        "file");
+    const QCommandLineOption certOption(
+        "cert", "For a tls:// rallyhub: this endpoint's certificate (PEM; default "
+        "/etc/roamnode/tls/endpoint.pem).",
+        "file");
+    const QCommandLineOption keyOption(
+        "key", "For a tls:// rallyhub: this endpoint's private key (PEM; default "
+        "/etc/roamnode/tls/endpoint.key).",
+        "file");
+    parser->addOptions({caOption, certOption, keyOption});
     parser->addPositionalArgument("rallyhub",
                                   "The IP address or resolving domain name of the rallyhub");
     // Unknown options end the process with status 1, help and version with 0.
@@ -61,7 +83,44 @@ int startConsole(int argc, char** argv)
     if (positional.size() != 1)
         parser->showHelp(-1);
 
+    // Fail closed: an endpoint told to keep a policy never runs without it.
+    std::shared_ptr<const PXPolicy> policy;
+    if (parser->isSet(policyOption)) {
+        auto read = std::make_shared<PXPolicy>();
+        std::string error;
+        if (!roamnode::readPolicyFile(parser->value(policyOption).toStdString(), *read, error)) {
+            std::fprintf(stderr, "roamnode: policy not used, not starting: %s\n", error.c_str());
+            return 2;
+        }
+        policy = read;
+        const std::string line = "policy: " + policy->summary();
+        syslog(1, "%s", line.c_str());
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    }
+
+    // TLS only for a tls:// hub; files that cannot be used stop the start, like a policy.
+    const std::string address = positional.first().toUtf8().toStdString();
+    std::shared_ptr<roamnode::TlsClientContext> tls;
+    if (address.rfind("tls://", 0) == 0) {
+        roamnode::TlsFiles files = roamnode::defaultTlsFiles();
+        if (parser->isSet(caOption))
+            files.ca = parser->value(caOption).toStdString();
+        if (parser->isSet(certOption))
+            files.cert = parser->value(certOption).toStdString();
+        if (parser->isSet(keyOption))
+            files.key = parser->value(keyOption).toStdString();
+        std::string error;
+        tls = roamnode::TlsClientContext::create(files, error);
+        if (!tls) {
+            std::fprintf(stderr, "roamnode: TLS not usable, not starting: %s\n", error.c_str());
+            return 2;
+        }
+    }
+
     auto roamnode = std::make_unique<Roamnode>();
+    roamnode->setPolicy(policy);
+    roamnode->setTls(tls, std::string());
     std::shared_ptr<PXEventBus> bus = roamnode->getEventBus();
     auto frontEnd = std::make_unique<PXHeadlessManager>(bus);
 
@@ -73,7 +132,7 @@ int startConsole(int argc, char** argv)
     StopSignals stopSignals;
 
     roamnode->start();
-    roamnode->connectToRvp(positional.first().toUtf8().toStdString());
+    roamnode->connectToRvp(address);
 
     const int status = app->exec();
 

@@ -3,6 +3,7 @@
 #include "PXGuiManager.h"
 #include "Roamnode.h"
 #include "StopSignals.h"
+#include "TlsClientContext.h"
 #include "UiResources.h"
 #include "Version.h"
 
@@ -37,6 +38,11 @@ int startGraphical(int argc, char** argv)
     initUiResources();
 
     auto roamnode = std::make_unique<Roamnode>();
+    // A tls:// address typed on the first page uses the service's certificates; when they
+    // cannot be used, the reason is what the window shows for that hub.
+    std::string tlsError;
+    auto tls = TlsClientContext::create(defaultTlsFiles(), tlsError);
+    roamnode->setTls(tls, tlsError);
     std::shared_ptr<PXEventBus> bus = roamnode->getEventBus();
     auto frontEnd = std::make_unique<PXGuiManager>(bus, roamnode.get());
 

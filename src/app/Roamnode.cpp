@@ -103,6 +103,19 @@ std::shared_ptr<PXEventBus> Roamnode::getEventBus() const
     return m_impl->bus;
 }
 
+void Roamnode::setPolicy(std::shared_ptr<const PXPolicy> policy)
+{
+    HeartbeatManager& heartbeat = m_impl->heartbeatManager;
+    m_impl->scenarioManager.setPolicy(std::move(policy),
+                                      [&heartbeat]() { return heartbeat.hubAddresses(); });
+}
+
+void Roamnode::setTls(std::shared_ptr<roamnode::TlsClientContext> context,
+                      const std::string& whyNot)
+{
+    m_impl->heartbeatManager.setTls(std::move(context), whyNot);
+}
+
 void Roamnode::start()
 {
     // Device information, log, heartbeat, scenario.

@@ -7,6 +7,10 @@
 #include <string>
 
 class PXEventBus;
+struct PXPolicy;
+namespace roamnode {
+class TlsClientContext;
+}
 
 // The application object: owns the event bus and the managers, holds the application state and
 // answers the version and capabilities requests. The start routine creates it after the Qt
@@ -22,6 +26,12 @@ public:
     Roamnode& operator=(const Roamnode&) = delete;
 
     std::shared_ptr<PXEventBus> getEventBus() const;
+
+    // Before start(): descriptions that break the policy are refused. Without it, none is.
+    void setPolicy(std::shared_ptr<const PXPolicy> policy);
+
+    // For a "tls://" hub address: the certificates the heartbeat uses, or why there are none.
+    void setTls(std::shared_ptr<roamnode::TlsClientContext> context, const std::string& whyNot);
 
     void start();
     void stop();

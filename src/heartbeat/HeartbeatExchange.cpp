@@ -1,8 +1,13 @@
 #include "HeartbeatExchange.h"
 
+#include "TlsClientContext.h"
+
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/write.hpp>
+
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <chrono>
@@ -147,6 +152,80 @@ HeartbeatExchange::Result HeartbeatExchange::connect(std::int64_t timeoutMs)
     return Result::Failed;
 }
 
+template <typename Buffer, typename Handler>
+void HeartbeatExchange::startRead(const Buffer& buffer, Handler handler)
+{
+    if (m_tls)
+        m_tls->async_read_some(buffer, handler);
+    else
+        m_socket.async_read_some(buffer, handler);
+}
+
+template <typename Buffer, typename Handler>
+void HeartbeatExchange::startWrite(const Buffer& buffer, Handler handler)
+{
+    if (m_tls)
+        asio::async_write(*m_tls, buffer, handler);
+    else
+        asio::async_write(m_socket, buffer, handler);
+}
+
+void HeartbeatExchange::noteTlsError(const boost::system::error_code& ec)
+{
+    if (!m_tls || !ec || ec.category() != asio::error::get_ssl_category() ||
+        !m_tlsFailure.empty())
+        return;
+    // In TLS 1.3 the hub checks this endpoint's certificate after the handshake, so its refusal
+    // is an alert ("sslv3 alert certificate expired") that the next read or write meets.
+    const std::string reason = roamnode::tlsErrorText(ec);
+    const std::size_t alert = reason.find("alert ");
+    m_tlsFailure = alert == std::string::npos
+                       ? "TLS: " + reason
+                       : "TLS: the hub refused this endpoint's certificate: " +
+                             reason.substr(alert + 6);
+}
+
+HeartbeatExchange::Result HeartbeatExchange::startTls(roamnode::TlsClientContext& tls,
+                                                      const std::string& hostName,
+                                                      std::int64_t timeoutMs)
+{
+    if (m_cancelled)
+        return Result::Cancelled;
+    m_tls = std::make_unique<asio::ssl::stream<tcp::socket&>>(m_socket, tls.context());
+    SSL* ssl = m_tls->native_handle();
+    // The hub's certificate must name the host as it was given: its address or its name.
+    boost::system::error_code ec;
+    asio::ip::make_address(hostName, ec);
+    if (!ec) {
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), hostName.c_str());
+    } else {
+        SSL_set1_host(ssl, hostName.c_str());
+        SSL_set_tlsext_host_name(ssl, hostName.c_str());
+    }
+    ec = runWithDeadline(timeoutMs, [this](auto handler) {
+        m_tls->async_handshake(asio::ssl::stream_base::client,
+                               [handler](const boost::system::error_code& error) {
+                                   handler(error, 0);
+                               });
+    });
+    if (m_cancelled)
+        return Result::Cancelled;
+    if (!ec)
+        return Result::Ok;
+    const long verify = SSL_get_verify_result(ssl);
+    if (verify != X509_V_OK)
+        m_tlsFailure = std::string("TLS: the hub's certificate is not accepted: ") +
+                       X509_verify_cert_error_string(verify);
+    else if (ec == asio::error::operation_aborted)
+        m_tlsFailure = "TLS: no handshake within " + std::to_string(timeoutMs) + " ms";
+    else
+        noteTlsError(ec);
+    if (m_tlsFailure.empty())
+        m_tlsFailure = "TLS: " + roamnode::tlsErrorText(ec);
+    m_failureReason = m_tlsFailure;
+    return Result::Failed;
+}
+
 HeartbeatExchange::Result HeartbeatExchange::write(const char* data, std::size_t size,
                                                    std::int64_t timeoutMs,
                                                    boost::system::error_code* error)
@@ -155,10 +234,11 @@ HeartbeatExchange::Result HeartbeatExchange::write(const char* data, std::size_t
         return Result::Cancelled;
     const boost::system::error_code ec =
         runWithDeadline(timeoutMs, [this, data, size](auto handler) {
-            asio::async_write(m_socket, asio::buffer(data, size), handler);
+            startWrite(asio::buffer(data, size), handler);
         });
     if (m_cancelled)
         return Result::Cancelled;
+    noteTlsError(ec);
     if (error)
         *error = ec;
     return ec ? Result::Failed : Result::Ok;
@@ -193,10 +273,10 @@ HeartbeatExchange::Result HeartbeatExchange::readFrame(std::int64_t readTimeoutM
         std::size_t received = 0;
         const boost::system::error_code ec = runWithDeadline(
             std::min(readTimeoutMs, frameLeftMs),
-            [this](auto handler) { m_socket.async_read_some(asio::buffer(m_buffer), handler); },
-            &received);
+            [this](auto handler) { startRead(asio::buffer(m_buffer), handler); }, &received);
         if (m_cancelled)
             return Result::Cancelled;
+        noteTlsError(ec);
         if (!isActive())
             return Result::Inactive;
         if (ec)
@@ -210,9 +290,8 @@ HeartbeatExchange::Result HeartbeatExchange::waitForPeerClose(std::int64_t timeo
 {
     if (m_cancelled)
         return Result::Cancelled;
-    runWithDeadline(timeoutMs, [this](auto handler) {
-        m_socket.async_read_some(asio::buffer(m_buffer), handler);
-    });
+    runWithDeadline(timeoutMs,
+                    [this](auto handler) { startRead(asio::buffer(m_buffer), handler); });
     return m_cancelled ? Result::Cancelled : Result::Ok;
 }
 

@@ -4,6 +4,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include <atomic>
@@ -16,6 +17,10 @@
 #include <vector>
 
 #include "app/bus/TimePoint.h"
+
+namespace roamnode {
+class TlsClientContext;
+}
 
 // The socket side of one heartbeat exchange: a fresh I/O context and socket, each operation run
 // to completion under its own deadline. When a deadline passes first the socket is closed, which
@@ -51,6 +56,14 @@ public:
     // Opens a socket of the first address's family and connects to that address only.
     Result connect(std::int64_t timeoutMs);
 
+    // After connect(): a TLS handshake that verifies the hub's certificate against the CA and
+    // `hostName` (a name or a numeric address); every later read and write runs inside TLS.
+    Result startTls(roamnode::TlsClientContext& tls, const std::string& hostName,
+                    std::int64_t timeoutMs);
+    // Why TLS failed, for a person: the hub's certificate was not accepted, or the hub refused
+    // this endpoint's (its alert arrives with the first read). Empty while TLS has not failed.
+    const std::string& tlsFailure() const { return m_tlsFailure; }
+
     // One complete write; ec receives the error of a failed write (for the caller's message).
     Result write(const char* data, std::size_t size, std::int64_t timeoutMs,
                  boost::system::error_code* ec = nullptr);
@@ -75,6 +88,12 @@ public:
 private:
     struct ResolveState;
 
+    template <typename Buffer, typename Handler>
+    void startRead(const Buffer& buffer, Handler handler);
+    template <typename Buffer, typename Handler>
+    void startWrite(const Buffer& buffer, Handler handler);
+    void noteTlsError(const boost::system::error_code& ec);
+
     template <typename StartOperation>
     boost::system::error_code runWithDeadline(std::int64_t timeoutMs, StartOperation start,
                                               std::size_t* transferred = nullptr);
@@ -83,6 +102,9 @@ private:
     boost::asio::ip::tcp::socket m_socket;
     boost::asio::steady_timer m_deadline;
     boost::asio::ip::tcp::endpoint m_endpoint;
+    // Over m_socket once startTls() began; the deadline still closes m_socket beneath it.
+    std::unique_ptr<boost::asio::ssl::stream<boost::asio::ip::tcp::socket&>> m_tls;
+    std::string m_tlsFailure;
     std::vector<char> m_buffer;
     std::string m_failureReason;
 

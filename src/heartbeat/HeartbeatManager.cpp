@@ -40,6 +40,7 @@ struct HeartbeatManager::Impl
     // Written on the main thread, copied by the session thread at the start of each exchange.
     mutable std::mutex settingsMutex;
     HeartbeatSettings settings;
+    std::string reachedAddress; // under settingsMutex too
     // Mirrors of the two periods, so currentInterval() needs no lock.
     std::atomic<std::int64_t> interval{1000};
     std::atomic<std::int64_t> contactInterval{1000};
@@ -150,12 +151,37 @@ void HeartbeatManager::setRvpAddress(const std::string& address)
     m_impl->settings.rvpAddress = address;
     m_impl->settings.rvpHost = parsed.host;
     m_impl->settings.rvpPort = parsed.port;
+    m_impl->settings.tls = parsed.tls;
+    m_impl->reachedAddress.clear();
+}
+
+void HeartbeatManager::setTls(std::shared_ptr<roamnode::TlsClientContext> context,
+                              const std::string& whyNot)
+{
+    std::lock_guard<std::mutex> lock(m_impl->settingsMutex);
+    m_impl->settings.tlsContext = std::move(context);
+    m_impl->settings.tlsUnavailable = whyNot;
 }
 
 std::string HeartbeatManager::rvpAddress() const
 {
     std::lock_guard<std::mutex> lock(m_impl->settingsMutex);
     return m_impl->settings.rvpAddress;
+}
+
+std::vector<std::string> HeartbeatManager::hubAddresses() const
+{
+    std::lock_guard<std::mutex> lock(m_impl->settingsMutex);
+    std::vector<std::string> addresses{m_impl->settings.rvpHost};
+    if (!m_impl->reachedAddress.empty())
+        addresses.push_back(m_impl->reachedAddress);
+    return addresses;
+}
+
+void HeartbeatManager::hubReached(const std::string& address)
+{
+    std::lock_guard<std::mutex> lock(m_impl->settingsMutex);
+    m_impl->reachedAddress = address;
 }
 
 HeartbeatManager::HeartbeatState HeartbeatManager::heartbeatState() const

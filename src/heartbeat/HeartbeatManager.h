@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class PXEventBus;
 
@@ -54,6 +55,12 @@ public:
     // Stores the address as given plus its host and port ("host:port", "[v6]:port", ...).
     void setRvpAddress(const std::string& address);
     std::string rvpAddress() const;
+    // For a "tls://" address: the context the exchanges use, or why there is none (told to the
+    // user as the reason the hub cannot be reached).
+    void setTls(std::shared_ptr<roamnode::TlsClientContext> context, const std::string& whyNot);
+    // Any thread: the hub's numeric addresses known so far (the one given, if numeric, and the
+    // one last reached), which a local policy always lets streams reach.
+    std::vector<std::string> hubAddresses() const;
 
     HeartbeatState heartbeatState() const;
     unsigned heartbeatCount() const;
@@ -67,6 +74,7 @@ public:
     void heartbeatDone(bool failed) override;
     void sessionStopped() override;
     void contactResult(const std::string& failure) override;
+    void hubReached(const std::string& address) override;
     std::string processRequest(const std::string& request,
                                roamnode::time_point receivedAt) override;
 

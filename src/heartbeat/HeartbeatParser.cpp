@@ -51,6 +51,7 @@ const int kAnswerSubscriptionOrder[] = {
     LOG_FILE,
     LOG_FILE_SET,
     LOCAL_TIME,
+    SCENARIO_DESCRIPTION_REFUSED,
 };
 
 constexpr std::uint32_t kStatusParseError = 1;
@@ -100,6 +101,7 @@ void HeartbeatParser::processCommand(const std::string& payload, roamnode::time_
     clearPending();
     m_status = 0;
     m_errorMessage.clear();
+    m_refusal.clear();
     m_isSet = false;
     m_requestOpen = true;
 
@@ -211,6 +213,11 @@ void HeartbeatParser::handleEvent(int eventId, unsigned long value)
 
 void HeartbeatParser::handleEvent(int eventId, std::string value)
 {
+    if (eventId == SCENARIO_DESCRIPTION_REFUSED) {
+        if (m_requestOpen)
+            m_refusal = value;
+        return;
+    }
     recordAnswer(eventId, roamnode::jsonQuote(value));
 }
 
@@ -228,7 +235,7 @@ void HeartbeatParser::handleEvent(int eventId, PXStatus value)
         const auto pending = name == answers.end() ? m_pending.end() : m_pending.find(name->second);
         // Only a refusal of something this request set fails it.
         if (pending != m_pending.end() && pending->second) {
-            m_errorMessage = scenarioErrorText(code);
+            m_errorMessage = m_refusal.empty() ? scenarioErrorText(code) : m_refusal;
             m_status = code == 1 ? kStatusParseError : kStatusVariableError;
         }
     }

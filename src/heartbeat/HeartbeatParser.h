@@ -79,6 +79,9 @@ private:
     bool m_isSet = false;
     std::uint32_t m_status = 0;
     std::string m_errorMessage;
+    // Why the local policy refused this request's description, naming the value; it wins over
+    // the codes that follow from the refusal (a start time then finds no description).
+    std::string m_refusal;
     // Names in byte order; a null record is a name announced but not requested yet.
     std::map<std::string, std::unique_ptr<Pending>> m_pending;
     // Names of m_pending not answered yet, so that each answer costs no walk over the map.

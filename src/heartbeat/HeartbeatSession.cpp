@@ -1,6 +1,7 @@
 #include "HeartbeatSession.h"
 
 #include "HeartbeatExchange.h"
+#include "TlsClientContext.h"
 
 #include <QTimer>
 
@@ -113,15 +114,32 @@ HeartbeatSession::Outcome HeartbeatSession::runExchange(HeartbeatExchange& excha
     // Taken now so that a hello replaced during the exchange is sent whole, old or new.
     const std::string hello = helloMessage();
 
+    // A tls:// hub without certificates is unreachable, for the reason the start gave.
+    if (settings.tls && !settings.tlsContext) {
+        m_parent->contactResult("TLS: " + settings.tlsUnavailable);
+        return Outcome::Failed;
+    }
     // 1. and 2.: resolve, then the first address only.
     Result result = exchange.resolve(settings.rvpHost, settings.rvpPort);
     if (result == Result::Ok)
         result = exchange.connect(settings.connectTimeout);
+    // The handshake gets a deadline of its own: two round trips and the hub's signature.
+    if (result == Result::Ok && settings.tls)
+        result = exchange.startTls(*settings.tlsContext, settings.rvpHost,
+                                   settings.connectTimeout + settings.readTimeout);
     if (result == Result::Cancelled)
         return Outcome::Aborted;
-    m_parent->contactResult(result == Result::Ok ? std::string() : exchange.failureReason());
+    // Over TLS the hub may still refuse this endpoint's certificate after the handshake: the
+    // contact counts as made only once the request has been read (reportTls below).
+    if (result != Result::Ok || !settings.tls)
+        m_parent->contactResult(result == Result::Ok ? std::string() : exchange.failureReason());
     if (result != Result::Ok)
         return Outcome::Failed;
+    const auto reportTls = [&]() {
+        if (settings.tls)
+            m_parent->contactResult(exchange.tlsFailure());
+    };
+    m_parent->hubReached(exchange.endpoint().address().to_string());
 
     // 3. The heartbeat was stopped while connecting: send nothing.
     if (!m_parent->isActive())
@@ -135,6 +153,7 @@ HeartbeatSession::Outcome HeartbeatSession::runExchange(HeartbeatExchange& excha
     if (result != Result::Ok) {
         std::fprintf(stderr, "Heartbeat: Could not write request to socket: %s\n",
                      writeError.message().c_str());
+        reportTls();
         return Outcome::Failed;
     }
 
@@ -146,6 +165,7 @@ HeartbeatSession::Outcome HeartbeatSession::runExchange(HeartbeatExchange& excha
         request, receivedAt);
     if (result == Result::Cancelled)
         return Outcome::Aborted;
+    reportTls();
     if (result == Result::Failed)
         return Outcome::Failed;
     if (result == Result::Inactive)

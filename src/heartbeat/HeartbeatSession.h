@@ -46,6 +46,8 @@ public:
         virtual void sessionStopped() = 0;
         // After each attempt to reach the hub: empty when connected, else why not.
         virtual void contactResult(const std::string& failure) { (void)failure; }
+        // The numeric address the exchange reached the hub at.
+        virtual void hubReached(const std::string& address) { (void)address; }
         // Blocks until the framed reply is ready; empty when there is nothing to send.
         virtual std::string processRequest(const std::string& request,
                                            roamnode::time_point receivedAt) = 0;

@@ -3,7 +3,12 @@
 #include "RvpAddress.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+namespace roamnode {
+class TlsClientContext;
+}
 
 // What the heartbeat needs to know. Owned by the heartbeat manager; the session thread reads a
 // copy taken under the manager's lock at the start of each exchange.
@@ -25,4 +30,9 @@ struct HeartbeatSettings
     std::uint16_t rvpPort = roamnode::kDefaultRvpPort;
     // The address as the user gave it, host and optional port in one text.
     std::string rvpAddress;
+    // A "tls://" address: the exchange runs inside TLS with this context. When the context is
+    // missing, every exchange fails with tlsUnavailable as its reason.
+    bool tls = false;
+    std::shared_ptr<roamnode::TlsClientContext> tlsContext;
+    std::string tlsUnavailable;
 };

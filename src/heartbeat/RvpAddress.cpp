@@ -18,9 +18,24 @@ bool parsePort(const std::string& text, std::uint16_t& port)
     return true;
 }
 
+RvpAddress parseHostAndPort(const std::string& text);
+
 } // namespace
 
-RvpAddress parseRvpAddress(const std::string& text)
+RvpAddress parseRvpAddress(const std::string& address)
+{
+    static const std::string kTlsScheme = "tls://";
+    if (address.rfind(kTlsScheme, 0) == 0) {
+        RvpAddress parsed = parseRvpAddress(address.substr(kTlsScheme.size()));
+        parsed.tls = true;
+        return parsed;
+    }
+    return parseHostAndPort(address);
+}
+
+namespace {
+
+RvpAddress parseHostAndPort(const std::string& text)
 {
     RvpAddress address;
     address.host = text;
@@ -54,4 +69,5 @@ RvpAddress parseRvpAddress(const std::string& text)
     return address;
 }
 
+} // namespace
 } // namespace roamnode

@@ -2,9 +2,11 @@
 
 #include "HubInteger.h"
 #include "MetaTypes.h"
+#include "PolicyCheck.h"
 #include "PXEventBus.h"
 #include "PXEventType.h"
 #include "PXScenarioResult.h"
+#include "ScenarioDemandOf.h"
 #include "ScenarioDescription.h"
 #include "TimePoint.h"
 
@@ -53,6 +55,13 @@ void PXScenarioManager::start()
 void PXScenarioManager::stop()
 {
     m_worker->stop();
+}
+
+void PXScenarioManager::setPolicy(std::shared_ptr<const PXPolicy> policy,
+                                  std::function<std::vector<std::string>()> hubAddresses)
+{
+    m_policy = std::move(policy);
+    m_hubAddresses = std::move(hubAddresses);
 }
 
 void PXScenarioManager::handleEvent(int eventId, PXEmptyEventContents)
@@ -104,7 +113,15 @@ void PXScenarioManager::handleEvent(int eventId, std::string value)
 void PXScenarioManager::setDescription(const std::string& text)
 {
     auto parsed = std::make_shared<PXScenarioSpec>();
-    const ScenarioErrorCode code = parseScenarioDescription(text, *parsed);
+    int code = parseScenarioDescription(text, *parsed);
+    if (code == SCENARIO_OK && m_policy) {
+        const PolicyVerdict verdict = checkPolicy(
+            *m_policy, scenarioDemandOf(*parsed),
+            m_hubAddresses ? m_hubAddresses() : std::vector<std::string>{});
+        if (verdict.code != 0)
+            m_bus->publish(SCENARIO_DESCRIPTION_REFUSED, verdict.message);
+        code = verdict.code;
+    }
     // A refused description also forgets the one before it: a start time in the same "set"
     // must not arm an older scenario that the hub meant to replace. Armed or running scenarios
     // keep their own copy.

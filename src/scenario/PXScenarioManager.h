@@ -5,11 +5,13 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 class PXEventBus;
+struct PXPolicy;
 struct PXScenarioSpec;
 class InterfaceSource;
 class PXScenarioResult;
@@ -31,6 +33,12 @@ public:
 
     void start();
     void stop();
+
+    // Descriptions that break `policy` are refused from now on; `hubAddresses` tells the
+    // numeric addresses of the hub, which streams and HTTP flows may always reach. Without a
+    // policy every description the parser accepts is taken.
+    void setPolicy(std::shared_ptr<const PXPolicy> policy,
+                   std::function<std::vector<std::string>()> hubAddresses);
 
     using PXEventHandler::handleEvent;
     void handleEvent(int eventId, PXEmptyEventContents) override;
@@ -64,4 +72,6 @@ private:
     std::uint64_t m_abortDetectionInterval = 0;
     std::vector<std::shared_ptr<PXScenarioResult>> m_results;
     bool m_started = false;
+    std::shared_ptr<const PXPolicy> m_policy;
+    std::function<std::vector<std::string>()> m_hubAddresses;
 };

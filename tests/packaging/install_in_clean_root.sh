@@ -199,6 +199,9 @@ for program in $programs; do
     expect_in_deb "./usr/share/man/man1/$program.1.gz"
 done
 expect_in_deb ./usr/lib/systemd/system/roamnode@.service
+expect_in_deb ./usr/lib/systemd/system/roamnode-tls@.service
+expect_in_deb ./etc/roamnode/policy.json
+expect_in_deb ./etc/roamnode/tls/
 expect_in_deb ./usr/share/roamnode/examples/
 examples=()
 for example in "$source_dir"/examples/scenarios/*.json; do
@@ -206,10 +209,10 @@ for example in "$source_dir"/examples/scenarios/*.json; do
     examples+=("$(basename "$example")")
     expect_in_deb "./usr/share/roamnode/examples/$(basename "$example")"
 done
-outside=$(grep -vE '^\./((usr/(lib/(systemd/)?)?)?|usr/(bin|share|lib/systemd/system)/.*)$' <<<"$contents" || true)
+outside=$(grep -vE '^\./((usr/(lib/(systemd/)?)?)?|etc/|usr/(bin|share|lib/systemd/system)/.*|etc/roamnode/.*)$' <<<"$contents" || true)
 [ -z "$outside" ] || fail "the package installs outside its folders: $outside"
 control_files=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
-for script in postinst prerm postrm; do
+for script in postinst prerm postrm conffiles; do
     grep -qxF "./$script" <<<"$control_files" || fail "the package has no $script"
 done
 
@@ -327,7 +330,7 @@ state=/var/lib/roamnode/127.0.0.1:1
 install -d -o "$uid" -g "$gid" -m 0750 "$root$state"
 chroot --userspec="$uid:$gid" --groups="$gid" "$root" /usr/bin/env -i PATH=/usr/bin:/bin \
     HOME="$state" XDG_DATA_HOME="$state" XDG_CACHE_HOME="$state/.cache" \
-    /bin/sh -c "cd '$state' && exec /usr/bin/roamnode 127.0.0.1:1" \
+    /bin/sh -c "cd '$state' && exec /usr/bin/roamnode --policy /etc/roamnode/policy.json 127.0.0.1:1" \
     >"$work/endpoint.out" 2>"$work/endpoint.err" &
 endpoint=$!
 database=
@@ -356,6 +359,8 @@ endpoint=
 echo "endpoint ended with status $endpoint_status; its standard error:"
 head -n 20 "$work/endpoint.err"
 grep -q 'Status: Contacting' "$work/endpoint.out" || fail "the endpoint never showed its status line"
+grep -q '^policy: destinations 10.0.0.0/8 ' "$work/endpoint.out" \
+    || fail "the endpoint did not start with the shipped /etc/roamnode/policy.json"
 [ -n "$database" ] || fail "the endpoint stored no device identifier below $state"
 echo "device identifier stored in ${database#"$root"}"
 [ "$endpoint_status" -eq 0 ] || fail "the endpoint did not end cleanly on SIGTERM (status $endpoint_status)"
@@ -376,5 +381,6 @@ for program in $programs; do
 done
 [ ! -e "$root/usr/lib/systemd/system/roamnode@.service" ] || fail "the unit is still there after a purge"
 [ ! -e "$root/var/lib/roamnode" ] || fail "/var/lib/roamnode is still there after a purge"
+[ ! -e "$root/etc/roamnode/policy.json" ] || fail "/etc/roamnode/policy.json is still there after a purge"
 
 echo "packaging: the package installs, runs and purges cleanly in a clean $suite root"

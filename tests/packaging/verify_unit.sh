@@ -19,7 +19,7 @@ fail() {
 
 # What the service promises its users; a silent edit must not drop any of it.
 for line in \
-    'ExecStart=/usr/bin/roamnode %i' \
+    'ExecStart=/usr/bin/roamnode --policy /etc/roamnode/policy.json %i' \
     'User=roamnode' \
     'StateDirectory=roamnode/%i' \
     'WorkingDirectory=%S/roamnode/%i' \
@@ -43,7 +43,7 @@ grep -qE '^Environment=.*XDG_DATA_HOME=%S/roamnode/%i( |$)' "$unit" \
 
 mkdir -p "$work/units" "$work/man/man1"
 sed "s#^ExecStart=/usr/bin/roamnode #ExecStart=$binary #" "$unit" > "$work/units/roamnode@.service"
-grep -qxF "ExecStart=$binary %i" "$work/units/roamnode@.service" \
+grep -qxF "ExecStart=$binary --policy /etc/roamnode/policy.json %i" "$work/units/roamnode@.service" \
     || fail "could not point ExecStart at $binary"
 
 man_check=--man=no

@@ -4,13 +4,14 @@ set(HUB_RUN_DIR ${CMAKE_SOURCE_DIR}/tools/hub/run)
 add_executable(test_hub_run
     HubRunTest.cpp
     ${HUB_RUN_DIR}/RunOptions.cpp
+    ${CMAKE_SOURCE_DIR}/tools/hub/HubTlsOptions.cpp
     ${HUB_RUN_DIR}/ClockOffset.cpp
     ${HUB_RUN_DIR}/ScenarioFile.cpp
     ${HUB_RUN_DIR}/HttpdStats.cpp
     ${HUB_RUN_DIR}/EndpointDriver.cpp
     ${CMAKE_SOURCE_DIR}/tools/httpd/ConnectionStats.cpp
 )
-target_include_directories(test_hub_run PRIVATE ${HUB_RUN_DIR} ${CMAKE_SOURCE_DIR}/tools/httpd)
+target_include_directories(test_hub_run PRIVATE ${HUB_RUN_DIR} ${CMAKE_SOURCE_DIR}/tools/hub ${CMAKE_SOURCE_DIR}/tools/httpd)
 target_compile_definitions(test_hub_run PRIVATE ROAMNODE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_link_libraries(test_hub_run PRIVATE roamnode_report GTest::gtest GTest::gtest_main)
 gtest_discover_tests(test_hub_run DISCOVERY_TIMEOUT 60)

@@ -16,8 +16,8 @@ std::string endpointText(const asio::ip::tcp::endpoint& endpoint)
 
 } // namespace
 
-FrameChannel::FrameChannel(asio::ip::tcp::socket socket)
-    : m_socket(std::move(socket)), m_deadline(m_socket.get_executor()),
+FrameChannel::FrameChannel(HubStream stream)
+    : m_stream(std::move(stream)), m_socket(m_stream.socket()), m_deadline(m_socket.get_executor()),
       m_buffer(roamnode::kReceiveBufferBytes), m_frame(kMaxFrameBytes)
 {
     boost::system::error_code ec;
@@ -60,7 +60,7 @@ void FrameChannel::readFrame(std::chrono::milliseconds timeout, ReadHandler hand
 void FrameChannel::readSome()
 {
     auto self = shared_from_this();
-    m_socket.async_read_some(
+    m_stream.readSome(
         asio::buffer(m_buffer), [self](const boost::system::error_code& ec, std::size_t size) {
             if (ec) {
                 self->finishRead(self->m_timedOut ? asio::error::timed_out : ec);
@@ -95,11 +95,21 @@ void FrameChannel::writeFrame(const std::string& payload, std::chrono::milliseco
     m_outgoing = roamnode::frameMessage(payload);
     armDeadline(timeout);
     auto self = shared_from_this();
-    asio::async_write(m_socket, asio::buffer(m_outgoing),
-                      [self, handler](const boost::system::error_code& ec, std::size_t) {
-                          self->m_deadline.cancel();
-                          handler(ec && self->m_timedOut ? asio::error::timed_out : ec);
-                      });
+    m_stream.write(asio::buffer(m_outgoing),
+                   [self, handler](const boost::system::error_code& ec, std::size_t) {
+                       self->m_deadline.cancel();
+                       handler(ec && self->m_timedOut ? asio::error::timed_out : ec);
+                   });
+}
+
+void FrameChannel::handshake(std::chrono::milliseconds timeout, WriteHandler handler)
+{
+    armDeadline(timeout);
+    auto self = shared_from_this();
+    m_stream.handshake([self, handler](const boost::system::error_code& ec) {
+        self->m_deadline.cancel();
+        handler(ec && self->m_timedOut ? asio::error::timed_out : ec);
+    });
 }
 
 void FrameChannel::close()

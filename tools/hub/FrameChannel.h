@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HeartbeatFrame.h"
+#include "HubStream.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -26,7 +27,16 @@ public:
     // Replies carry result lists; they may be far larger than requests.
     static constexpr std::size_t kMaxFrameBytes = 256 * 1024 * 1024;
 
-    explicit FrameChannel(boost::asio::ip::tcp::socket socket);
+    explicit FrameChannel(HubStream stream);
+
+    // TLS only: the handshake, under the same kind of deadline as a frame.
+    void handshake(std::chrono::milliseconds timeout, WriteHandler handler);
+    bool isTls() const { return m_stream.isTls(); }
+    std::string peerSubject() const { return m_stream.peerSubject(); }
+    std::string handshakeFailure(const boost::system::error_code& error) const
+    {
+        return m_stream.handshakeFailure(error);
+    }
 
     void readFrame(std::chrono::milliseconds timeout, ReadHandler handler);
     void writeFrame(const std::string& payload, std::chrono::milliseconds timeout,
@@ -41,7 +51,8 @@ private:
     void readSome();
     void finishRead(const boost::system::error_code& error);
 
-    boost::asio::ip::tcp::socket m_socket;
+    HubStream m_stream;
+    boost::asio::ip::tcp::socket& m_socket; // beneath m_stream
     boost::asio::steady_timer m_deadline;
     std::vector<char> m_buffer;
     roamnode::FrameAccumulator m_frame;

@@ -2,13 +2,30 @@
 
 namespace asio = boost::asio;
 
-HubExchange::HubExchange(asio::ip::tcp::socket socket, Listener& listener, Timeouts timeouts)
-    : m_channel(std::make_shared<FrameChannel>(std::move(socket))), m_listener(listener),
-      m_timeouts(timeouts)
+HubExchange::HubExchange(HubStream stream, Listener& listener, Timeouts timeouts,
+                         std::shared_ptr<EndpointCertificates> certificates)
+    : m_channel(std::make_shared<FrameChannel>(std::move(stream))),
+      m_certificates(std::move(certificates)), m_listener(listener), m_timeouts(timeouts)
 {
 }
 
 void HubExchange::start()
+{
+    if (!m_channel->isTls())
+        return readHello();
+    // The endpoint has the hello ready as soon as its handshake is done: one deadline for both.
+    auto self = shared_from_this();
+    m_channel->handshake(m_timeouts.hello, [self](const boost::system::error_code& ec) {
+        if (!ec)
+            return self->readHello();
+        self->m_channel->close();
+        self->m_listener.onExchangeFailed(self->m_channel->peer(),
+                                          "no TLS handshake: " +
+                                              self->m_channel->handshakeFailure(ec));
+    });
+}
+
+void HubExchange::readHello()
 {
     auto self = shared_from_this();
     m_channel->readFrame(m_timeouts.hello,
@@ -21,6 +38,8 @@ void HubExchange::onHelloRead(const boost::system::error_code& error, const std:
 {
     if (error)
         return fail("hello", error);
+    if (m_certificates && m_channel->isTls())
+        m_certificates->note(hello, m_channel->peerSubject(), m_channel->peer());
     m_listener.onHello(m_channel->peer(), hello);
     auto self = shared_from_this();
     // The endpoint waits only briefly for the request, so it goes out at once.

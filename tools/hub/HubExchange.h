@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EndpointCertificates.h"
 #include "FrameChannel.h"
 
 #include <boost/asio/ip/tcp.hpp>
@@ -38,17 +39,21 @@ public:
         std::chrono::milliseconds reply{15000};
     };
 
-    HubExchange(boost::asio::ip::tcp::socket socket, Listener& listener, Timeouts timeouts);
+    // `certificates`, when given, hears each TLS endpoint's certificate subject beside its hello.
+    HubExchange(HubStream stream, Listener& listener, Timeouts timeouts,
+                std::shared_ptr<EndpointCertificates> certificates = nullptr);
 
     void start();
 
 private:
+    void readHello();
     void onHelloRead(const boost::system::error_code& error, const std::string& hello);
     void onRequestWritten(const boost::system::error_code& error);
     void onReplyRead(const boost::system::error_code& error, const std::string& reply);
     void fail(const std::string& step, const boost::system::error_code& error);
 
     std::shared_ptr<FrameChannel> m_channel;
+    std::shared_ptr<EndpointCertificates> m_certificates;
     Listener& m_listener;
     Timeouts m_timeouts;
     std::chrono::steady_clock::time_point m_requestWritten;

@@ -25,6 +25,7 @@ const char* hubUsage()
 {
     return "usage: roamnode-hub [--port N] [--bind ADDRESS]... [--requests FILE]\n"
            "                    [--exit-after-replies N] [--reply-timeout MS] [--timings]\n"
+           "                    [--tls-cert FILE --tls-key FILE --tls-ca FILE]\n"
            "                    [REQUEST_JSON ...]\n"
            "\n"
            "Accepts heartbeat exchanges from Roamnode endpoints. Each exchange gets the next\n"
@@ -75,6 +76,7 @@ bool parseHubOptions(int argc, char** argv, HubOptions& options, std::string& er
             options.help = true;
         } else if (argument == "--timings") {
             options.timings = true;
+        } else if (takeHubTlsOption(argc, argv, i, options.tls)) {
         } else if (argument == "--port" && hasValue) {
             if (!parseNumber(argv[++i], 65535, number)) {
                 error = "invalid port: " + std::string(argv[i]);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HubTlsOptions.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +21,7 @@ struct HubOptions
     std::int64_t replyTimeoutMs = 15000;
     // After each "reply" line, "exchange-ns N": request written to reply read, steady clock.
     bool timings = false;
+    HubTlsOptions tls;
     bool help = false;
 };
 

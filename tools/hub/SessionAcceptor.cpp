@@ -7,8 +7,10 @@ namespace asio = boost::asio;
 using asio::ip::tcp;
 
 SessionAcceptor::SessionAcceptor(asio::io_context& io, HubExchange::Listener& listener,
-                                 HubExchange::Timeouts timeouts)
-    : m_io(io), m_listener(listener), m_timeouts(timeouts)
+                                 HubExchange::Timeouts timeouts,
+                                 std::shared_ptr<asio::ssl::context> tls)
+    : m_io(io), m_listener(listener), m_timeouts(timeouts), m_tls(std::move(tls)),
+      m_certificates(m_tls ? std::make_shared<EndpointCertificates>() : nullptr)
 {
 }
 
@@ -86,7 +88,10 @@ void SessionAcceptor::accept(std::size_t index)
             if (ec == asio::error::operation_aborted || !self->m_acceptors[index]->is_open())
                 return;
             if (!ec) {
-                std::make_shared<HubExchange>(std::move(socket), self->m_listener, self->m_timeouts)
+                HubStream stream = self->m_tls ? HubStream(std::move(socket), *self->m_tls)
+                                               : HubStream(std::move(socket));
+                std::make_shared<HubExchange>(std::move(stream), self->m_listener,
+                                              self->m_timeouts, self->m_certificates)
                     ->start();
             }
             // Transient accept errors (too many open files, a peer gone) do not end listening.

@@ -4,6 +4,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
 
 #include <cstdint>
 #include <memory>
@@ -17,8 +18,10 @@
 class SessionAcceptor : public std::enable_shared_from_this<SessionAcceptor>
 {
 public:
+    // With `tls`, every connection must complete a TLS handshake (HubTls.h) before its hello.
     SessionAcceptor(boost::asio::io_context& io, HubExchange::Listener& listener,
-                    HubExchange::Timeouts timeouts);
+                    HubExchange::Timeouts timeouts,
+                    std::shared_ptr<boost::asio::ssl::context> tls = nullptr);
 
     // Binds every address to the same port; port 0 lets the system pick for the first address
     // and the others follow it. Addresses that cannot be bound are reported and skipped.
@@ -39,6 +42,8 @@ private:
     boost::asio::io_context& m_io;
     HubExchange::Listener& m_listener;
     HubExchange::Timeouts m_timeouts;
+    std::shared_ptr<boost::asio::ssl::context> m_tls;
+    std::shared_ptr<EndpointCertificates> m_certificates;
     std::vector<std::unique_ptr<boost::asio::ip::tcp::acceptor>> m_acceptors;
     std::vector<std::string> m_warnings;
     std::uint16_t m_port = 0;

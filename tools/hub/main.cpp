@@ -3,6 +3,7 @@
 // --timings also how long the endpoint took to reply).
 
 #include "HubExchange.h"
+#include "HubTlsContext.h"
 #include "HubOptions.h"
 #include "RequestQueue.h"
 #include "SessionAcceptor.h"
@@ -91,12 +92,18 @@ int main(int argc, char** argv)
     HubOptions options;
     std::string error;
     if (!parseHubOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "roamnode-hub: %s\n%s", error.c_str(), hubUsage());
+        std::fprintf(stderr, "roamnode-hub: %s\n%s%s", error.c_str(), hubUsage(), hubTlsUsage());
         return 2;
     }
     if (options.help) {
         std::fputs(hubUsage(), stdout);
+        std::fputs(hubTlsUsage(), stdout);
         return 0;
+    }
+    std::shared_ptr<boost::asio::ssl::context> tls;
+    if (options.tls.enabled() && !(tls = makeHubTlsContext(options.tls, error))) {
+        std::fprintf(stderr, "roamnode-hub: %s\n", error.c_str());
+        return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -107,7 +114,7 @@ int main(int argc, char** argv)
     HubExchange::Timeouts timeouts;
     timeouts.hello = std::chrono::milliseconds(options.helloTimeoutMs);
     timeouts.reply = std::chrono::milliseconds(options.replyTimeoutMs);
-    auto acceptor = std::make_shared<SessionAcceptor>(io, controller, timeouts);
+    auto acceptor = std::make_shared<SessionAcceptor>(io, controller, timeouts, tls);
     const std::vector<std::string> addresses = options.bindAddresses.empty()
                                                    ? std::vector<std::string>{"0.0.0.0", "::"}
                                                    : options.bindAddresses;

@@ -85,4 +85,8 @@ enum PXEventType : int {
     SET_LOG_FILE = 80,
     LOG_FILE_SET = 81,
     APP_STATE_CHANGED = 82,
+    // Text: why the local policy refused a description, naming the value. Published just
+    // before the SCENARIO_DESCRIPTION_SET that carries the code, so the answer to the hub can
+    // say more than the code's fixed text.
+    SCENARIO_DESCRIPTION_REFUSED = 83,
 };

@@ -70,6 +70,14 @@ std::string scenarioErrorText(int code)
         {62, "Error in <scenariodescription>: <url> contains spaces or control characters for TCP flow"},
         {63, "Error in <scenariodescription>: <contentlist> has an item that is empty or longer than a UDP datagram can carry (65507 bytes over IPv4, 65527 over IPv6) for STREAM flow"},
         {64, "Error in <scenariodescription>: <dstport> value for STREAM flow cannot be 0"},
+        {65, "Error in <scenariodescription>: more flows than the allowed number"},
+        {66, "Error in <scenariodescription>: <scenarioduration> is longer than allowed"},
+        {67, "Error in <scenariodescription>: a destination is outside the allowed networks"},
+        {68, "Error in <scenariodescription>: a local UDP port is outside the allowed range"},
+        {69, "Error in <scenariodescription>: a STREAM flow's rate is above the allowed rate"},
+        {70, "Error in <scenariodescription>: the STREAM flows together are above the allowed rate"},
+        {71, "Error in <scenariodescription>: <ratelimit> for TCP flow is above the allowed rate"},
+        {72, "Error in <scenariodescription>: a TCP flow without <ratelimit> is not allowed"},
     };
     if (code == SCENARIO_OK)
         return {};

@@ -74,6 +74,16 @@ enum ScenarioErrorCode : int {
     SCENARIO_TCP_INVALID_URL = 62,
     SCENARIO_STREAM_INVALID_FRAME_SIZE = 63,
     SCENARIO_STREAM_INVALID_DSTPORT = 64,
+    // Refused by the endpoint's local policy (--policy). The answer to the hub names the value
+    // (SCENARIO_DESCRIPTION_REFUSED); these texts are the table's general form.
+    SCENARIO_POLICY_FLOWS = 65,
+    SCENARIO_POLICY_DURATION = 66,
+    SCENARIO_POLICY_DESTINATION = 67,
+    SCENARIO_POLICY_LOCAL_PORT = 68,
+    SCENARIO_POLICY_STREAM_RATE = 69,
+    SCENARIO_POLICY_TOTAL_RATE = 70,
+    SCENARIO_POLICY_HTTP_RATELIMIT = 71,
+    SCENARIO_POLICY_HTTP_UNLIMITED = 72,
 };
 
 // The message of a code; empty for 0 and "Unknown error" for a code not in the table.

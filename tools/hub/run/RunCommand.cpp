@@ -3,6 +3,7 @@
 #include "FlowPairing.h"
 #include "HtmlReport.h"
 #include "HttpdStats.h"
+#include "HubTlsContext.h"
 #include "RunController.h"
 #include "RunOptions.h"
 #include "ScenarioFile.h"
@@ -209,12 +210,19 @@ int runCommand(int argc, char** argv)
     RunOptions options;
     std::string error;
     if (!parseRunOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "roamnode-hub run: %s\n%s", error.c_str(), runUsage());
+        std::fprintf(stderr, "roamnode-hub run: %s\n%s%s", error.c_str(), runUsage(),
+                     hubTlsUsage());
         return 2;
     }
     if (options.help) {
         std::fputs(runUsage(), stdout);
+        std::fputs(hubTlsUsage(), stdout);
         return 0;
+    }
+    std::shared_ptr<boost::asio::ssl::context> tls;
+    if (options.tls.enabled() && !(tls = makeHubTlsContext(options.tls, error))) {
+        std::fprintf(stderr, "roamnode-hub run: %s\n", error.c_str());
+        return 2;
     }
     Json::Value scenario;
     std::map<std::string, Json::Value> scenarios;
@@ -227,7 +235,8 @@ int runCommand(int argc, char** argv)
 
     boost::asio::io_context io;
     RunController controller(io, options, scenario, scenarios);
-    auto acceptor = std::make_shared<SessionAcceptor>(io, controller, HubExchange::Timeouts{});
+    auto acceptor =
+        std::make_shared<SessionAcceptor>(io, controller, HubExchange::Timeouts{}, tls);
     const std::vector<std::string> addresses = options.bindAddresses.empty()
                                                    ? std::vector<std::string>{"0.0.0.0", "::"}
                                                    : options.bindAddresses;

@@ -95,6 +95,8 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
             options.wide = true;
             continue;
         }
+        if (takeHubTlsOption(argc, argv, i, options.tls))
+            continue;
         if (argument.rfind("--", 0) != 0) {
             if (!options.scenarioPath.empty()) {
                 error = "more than one scenario: " + argument;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HubTlsOptions.h"
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -26,6 +28,7 @@ struct RunOptions
     unsigned clockSamples = 4;
     // Every column of the summary table, however wide.
     bool wide = false;
+    HubTlsOptions tls;
     bool help = false;
 };
 

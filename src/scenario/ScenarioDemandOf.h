@@ -1,0 +1,8 @@
+#pragma once
+
+#include "ScenarioDemand.h"
+#include "ScenarioSpec.h"
+
+// What a parsed scenario asks for, in the local policy's terms. The one place that knows both
+// the scenario's records and the policy's plain record.
+ScenarioDemand scenarioDemandOf(const PXScenarioSpec& scenario);

@@ -1,0 +1,133 @@
+// The real endpoint with --policy against the real hub tool on loopback: descriptions that break
+// the policy are refused with their code's message naming the value and nothing is armed; the
+// same descriptions pass without a policy; the hub's own address is always allowed; a policy
+// file that cannot be used stops the endpoint with status 2 and names the line.
+#include "RealProcesses.h"
+
+#include "TimePoint.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string stream(const std::string& destination, std::int64_t gapNs, std::int64_t durationNs)
+{
+    return "{\"scenarioid\": 5, \"duration\": " + std::to_string(durationNs) +
+           ", \"flows\": [{\"id\": 1, \"flowtype\": \"streamv4\", \"flow\": {"
+           "\"initialtimetowait\": 0, \"srcport\": 0, \"dstipv4\": \"" +
+           destination + "\", \"dstport\": 9, \"interframegap\": " + std::to_string(gapNs) +
+           ", \"numberofframes\": 1, \"contentlist\": [\"" + std::string(250, 'a') + "\"]}}]}";
+}
+
+std::string setDescription(const std::string& description, const std::string& more = {})
+{
+    return "{\"command\": \"set\", \"scenariodescription\": " + description + more + "}";
+}
+
+class PolicyEndToEnd : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+
+    QString write(const QString& name, const std::string& text)
+    {
+        QFile file(m_dir.path() + "/" + name);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text.data(), static_cast<qint64>(text.size()));
+        return file.fileName();
+    }
+
+    // The hub's reply to each of `requests`, sent one per exchange to an endpoint started with
+    // `arguments` followed by the hub's address.
+    std::vector<std::string> replies(const std::vector<std::string>& requests,
+                                     QStringList arguments)
+    {
+        QStringList hubArguments = {"--port", "0", "--bind", "127.0.0.1", "--exit-after-replies",
+                                    QString::number(requests.size() + 1),
+                                    "{\"command\": \"set\", \"heartbeatinterval\": \"200\"}"};
+        for (const std::string& request : requests)
+            hubArguments << QString::fromStdString(request);
+        QProcess hub;
+        hub.start(ROAMNODE_HUB_BINARY, hubArguments);
+        const int port = safetytest::hubPort(hub);
+        EXPECT_NE(port, 0);
+        QProcess endpoint;
+        arguments << "127.0.0.1:" + QString::number(port);
+        safetytest::startEndpoint(endpoint, m_dir.path() + "/home", arguments);
+        std::vector<std::string> lines;
+        std::vector<std::string> found;
+        while (found.size() < requests.size() + 1 &&
+               safetytest::waitForLine(hub, "reply ", 15000, lines))
+            found.push_back(lines.back().substr(6));
+        safetytest::endProcess(endpoint);
+        safetytest::endProcess(hub);
+        if (!found.empty())
+            found.erase(found.begin());
+        return found;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
+{
+    const QString policy = write("policy.json", "// the hub is 127.0.0.1, outside these\n"
+                                                "{\"destinations\": [\"10.0.0.0/8\"],\n"
+                                                " \"maxstreamrate\": 1000000, \"maxduration\": 2}\n");
+    const std::string startIn1h =
+        ", \"scenariostarttime\": " + std::to_string(roamnode::nowNanoseconds() + 3600000000000);
+    const std::vector<std::string> requests = {
+        setDescription(stream("198.51.100.7", 10000000, 1000000000), startIn1h),
+        "{\"command\": \"get\", \"scenariostarttime\": \"\"}",
+        setDescription(stream("127.0.0.1", 500000, 1000000000)),
+        setDescription(stream("127.0.0.1", 10000000, 3000000000)),
+        setDescription(stream("127.0.0.1", 10000000, 1000000000)),
+    };
+    const std::string refused = "{\"errormessage\": \"Error in <scenariodescription>: ";
+    const std::vector<std::string> withPolicy = {
+        refused + "destination 198.51.100.7 is outside the allowed networks\", "
+                  "\"status\": \"variable-error\"}",
+        "{\"scenariostarttime\": 0, \"status\": \"success\"}",
+        refused + "STREAM flow rate 2000000 bit/s is above the allowed 1000000 bit/s\", "
+                  "\"status\": \"variable-error\"}",
+        refused + "<scenarioduration> 3000000000 ns is longer than the allowed 2 s\", "
+                  "\"status\": \"variable-error\"}",
+        // To the hub's own address, within every limit.
+        "{\"status\": \"success\"}",
+    };
+    EXPECT_EQ(replies(requests, {"--policy", policy}), withPolicy);
+
+    const std::vector<std::string> without = replies(requests, {});
+    ASSERT_EQ(without.size(), requests.size());
+    for (std::size_t i = 0; i < requests.size(); ++i)
+        EXPECT_NE(without[i].find("\"status\": \"success\""), std::string::npos) << without[i];
+    EXPECT_EQ(without[1].find("\"scenariostarttime\": 0"), std::string::npos) << without[1];
+}
+
+TEST_F(PolicyEndToEnd, APolicyThatCannotBeUsedStopsTheEndpoint)
+{
+    const struct
+    {
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {"{\n  \"maxflows\": 3\n  \"maxduration\": 60\n}", "policy.json: line 3, column 3"},
+        {"{\n  \"maxflows\": 3,\n  \"maxrate\": 60\n}", "policy.json: line 3: unknown key"},
+    };
+    for (const auto& entry : cases) {
+        const QString policy = write("policy.json", entry.text);
+        QProcess endpoint;
+        safetytest::startEndpoint(endpoint, m_dir.path() + "/home",
+                                  {"--policy", policy, "127.0.0.1:9"});
+        ASSERT_TRUE(endpoint.waitForFinished(10000)) << entry.text;
+        EXPECT_EQ(endpoint.exitCode(), 2) << entry.text;
+        const std::string error = endpoint.readAllStandardError().toStdString();
+        EXPECT_NE(error.find(entry.message), std::string::npos) << error;
+        EXPECT_NE(error.find("not starting"), std::string::npos) << error;
+    }
+}
+
+} // namespace
