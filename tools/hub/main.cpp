@@ -108,18 +108,8 @@ int main(int argc, char** argv)
     timeouts.hello = std::chrono::milliseconds(options.helloTimeoutMs);
     timeouts.reply = std::chrono::milliseconds(options.replyTimeoutMs);
     auto acceptor = std::make_shared<SessionAcceptor>(io, controller, timeouts);
-    const std::vector<std::string> addresses = options.bindAddresses.empty()
-                                                   ? std::vector<std::string>{"0.0.0.0", "::"}
-                                                   : options.bindAddresses;
-    const bool listening = acceptor->listen(addresses, options.port, error);
-    for (const std::string& warning : acceptor->warnings())
-        std::fprintf(stderr, "roamnode-hub: %s\n", warning.c_str());
-    if (!listening) {
-        std::fprintf(stderr, "roamnode-hub: %s\n", error.c_str());
+    if (!acceptor->listen(options.bindAddresses, options.port, "roamnode-hub"))
         return 1;
-    }
-    for (const std::string& where : acceptor->listeningOn())
-        printLine("listening on", where);
 
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&io](const boost::system::error_code& ec, int) {

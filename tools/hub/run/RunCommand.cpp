@@ -228,19 +228,8 @@ int runCommand(int argc, char** argv)
     boost::asio::io_context io;
     RunController controller(io, options, scenario, scenarios);
     auto acceptor = std::make_shared<SessionAcceptor>(io, controller, HubExchange::Timeouts{});
-    const std::vector<std::string> addresses = options.bindAddresses.empty()
-                                                   ? std::vector<std::string>{"0.0.0.0", "::"}
-                                                   : options.bindAddresses;
-    const bool listening = acceptor->listen(addresses, options.port, error);
-    for (const std::string& warning : acceptor->warnings())
-        std::fprintf(stderr, "roamnode-hub run: %s\n", warning.c_str());
-    if (!listening) {
-        std::fprintf(stderr, "roamnode-hub run: %s\n", error.c_str());
+    if (!acceptor->listen(options.bindAddresses, options.port, "roamnode-hub run"))
         return 1;
-    }
-    // First, and flushed: a script starting the endpoints reads the port from here.
-    for (const std::string& where : acceptor->listeningOn())
-        std::printf("listening on %s\n", where.c_str());
     for (const std::string& note : notes)
         std::printf("%s\n", note.c_str());
     std::fflush(stdout);

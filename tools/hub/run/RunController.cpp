@@ -1,6 +1,7 @@
 #include "RunController.h"
 
 #include "FlowPairing.h"
+#include "JsonRead.h"
 #include "ScenarioFile.h"
 
 #include <algorithm>
@@ -138,7 +139,7 @@ void RunController::onHello(const std::string& peer, const std::string& hello)
     m_helloPeer = peer;
     Json::Value value;
     std::string error;
-    if (!parseJsonText(hello, value, error) || !value.isObject() || !value["uuid"].isString() ||
+    if (!roamnode::parseJson(hello, value, &error) || !value.isObject() || !value["uuid"].isString() ||
         value["uuid"].asString().empty()) {
         print("hello without a device id from " + peer + ": " + hello);
         return;

@@ -1,38 +1,11 @@
 #include "RunOptions.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
+#include "DecimalOption.h"
 
 namespace hubrun {
-namespace {
+using roamnode::tools::parseDecimal;
+using roamnode::tools::parseSeconds;
 
-bool parseUnsigned(const std::string& text, unsigned long long max, unsigned long long& value)
-{
-    if (text.empty() || text.size() > 19 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    errno = 0;
-    const unsigned long long parsed = std::strtoull(text.c_str(), nullptr, 10);
-    if (errno != 0 || parsed > max)
-        return false;
-    value = parsed;
-    return true;
-}
-
-bool parseSeconds(const std::string& text, double max, double& value)
-{
-    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos)
-        return false;
-    char* end = nullptr;
-    const double parsed = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(parsed) || parsed < 0 || parsed > max)
-        return false;
-    value = parsed;
-    return true;
-}
-
-} // namespace
 
 const char* runUsage()
 {
@@ -72,9 +45,9 @@ bool parsePortRewrite(const std::string& text, std::pair<std::uint16_t, std::uin
     const std::size_t equals = text.find('=');
     if (equals == std::string::npos)
         return false;
-    unsigned long long from = 0, to = 0;
-    if (!parseUnsigned(text.substr(0, equals), 65535, from) ||
-        !parseUnsigned(text.substr(equals + 1), 65535, to) || from == 0 || to == 0)
+    std::uint64_t from = 0, to = 0;
+    if (!parseDecimal(text.substr(0, equals), 65535, from) ||
+        !parseDecimal(text.substr(equals + 1), 65535, to) || from == 0 || to == 0)
         return false;
     rewrite = {static_cast<std::uint16_t>(from), static_cast<std::uint16_t>(to)};
     return true;
@@ -86,7 +59,7 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
         const std::string value = hasValue ? argv[i + 1] : std::string();
-        unsigned long long number = 0;
+        std::uint64_t number = 0;
         if (argument == "--help" || argument == "-h") {
             options.help = true;
             continue;
@@ -109,7 +82,7 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
         }
         ++i;
         if (argument == "--port") {
-            if (!parseUnsigned(value, 65535, number)) {
+            if (!parseDecimal(value, 65535, number)) {
                 error = "invalid port: " + value;
                 return false;
             }
@@ -119,7 +92,7 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
         } else if (argument == "--device") {
             options.devices.push_back(value);
         } else if (argument == "--endpoints") {
-            if (!parseUnsigned(value, 1000, number) || number == 0) {
+            if (!parseDecimal(value, 1000, number) || number == 0) {
                 error = "invalid number of endpoints: " + value;
                 return false;
             }
@@ -148,7 +121,7 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
         } else if (argument == "--httpd-stats") {
             options.httpdStatsPath = value;
         } else if (argument == "--clock-samples") {
-            if (!parseUnsigned(value, 100, number) || number == 0) {
+            if (!parseDecimal(value, 100, number) || number == 0) {
                 error = "invalid number of clock samples: " + value;
                 return false;
             }

@@ -1,7 +1,6 @@
 #include "ScenarioFile.h"
 
-#include <json/reader.h>
-#include <json/writer.h>
+#include "JsonRead.h"
 
 #include <fstream>
 #include <memory>
@@ -9,22 +8,6 @@
 #include <vector>
 
 namespace hubrun {
-
-bool parseJsonText(const std::string& text, Json::Value& value, std::string& error)
-{
-    Json::CharReaderBuilder builder;
-    builder["allowComments"] = true;
-    builder["collectComments"] = false;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) {
-        error = errors;
-        while (!error.empty() && error.back() == '\n')
-            error.pop_back();
-        return false;
-    }
-    return true;
-}
 
 bool readJsonFile(const std::string& path, Json::Value& value, std::string& error)
 {
@@ -35,7 +18,7 @@ bool readJsonFile(const std::string& path, Json::Value& value, std::string& erro
     }
     std::ostringstream text;
     text << in.rdbuf();
-    if (!parseJsonText(text.str(), value, error)) {
+    if (!roamnode::parseJson(text.str(), value, &error)) {
         error = path + ": " + error;
         return false;
     }
@@ -58,13 +41,6 @@ int rewriteDstPort(Json::Value& scenario, std::uint16_t from, std::uint16_t to)
         }
     }
     return count;
-}
-
-std::string compactJson(const Json::Value& value)
-{
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    return Json::writeString(builder, value);
 }
 
 bool readScenarioMap(const std::string& path, std::map<std::string, Json::Value>& scenarios,
