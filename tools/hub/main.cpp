@@ -8,6 +8,8 @@
 #include "SessionAcceptor.h"
 #include "run/RunCommand.h"
 
+#include <QCoreApplication>
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 
@@ -86,8 +88,11 @@ private:
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::string(argv[1]) == "run")
-        return runCommand(argc - 1, argv + 1);
+    if (argc > 1 && std::string(argv[1]) == "run") {
+        // Qt SQL loads its database drivers as plugins, which needs the application object.
+        QCoreApplication application(argc, argv);
+        return hubrun::runCommand(argc - 1, argv + 1);
+    }
     HubOptions options;
     std::string error;
     if (!parseHubOptions(argc, argv, options, error)) {

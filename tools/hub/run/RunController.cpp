@@ -266,7 +266,10 @@ void RunController::finish()
     if (m_tty && m_progressShown)
         std::fputs("\r\033[K", stderr);
     m_timer.cancel();
-    m_io.stop();
+    if (m_onFinished)
+        m_onFinished();
+    else
+        m_io.stop();
 }
 
 void RunController::print(const std::string& line)
@@ -282,6 +285,8 @@ void RunController::print(const std::string& line)
 
 void RunController::showProgress()
 {
+    if (!m_options.progress)
+        return;
     const std::int64_t now = hubNow();
     std::string line, key;
     if (m_drivers.size() < expectedEndpoints()) {

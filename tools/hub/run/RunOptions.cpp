@@ -31,10 +31,12 @@ const char* runUsage()
            "  --clock-samples N         \"localtime\" exchanges per endpoint, before the run and\n"
            "                            after it (default 4)\n"
            "  --wide                    every column of the summary table (default: fits 100)\n"
+           "  --archive FILE.db|URL     also keep the run in this archive: an SQLite file or\n"
+           "                            postgresql://user@host/db (default: OUT/results.db)\n"
            "\n"
            "Exit status: 0 every flow of every endpoint succeeded and no stream fell short;\n"
            "1 an endpoint refused the scenario, did not register in time or did not come back,\n"
-           "or the results could not be written; 2 a bad command line or scenario file;\n"
+           "or the results could not be written or archived; 2 a bad command line or scenario file;\n"
            "3 the run completed but a flow failed (an error, or an HTTP flow the server counted\n"
            "no byte of) or a stream sent less than 99.9 % of its planned frames;\n"
            "130 interrupted.\n";
@@ -118,6 +120,8 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
                 return false;
             }
             options.portRewrites.push_back(rewrite);
+        } else if (argument == "--archive") {
+            options.archive = value;
         } else if (argument == "--httpd-stats") {
             options.httpdStatsPath = value;
         } else if (argument == "--clock-samples") {

@@ -26,6 +26,10 @@ struct RunOptions
     unsigned clockSamples = 4;
     // Every column of the summary table, however wide.
     bool wide = false;
+    // Where every run is kept: an SQLite file or a postgresql:// URL; empty: outDir/results.db.
+    std::string archive;
+    // The live progress line (or, off a terminal, one line per change of phase).
+    bool progress = true;
     bool help = false;
 };
 

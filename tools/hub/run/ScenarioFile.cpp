@@ -1,24 +1,21 @@
 #include "ScenarioFile.h"
 
 #include "JsonRead.h"
+#include "TextFile.h"
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 namespace hubrun {
 
 bool readJsonFile(const std::string& path, Json::Value& value, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text;
+    if (!roamnode::tools::readTextFile(path, text)) {
         error = "cannot read " + path;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!roamnode::parseJson(text.str(), value, &error)) {
+    if (!roamnode::parseJson(text, value, &error)) {
         error = path + ": " + error;
         return false;
     }
