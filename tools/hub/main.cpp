@@ -7,6 +7,7 @@
 #include "RequestQueue.h"
 #include "SessionAcceptor.h"
 #include "run/RunCommand.h"
+#include "serve/ServeCommand.h"
 
 #include <QCoreApplication>
 
@@ -92,6 +93,10 @@ int main(int argc, char** argv)
         // Qt SQL loads its database drivers as plugins, which needs the application object.
         QCoreApplication application(argc, argv);
         return hubrun::runCommand(argc - 1, argv + 1);
+    }
+    if (argc > 1 && std::string(argv[1]) == "serve") {
+        QCoreApplication application(argc, argv);
+        return hubserve::serveCommand(argc - 1, argv + 1);
     }
     HubOptions options;
     std::string error;

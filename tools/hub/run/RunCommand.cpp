@@ -88,7 +88,7 @@ bool archiveRun(const RunOptions& options, const Json::Value& results)
 int writeResults(const RunOptions& options, const RunController& controller,
                  const Json::Value& scenario)
 {
-    CollectedRun run = collectRun(controller, scenario, options.httpdStatsPath, {});
+    CollectedRun run = collectRun(controller.drivers(), scenario, options.httpdStatsPath, {});
     for (const std::string& note : run.notes)
         std::printf("%s\n", note.c_str());
     const std::vector<report::ScenarioSummary>& all = run.summaries;

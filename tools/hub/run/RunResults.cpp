@@ -2,7 +2,7 @@
 
 #include "FlowPairing.h"
 #include "HttpdStats.h"
-#include "RunController.h"
+#include "EndpointDriver.h"
 #include "SummaryTable.h"
 #include "TextFile.h"
 #include "TextFormat.h"
@@ -101,7 +101,8 @@ Json::Value endpointJson(const EndpointDriver& driver, const report::EndpointInf
 
 } // namespace
 
-CollectedRun collectRun(const RunController& controller, const Json::Value& scenario,
+CollectedRun collectRun(const std::vector<std::unique_ptr<EndpointDriver>>& drivers,
+                        const Json::Value& scenario,
                         const std::string& httpdStatsPath, const std::string& testName)
 {
     CollectedRun out;
@@ -112,7 +113,7 @@ CollectedRun collectRun(const RunController& controller, const Json::Value& scen
     results["endpoints"] = Json::Value(Json::arrayValue);
     report::RunInfo& run = out.info;
     std::vector<report::EndpointResults> endpoints;
-    for (const auto& driver : controller.drivers()) {
+    for (const auto& driver : drivers) {
         const report::EndpointInfo info = endpointInfo(*driver);
         run.endpoints.push_back(info);
         if (run.startNs == 0)

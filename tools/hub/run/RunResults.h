@@ -5,12 +5,13 @@
 
 #include <json/value.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace hubrun {
 
-class RunController;
+class EndpointDriver;
 
 // What a finished run leaves: results.json's document and the summaries that the table and the
 // report are drawn from.
@@ -25,10 +26,11 @@ struct CollectedRun
     std::vector<std::string> notes;
 };
 
-// Gathers the results of every driver of `controller`: summaries, stream/trigger pairing, the
+// Gathers the results of every driver of a run: summaries, stream/trigger pairing, the
 // HTTP server's counts when `httpdStatsPath` names its --stats file, and results.json with the
 // hub's host name and `testName` (empty for a one-off run).
-CollectedRun collectRun(const RunController& controller, const Json::Value& scenario,
+CollectedRun collectRun(const std::vector<std::unique_ptr<EndpointDriver>>& drivers,
+                        const Json::Value& scenario,
                         const std::string& httpdStatsPath, const std::string& testName);
 
 } // namespace hubrun
