@@ -9,7 +9,10 @@ using roamnode::tools::parseDecimal;
 
 const char* hubUsage()
 {
-    return "usage: roamnode-hub [--port N] [--bind ADDRESS]... [--requests FILE]\n"
+    return "usage: roamnode-hub run ...      one run (roamnode-hub run --help)\n"
+           "       roamnode-hub serve ...    tests on a schedule (roamnode-hub serve --help)\n"
+           "       roamnode-hub export ...   the archive as CSV or NDJSON (export --help)\n"
+           "       roamnode-hub [--port N] [--bind ADDRESS]... [--requests FILE]\n"
            "                    [--exit-after-replies N] [--reply-timeout MS] [--timings]\n"
            "                    [REQUEST_JSON ...]\n"
            "\n"

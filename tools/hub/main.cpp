@@ -6,6 +6,7 @@
 #include "HubOptions.h"
 #include "RequestQueue.h"
 #include "SessionAcceptor.h"
+#include "archive/ExportCommand.h"
 #include "run/RunCommand.h"
 #include "serve/ServeCommand.h"
 
@@ -93,6 +94,10 @@ int main(int argc, char** argv)
         // Qt SQL loads its database drivers as plugins, which needs the application object.
         QCoreApplication application(argc, argv);
         return hubrun::runCommand(argc - 1, argv + 1);
+    }
+    if (argc > 1 && std::string(argv[1]) == "export") {
+        QCoreApplication application(argc, argv);
+        return hubarchive::exportCommand(argc - 1, argv + 1);
     }
     if (argc > 1 && std::string(argv[1]) == "serve") {
         QCoreApplication application(argc, argv);
