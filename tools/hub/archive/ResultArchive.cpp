@@ -130,6 +130,13 @@ std::string why(const QSqlError& error)
 bool run(QSqlQuery& query, const QString& sql, const std::vector<QVariant>& values,
          std::string& error)
 {
+    // PostgreSQL prepares only queries and data changes, not schema statements.
+    if (values.empty()) {
+        if (query.exec(sql))
+            return true;
+        error = why(query.lastError());
+        return false;
+    }
     if (!query.prepare(sql)) {
         error = why(query.lastError());
         return false;
