@@ -11,8 +11,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -32,8 +32,9 @@ namespace fs = std::filesystem;
 struct Processes
 {
     std::vector<std::unique_ptr<QProcess>> all;
-    QProcess& start(const QString& program, const QStringList& arguments,
-                    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    QProcess&
+    start(const QString& program, const QStringList& arguments,
+          const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
     {
         all.push_back(std::make_unique<QProcess>());
         all.back()->setProcessEnvironment(environment);
@@ -71,8 +72,8 @@ QByteArray run(const QString& program, const QStringList& arguments,
     process.write(input);
     process.closeWriteChannel();
     if (!process.waitForFinished(60000) || process.exitCode() != 0) {
-        ADD_FAILURE() << program.toStdString() << " " << arguments.join(' ').toStdString()
-                      << ": " << process.readAllStandardError().toStdString();
+        ADD_FAILURE() << program.toStdString() << " " << arguments.join(' ').toStdString() << ": "
+                      << process.readAllStandardError().toStdString();
         return {};
     }
     return process.readAllStandardOutput();
@@ -174,8 +175,7 @@ protected:
         file.write(("// the campaign\n{\"tests\": [{\"name\": \"a\", \"endpoints\": [\"" +
                     m_ids[0] + "\"], \"every\": \"10s\", \"scenario\": " + scenario(5, 20) +
                     "}, {\"name\": \"" + secondTest + "\", \"endpoints\": [\"" + m_ids[1] +
-                    "\", \"ghost\"], \"every\": \"10s\", \"scenario\": " + scenario(6, 30) +
-                    "}]}")
+                    "\", \"ghost\"], \"every\": \"10s\", \"scenario\": " + scenario(6, 30) + "}]}")
                        .c_str());
     }
 
@@ -183,18 +183,17 @@ protected:
     void startCampaign(const QString& archive)
     {
         for (int i = 0; i < 2; ++i) {
-            const QByteArray id =
-                run(ROAMNODE_BINARY, {"--device-id"},
-                    endpointEnvironment(path("endpoint-" + QString::number(i))));
+            const QByteArray id = run(ROAMNODE_BINARY, {"--device-id"},
+                                      endpointEnvironment(path("endpoint-" + QString::number(i))));
             m_ids.push_back(id.trimmed().toStdString());
             ASSERT_FALSE(m_ids.back().empty());
         }
         writeSchedule("b");
         m_hub = &m_processes.start(ROAMNODE_HUB_BINARY,
                                    {"serve", "--schedule", path("schedule.json"), "--archive",
-                                    archive, "--out", path("out"), "--keep-archived", "--port",
-                                    "0", "--bind", "127.0.0.1", "--metrics", "127.0.0.1:0",
-                                    "--start-in", "1", "--clock-samples", "1"});
+                                    archive, "--out", path("out"), "--keep-archived", "--port", "0",
+                                    "--bind", "127.0.0.1", "--metrics", "127.0.0.1:0", "--start-in",
+                                    "1", "--clock-samples", "1"});
         ASSERT_TRUE(waitFor("schedule ")) << m_output.toStdString();
         const int at = m_output.indexOf("listening on 127.0.0.1:") + 23;
         const QString port = m_output.mid(at, m_output.indexOf('\n', at) - at);
@@ -326,8 +325,7 @@ TEST_F(HubServeCampaign, SqliteHoldsEveryRunWholeAndMetricsSighupSigtermBehave)
                    "  for s in f.samples: print(s.name, s.labels.get('endpoint_id', '-'), "
                    "s.value)"},
             QProcessEnvironment::systemEnvironment(), scrapeMetrics());
-    EXPECT_NE(samples.indexOf(QByteArray("roamnode_flow_throughput_mbps ") + m_ids[0].c_str()),
-              -1)
+    EXPECT_NE(samples.indexOf(QByteArray("roamnode_flow_throughput_mbps ") + m_ids[0].c_str()), -1)
         << samples.toStdString();
     EXPECT_NE(samples.indexOf("roamnode_hub_endpoints_registered - 2.0"), -1)
         << samples.toStdString();

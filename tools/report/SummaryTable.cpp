@@ -188,7 +188,8 @@ Json::Value pointsJson(const MonitorSummary& m)
         point["ssid"] = p.ssid;
         point["bssid"] = p.bssid;
         point["rssi"] = p.hasRssi() ? Json::Value(p.rssi) : Json::Value();
-        point["txrate"] = p.hasBitRate() ? Json::Value(static_cast<Json::Int64>(p.bitRate)) : Json::Value();
+        point["txrate"] =
+            p.hasBitRate() ? Json::Value(static_cast<Json::Int64>(p.bitRate)) : Json::Value();
         point["channel"] = p.hasChannel() ? Json::Value(p.channel) : Json::Value();
         out.append(point);
     }

@@ -86,8 +86,8 @@ FlowRow flowRow(const Json::Value& f, const std::string& deviceId, int scenarioI
     } else if (row.kind.rfind("trigger", 0) == 0) {
         row.receivedFrames = packets;
         if (row.lostFrames)
-            row.sentFrames = packets + static_cast<std::uint64_t>(std::max<std::int64_t>(
-                                           0, *row.lostFrames));
+            row.sentFrames =
+                packets + static_cast<std::uint64_t>(std::max<std::int64_t>(0, *row.lostFrames));
     }
     if (const auto percent = number(f, "losspercent"))
         row.lossRatio = *percent / 100.0;
@@ -125,8 +125,7 @@ RunRecord recordFromResults(const Json::Value& results)
         run.endpoints.push_back(endpointRow(e));
         idByLabel[text(e, "label")] = run.endpoints.back().deviceId;
         if (run.scenarioId == 0)
-            run.scenarioId =
-                static_cast<int>(integer(e["scenario"], "scenarioid").value_or(0));
+            run.scenarioId = static_cast<int>(integer(e["scenario"], "scenarioid").value_or(0));
     }
     for (const Json::Value& s : array(results, "summary")) {
         const auto id = idByLabel.find(text(s, "endpoint"));
@@ -153,8 +152,8 @@ RunRecord recordFromResults(const Json::Value& results)
 
 std::string RunRecord::key() const
 {
-    return hubHost + "|" + std::to_string(startNs) + "|" + test + "|" +
-           std::to_string(scenarioId) + "|" + (endpoints.empty() ? "" : endpoints[0].deviceId);
+    return hubHost + "|" + std::to_string(startNs) + "|" + test + "|" + std::to_string(scenarioId) +
+           "|" + (endpoints.empty() ? "" : endpoints[0].deviceId);
 }
 
 std::string isoTime(std::int64_t ns, bool fraction)

@@ -45,10 +45,10 @@ bool ArchiveSpool::add(const Json::Value& results, const std::string& test, std:
     (void)ec; // a folder that cannot be made shows in the write below
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%020lld-%04u-",
-                  static_cast<long long>(
-                      std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()),
-                  ++g_sequence % 10000);
+    std::snprintf(
+        stamp, sizeof stamp, "%020lld-%04u-",
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()),
+        ++g_sequence % 10000);
     const fs::path path = fs::path(m_pending) / (stamp + fileWord(test) + ".json");
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "  ";
@@ -94,9 +94,9 @@ ArchiveSpool::Outcome ArchiveSpool::flush(ResultArchive& archive)
             outcome.left = files.size() - i;
             return outcome;
         }
-        outcome.lastWriteMs = std::chrono::duration<double, std::milli>(
-                                  std::chrono::steady_clock::now() - start)
-                                  .count();
+        outcome.lastWriteMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
         ++outcome.archived;
         if (m_archived.empty()) {
             fs::remove(files[i], ec);

@@ -33,7 +33,7 @@ public:
     {
         std::size_t archived = 0;
         std::size_t left = 0;
-        std::string error; // the first failure; the runs from there on are left
+        std::string error;      // the first failure; the runs from there on are left
         double lastWriteMs = 0; // how long the last run written took
     };
     // Archives the pending runs in order until one fails.

@@ -69,8 +69,8 @@ void ArchiveWriter::loop()
         m_counters.archived += outcome.archived;
         m_counters.pending = outcome.left;
         if (outcome.archived > 0)
-            std::printf("archive: %zu run(s) written to %s (last in %.1f ms)%s\n",
-                        outcome.archived, archive.displayName().c_str(), outcome.lastWriteMs,
+            std::printf("archive: %zu run(s) written to %s (last in %.1f ms)%s\n", outcome.archived,
+                        archive.displayName().c_str(), outcome.lastWriteMs,
                         down ? ", the archive is back" : "");
         if (!outcome.error.empty()) {
             ++m_counters.failures;

@@ -29,9 +29,9 @@ const char* exportUsage()
 
 // The record's fields, in CSV column order.
 const char* const kColumns[] = {
-    "schema_version", "run_id",         "run_start_utc",  "test",           "hub_host",
-    "device_id",      "endpoint_name",  "scenario_id",    "flow_id",        "flow_kind",
-    "second_utc",     "second_unix_ns", "packets",        "bytes",          "latency_count",
+    "schema_version", "run_id",         "run_start_utc",  "test",          "hub_host",
+    "device_id",      "endpoint_name",  "scenario_id",    "flow_id",       "flow_kind",
+    "second_utc",     "second_unix_ns", "packets",        "bytes",         "latency_count",
     "latency_min_ns", "latency_avg_ns", "latency_max_ns", "latency_sd_ns",
 };
 

@@ -156,7 +156,8 @@ ResultArchive::ResultArchive(std::string location)
     : m_location(std::move(location)),
       m_connection("roamnode-archive-" + std::to_string(++g_connections))
 {
-    m_postgres = m_location.rfind("postgresql://", 0) == 0 || m_location.rfind("postgres://", 0) == 0;
+    m_postgres =
+        m_location.rfind("postgresql://", 0) == 0 || m_location.rfind("postgres://", 0) == 0;
 }
 
 ResultArchive::~ResultArchive()
@@ -181,7 +182,8 @@ bool ResultArchive::open(std::string& error)
 {
     m_open = false;
     if (!QSqlDatabase::contains(q(m_connection))) {
-        QSqlDatabase db = QSqlDatabase::addDatabase(m_postgres ? "QPSQL" : "QSQLITE", q(m_connection));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(m_postgres ? "QPSQL" : "QSQLITE", q(m_connection));
         if (!db.isValid()) {
             error = std::string("the Qt SQL driver ") + (m_postgres ? "QPSQL" : "QSQLITE") +
                     " is not installed (Debian: " +
@@ -232,7 +234,8 @@ bool ResultArchive::migrate(std::string& error)
     QSqlDatabase db = QSqlDatabase::database(q(m_connection), false);
     QSqlQuery query(db);
     if (!db.tables().contains("schema_version") &&
-        !run(query, "CREATE TABLE schema_version (version INTEGER NOT NULL, applied_at BIGINT NOT NULL)",
+        !run(query,
+             "CREATE TABLE schema_version (version INTEGER NOT NULL, applied_at BIGINT NOT NULL)",
              {}, error))
         return false;
     if (!run(query, "SELECT MAX(version) FROM schema_version", {}, error))
@@ -328,10 +331,10 @@ bool ResultArchive::write(const RunRecord& r, std::string& error)
                  {runId, q(f.deviceId), f.scenarioId, static_cast<qlonglong>(f.flowId), q(f.kind),
                   f.srcPort < 0 ? QVariant(QVariant::Int) : QVariant(f.srcPort),
                   f.dstPort < 0 ? QVariant(QVariant::Int) : QVariant(f.dstPort), q(f.status),
-                  q(f.error), value(f.plannedFrames), value(f.sentFrames),
-                  value(f.receivedFrames), value(f.lostFrames), value(f.lossRatio),
-                  static_cast<qlonglong>(f.bytes), value(f.meanMbps), value(f.latencyAvgNs),
-                  value(f.latencyMaxNs), value(f.latencySdNs)},
+                  q(f.error), value(f.plannedFrames), value(f.sentFrames), value(f.receivedFrames),
+                  value(f.lostFrames), value(f.lossRatio), static_cast<qlonglong>(f.bytes),
+                  value(f.meanMbps), value(f.latencyAvgNs), value(f.latencyMaxNs),
+                  value(f.latencySdNs)},
                  error) ||
             !query.next())
             return fail("flows");
@@ -375,7 +378,7 @@ bool ResultArchive::forEachSecond(const Filter& filter,
     if (!m_open && !open(error))
         return false;
     QString sql =
-        "SELECT r.id, r.started_at, r.test, r.hub_host, r.scenario_id, f.device_id, "
+        "SELECT r.id, r.started_at, r.test, r.hub_host, f.device_id, "
         "COALESCE(e.name, ''), f.kind, f.scenario_id, f.flow_id, s.second_at, s.packets, "
         "s.bytes, s.latency_count, s.latency_min_ns, s.latency_avg_ns, s.latency_max_ns, "
         "s.latency_sd_ns "
@@ -406,19 +409,19 @@ bool ResultArchive::forEachSecond(const Filter& filter,
         record.runStartNs = query.value(1).toLongLong();
         record.test = query.value(2).toString().toStdString();
         record.hubHost = query.value(3).toString().toStdString();
-        record.deviceId = query.value(5).toString().toStdString();
-        record.endpointName = query.value(6).toString().toStdString();
-        record.kind = query.value(7).toString().toStdString();
-        record.scenarioId = query.value(8).toInt();
-        record.flowId = query.value(9).toLongLong();
-        record.second.secondNs = query.value(10).toLongLong();
-        record.second.packets = static_cast<std::uint64_t>(query.value(11).toLongLong());
-        record.second.bytes = static_cast<std::uint64_t>(query.value(12).toLongLong());
-        record.second.latencyCount = static_cast<std::uint64_t>(query.value(13).toLongLong());
-        record.second.latencyMinNs = optionalDouble(query.value(14));
-        record.second.latencyAvgNs = optionalDouble(query.value(15));
-        record.second.latencyMaxNs = optionalDouble(query.value(16));
-        record.second.latencySdNs = optionalDouble(query.value(17));
+        record.deviceId = query.value(4).toString().toStdString();
+        record.endpointName = query.value(5).toString().toStdString();
+        record.kind = query.value(6).toString().toStdString();
+        record.scenarioId = query.value(7).toInt();
+        record.flowId = query.value(8).toLongLong();
+        record.second.secondNs = query.value(9).toLongLong();
+        record.second.packets = static_cast<std::uint64_t>(query.value(10).toLongLong());
+        record.second.bytes = static_cast<std::uint64_t>(query.value(11).toLongLong());
+        record.second.latencyCount = static_cast<std::uint64_t>(query.value(12).toLongLong());
+        record.second.latencyMinNs = optionalDouble(query.value(13));
+        record.second.latencyAvgNs = optionalDouble(query.value(14));
+        record.second.latencyMaxNs = optionalDouble(query.value(15));
+        record.second.latencySdNs = optionalDouble(query.value(16));
         if (!row(record)) {
             error = "stopped while writing";
             return false;

@@ -42,7 +42,7 @@ public:
     {
         std::int64_t fromNs = std::numeric_limits<std::int64_t>::min();
         std::int64_t toNs = std::numeric_limits<std::int64_t>::max(); // exclusive
-        std::string endpoint;              // device id or name; empty: every endpoint
+        std::string endpoint; // device id or name; empty: every endpoint
         std::optional<int> scenarioId;
     };
 

@@ -58,9 +58,9 @@ bool loadScenarios(const RunOptions& options, Json::Value& scenario,
 // there. False, with the reason on standard error, when the archive could not take it.
 bool archiveRun(const RunOptions& options, const Json::Value& results)
 {
-    const std::string location = options.archive.empty()
-                                     ? (std::filesystem::path(options.outDir) / "results.db").string()
-                                     : options.archive;
+    const std::string location =
+        options.archive.empty() ? (std::filesystem::path(options.outDir) / "results.db").string()
+                                : options.archive;
     hubarchive::ArchiveSpool spool(options.outDir);
     std::string error;
     if (!spool.add(results, {}, error)) {

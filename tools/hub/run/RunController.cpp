@@ -139,8 +139,8 @@ void RunController::onHello(const std::string& peer, const std::string& hello)
     m_helloPeer = peer;
     Json::Value value;
     std::string error;
-    if (!roamnode::parseJson(hello, value, &error) || !value.isObject() || !value["uuid"].isString() ||
-        value["uuid"].asString().empty()) {
+    if (!roamnode::parseJson(hello, value, &error) || !value.isObject() ||
+        !value["uuid"].isString() || value["uuid"].asString().empty()) {
         print("hello without a device id from " + peer + ": " + hello);
         return;
     }

@@ -6,7 +6,6 @@ namespace hubrun {
 using roamnode::tools::parseDecimal;
 using roamnode::tools::parseSeconds;
 
-
 const char* runUsage()
 {
     return "usage: roamnode-hub run SCENARIO.json [options]\n"
@@ -36,7 +35,8 @@ const char* runUsage()
            "\n"
            "Exit status: 0 every flow of every endpoint succeeded and no stream fell short;\n"
            "1 an endpoint refused the scenario, did not register in time or did not come back,\n"
-           "or the results could not be written or archived; 2 a bad command line or scenario file;\n"
+           "or the results could not be written or archived (the run then waits in OUT/pending\n"
+           "for the next run or serve); 2 a bad command line or scenario file;\n"
            "3 the run completed but a flow failed (an error, or an HTTP flow the server counted\n"
            "no byte of) or a stream sent less than 99.9 % of its planned frames;\n"
            "130 interrupted.\n";

@@ -1,8 +1,8 @@
 #include "RunResults.h"
 
+#include "EndpointDriver.h"
 #include "FlowPairing.h"
 #include "HttpdStats.h"
-#include "EndpointDriver.h"
 #include "SummaryTable.h"
 #include "TextFile.h"
 #include "TextFormat.h"
@@ -102,8 +102,8 @@ Json::Value endpointJson(const EndpointDriver& driver, const report::EndpointInf
 } // namespace
 
 CollectedRun collectRun(const std::vector<std::unique_ptr<EndpointDriver>>& drivers,
-                        const Json::Value& scenario,
-                        const std::string& httpdStatsPath, const std::string& testName)
+                        const Json::Value& scenario, const std::string& httpdStatsPath,
+                        const std::string& testName)
 {
     CollectedRun out;
     Json::Value& results = out.results;
@@ -149,7 +149,6 @@ CollectedRun collectRun(const std::vector<std::unique_ptr<EndpointDriver>>& driv
     if (!testName.empty())
         results["test"] = testName;
     return out;
-
 }
 
 } // namespace hubrun

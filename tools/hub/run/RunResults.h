@@ -30,7 +30,7 @@ struct CollectedRun
 // HTTP server's counts when `httpdStatsPath` names its --stats file, and results.json with the
 // hub's host name and `testName` (empty for a one-off run).
 CollectedRun collectRun(const std::vector<std::unique_ptr<EndpointDriver>>& drivers,
-                        const Json::Value& scenario,
-                        const std::string& httpdStatsPath, const std::string& testName);
+                        const Json::Value& scenario, const std::string& httpdStatsPath,
+                        const std::string& testName);
 
 } // namespace hubrun

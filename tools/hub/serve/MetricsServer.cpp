@@ -46,7 +46,8 @@ public:
     Family(std::string& out, const char* name, const char* type, const char* help)
         : m_out(out), m_name(name)
     {
-        m_out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+        m_out +=
+            std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
     }
     void sample(const std::string& labels, double value)
     {
@@ -118,10 +119,12 @@ public:
 private:
     void answer()
     {
-        std::string line(asio::buffers_begin(m_request.data()), asio::buffers_end(m_request.data()));
+        std::string line(asio::buffers_begin(m_request.data()),
+                         asio::buffers_end(m_request.data()));
         line = line.substr(0, line.find("\r\n"));
-        const bool metrics = line.rfind("GET /metrics ", 0) == 0 || line.rfind("GET /metrics? ", 0) == 0 ||
-                             line.rfind("GET /metrics?", 0) == 0;
+        // "GET /metrics HTTP/1.1" or "GET /metrics?query HTTP/1.1"
+        const bool metrics = line.rfind("GET /metrics", 0) == 0 && line.size() > 12 &&
+                             (line[12] == ' ' || line[12] == '?');
         const std::string body = metrics ? prometheusText(m_snapshot()) : "not found\n";
         m_response = std::string(metrics ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n") +
                      "Content-Type: " +

@@ -19,8 +19,10 @@ bool parseTimeOfDay(const std::string& text, std::int64_t& ns)
     std::size_t count = 0, start = 0;
     while (count < 3) {
         const std::size_t colon = text.find(':', start);
-        const std::string part = text.substr(start, colon == std::string::npos ? colon : colon - start);
-        if (part.size() != 2 || !roamnode::tools::parseDecimal(part, count == 0 ? 23 : 59, parts[count]))
+        const std::string part =
+            text.substr(start, colon == std::string::npos ? colon : colon - start);
+        if (part.size() != 2 ||
+            !roamnode::tools::parseDecimal(part, count == 0 ? 23 : 59, parts[count]))
             return false;
         ++count;
         if (colon == std::string::npos)
@@ -151,8 +153,8 @@ bool readSchedule(const std::string& path, std::vector<ScheduledTest>& tests, st
     if (!hubrun::readJsonFile(path, schedule, error))
         return false;
     const std::size_t slash = path.rfind('/');
-    if (!parseSchedule(schedule, slash == std::string::npos ? "" : path.substr(0, slash + 1),
-                       tests, error)) {
+    if (!parseSchedule(schedule, slash == std::string::npos ? "" : path.substr(0, slash + 1), tests,
+                       error)) {
         error = path + ": " + error;
         return false;
     }

@@ -150,8 +150,8 @@ int serveCommand(int argc, char** argv)
         std::uint16_t port = 0;
         roamnode::tools::splitHostPort(options.metrics, address, port);
         if (!metrics.listen(address, port, error)) {
-            std::fprintf(stderr, "roamnode-hub serve: --metrics %s: %s\n",
-                         options.metrics.c_str(), error.c_str());
+            std::fprintf(stderr, "roamnode-hub serve: --metrics %s: %s\n", options.metrics.c_str(),
+                         error.c_str());
             return 1;
         }
         for (const std::string& where : metrics.listeningOn())

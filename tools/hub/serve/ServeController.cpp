@@ -140,8 +140,8 @@ void ServeController::startRun(const ScheduledTest& test, std::int64_t slotNs)
     raw->options = m_config.run;
     raw->options.devices = raw->devices;
     raw->options.progress = false;
-    raw->controller = std::make_unique<hubrun::RunController>(
-        m_io, raw->options, raw->scenario, std::map<std::string, Json::Value>{});
+    raw->controller = std::make_unique<hubrun::RunController>(m_io, raw->options, raw->scenario,
+                                                              std::map<std::string, Json::Value>{});
     // The controller calls this from inside its own handlers: finish after they return.
     raw->controller->setOnFinished(
         [this, raw] { boost::asio::post(m_io, [this, raw] { finishRun(raw); }); });
@@ -156,8 +156,8 @@ void ServeController::startRun(const ScheduledTest& test, std::int64_t slotNs)
 
 void ServeController::finishRun(Run* run)
 {
-    const auto it = std::find_if(m_runs.begin(), m_runs.end(),
-                                 [run](const auto& r) { return r.get() == run; });
+    const auto it =
+        std::find_if(m_runs.begin(), m_runs.end(), [run](const auto& r) { return r.get() == run; });
     if (it == m_runs.end())
         return;
     static const std::vector<std::unique_ptr<hubrun::EndpointDriver>> none;
@@ -195,9 +195,9 @@ void ServeController::finishRun(Run* run)
         std::fprintf(stderr, "roamnode-hub serve: test %s: the run is lost: %s\n",
                      run->test.c_str(), error.c_str());
     say("test " + run->test + ": run finished" +
-        (endpointsFailed > 0 ? ", " + std::to_string(endpointsFailed) +
-                                   " endpoint(s) busy, absent or failed"
-                             : "") +
+        (endpointsFailed > 0
+             ? ", " + std::to_string(endpointsFailed) + " endpoint(s) busy, absent or failed"
+             : "") +
         (collected.failed ? ", not every flow succeeded" : ""));
     m_runs.erase(it);
     checkIdle();
@@ -237,7 +237,8 @@ std::string ServeController::nextRequest()
     }
     if (endpoint.info.isNull()) {
         if (!endpoint.identifier)
-            endpoint.identifier = std::make_unique<hubrun::EndpointDriver>(device, Json::Value(), 0);
+            endpoint.identifier =
+                std::make_unique<hubrun::EndpointDriver>(device, Json::Value(), 0);
         std::int64_t unused = 0;
         m_identifyByPeer[m_helloPeer] = device;
         return endpoint.identifier->nextRequest(hubrun::RunController::hubNow(), unused, 0);

@@ -43,8 +43,7 @@ public:
         std::string outDir;
     };
 
-    ServeController(boost::asio::io_context& io, Config config,
-                    hubarchive::ArchiveWriter& writer);
+    ServeController(boost::asio::io_context& io, Config config, hubarchive::ArchiveWriter& writer);
     ~ServeController() override;
 
     // Replaces the schedule; a run under way goes on.
