@@ -12,3 +12,11 @@ if(TARGET roamnode AND TARGET roamnode-hub)
     gtest_discover_tests(test_hub_serve DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120
         LABELS campaign SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
 endif()
+
+set(HUB_DIR ${CMAKE_SOURCE_DIR}/tools/hub)
+add_executable(test_hub_schedule HubScheduleTest.cpp ${HUB_DIR}/serve/Schedule.cpp
+    ${HUB_DIR}/run/ScenarioFile.cpp)
+target_include_directories(test_hub_schedule PRIVATE ${HUB_DIR}/serve ${HUB_DIR}/run)
+target_link_libraries(test_hub_schedule PRIVATE roamnode_bus roamnode_tools_common GTest::gtest
+    GTest::gtest_main)
+gtest_discover_tests(test_hub_schedule DISCOVERY_TIMEOUT 60)
