@@ -55,6 +55,40 @@ bool parsePortRewrite(const std::string& text, std::pair<std::uint16_t, std::uin
     return true;
 }
 
+bool parseSharedRunOption(const std::string& argument, const std::string& value,
+                          RunOptions& options, bool& known, std::string& error)
+{
+    std::uint64_t number = 0;
+    known = true;
+    if (argument == "--port") {
+        if (!parseDecimal(value, 65535, number)) {
+            error = "invalid port: " + value;
+            return false;
+        }
+        options.port = static_cast<std::uint16_t>(number);
+    } else if (argument == "--bind") {
+        options.bindAddresses.push_back(value);
+    } else if (argument == "--start-in") {
+        if (!parseSeconds(value, 86400, options.startInSeconds)) {
+            error = "invalid start delay: " + value;
+            return false;
+        }
+    } else if (argument == "--out") {
+        options.outDir = value;
+    } else if (argument == "--archive") {
+        options.archive = value;
+    } else if (argument == "--clock-samples") {
+        if (!parseDecimal(value, 100, number) || number == 0) {
+            error = "invalid number of clock samples: " + value;
+            return false;
+        }
+        options.clockSamples = static_cast<unsigned>(number);
+    } else {
+        known = false;
+    }
+    return true;
+}
+
 bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& error)
 {
     for (int i = 1; i < argc; ++i) {
@@ -83,14 +117,10 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
             return false;
         }
         ++i;
-        if (argument == "--port") {
-            if (!parseDecimal(value, 65535, number)) {
-                error = "invalid port: " + value;
-                return false;
-            }
-            options.port = static_cast<std::uint16_t>(number);
-        } else if (argument == "--bind") {
-            options.bindAddresses.push_back(value);
+        bool known = false;
+        if (!parseSharedRunOption(argument, value, options, known, error))
+            return false;
+        if (known) {
         } else if (argument == "--device") {
             options.devices.push_back(value);
         } else if (argument == "--endpoints") {
@@ -101,13 +131,6 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
             options.endpoints = static_cast<unsigned>(number);
         } else if (argument == "--map") {
             options.mapPath = value;
-        } else if (argument == "--start-in") {
-            if (!parseSeconds(value, 86400, options.startInSeconds)) {
-                error = "invalid start delay: " + value;
-                return false;
-            }
-        } else if (argument == "--out") {
-            options.outDir = value;
         } else if (argument == "--register-timeout") {
             if (!parseSeconds(value, 86400, options.registerTimeoutSeconds)) {
                 error = "invalid timeout: " + value;
@@ -120,16 +143,8 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
                 return false;
             }
             options.portRewrites.push_back(rewrite);
-        } else if (argument == "--archive") {
-            options.archive = value;
         } else if (argument == "--httpd-stats") {
             options.httpdStatsPath = value;
-        } else if (argument == "--clock-samples") {
-            if (!parseDecimal(value, 100, number) || number == 0) {
-                error = "invalid number of clock samples: " + value;
-                return false;
-            }
-            options.clockSamples = static_cast<unsigned>(number);
         } else {
             error = "unknown option: " + argument;
             return false;

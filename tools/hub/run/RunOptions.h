@@ -36,6 +36,12 @@ struct RunOptions
 // Parses the arguments after "run"; on a bad argument returns false and sets error.
 bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& error);
 
+// The options `run` and `serve` share: --port, --bind, --start-in, --out, --archive and
+// --clock-samples. `known` says whether `argument` is one of them; false and `error` for a bad
+// value.
+bool parseSharedRunOption(const std::string& argument, const std::string& value,
+                          RunOptions& options, bool& known, std::string& error);
+
 // "FROM=TO", both ports 1..65535.
 bool parsePortRewrite(const std::string& text, std::pair<std::uint16_t, std::uint16_t>& rewrite);
 

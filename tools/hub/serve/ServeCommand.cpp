@@ -1,11 +1,12 @@
 #include "ServeCommand.h"
 
 #include "ArchiveWriter.h"
-#include "DecimalOption.h"
 #include "MetricsServer.h"
+#include "RunOptions.h"
 #include "Schedule.h"
 #include "ServeController.h"
 #include "SessionAcceptor.h"
+#include "TcpListeners.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -20,15 +21,19 @@ namespace {
 struct ServeOptions
 {
     std::string schedulePath = "/etc/roamnode/schedule.json";
-    std::string archive = "/var/lib/roamnode-hub/results.db";
-    std::string outDir = "/var/lib/roamnode-hub";
-    std::uint16_t port = 9100;
-    std::vector<std::string> bindAddresses;
     std::string metrics; // ADDRESS:PORT; empty: none
-    double startInSeconds = 3.0;
-    unsigned clockSamples = 4;
     bool keepArchived = false;
     bool help = false;
+    // Port, addresses, start delay and clock samples of every run, and where runs go.
+    hubrun::RunOptions run;
+
+    ServeOptions()
+    {
+        run.archive = "/var/lib/roamnode-hub/results.db";
+        run.outDir = "/var/lib/roamnode-hub";
+        run.registerTimeoutSeconds = 30;
+        run.progress = false;
+    }
 };
 
 const char* serveUsage()
@@ -70,40 +75,20 @@ bool parseServeOptions(int argc, char** argv, ServeOptions& options, std::string
             return false;
         }
         const std::string value = argv[++i];
-        std::uint64_t number = 0;
+        bool known = false;
+        if (!hubrun::parseSharedRunOption(argument, value, options.run, known, error))
+            return false;
         std::uint16_t port = 0;
         std::string address;
-        if (argument == "--schedule") {
+        if (known) {
+        } else if (argument == "--schedule") {
             options.schedulePath = value;
-        } else if (argument == "--archive") {
-            options.archive = value;
-        } else if (argument == "--out") {
-            options.outDir = value;
-        } else if (argument == "--port") {
-            if (!roamnode::tools::parseDecimal(value, 65535, number)) {
-                error = "invalid port: " + value;
-                return false;
-            }
-            options.port = static_cast<std::uint16_t>(number);
-        } else if (argument == "--bind") {
-            options.bindAddresses.push_back(value);
         } else if (argument == "--metrics") {
             if (!roamnode::tools::splitHostPort(value, address, port)) {
                 error = "--metrics wants ADDRESS:PORT: " + value;
                 return false;
             }
             options.metrics = value;
-        } else if (argument == "--start-in") {
-            if (!roamnode::tools::parseSeconds(value, 3600, options.startInSeconds)) {
-                error = "invalid start delay: " + value;
-                return false;
-            }
-        } else if (argument == "--clock-samples") {
-            if (!roamnode::tools::parseDecimal(value, 100, number) || number == 0) {
-                error = "invalid number of clock samples: " + value;
-                return false;
-            }
-            options.clockSamples = static_cast<unsigned>(number);
         } else {
             error = "unknown option: " + argument;
             return false;
@@ -134,15 +119,14 @@ int serveCommand(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     boost::asio::io_context io;
-    hubarchive::ArchiveWriter writer(options.archive, options.outDir, options.keepArchived);
+    hubarchive::ArchiveWriter writer(options.run.archive, options.run.outDir,
+                                     options.keepArchived);
     ServeController::Config config;
-    config.run.startInSeconds = options.startInSeconds;
-    config.run.clockSamples = options.clockSamples;
-    config.run.registerTimeoutSeconds = 30;
-    config.outDir = options.outDir;
+    config.run = options.run;
+    config.outDir = options.run.outDir;
     ServeController controller(io, config, writer);
     auto acceptor = std::make_shared<SessionAcceptor>(io, controller, HubExchange::Timeouts{});
-    if (!acceptor->listen(options.bindAddresses, options.port, "roamnode-hub serve"))
+    if (!acceptor->listen(options.run.bindAddresses, options.run.port, "roamnode-hub serve"))
         return 1;
     MetricsServer metrics(io, [&controller] { return controller.metrics(); });
     if (!options.metrics.empty()) {
@@ -158,7 +142,7 @@ int serveCommand(int argc, char** argv)
             std::printf("metrics on http://%s/metrics\n", where.c_str());
     }
     std::printf("schedule %s: %zu test(s); archive %s\n", options.schedulePath.c_str(),
-                tests.size(), options.archive.c_str());
+                tests.size(), options.run.archive.c_str());
     std::fflush(stdout);
     controller.setSchedule(std::move(tests));
 
