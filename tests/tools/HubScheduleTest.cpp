@@ -40,11 +40,11 @@ TEST(HubSchedule, TestsRunAtTheirSlots)
         std::size_t test;
         std::int64_t after, next;
     } cases[] = {
-        {0, kMidnight, kMidnight + 120 * kS},                  // offset from the hour
-        {0, kMidnight + 120 * kS, kMidnight + 720 * kS},       // strictly after
+        {0, kMidnight, kMidnight + 120 * kS},            // offset from the hour
+        {0, kMidnight + 120 * kS, kMidnight + 720 * kS}, // strictly after
         {0, kMidnight + 719 * kS, kMidnight + 720 * kS},
-        {1, kMidnight, kMidnight + 21630 * kS},                // 06:00:30, times sorted
-        {1, kMidnight + 21630 * kS, kMidnight + 66600 * kS},   // then 18:30
+        {1, kMidnight, kMidnight + 21630 * kS},                           // 06:00:30, times sorted
+        {1, kMidnight + 21630 * kS, kMidnight + 66600 * kS},              // then 18:30
         {1, kMidnight + 70000 * kS, kMidnight + 86400 * kS + 21630 * kS}, // tomorrow
     };
     for (const auto& c : cases)

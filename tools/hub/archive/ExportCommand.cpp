@@ -1,9 +1,8 @@
 #include "ExportCommand.h"
 
 #include "DecimalOption.h"
+#include "JsonText.h"
 #include "ResultArchive.h"
-
-#include <json/writer.h>
 
 #include <cstdio>
 #include <fstream>
@@ -35,46 +34,74 @@ const char* const kColumns[] = {
     "latency_min_ns", "latency_avg_ns", "latency_max_ns", "latency_sd_ns",
 };
 
-std::vector<Json::Value> fields(const ResultArchive::SecondRecord& r)
+// One field of a record: its text, and whether it is a string (quoted in JSON) or absent.
+struct Field
 {
-    auto optional = [](const std::optional<double>& v) {
-        return v ? Json::Value(*v) : Json::Value();
-    };
-    return {ResultArchive::kSchemaVersion,
-            static_cast<Json::Int64>(r.runId),
-            isoTime(r.runStartNs, true),
-            r.test,
-            r.hubHost,
-            r.deviceId,
-            r.endpointName,
-            r.scenarioId,
-            static_cast<Json::Int64>(r.flowId),
-            r.kind,
-            isoTime(r.second.secondNs),
-            static_cast<Json::Int64>(r.second.secondNs),
-            static_cast<Json::UInt64>(r.second.packets),
-            static_cast<Json::UInt64>(r.second.bytes),
-            static_cast<Json::UInt64>(r.second.latencyCount),
-            optional(r.second.latencyMinNs),
-            optional(r.second.latencyAvgNs),
-            optional(r.second.latencyMaxNs),
-            optional(r.second.latencySdNs)};
+    std::string text;
+    bool string = false;
+    bool null = false;
+};
+
+Field text(const std::string& value)
+{
+    return {value, true, false};
+}
+
+template <typename Integer> Field integer(Integer value)
+{
+    Field field;
+    roamnode::appendNumber(field.text, value);
+    return field;
+}
+
+Field decimal(const std::optional<double>& value)
+{
+    if (!value)
+        return {"", false, true};
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%.12g", *value);
+    return {digits, false, false};
+}
+
+std::vector<Field> fields(const ResultArchive::SecondRecord& r)
+{
+    return {integer(ResultArchive::kSchemaVersion),
+            integer(r.runId),
+            text(isoTime(r.runStartNs, true)),
+            text(r.test),
+            text(r.hubHost),
+            text(r.deviceId),
+            text(r.endpointName),
+            integer(r.scenarioId),
+            integer(r.flowId),
+            text(r.kind),
+            text(isoTime(r.second.secondNs)),
+            integer(r.second.secondNs),
+            integer(r.second.packets),
+            integer(r.second.bytes),
+            integer(r.second.latencyCount),
+            decimal(r.second.latencyMinNs),
+            decimal(r.second.latencyAvgNs),
+            decimal(r.second.latencyMaxNs),
+            decimal(r.second.latencySdNs)};
 }
 
 // RFC 4180: a field with a comma, quote or line break is quoted, its quotes doubled.
-std::string csvField(const Json::Value& v)
+void appendCsv(std::string& line, const Field& field)
 {
-    if (v.isNull())
-        return {};
-    std::string text = v.isString() ? v.asString() : Json::FastWriter().write(v);
-    if (!v.isString() && !text.empty() && text.back() == '\n')
-        text.pop_back();
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (const char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
+    if (field.text.find_first_of(",\"\r\n") == std::string::npos) {
+        line += field.text;
+        return;
+    }
+    line += '"';
+    for (const char c : field.text)
+        line += c == '"' ? std::string("\"\"") : std::string(1, c);
+    line += '"';
+}
+
+void appendJson(std::string& line, const Field& field)
+{
+    line += field.null ? "null" : field.string ? roamnode::jsonString(field.text) : field.text;
 }
 
 } // namespace
@@ -132,26 +159,26 @@ int exportCommand(int argc, char** argv)
             header += (header.empty() ? "" : ",") + std::string(column);
         out << header << "\n";
     }
-    Json::StreamWriterBuilder compact;
-    compact["indentation"] = "";
     std::string error;
     std::uint64_t rows = 0;
     ResultArchive archive(location);
     const bool ok = archive.forEachSecond(
         filter,
         [&](const ResultArchive::SecondRecord& record) {
-            const std::vector<Json::Value> values = fields(record);
-            std::string line;
-            if (csv) {
-                for (std::size_t i = 0; i < values.size(); ++i)
-                    line += (i == 0 ? "" : ",") + csvField(values[i]);
-            } else {
-                Json::Value object(Json::objectValue);
-                for (std::size_t i = 0; i < values.size(); ++i)
-                    object[kColumns[i]] = values[i];
-                line = Json::writeString(compact, object);
+            const std::vector<Field> values = fields(record);
+            std::string line = csv ? "" : "{";
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                if (i > 0)
+                    line += ',';
+                if (csv) {
+                    appendCsv(line, values[i]);
+                } else {
+                    line += '"' + std::string(kColumns[i]) + "\":";
+                    appendJson(line, values[i]);
+                }
             }
-            out << line << "\n";
+            line += csv ? "\n" : "}\n";
+            out << line;
             ++rows;
             return static_cast<bool>(out);
         },

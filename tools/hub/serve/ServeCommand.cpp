@@ -119,8 +119,7 @@ int serveCommand(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     boost::asio::io_context io;
-    hubarchive::ArchiveWriter writer(options.run.archive, options.run.outDir,
-                                     options.keepArchived);
+    hubarchive::ArchiveWriter writer(options.run.archive, options.run.outDir, options.keepArchived);
     ServeController::Config config;
     config.run = options.run;
     config.outDir = options.run.outDir;
