@@ -15,6 +15,9 @@ namespace hubserve {
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(200);
+// An endpoint silent this long is forgotten, with its last run's metrics: what peers can make
+// the hub remember stays bounded.
+constexpr std::int64_t kForgetAfterNs = 3600LL * 1000000000;
 
 void say(const std::string& line)
 {
@@ -91,6 +94,14 @@ void ServeController::tick()
             startRun(test, slot);
             slot = nextSlot(test, now);
         }
+    for (auto it = m_endpoints.begin(); it != m_endpoints.end();) {
+        if (!it->second.run && now - it->second.lastHelloNs > kForgetAfterNs) {
+            m_latest.erase(it->first);
+            it = m_endpoints.erase(it);
+        } else {
+            ++it;
+        }
+    }
     m_timer.expires_after(kTick);
     m_timer.async_wait([this](const boost::system::error_code& ec) {
         if (ec != boost::asio::error::operation_aborted)
