@@ -59,9 +59,10 @@ void ArchiveWriter::loop()
                 m_wake.wait_for(lock, m_retry, [this] { return m_submitted || m_stopping; });
             else
                 m_wake.wait(lock, [this] { return m_submitted || m_stopping; });
-            // The runs that ended right before the stop get one attempt.
+            // Runs that ended right before the stop, or wait for a database that may be back,
+            // get one more attempt.
             stopping = m_stopping;
-            if (stopping && !m_submitted)
+            if (stopping && !m_submitted && !down)
                 return;
             m_submitted = false;
         }
