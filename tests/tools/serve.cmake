@@ -20,3 +20,11 @@ target_include_directories(test_hub_schedule PRIVATE ${HUB_DIR}/serve ${HUB_DIR}
 target_link_libraries(test_hub_schedule PRIVATE roamnode_bus roamnode_tools_common GTest::gtest
     GTest::gtest_main)
 gtest_discover_tests(test_hub_schedule DISCOVERY_TIMEOUT 60)
+
+find_package(Qt5 REQUIRED COMPONENTS Sql)
+add_executable(test_hub_archive HubArchiveTest.cpp ${HUB_DIR}/archive/ArchiveSpool.cpp
+    ${HUB_DIR}/archive/ArchiveRecord.cpp ${HUB_DIR}/archive/ResultArchive.cpp)
+target_include_directories(test_hub_archive PRIVATE ${HUB_DIR}/archive)
+target_link_libraries(test_hub_archive PRIVATE roamnode_tools_common PkgConfig::JSONCPP Qt5::Sql
+    GTest::gtest)
+gtest_discover_tests(test_hub_archive DISCOVERY_TIMEOUT 60)

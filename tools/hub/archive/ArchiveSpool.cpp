@@ -1,10 +1,10 @@
 #include "ArchiveSpool.h"
 
 #include "ArchiveRecord.h"
-#include "JsonRead.h"
 #include "ResultArchive.h"
 #include "TextFile.h"
 
+#include <json/reader.h>
 #include <json/writer.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 namespace fs = std::filesystem;
 
@@ -19,6 +20,15 @@ namespace hubarchive {
 namespace {
 
 std::atomic<unsigned> g_sequence{0};
+
+// The hub's own file, not a peer's text: a long run holds far more values than
+// roamnode::parseJson lets a peer send, and must come back whole.
+bool parseOwnJson(const std::string& text, Json::Value& value, std::string& why)
+{
+    Json::CharReaderBuilder builder;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    return reader->parse(text.data(), text.data() + text.size(), &value, &why);
+}
 
 // Letters, digits, '-' and '_' of a test name: the rest would be a path.
 std::string fileWord(const std::string& text)
@@ -82,7 +92,7 @@ ArchiveSpool::Outcome ArchiveSpool::flush(ResultArchive& archive)
         Json::Value results;
         std::string why;
         std::error_code ec;
-        if (!roamnode::parseJson(text, results, &why) || !results.isObject()) {
+        if (!parseOwnJson(text, results, why) || !results.isObject()) {
             // Never deleted: set aside where a person can look at it.
             fs::rename(files[i], files[i] + ".unreadable", ec);
             std::fprintf(stderr, "roamnode-hub: %s is not a run's results (%s); left as %s\n",
