@@ -10,7 +10,7 @@ packages=(
     qtbase5-dev qtdeclarative5-dev
     qml-module-qtquick2 qml-module-qtquick-controls qml-module-qtquick-layouts
     qml-module-qtquick-window2 qml-module-qtquick-localstorage qml-module-qttest
-    libqt5sql5-sqlite
+    libqt5sql5-sqlite libqt5sql5-psql postgresql
     libboost-system-dev
     libjsoncpp-dev
     libnl-3-dev libnl-genl-3-dev
@@ -19,7 +19,7 @@ packages=(
     libbenchmark-dev
     fonts-open-sans
     xvfb xdotool imagemagick x11-utils
-    python3
+    python3 python3-prometheus-client
     iperf3
     chromium
     debootstrap systemd dpkg-dev

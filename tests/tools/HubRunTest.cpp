@@ -7,6 +7,7 @@
 #include "EndpointDriver.h"
 #include "HtmlReport.h"
 #include "HttpdStats.h"
+#include "JsonRead.h"
 #include "RunOptions.h"
 #include "ScenarioFile.h"
 #include "SummaryTable.h"
@@ -199,7 +200,7 @@ TEST(HubRunScenarioFile, ReadsCommentsAndRewritesOnlyMatchingDstPorts)
 {
     Json::Value scenario;
     std::string error;
-    ASSERT_TRUE(parseJsonText(R"(// a comment
+    ASSERT_TRUE(roamnode::parseJson(R"(// a comment
         {"scenarioid": 1, /* inline */ "duration": 1, "flows": [
           {"id": 1, "flowtype": "tcpv4", "flow": {"dstport": 8080, "srcport": 8080}},
           {"id": 2, "flowtype": "tcpv4", "flow": {"dstport": 8081}},
@@ -207,7 +208,7 @@ TEST(HubRunScenarioFile, ReadsCommentsAndRewritesOnlyMatchingDstPorts)
           {"id": 4, "flowtype": "streamv4", "flow": {"dstport": "8080"}},
           "not a flow"
         ]})",
-                              scenario, error))
+                                    scenario, &error))
         << error;
     EXPECT_EQ(rewriteDstPort(scenario, 8080, 12345), 2);
     EXPECT_EQ(scenario["flows"][0]["flow"]["dstport"].asInt(), 12345);
@@ -220,19 +221,11 @@ TEST(HubRunScenarioFile, ReadsCommentsAndRewritesOnlyMatchingDstPorts)
     EXPECT_EQ(rewriteDstPort(notAScenario, 8080, 1), 0);
 }
 
-TEST(HubRunScenarioFile, CompactJsonIsOneLine)
-{
-    Json::Value value;
-    std::string error;
-    ASSERT_TRUE(parseJsonText("{\n  \"b\": [1, 2],\n  \"a\": \"x y\"\n}\n", value, error));
-    EXPECT_EQ(compactJson(value), R"({"a":"x y","b":[1,2]})");
-}
-
 TEST(HubRunScenarioFile, ReportsSyntaxErrorsAndMissingFiles)
 {
     Json::Value value;
     std::string error;
-    EXPECT_FALSE(parseJsonText("{\"a\": }", value, error));
+    EXPECT_FALSE(roamnode::parseJson("{\"a\": }", value, &error));
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(readJsonFile("/nonexistent/scenario.json", value, error));
     EXPECT_NE(error.find("/nonexistent/scenario.json"), std::string::npos);
@@ -354,12 +347,12 @@ std::vector<roamnode::report::EndpointResults> twoHttpEndpoints(const std::strin
 {
     Json::Value description;
     std::string error;
-    parseJsonText(R"({"duration": 10000000000, "flows": [
+    roamnode::parseJson(R"({"duration": 10000000000, "flows": [
         {"id": 3, "flowtype": "tcpv4", "flow": {"requestmethod": "get", "url": "/demo/x",
          "srcport": 7000}},
         {"id": 4, "flowtype": "tcpv4", "flow": {"requestmethod": "put", "url": "/demo/x"}},
         {"id": 1, "flowtype": "streamv4", "flow": {"dstport": 1}}]})",
-                  description, error);
+                        description, &error);
     std::vector<roamnode::report::EndpointResults> endpoints;
     for (const std::string& address : {addressA, addressB}) {
         roamnode::report::ScenarioSummary scenario;
@@ -487,7 +480,7 @@ Json::Value reply(const std::string& text)
 {
     Json::Value value;
     std::string error;
-    parseJsonText(text, value, error);
+    roamnode::parseJson(text, value, &error);
     return value;
 }
 

@@ -13,7 +13,8 @@ add_executable(test_hub_run
 )
 target_include_directories(test_hub_run PRIVATE ${HUB_RUN_DIR} ${CMAKE_SOURCE_DIR}/tools/hub ${CMAKE_SOURCE_DIR}/tools/httpd)
 target_compile_definitions(test_hub_run PRIVATE ROAMNODE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-target_link_libraries(test_hub_run PRIVATE roamnode_report GTest::gtest GTest::gtest_main)
+target_link_libraries(test_hub_run PRIVATE roamnode_report roamnode_bus roamnode_tools_common
+    GTest::gtest GTest::gtest_main)
 gtest_discover_tests(test_hub_run DISCOVERY_TIMEOUT 60)
 
 if(TARGET roamnode AND TARGET roamnode-hub)

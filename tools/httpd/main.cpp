@@ -3,6 +3,7 @@
 //
 //   roamnode-httpd [--port N] [--bind ADDR] [--verbose] [--stats FILE]
 
+#include "DecimalOption.h"
 #include "HttpServer.h"
 
 #include <boost/asio/signal_set.hpp>
@@ -37,9 +38,8 @@ int main(int argc, char* argv[])
     HttpServer::Config config;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
-            char* end = nullptr;
-            const long port = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || port < 0 || port > 65535) {
+            std::uint64_t port = 0;
+            if (!roamnode::tools::parseDecimal(argv[++i], 65535, port)) {
                 std::cerr << "invalid port '" << argv[i] << "'\n";
                 return 2;
             }

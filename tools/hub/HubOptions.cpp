@@ -1,29 +1,18 @@
 #include "HubOptions.h"
 
-#include <cerrno>
+#include "DecimalOption.h"
+
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 
-namespace {
-
-bool parseNumber(const std::string& text, std::uint64_t max, std::uint64_t& value)
-{
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    errno = 0;
-    const unsigned long long parsed = std::strtoull(text.c_str(), nullptr, 10);
-    if (errno != 0 || parsed > max)
-        return false;
-    value = parsed;
-    return true;
-}
-
-} // namespace
+using roamnode::tools::parseDecimal;
 
 const char* hubUsage()
 {
-    return "usage: roamnode-hub [--port N] [--bind ADDRESS]... [--requests FILE]\n"
+    return "usage: roamnode-hub run ...      one run (roamnode-hub run --help)\n"
+           "       roamnode-hub serve ...    tests on a schedule (roamnode-hub serve --help)\n"
+           "       roamnode-hub export ...   the archive as CSV or NDJSON (export --help)\n"
+           "       roamnode-hub [--port N] [--bind ADDRESS]... [--requests FILE]\n"
            "                    [--exit-after-replies N] [--reply-timeout MS] [--timings]\n"
            "                    [--tls-cert FILE --tls-key FILE --tls-ca FILE]\n"
            "                    [REQUEST_JSON ...]\n"
@@ -78,7 +67,7 @@ bool parseHubOptions(int argc, char** argv, HubOptions& options, std::string& er
             options.timings = true;
         } else if (takeHubTlsOption(argc, argv, i, options.tls)) {
         } else if (argument == "--port" && hasValue) {
-            if (!parseNumber(argv[++i], 65535, number)) {
+            if (!parseDecimal(argv[++i], 65535, number)) {
                 error = "invalid port: " + std::string(argv[i]);
                 return false;
             }
@@ -89,13 +78,13 @@ bool parseHubOptions(int argc, char** argv, HubOptions& options, std::string& er
             if (!readRequestFile(argv[++i], fileRequests, error))
                 return false;
         } else if ((argument == "--exit-after-replies" || argument == "--count") && hasValue) {
-            if (!parseNumber(argv[++i], UINT64_MAX, number)) {
+            if (!parseDecimal(argv[++i], UINT64_MAX, number)) {
                 error = "invalid count: " + std::string(argv[i]);
                 return false;
             }
             options.exitAfterReplies = number;
         } else if (argument == "--reply-timeout" && hasValue) {
-            if (!parseNumber(argv[++i], 3600000, number)) {
+            if (!parseDecimal(argv[++i], 3600000, number)) {
                 error = "invalid timeout: " + std::string(argv[i]);
                 return false;
             }

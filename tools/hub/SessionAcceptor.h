@@ -1,9 +1,9 @@
 #pragma once
 
 #include "HubExchange.h"
+#include "TcpListeners.h"
 
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
 
 #include <cstdint>
@@ -23,15 +23,13 @@ public:
                     HubExchange::Timeouts timeouts,
                     std::shared_ptr<boost::asio::ssl::context> tls = nullptr);
 
-    // Binds every address to the same port; port 0 lets the system pick for the first address
-    // and the others follow it. Addresses that cannot be bound are reported and skipped.
-    // Returns false when none could be bound.
-    bool listen(const std::vector<std::string>& addresses, std::uint16_t port, std::string& error);
+    // Binds every address (empty: all IPv4 and IPv6 interfaces) to the same port, 0 letting the
+    // system pick. Says on standard error, after `who`, which addresses could not be bound, and
+    // on standard output "listening on ADDRESS:PORT" for each bound one, flushed, as the first
+    // lines: scripts starting endpoints read the port from there. False when none was bound.
+    bool listen(const std::vector<std::string>& addresses, std::uint16_t port, const char* who);
 
-    // "127.0.0.1:PORT", "[::1]:PORT" for each bound address.
-    std::vector<std::string> listeningOn() const;
-    std::vector<std::string> warnings() const { return m_warnings; }
-    std::uint16_t port() const { return m_port; }
+    std::uint16_t port() const { return m_listeners.port(); }
 
     void start();
     void close();
@@ -39,12 +37,9 @@ public:
 private:
     void accept(std::size_t index);
 
-    boost::asio::io_context& m_io;
     HubExchange::Listener& m_listener;
     HubExchange::Timeouts m_timeouts;
     std::shared_ptr<boost::asio::ssl::context> m_tls;
     std::shared_ptr<EndpointCertificates> m_certificates;
-    std::vector<std::unique_ptr<boost::asio::ip::tcp::acceptor>> m_acceptors;
-    std::vector<std::string> m_warnings;
-    std::uint16_t m_port = 0;
+    roamnode::tools::TcpListeners m_listeners;
 };

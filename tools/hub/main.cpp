@@ -7,7 +7,11 @@
 #include "HubOptions.h"
 #include "RequestQueue.h"
 #include "SessionAcceptor.h"
+#include "archive/ExportCommand.h"
 #include "run/RunCommand.h"
+#include "serve/ServeCommand.h"
+
+#include <QCoreApplication>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -87,8 +91,19 @@ private:
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::string(argv[1]) == "run")
-        return runCommand(argc - 1, argv + 1);
+    if (argc > 1 && std::string(argv[1]) == "run") {
+        // Qt SQL loads its database drivers as plugins, which needs the application object.
+        QCoreApplication application(argc, argv);
+        return hubrun::runCommand(argc - 1, argv + 1);
+    }
+    if (argc > 1 && std::string(argv[1]) == "export") {
+        QCoreApplication application(argc, argv);
+        return hubarchive::exportCommand(argc - 1, argv + 1);
+    }
+    if (argc > 1 && std::string(argv[1]) == "serve") {
+        QCoreApplication application(argc, argv);
+        return hubserve::serveCommand(argc - 1, argv + 1);
+    }
     HubOptions options;
     std::string error;
     if (!parseHubOptions(argc, argv, options, error)) {
@@ -115,18 +130,8 @@ int main(int argc, char** argv)
     timeouts.hello = std::chrono::milliseconds(options.helloTimeoutMs);
     timeouts.reply = std::chrono::milliseconds(options.replyTimeoutMs);
     auto acceptor = std::make_shared<SessionAcceptor>(io, controller, timeouts, tls);
-    const std::vector<std::string> addresses = options.bindAddresses.empty()
-                                                   ? std::vector<std::string>{"0.0.0.0", "::"}
-                                                   : options.bindAddresses;
-    const bool listening = acceptor->listen(addresses, options.port, error);
-    for (const std::string& warning : acceptor->warnings())
-        std::fprintf(stderr, "roamnode-hub: %s\n", warning.c_str());
-    if (!listening) {
-        std::fprintf(stderr, "roamnode-hub: %s\n", error.c_str());
+    if (!acceptor->listen(options.bindAddresses, options.port, "roamnode-hub"))
         return 1;
-    }
-    for (const std::string& where : acceptor->listeningOn())
-        printLine("listening on", where);
 
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&io](const boost::system::error_code& ec, int) {

@@ -200,6 +200,7 @@ MonitorSummary summarizeMonitor(const Json::Value& monitor)
         if (chosen) {
             p.interfaceName = asText(member(*chosen, "name"));
             p.ssid = asText(member(*chosen, "ssid"));
+            p.bssid = asText(member(*chosen, "bssid"));
             p.rssi = static_cast<int>(asInt64(member(*chosen, "rssi")));
             p.bitRate = asInt64(member(*chosen, "txrate"));
             p.channel = static_cast<int>(asInt64(member(*chosen, "channel")));
@@ -303,8 +304,11 @@ std::vector<ScenarioSummary> summarize(const Json::Value& resultList,
             FlowSummary f = summarizeFlow(flow);
             const auto it = flowDescriptions.find(f.flowId);
             f.type = it == flowDescriptions.end() ? "?" : it->second.type;
-            if (it != flowDescriptions.end())
+            if (it != flowDescriptions.end()) {
                 f.plannedFrames = plannedFrames(it->second, duration);
+                f.srcPort = it->second.srcPort;
+                f.dstPort = it->second.dstPort;
+            }
             s.flows.push_back(std::move(f));
         }
         for (const Json::Value& monitor : arrayMember(scenario, "monitors"))

@@ -34,6 +34,7 @@ struct FlowSummary
 {
     std::int64_t flowId = 0;
     std::string type; // "streamv4", ... from the scenario description; "?" when unknown
+    int srcPort = -1, dstPort = -1; // from the scenario description; -1 when it says none
     std::string status;
     std::string error;
     std::uint64_t packets = 0;
@@ -69,6 +70,7 @@ struct MonitorPoint
     std::int64_t time = 0; // ns since the epoch
     std::string interfaceName;
     std::string ssid;
+    std::string bssid;
     int rssi = -127;
     std::int64_t bitRate = -1;
     int channel = -1;

@@ -158,6 +158,44 @@ Json::Value optionalNumber(const std::optional<std::int64_t>& v)
     return v ? Json::Value(static_cast<Json::Int64>(*v)) : Json::Value();
 }
 
+// Every second as the endpoint counted it: what an archive keeps of the run.
+Json::Value secondsJson(const FlowSummary& f)
+{
+    Json::Value out(Json::arrayValue);
+    for (const SecondPoint& p : f.seconds) {
+        Json::Value second;
+        second["second"] = static_cast<Json::Int64>(p.second);
+        second["packets"] = static_cast<Json::UInt64>(p.packets);
+        second["bytes"] = static_cast<Json::UInt64>(p.bytes);
+        // Every frame of a second with latency carries one value.
+        second["latencycount"] = static_cast<Json::UInt64>(p.latencyAvg ? p.packets : 0);
+        second["latencyminns"] = optionalNumber(p.latencyMin);
+        second["latencyavgns"] = optionalNumber(p.latencyAvg);
+        second["latencymaxns"] = optionalNumber(p.latencyMax);
+        second["latencysdns"] = optionalNumber(p.latencySd);
+        out.append(second);
+    }
+    return out;
+}
+
+Json::Value pointsJson(const MonitorSummary& m)
+{
+    Json::Value out(Json::arrayValue);
+    for (const MonitorPoint& p : m.points) {
+        Json::Value point;
+        point["time"] = static_cast<Json::Int64>(p.time);
+        point["interface"] = p.interfaceName;
+        point["ssid"] = p.ssid;
+        point["bssid"] = p.bssid;
+        point["rssi"] = p.hasRssi() ? Json::Value(p.rssi) : Json::Value();
+        point["txrate"] =
+            p.hasBitRate() ? Json::Value(static_cast<Json::Int64>(p.bitRate)) : Json::Value();
+        point["channel"] = p.hasChannel() ? Json::Value(p.channel) : Json::Value();
+        out.append(point);
+    }
+    return out;
+}
+
 const char* pairingName(Pairing pairing)
 {
     switch (pairing) {
@@ -275,6 +313,9 @@ Json::Value summaryJson(const std::vector<ScenarioSummary>& scenarios)
             flow["latencyavgns"] = optionalNumber(f.latencyAvg);
             flow["latencymaxns"] = optionalNumber(f.latencyMax);
             flow["latencysdns"] = optionalNumber(f.latencySd);
+            flow["srcport"] = f.srcPort;
+            flow["dstport"] = f.dstPort;
+            flow["seconds"] = secondsJson(f);
             scenario["flows"].append(flow);
         }
         scenario["monitors"] = Json::Value(Json::arrayValue);
@@ -283,6 +324,7 @@ Json::Value summaryJson(const std::vector<ScenarioSummary>& scenarios)
             monitor["id"] = m.id;
             monitor["status"] = m.status;
             monitor["samples"] = static_cast<Json::UInt64>(m.points.size());
+            monitor["points"] = pointsJson(m);
             scenario["monitors"].append(monitor);
         }
         out.append(scenario);

@@ -20,7 +20,8 @@ struct TableOptions
 std::string summaryTable(const std::vector<ScenarioSummary>& scenarios,
                          const TableOptions& options = {});
 
-// The summary as JSON (for files next to the raw result list).
+// The summary as JSON (for files next to the raw result list), every second and monitor sample
+// included, so that results.json alone can be archived.
 Json::Value summaryJson(const std::vector<ScenarioSummary>& scenarios);
 
 // The flow's verdict as the table and the report show it: the endpoint's status, with

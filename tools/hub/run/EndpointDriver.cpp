@@ -1,6 +1,7 @@
 #include "EndpointDriver.h"
 
 #include "FlowPairing.h"
+#include "JsonRead.h"
 #include "ScenarioFile.h"
 #include "TextFormat.h"
 
@@ -33,7 +34,7 @@ std::string text(const Json::Value& value)
 {
     if (value.isString())
         return value.asString();
-    return value.isNull() ? std::string() : compactJson(value);
+    return value.isNull() ? std::string() : roamnode::compactJson(value);
 }
 
 } // namespace
@@ -115,13 +116,13 @@ std::string EndpointDriver::nextRequest(std::int64_t hubNow, std::int64_t& hubSt
         request["command"] = "set";
         request["scenariodescription"] = m_scenario;
         request["scenariostarttime"] = static_cast<Json::UInt64>(m_endpointStart);
-        return compactJson(request);
+        return roamnode::compactJson(request);
     }
     case Phase::Diagnose: {
         Json::Value request(Json::objectValue);
         request["command"] = "set";
         request["scenariodescription"] = m_scenario;
-        return compactJson(request);
+        return roamnode::compactJson(request);
     }
     case Phase::Armed:
         // Once the endpoint is back from the run, the results are due.
@@ -162,7 +163,7 @@ std::string EndpointDriver::onReply(const std::string& replyText, std::int64_t h
     m_awaitingReply = false;
     Json::Value reply;
     std::string parseError;
-    if (!parseJsonText(replyText, reply, parseError) || !reply.isObject()) {
+    if (!roamnode::parseJson(replyText, reply, &parseError) || !reply.isObject()) {
         // The results are in: a garbled clock reply after them is one lost sample.
         if (m_phase == Phase::ClockAfter) {
             if (takeClockSample(Json::Value(), false, hubNow, m_samplesAfter))

@@ -1,5 +1,6 @@
 #include "HttpdStats.h"
 
+#include "JsonRead.h"
 #include "ScenarioFile.h"
 
 #include <algorithm>
@@ -71,7 +72,7 @@ std::vector<ConnectionStat> parseConnectionStats(const std::string& text)
         Json::Value object;
         std::string ignored;
         if (line.find_first_not_of(" \t\r") == std::string::npos ||
-            !parseJsonText(line, object, ignored) || !object.isObject() ||
+            !roamnode::parseJson(line, object, &ignored) || !object.isObject() ||
             !object["target"].isString() || !object["bytes"].isNumeric() ||
             !object["seconds"].isNumeric())
             continue;

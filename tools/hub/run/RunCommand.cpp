@@ -6,10 +6,14 @@
 #include "HubTlsContext.h"
 #include "RunController.h"
 #include "RunOptions.h"
+#include "RunResults.h"
 #include "ScenarioFile.h"
 #include "SessionAcceptor.h"
 #include "SummaryTable.h"
+#include "TextFile.h"
 #include "TextFormat.h"
+#include "archive/ArchiveSpool.h"
+#include "archive/ResultArchive.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -19,29 +23,12 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace hubrun {
 namespace {
 
 namespace report = roamnode::report;
-
-bool writeFile(const std::filesystem::path& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    out.close();
-    return static_cast<bool>(out);
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using roamnode::tools::writeFileAtomically;
 
 bool loadScenarios(const RunOptions& options, Json::Value& scenario,
                    std::map<std::string, Json::Value>& scenarios, std::vector<std::string>& notes,
@@ -68,71 +55,32 @@ bool loadScenarios(const RunOptions& options, Json::Value& scenario,
     return true;
 }
 
-Json::Value clockJson(const ClockOffset& clock)
+// Keeps the run in OUT/pending until the archive holds it, with any run an earlier hub left
+// there. False, with the reason on standard error, when the archive could not take it.
+bool archiveRun(const RunOptions& options, const Json::Value& results)
 {
-    Json::Value out(Json::objectValue);
-    out["offsetns"] = static_cast<Json::Int64>(clock.offsetNs);
-    out["errorns"] = static_cast<Json::Int64>(clock.errorNs());
-    out["roundtripns"] = static_cast<Json::Int64>(clock.roundTripNs);
-    out["measuredat"] = static_cast<Json::Int64>(clock.atNs);
-    return out;
-}
-
-std::string infoText(const Json::Value& info, const char* key)
-{
-    return info[key].isString() ? info[key].asString() : std::string();
-}
-
-report::EndpointInfo endpointInfo(const EndpointDriver& driver)
-{
-    report::EndpointInfo e;
-    const Json::Value& info = driver.info();
-    e.name = infoText(info, "device-givenname");
-    e.id = driver.deviceId();
-    for (const std::string& address : report::deviceAddresses(info))
-        e.addresses += (e.addresses.empty() ? "" : ", ") + address;
-    e.os = infoText(info, "device-os") + " " + infoText(info, "device-os-version");
-    e.appVersion = infoText(info, "app-version");
-    if (driver.clock()) {
-        e.offsetNs = driver.clock()->offsetNs;
-        e.offsetErrorNs = driver.clock()->errorNs();
+    const std::string location =
+        options.archive.empty() ? (std::filesystem::path(options.outDir) / "results.db").string()
+                                : options.archive;
+    hubarchive::ArchiveSpool spool(options.outDir);
+    std::string error;
+    if (!spool.add(results, {}, error)) {
+        std::fprintf(stderr, "roamnode-hub run: the run is not archived: %s\n", error.c_str());
+        return false;
     }
-    if (driver.clockAfter()) {
-        e.offsetAfterNs = driver.clockAfter()->offsetNs;
-        e.offsetAfterErrorNs = driver.clockAfter()->errorNs();
-        if (driver.clock()) {
-            e.driftNsPerMinute = driftPerMinute(*driver.clock(), *driver.clockAfter());
-            e.driftErrorNsPerMinute = driftErrorPerMinute(*driver.clock(), *driver.clockAfter());
-        }
+    hubarchive::ResultArchive archive(location);
+    const hubarchive::ArchiveSpool::Outcome outcome = spool.flush(archive);
+    if (!outcome.error.empty()) {
+        std::fprintf(stderr,
+                     "roamnode-hub run: the archive did not take the run: %s\n"
+                     "roamnode-hub run: %zu run(s) kept in %s; the next run or serve with this "
+                     "archive and folder archives them\n",
+                     outcome.error.c_str(), outcome.left, spool.folder().c_str());
+        return false;
     }
-    return e;
-}
-
-Json::Value endpointJson(const EndpointDriver& driver, const report::EndpointInfo& info)
-{
-    Json::Value endpoint(Json::objectValue);
-    endpoint["deviceid"] = driver.deviceId();
-    endpoint["info"] = driver.info();
-    endpoint["addresses"] = Json::Value(Json::arrayValue);
-    for (const std::string& address : driver.addresses())
-        endpoint["addresses"].append(address);
-    if (driver.clock()) {
-        endpoint["clock"] = clockJson(*driver.clock());
-        endpoint["clockoffsetns"] = static_cast<Json::Int64>(driver.clock()->offsetNs);
-    }
-    if (driver.clockAfter())
-        endpoint["clockafter"] = clockJson(*driver.clockAfter());
-    if (info.driftNsPerMinute && info.driftErrorNsPerMinute) {
-        endpoint["clockdriftnsperminute"] = *info.driftNsPerMinute;
-        endpoint["clockdrifterrornsperminute"] = *info.driftErrorNsPerMinute;
-    }
-    if (driver.hubStart() != 0)
-        endpoint["hubstarttime"] = static_cast<Json::Int64>(driver.hubStart());
-    endpoint["status"] = driver.phase() == EndpointDriver::Phase::Done ? "done" : "failed";
-    endpoint["error"] = driver.error();
-    endpoint["scenario"] = driver.scenario();
-    endpoint["resultlist"] = driver.resultList();
-    return endpoint;
+    std::printf("archive: %s (%zu run(s) written)\n", archive.displayName().c_str(),
+                outcome.archived);
+    return true;
 }
 
 // Summaries, table, results.json and report.html of the endpoints that returned results.
@@ -141,44 +89,12 @@ Json::Value endpointJson(const EndpointDriver& driver, const report::EndpointInf
 int writeResults(const RunOptions& options, const RunController& controller,
                  const Json::Value& scenario)
 {
-    Json::Value results(Json::objectValue);
-    if (!scenario.isNull())
-        results["scenario"] = scenario;
-    results["endpoints"] = Json::Value(Json::arrayValue);
-    report::RunInfo run;
-    std::vector<report::EndpointResults> endpoints;
-    for (const auto& driver : controller.drivers()) {
-        const report::EndpointInfo info = endpointInfo(*driver);
-        run.endpoints.push_back(info);
-        if (run.startNs == 0)
-            run.startNs = driver->hubStart();
-        results["endpoints"].append(endpointJson(*driver, info));
-        std::vector<report::ScenarioSummary> summaries =
-            report::summarize(driver->resultList(), driver->scenario(), driver->label());
-        if (const std::size_t old = report::dropEarlierResults(summaries, driver->endpointStart()))
-            std::printf("endpoint %s: %zu result(s) of an earlier run left out\n",
-                        driver->label().c_str(), old);
-        endpoints.push_back({driver->label(), driver->addresses(), driver->scenario(),
-                             std::move(summaries), driver->hubStart()});
-    }
-    report::pairStreamsAndTriggers(endpoints);
-    if (!options.httpdStatsPath.empty())
-        applyConnectionStats(endpoints, parseConnectionStats(readFile(options.httpdStatsPath)));
-
-    std::vector<report::ScenarioSummary> all;
-    bool failed = false;
-    for (report::EndpointResults& endpoint : endpoints)
-        for (report::ScenarioSummary& summary : endpoint.summaries) {
-            for (const report::FlowSummary& flow : summary.flows)
-                failed = failed || flow.failed();
-            all.push_back(std::move(summary));
-        }
-    if (run.startNs != 0) {
-        results["runstart"] = static_cast<Json::Int64>(run.startNs);
-        results["runstartutc"] = report::clockTime(run.startNs);
-    }
-    results["summary"] = report::summaryJson(all);
-    results["allflowssucceeded"] = !failed;
+    CollectedRun run = collectRun(controller.drivers(), scenario, options.httpdStatsPath, {});
+    for (const std::string& note : run.notes)
+        std::printf("%s\n", note.c_str());
+    const std::vector<report::ScenarioSummary>& all = run.summaries;
+    const bool failed = run.failed;
+    const Json::Value& results = run.results;
 
     report::TableOptions table;
     table.wide = options.wide;
@@ -190,13 +106,19 @@ int writeResults(const RunOptions& options, const RunController& controller,
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "  ";
     const std::filesystem::path reportPath = dir / "report.html";
-    if (ec || !writeFile(dir / "results.json", Json::writeString(builder, results) + "\n") ||
-        !writeFile(reportPath, report::htmlReport("Roamnode run", all, run))) {
+    if (ec ||
+        !writeFileAtomically((dir / "results.json").string(),
+                             Json::writeString(builder, results) + "\n") ||
+        !writeFileAtomically(reportPath.string(),
+                             report::htmlReport("Roamnode run", all, run.info))) {
         std::fprintf(stderr, "roamnode-hub run: cannot write to %s\n", options.outDir.c_str());
         return 1;
     }
     std::printf("results: %s\nreport: %s\n", (dir / "results.json").string().c_str(),
                 reportPath.string().c_str());
+    std::fflush(stdout);
+    if (!archiveRun(options, results))
+        return 1;
     if (failed)
         std::puts("not every flow succeeded (exit status 3)");
     std::fflush(stdout);
@@ -235,21 +157,9 @@ int runCommand(int argc, char** argv)
 
     boost::asio::io_context io;
     RunController controller(io, options, scenario, scenarios);
-    auto acceptor =
-        std::make_shared<SessionAcceptor>(io, controller, HubExchange::Timeouts{}, tls);
-    const std::vector<std::string> addresses = options.bindAddresses.empty()
-                                                   ? std::vector<std::string>{"0.0.0.0", "::"}
-                                                   : options.bindAddresses;
-    const bool listening = acceptor->listen(addresses, options.port, error);
-    for (const std::string& warning : acceptor->warnings())
-        std::fprintf(stderr, "roamnode-hub run: %s\n", warning.c_str());
-    if (!listening) {
-        std::fprintf(stderr, "roamnode-hub run: %s\n", error.c_str());
+    auto acceptor = std::make_shared<SessionAcceptor>(io, controller, HubExchange::Timeouts{}, tls);
+    if (!acceptor->listen(options.bindAddresses, options.port, "roamnode-hub run"))
         return 1;
-    }
-    // First, and flushed: a script starting the endpoints reads the port from here.
-    for (const std::string& where : acceptor->listeningOn())
-        std::printf("listening on %s\n", where.c_str());
     for (const std::string& note : notes)
         std::printf("%s\n", note.c_str());
     std::fflush(stdout);

@@ -1,6 +1,7 @@
 #include "RunController.h"
 
 #include "FlowPairing.h"
+#include "JsonRead.h"
 #include "ScenarioFile.h"
 
 #include <algorithm>
@@ -138,8 +139,8 @@ void RunController::onHello(const std::string& peer, const std::string& hello)
     m_helloPeer = peer;
     Json::Value value;
     std::string error;
-    if (!parseJsonText(hello, value, error) || !value.isObject() || !value["uuid"].isString() ||
-        value["uuid"].asString().empty()) {
+    if (!roamnode::parseJson(hello, value, &error) || !value.isObject() ||
+        !value["uuid"].isString() || value["uuid"].asString().empty()) {
         print("hello without a device id from " + peer + ": " + hello);
         return;
     }
@@ -265,7 +266,10 @@ void RunController::finish()
     if (m_tty && m_progressShown)
         std::fputs("\r\033[K", stderr);
     m_timer.cancel();
-    m_io.stop();
+    if (m_onFinished)
+        m_onFinished();
+    else
+        m_io.stop();
 }
 
 void RunController::print(const std::string& line)
@@ -281,6 +285,8 @@ void RunController::print(const std::string& line)
 
 void RunController::showProgress()
 {
+    if (!m_options.progress)
+        return;
     const std::int64_t now = hubNow();
     std::string line, key;
     if (m_drivers.size() < expectedEndpoints()) {

@@ -10,6 +10,7 @@
 #include <json/value.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -38,6 +39,10 @@ public:
                   std::map<std::string, Json::Value> scenarios);
 
     void start();
+    // Called, on the I/O thread, once the run is over, instead of stopping `io`: for a hub that
+    // goes on after the run. It must not destroy the controller from inside the call.
+    void setOnFinished(std::function<void()> onFinished) { m_onFinished = std::move(onFinished); }
+    bool finished() const { return m_finished; }
 
     void onHello(const std::string& peer, const std::string& hello) override;
     std::string nextRequest() override;
@@ -85,6 +90,7 @@ private:
     bool m_tty = false;
     std::string m_lastProgressKey;
     bool m_progressShown = false;
+    std::function<void()> m_onFinished;
 };
 
 } // namespace hubrun

@@ -1,38 +1,10 @@
 #include "RunOptions.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
+#include "DecimalOption.h"
 
 namespace hubrun {
-namespace {
-
-bool parseUnsigned(const std::string& text, unsigned long long max, unsigned long long& value)
-{
-    if (text.empty() || text.size() > 19 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    errno = 0;
-    const unsigned long long parsed = std::strtoull(text.c_str(), nullptr, 10);
-    if (errno != 0 || parsed > max)
-        return false;
-    value = parsed;
-    return true;
-}
-
-bool parseSeconds(const std::string& text, double max, double& value)
-{
-    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos)
-        return false;
-    char* end = nullptr;
-    const double parsed = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(parsed) || parsed < 0 || parsed > max)
-        return false;
-    value = parsed;
-    return true;
-}
-
-} // namespace
+using roamnode::tools::parseDecimal;
+using roamnode::tools::parseSeconds;
 
 const char* runUsage()
 {
@@ -58,10 +30,13 @@ const char* runUsage()
            "  --clock-samples N         \"localtime\" exchanges per endpoint, before the run and\n"
            "                            after it (default 4)\n"
            "  --wide                    every column of the summary table (default: fits 100)\n"
+           "  --archive FILE.db|URL     also keep the run in this archive: an SQLite file or\n"
+           "                            postgresql://user@host/db (default: OUT/results.db)\n"
            "\n"
            "Exit status: 0 every flow of every endpoint succeeded and no stream fell short;\n"
            "1 an endpoint refused the scenario, did not register in time or did not come back,\n"
-           "or the results could not be written; 2 a bad command line or scenario file;\n"
+           "or the results could not be written or archived (the run then waits in OUT/pending\n"
+           "for the next run or serve); 2 a bad command line or scenario file;\n"
            "3 the run completed but a flow failed (an error, or an HTTP flow the server counted\n"
            "no byte of) or a stream sent less than 99.9 % of its planned frames;\n"
            "130 interrupted.\n";
@@ -72,11 +47,45 @@ bool parsePortRewrite(const std::string& text, std::pair<std::uint16_t, std::uin
     const std::size_t equals = text.find('=');
     if (equals == std::string::npos)
         return false;
-    unsigned long long from = 0, to = 0;
-    if (!parseUnsigned(text.substr(0, equals), 65535, from) ||
-        !parseUnsigned(text.substr(equals + 1), 65535, to) || from == 0 || to == 0)
+    std::uint64_t from = 0, to = 0;
+    if (!parseDecimal(text.substr(0, equals), 65535, from) ||
+        !parseDecimal(text.substr(equals + 1), 65535, to) || from == 0 || to == 0)
         return false;
     rewrite = {static_cast<std::uint16_t>(from), static_cast<std::uint16_t>(to)};
+    return true;
+}
+
+bool parseSharedRunOption(const std::string& argument, const std::string& value,
+                          RunOptions& options, bool& known, std::string& error)
+{
+    std::uint64_t number = 0;
+    known = true;
+    if (argument == "--port") {
+        if (!parseDecimal(value, 65535, number)) {
+            error = "invalid port: " + value;
+            return false;
+        }
+        options.port = static_cast<std::uint16_t>(number);
+    } else if (argument == "--bind") {
+        options.bindAddresses.push_back(value);
+    } else if (argument == "--start-in") {
+        if (!parseSeconds(value, 86400, options.startInSeconds)) {
+            error = "invalid start delay: " + value;
+            return false;
+        }
+    } else if (argument == "--out") {
+        options.outDir = value;
+    } else if (argument == "--archive") {
+        options.archive = value;
+    } else if (argument == "--clock-samples") {
+        if (!parseDecimal(value, 100, number) || number == 0) {
+            error = "invalid number of clock samples: " + value;
+            return false;
+        }
+        options.clockSamples = static_cast<unsigned>(number);
+    } else {
+        known = false;
+    }
     return true;
 }
 
@@ -86,7 +95,7 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
         const std::string value = hasValue ? argv[i + 1] : std::string();
-        unsigned long long number = 0;
+        std::uint64_t number = 0;
         if (argument == "--help" || argument == "-h") {
             options.help = true;
             continue;
@@ -110,31 +119,20 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
             return false;
         }
         ++i;
-        if (argument == "--port") {
-            if (!parseUnsigned(value, 65535, number)) {
-                error = "invalid port: " + value;
-                return false;
-            }
-            options.port = static_cast<std::uint16_t>(number);
-        } else if (argument == "--bind") {
-            options.bindAddresses.push_back(value);
+        bool known = false;
+        if (!parseSharedRunOption(argument, value, options, known, error))
+            return false;
+        if (known) {
         } else if (argument == "--device") {
             options.devices.push_back(value);
         } else if (argument == "--endpoints") {
-            if (!parseUnsigned(value, 1000, number) || number == 0) {
+            if (!parseDecimal(value, 1000, number) || number == 0) {
                 error = "invalid number of endpoints: " + value;
                 return false;
             }
             options.endpoints = static_cast<unsigned>(number);
         } else if (argument == "--map") {
             options.mapPath = value;
-        } else if (argument == "--start-in") {
-            if (!parseSeconds(value, 86400, options.startInSeconds)) {
-                error = "invalid start delay: " + value;
-                return false;
-            }
-        } else if (argument == "--out") {
-            options.outDir = value;
         } else if (argument == "--register-timeout") {
             if (!parseSeconds(value, 86400, options.registerTimeoutSeconds)) {
                 error = "invalid timeout: " + value;
@@ -149,12 +147,6 @@ bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& er
             options.portRewrites.push_back(rewrite);
         } else if (argument == "--httpd-stats") {
             options.httpdStatsPath = value;
-        } else if (argument == "--clock-samples") {
-            if (!parseUnsigned(value, 100, number) || number == 0) {
-                error = "invalid number of clock samples: " + value;
-                return false;
-            }
-            options.clockSamples = static_cast<unsigned>(number);
         } else {
             error = "unknown option: " + argument;
             return false;

@@ -29,11 +29,21 @@ struct RunOptions
     // Every column of the summary table, however wide.
     bool wide = false;
     HubTlsOptions tls;
+    // Where every run is kept: an SQLite file or a postgresql:// URL; empty: outDir/results.db.
+    std::string archive;
+    // The live progress line (or, off a terminal, one line per change of phase).
+    bool progress = true;
     bool help = false;
 };
 
 // Parses the arguments after "run"; on a bad argument returns false and sets error.
 bool parseRunOptions(int argc, char** argv, RunOptions& options, std::string& error);
+
+// The options `run` and `serve` share: --port, --bind, --start-in, --out, --archive and
+// --clock-samples. `known` says whether `argument` is one of them; false and `error` for a bad
+// value.
+bool parseSharedRunOption(const std::string& argument, const std::string& value,
+                          RunOptions& options, bool& known, std::string& error);
 
 // "FROM=TO", both ports 1..65535.
 bool parsePortRewrite(const std::string& text, std::pair<std::uint16_t, std::uint16_t>& rewrite);

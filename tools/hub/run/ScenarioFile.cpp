@@ -1,41 +1,21 @@
 #include "ScenarioFile.h"
 
-#include <json/reader.h>
-#include <json/writer.h>
+#include "JsonRead.h"
+#include "TextFile.h"
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 namespace hubrun {
 
-bool parseJsonText(const std::string& text, Json::Value& value, std::string& error)
-{
-    Json::CharReaderBuilder builder;
-    builder["allowComments"] = true;
-    builder["collectComments"] = false;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) {
-        error = errors;
-        while (!error.empty() && error.back() == '\n')
-            error.pop_back();
-        return false;
-    }
-    return true;
-}
-
 bool readJsonFile(const std::string& path, Json::Value& value, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text;
+    if (!roamnode::tools::readTextFile(path, text)) {
         error = "cannot read " + path;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!parseJsonText(text.str(), value, error)) {
+    if (!roamnode::parseJson(text, value, &error)) {
         error = path + ": " + error;
         return false;
     }
@@ -58,13 +38,6 @@ int rewriteDstPort(Json::Value& scenario, std::uint16_t from, std::uint16_t to)
         }
     }
     return count;
-}
-
-std::string compactJson(const Json::Value& value)
-{
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    return Json::writeString(builder, value);
 }
 
 bool readScenarioMap(const std::string& path, std::map<std::string, Json::Value>& scenarios,

@@ -9,15 +9,11 @@
 
 namespace hubrun {
 
-// Reads a JSON file that may carry // and /* */ comments.
+// Reads a JSON file that may carry // and /* */ comments (roamnode::parseJson, JsonRead.h).
 bool readJsonFile(const std::string& path, Json::Value& value, std::string& error);
-bool parseJsonText(const std::string& text, Json::Value& value, std::string& error);
 
 // Replaces every flow's "dstport" equal to `from` by `to`; returns how many were replaced.
 int rewriteDstPort(Json::Value& scenario, std::uint16_t from, std::uint16_t to);
-
-// One line, no trailing newline: the form the endpoint gets.
-std::string compactJson(const Json::Value& value);
 
 // A map file is a JSON object from endpoint (device id, given name or address) to scenario: the scenario itself, or the name of
 // its file (relative names are taken from the map file's folder).

@@ -1,0 +1,71 @@
+// The archive's spool and SQLite back end, in a temporary folder: a long run goes in whole.
+
+#include "ArchiveSpool.h"
+#include "ResultArchive.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+namespace {
+
+TEST(HubArchive, ALongRunGoesFromTheSpoolIntoTheArchiveWhole)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // An hour of one flow: far more values than a peer's message may hold, but the hub's own.
+    Json::Value flow(Json::objectValue);
+    flow["id"] = 1;
+    flow["type"] = "streamv4";
+    for (int i = 0; i < 3600; ++i) {
+        Json::Value second(Json::objectValue);
+        second["second"] = static_cast<Json::Int64>(1796659303000000000 + i * 1000000000LL);
+        second["packets"] = i;
+        for (const char* key : {"bytes", "latencycount", "latencyminns", "latencyavgns",
+                                "latencymaxns", "latencysdns"})
+            second[key] = i;
+        flow["seconds"].append(second);
+    }
+    Json::Value results(Json::objectValue);
+    results["runstart"] = static_cast<Json::Int64>(1796659303000000000);
+    results["endpoints"][0]["deviceid"] = "d";
+    results["endpoints"][0]["label"] = "d";
+    results["summary"][0]["endpoint"] = "d";
+    results["summary"][0]["flows"].append(flow);
+    results["padding"] = Json::Value(Json::arrayValue);
+    for (int i = 0; i < 80000; ++i)
+        results["padding"].append(i);
+
+    const std::string out = dir.path().toStdString();
+    hubarchive::ArchiveSpool spool(out);
+    std::string error;
+    ASSERT_TRUE(spool.add(results, "long", error)) << error;
+    hubarchive::ResultArchive archive(out + "/results.db");
+    const auto outcome = spool.flush(archive);
+    EXPECT_EQ(outcome.error, "");
+    EXPECT_EQ(outcome.archived, 1u);
+    EXPECT_TRUE(spool.pending().empty());
+
+    std::uint64_t packets = 0, rows = 0;
+    ASSERT_TRUE(archive.forEachSecond(
+        {},
+        [&](const hubarchive::ResultArchive::SecondRecord& r) {
+            packets += r.second.packets;
+            return ++rows > 0;
+        },
+        error))
+        << error;
+    EXPECT_EQ(rows, 3600u);
+    EXPECT_EQ(packets, 3599u * 3600u / 2);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Qt SQL loads its drivers as plugins, which needs the application object.
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,97 @@
+// The schedule of `roamnode-hub serve`, in memory: what a file may say, and when its tests run.
+
+#include "JsonRead.h"
+#include "Schedule.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using hubserve::ScheduledTest;
+
+constexpr std::int64_t kS = 1000000000;
+// 2026-12-07 00:00:00 UTC
+constexpr std::int64_t kMidnight = 1796601600 * kS;
+
+std::string parse(const std::string& text, std::vector<ScheduledTest>& tests)
+{
+    Json::Value value;
+    std::string error;
+    if (!roamnode::parseJson(text, value, &error))
+        return "json: " + error;
+    return hubserve::parseSchedule(value, "", tests, error) ? std::string() : error;
+}
+
+TEST(HubSchedule, TestsRunAtTheirSlots)
+{
+    std::vector<ScheduledTest> tests;
+    ASSERT_EQ(parse(R"(// comments are allowed
+        {"tests": [
+          {"name": "e", "scenario": {"scenarioid": 1}, "endpoints": ["all"], "every": "10m",
+           "offset": "2m"},
+          {"name": "a", "scenario": {"scenarioid": 2}, "endpoints": "lab-3",
+           "at": ["18:30", "06:00:30"]}]})",
+                    tests),
+              "");
+    ASSERT_EQ(tests.size(), 2u);
+    EXPECT_EQ(tests[1].endpoints, std::vector<std::string>{"lab-3"});
+    const struct
+    {
+        std::size_t test;
+        std::int64_t after, next;
+    } cases[] = {
+        {0, kMidnight, kMidnight + 120 * kS},            // offset from the hour
+        {0, kMidnight + 120 * kS, kMidnight + 720 * kS}, // strictly after
+        {0, kMidnight + 719 * kS, kMidnight + 720 * kS},
+        {1, kMidnight, kMidnight + 21630 * kS},                           // 06:00:30, times sorted
+        {1, kMidnight + 21630 * kS, kMidnight + 66600 * kS},              // then 18:30
+        {1, kMidnight + 70000 * kS, kMidnight + 86400 * kS + 21630 * kS}, // tomorrow
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hubserve::nextSlot(tests[c.test], c.after), c.next)
+            << tests[c.test].name << " after +" << (c.after - kMidnight) / kS << " s";
+}
+
+TEST(HubSchedule, RefusesWhatItCannotUse)
+{
+    const struct
+    {
+        const char* text;
+        const char* error;
+    } cases[] = {
+        {R"({"test": []})", "expected {\"tests\": [...]}"},
+        {R"({"tests": [{"scenario": {}, "endpoints": ["all"], "every": "1m"}]})", "\"name\""},
+        {R"({"tests": [{"name": "x", "scenario": 3, "endpoints": ["all"], "every": "1m"}]})",
+         "test \"x\": \"scenario\""},
+        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": [], "every": "1m"}]})",
+         "names no endpoint"},
+        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"]}]})", "either"},
+        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "every": "10"}]})",
+         "\"every\""},
+        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "every": "-1m"}]})",
+         "\"every\""},
+        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "every": "0s"}]})",
+         "\"every\""},
+        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "every": "1m",
+             "offset": "1m"}]})",
+         "\"offset\""},
+        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "at": ["24:00"]}]})",
+         "\"at\""},
+        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "at": ["6:00"]}]})",
+         "\"at\""},
+        {R"({"tests": [{"name": "x", "scenario": "/nonexistent.json", "endpoints": ["all"],
+             "at": ["06:00"]}]})",
+         "cannot read /nonexistent.json"},
+        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "every": "1m"},
+                       {"name": "x", "scenario": {}, "endpoints": ["all"], "every": "1m"}]})",
+         "two tests are named"},
+    };
+    for (const auto& c : cases) {
+        std::vector<ScheduledTest> tests;
+        const std::string error = parse(c.text, tests);
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.text << "\n-> " << error;
+        EXPECT_TRUE(tests.empty());
+    }
+}
+
+} // namespace
