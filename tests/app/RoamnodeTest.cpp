@@ -1,6 +1,6 @@
+#include "Roamnode.h"
 #include "PXEventBus.h"
 #include "PXEventType.h"
-#include "Roamnode.h"
 
 #include <gtest/gtest.h>
 
@@ -91,9 +91,9 @@ TEST_F(RoamnodeTest, FollowsHeartbeatAndScenarioEventsWithoutGuards)
     EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
 
     // Every transition is published, repeated values included.
-    const std::vector<AppState> expected = {BOOTING_READY, REGISTERED, ARMED, RUNNING,
-                                            REGISTERED, REGISTERED, TRY_CONTACT_RVP,
-                                            TRY_CONTACT_RVP, BOOTING_READY};
+    const std::vector<AppState> expected = {BOOTING_READY,   REGISTERED,      ARMED,
+                                            RUNNING,         REGISTERED,      REGISTERED,
+                                            TRY_CONTACT_RVP, TRY_CONTACT_RVP, BOOTING_READY};
     EXPECT_EQ(recorder.states, expected);
     roamnode.stop();
 }
@@ -115,9 +115,4 @@ TEST_F(RoamnodeTest, AnswersVersionAndCapabilities)
     EXPECT_EQ(recorder.texts[1], capabilities);
     EXPECT_EQ(recorder.texts[2], capabilities);
     EXPECT_EQ(roamnode.getVersion(), "2.12.3.0");
-}
-
-TEST_F(RoamnodeTest, InstanceIsOneObject)
-{
-    EXPECT_EQ(&Roamnode::instance(), &Roamnode::instance());
 }

@@ -1,6 +1,7 @@
 #include "MultiConnect.h"
 
 #include "ChildProcess.h"
+#include "LoopbackPort.h"
 #include "TcpRecorder.h"
 #include "TcpTestPeer.h"
 
@@ -37,14 +38,6 @@ std::int64_t nsOf(const std::string& request)
 {
     const std::size_t at = request.find("?ns=");
     return at == std::string::npos ? -1 : std::stoll(request.substr(at + 4));
-}
-
-std::uint16_t freePort()
-{
-    boost::asio::io_context context;
-    boost::asio::ip::tcp::acceptor acceptor(context,
-                                            {boost::asio::ip::make_address("127.0.0.1"), 0});
-    return acceptor.local_endpoint().port();
 }
 
 // Stops itself from the engine thread right after a connection ended, while the step that would
@@ -146,7 +139,7 @@ TEST(MultiConnectRestart, OffMakesExactlyOneConnection)
 
 TEST(MultiConnectRestart, OnStartsTheNextConnectionWithTheRemainingTime)
 {
-    const std::uint16_t sourcePort = freePort();
+    const std::uint16_t sourcePort = testsupport::unusedLoopbackPort();
     // The first connection is closed by the server after 200 ms; the second runs until the
     // client's duration ends it.
     TcpTestPeer peer([](std::size_t index) {

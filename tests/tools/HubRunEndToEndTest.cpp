@@ -4,6 +4,7 @@
 
 #include "ChildProcess.h"
 #include "JsonParse.h"
+#include "LoopbackPort.h"
 
 #include <gtest/gtest.h>
 
@@ -36,33 +37,6 @@ bool writeText(const std::string& path, const std::string& text)
     file << text;
     return bool(file);
 }
-
-// A UDP socket on 127.0.0.1 with a system-chosen port, for the streams to go to.
-class UdpSink
-{
-public:
-    UdpSink()
-    {
-        m_fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_fd >= 0 && bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-            getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            m_port = ntohs(address.sin_port);
-    }
-    ~UdpSink()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    int port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
 
 struct HubRun
 {
@@ -124,15 +98,24 @@ protected:
 
 TEST_F(HubRunEndToEnd, ThreeEndpointsRunTheSameScenarioAtOnce)
 {
-    // Each endpoint streams 40 frames from a port of its own choosing to one sink.
-    UdpSink sink;
-    ASSERT_NE(sink.port(), 0);
+    // Each endpoint streams 40 frames from a port of its own choosing to one open socket.
+    struct Sink
+    {
+        ~Sink() { ::close(fd); }
+        int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    } sink;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(sink.fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::getsockname(sink.fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
     const std::string scenario =
         "// three endpoints, one stream each\n"
         "{\"scenarioid\": 7, \"duration\": 1000000000, \"flows\": [{\"id\": 1, \"flowtype\": "
         "\"streamv4\", \"flow\": {\"initialtimetowait\": 100000000, \"srcport\": 0, "
         "\"dstipv4\": \"127.0.0.1\", \"dstport\": " +
-        std::to_string(sink.port()) +
+        std::to_string(ntohs(address.sin_port)) +
         ", \"interframegap\": 10000000, \"numberofframes\": 40, \"contentlist\": "
         "[\"000102030405060708090a0b0c0d0e0f\"]}}]}";
     ASSERT_TRUE(writeText(path("scenario.json"), scenario));
@@ -168,30 +151,6 @@ TEST_F(HubRunEndToEnd, ThreeEndpointsRunTheSameScenarioAtOnce)
     EXPECT_TRUE(QFile::exists(QString::fromStdString(path("out/report.html"))));
 }
 
-// A free UDP port on 127.0.0.1 for a trigger, which needs a fixed one.
-int freeUdpPort()
-{
-    UdpSink probe;
-    return probe.port();
-}
-
-// A TCP port on 127.0.0.1 where nothing listens (bound, then closed).
-int freeTcpPort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
-}
-
 TEST_F(HubRunEndToEnd, AMapGivesEachEndpointItsOwnScenarioWithOneStart)
 {
     // A first run that drives nobody lists the device ids of the two endpoints.
@@ -213,8 +172,8 @@ TEST_F(HubRunEndToEnd, AMapGivesEachEndpointItsOwnScenarioWithOneStart)
 
     // Endpoint 0 streams to endpoint 1's trigger, which listens for a quarter of the stream's
     // half second: the hub pairs them across the endpoints and gives the loss.
-    const std::string src = std::to_string(freeUdpPort());
-    const std::string dst = std::to_string(freeUdpPort());
+    const std::string src = std::to_string(testsupport::unusedLoopbackPort(SOCK_DGRAM));
+    const std::string dst = std::to_string(testsupport::unusedLoopbackPort(SOCK_DGRAM));
     const std::string map =
         "// sender and receiver\n{\"" + ids[0] +
         "\": {\"scenarioid\": 21, \"duration\": 1000000000, \"flows\": [{\"id\": 1, "
@@ -272,7 +231,7 @@ TEST_F(HubRunEndToEnd, TheHttpServersCountsGiveHttpFlowsTheirThroughput)
 
     // A GET and a PUT at 500,000 bytes per second for one second; the scenario says port 8080.
     // The second run adds a GET to a port where nothing listens.
-    const int deadPort = freeTcpPort();
+    const int deadPort = testsupport::unusedLoopbackPort();
     ASSERT_NE(deadPort, 0);
     auto scenario = [&](bool withDeadFlow) {
         std::string flows;
