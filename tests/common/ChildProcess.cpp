@@ -139,8 +139,10 @@ std::optional<std::string> ChildProcess::waitForLine(const Accept& accept,
         }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left <= 0ms || !readSome(std::min(left, 50ms)))
+        // Once both pipes are closed no line can come; the last read's lines were checked above.
+        if (left <= 0ms || (m_out < 0 && m_err < 0))
             return std::nullopt;
+        readSome(std::min(left, 50ms));
     }
 }
 
