@@ -2,99 +2,51 @@
 
 #include <gtest/gtest.h>
 
-TEST(FrequencyToChannel, FiveGigahertzEntriesMapToTheirChannel)
-{
-    EXPECT_EQ(frequencyToChannel(5160), 32);
-    EXPECT_EQ(frequencyToChannel(5180), 36);
-    EXPECT_EQ(frequencyToChannel(5320), 64);
-    EXPECT_EQ(frequencyToChannel(5340), 68);
-    EXPECT_EQ(frequencyToChannel(5480), 96);
-    EXPECT_EQ(frequencyToChannel(5500), 100);
-    EXPECT_EQ(frequencyToChannel(5640), 128);
-    EXPECT_EQ(frequencyToChannel(5660), 132);
-    EXPECT_EQ(frequencyToChannel(5720), 144);
-    EXPECT_EQ(frequencyToChannel(5745), 149);
-    EXPECT_EQ(frequencyToChannel(5805), 161);
-    EXPECT_EQ(frequencyToChannel(5825), 165);
-    EXPECT_EQ(frequencyToChannel(5845), 169);
-    EXPECT_EQ(frequencyToChannel(5865), 173);
-}
+#include <algorithm>
+#include <vector>
 
-TEST(FrequencyToChannel, FourNineGigahertzEntriesCountFromFourThousand)
+// 5 GHz entries map to their channel, 4.9 GHz ones count from 4000 MHz, anything else is -1;
+// the table has exactly 59 frequencies.
+TEST(FrequencyToChannel, TableEntriesAndNothingElse)
 {
-    EXPECT_EQ(frequencyToChannel(4915), 183);
-    EXPECT_EQ(frequencyToChannel(4920), 184);
-    EXPECT_EQ(frequencyToChannel(4925), 185);
-    EXPECT_EQ(frequencyToChannel(4935), 187);
-    EXPECT_EQ(frequencyToChannel(4940), 188);
-    EXPECT_EQ(frequencyToChannel(4945), 189);
-    EXPECT_EQ(frequencyToChannel(4960), 192);
-    EXPECT_EQ(frequencyToChannel(4980), 196);
-}
-
-TEST(FrequencyToChannel, FrequenciesOutsideTheTableGiveMinusOne)
-{
-    EXPECT_EQ(frequencyToChannel(2412), -1);
-    EXPECT_EQ(frequencyToChannel(2437), -1);
-    EXPECT_EQ(frequencyToChannel(5650), -1);
-    EXPECT_EQ(frequencyToChannel(5330), -1);
-    EXPECT_EQ(frequencyToChannel(5735), -1);
-    EXPECT_EQ(frequencyToChannel(5815), -1);
-    EXPECT_EQ(frequencyToChannel(4930), -1);
-    EXPECT_EQ(frequencyToChannel(0), -1);
-    EXPECT_EQ(frequencyToChannel(-5180), -1);
-}
-
-TEST(FrequencyToChannel, TableHasExactlyFiftyNineFrequencies)
-{
+    const std::vector<std::pair<int, int>> cases = {
+        {5160, 32},  {5180, 36},  {5320, 64},  {5340, 68},  {5480, 96},  {5500, 100}, {5640, 128},
+        {5660, 132}, {5720, 144}, {5745, 149}, {5805, 161}, {5825, 165}, {5845, 169}, {5865, 173},
+        {4915, 183}, {4920, 184}, {4925, 185}, {4935, 187}, {4940, 188}, {4945, 189}, {4960, 192},
+        {4980, 196}, {2412, -1},  {2437, -1},  {5650, -1},  {5330, -1},  {5735, -1},  {5815, -1},
+        {4930, -1},  {0, -1},     {-5180, -1}};
+    for (const auto& [mhz, channel] : cases)
+        EXPECT_EQ(frequencyToChannel(mhz), channel) << mhz;
     int known = 0;
-    for (int mhz = 2000; mhz <= 7000; ++mhz) {
-        if (frequencyToChannel(mhz) > 0)
-            ++known;
-    }
+    for (int mhz = 2000; mhz <= 7000; ++mhz)
+        known += frequencyToChannel(mhz) > 0 ? 1 : 0;
     EXPECT_EQ(known, 59);
 }
 
-namespace {
-
-int prefixOf(std::initializer_list<int> bytes)
-{
-    std::uint8_t mask[16] = {};
-    int i = 0;
-    for (int b : bytes)
-        mask[i++] = static_cast<std::uint8_t>(b);
-    return prefixLength(mask);
-}
-
-} // namespace
-
+// Full bytes, then the first partial one; a non-contiguous byte adds nothing, and nothing after
+// it counts.
 TEST(PrefixLength, CountsFullBytesThenTheFirstPartialOne)
 {
-    EXPECT_EQ(prefixOf({}), 0);
-    EXPECT_EQ(prefixOf({255, 255, 255, 255, 255, 255, 255, 255}), 64);
-    EXPECT_EQ(prefixOf({255, 255, 255, 255, 255, 255, 255, 254}), 63);
-    EXPECT_EQ(prefixOf({255, 255, 255, 255, 255, 255, 255, 128}), 57);
-    EXPECT_EQ(prefixOf({255, 255, 240}), 20);
-    EXPECT_EQ(prefixOf({252}), 6);
-    EXPECT_EQ(prefixOf({248}), 5);
-    EXPECT_EQ(prefixOf({224}), 3);
-    EXPECT_EQ(prefixOf({192}), 2);
-    EXPECT_EQ(prefixOf({128}), 1);
-}
-
-TEST(PrefixLength, AllOnesIsOneHundredTwentyEight)
-{
-    EXPECT_EQ(
-        prefixOf({255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255}),
-        128);
-}
-
-TEST(PrefixLength, StopsAtTheFirstByteBelowTwoHundredFiftyFive)
-{
-    // A non-contiguous byte adds nothing, and nothing after it counts.
-    EXPECT_EQ(prefixOf({255, 170, 255, 255}), 8);
-    EXPECT_EQ(prefixOf({255, 0, 255}), 8);
-    EXPECT_EQ(prefixOf({255, 254, 255}), 15);
+    const std::vector<std::pair<std::vector<int>, int>> cases = {
+        {{}, 0},
+        {{255, 255, 255, 255, 255, 255, 255, 255}, 64},
+        {{255, 255, 255, 255, 255, 255, 255, 254}, 63},
+        {{255, 255, 255, 255, 255, 255, 255, 128}, 57},
+        {std::vector<int>(16, 255), 128},
+        {{255, 255, 240}, 20},
+        {{252}, 6},
+        {{248}, 5},
+        {{224}, 3},
+        {{192}, 2},
+        {{128}, 1},
+        {{255, 170, 255, 255}, 8},
+        {{255, 0, 255}, 8},
+        {{255, 254, 255}, 15}};
+    for (const auto& [bytes, length] : cases) {
+        std::uint8_t mask[16] = {};
+        std::copy(bytes.begin(), bytes.end(), mask);
+        EXPECT_EQ(prefixLength(mask), length) << length;
+    }
 }
 
 TEST(InterfaceInfo, DefaultsAreWhatTheHubGetsForAFailedQuery)

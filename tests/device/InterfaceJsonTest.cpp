@@ -1,5 +1,7 @@
 #include "InterfaceJson.h"
 
+#include "JsonParse.h"
+
 #include <json/json.h>
 
 #include <gtest/gtest.h>
@@ -23,15 +25,6 @@ InterfaceInfo labWifi()
     info.rxrate = 144400000;
     info.channel = 36;
     return info;
-}
-
-bool parses(const std::string& text, Json::Value& value)
-{
-    Json::CharReaderBuilder builder;
-    builder["failIfExtra"] = true;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    return reader->parse(text.data(), text.data() + text.size(), &value, &errors);
 }
 
 } // namespace
@@ -94,7 +87,7 @@ TEST(NetworkInfoJson, TakesSsidAndBssidOfTheWifiInterface)
     EXPECT_EQ(networkInfoJson(list), "{ \"interfaces\": " + interfacesJson(list) +
                                          ", \"ssid\": \"lab\", \"bssid\": \"00:11:22:33:44:55\"}");
     Json::Value value;
-    ASSERT_TRUE(parses(networkInfoJson(list), value));
+    ASSERT_TRUE(testsupport::parses(networkInfoJson(list), &value));
     EXPECT_EQ(value["interfaces"].size(), 2u);
     EXPECT_EQ(value["interfaces"][1]["channel"].asInt(), 36);
 }
@@ -108,18 +101,18 @@ TEST(InterfaceJsonEscaping, HostileSsidStillGivesValidJson)
     info.displayname = "tab\there";
 
     Json::Value record;
-    ASSERT_TRUE(parses(interfaceJson(info), record)) << interfaceJson(info);
+    ASSERT_TRUE(testsupport::parses(interfaceJson(info), &record)) << interfaceJson(info);
     EXPECT_EQ(record["ssid"].asString(), info.ssid);
     EXPECT_EQ(record["name"].asString(), info.name);
     EXPECT_EQ(record["displayname"].asString(), info.displayname);
     EXPECT_EQ(record["rssi"].asInt(), -52);
 
     Json::Value list;
-    ASSERT_TRUE(parses(interfacesJson({info, info}), list));
+    ASSERT_TRUE(testsupport::parses(interfacesJson({info, info}), &list));
     EXPECT_EQ(list.size(), 2u);
 
     Json::Value network;
-    ASSERT_TRUE(parses(networkInfoJson({info}), network)) << networkInfoJson({info});
+    ASSERT_TRUE(testsupport::parses(networkInfoJson({info}), &network)) << networkInfoJson({info});
     EXPECT_EQ(network["ssid"].asString(), info.ssid);
     EXPECT_EQ(network["interfaces"][0]["ssid"].asString(), info.ssid);
 }

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "JsonParse.h"
+
 #include <json/json.h>
 
 #include <gtest/gtest.h>
@@ -97,16 +99,6 @@ PXMobileManager::Config recorded(RecordedInterfaceSystem& system)
     return config;
 }
 
-bool parses(const std::string& text)
-{
-    Json::CharReaderBuilder builder;
-    builder["failIfExtra"] = true;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value value;
-    std::string errors;
-    return reader->parse(text.data(), text.data() + text.size(), &value, &errors);
-}
-
 } // namespace
 
 TEST(UsableAddresses, LoopbackAndLinkLocalIpv4GiveEmptyText)
@@ -153,56 +145,50 @@ TEST(UsableAddresses, Ipv6SkipsOnlyTheLoopbackAddress)
     EXPECT_EQ(PXMobileManager::usableIpv6({}), "[]");
 }
 
-TEST(OsVersion, IdBlankVersionWithoutQuotes)
+// "ID VERSION_ID" from os-release, values as written; lsb_release only when the file is missing.
+TEST(OsVersion, FromOsReleaseOrLsbRelease)
 {
-    TempFile file("PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\n"
-                  "VERSION_ID=\"12\"\nVERSION=\"12 (bookworm)\"\nID=debian\n");
-    EXPECT_EQ(PXMobileManager::osVersion(file.path(), "false"), "debian 12");
-}
-
-TEST(OsVersion, ValuesAreTakenAsWritten)
-{
-    TempFile file("ID=ubuntu\nID_LIKE=debian\nVERSION_ID=22.04\"\n");
-    EXPECT_EQ(PXMobileManager::osVersion(file.path(), "false"), "ubuntu 22.04");
-    TempFile quotedId("ID=\"rhel\"\nVERSION_ID=\"9.2\"\n");
-    EXPECT_EQ(PXMobileManager::osVersion(quotedId.path(), "false"), "\"rhel\" 9.2");
-}
-
-TEST(OsVersion, FileWithoutTheLinesGivesOneBlankAndDoesNotRunLsbRelease)
-{
-    TempFile file("NAME=\"Something\"\nVERSION=\"1\"\n");
     TempFile marker("");
     std::remove(marker.path().c_str());
-    WarningCollector warnings;
-    EXPECT_EQ(PXMobileManager::osVersion(file.path(), "touch " + marker.path()), " ");
+    const std::string lsbWarning = "Could not determine the distribution version using "
+                                   "lsb_release, try installing it from the package manager";
+    const std::string osReleaseWarning = "Could not determine the OS version using /etc/os-release";
+    const struct
+    {
+        const char* osRelease; // nullptr: no such file
+        std::string lsbRelease;
+        std::string version;
+        std::vector<std::string> warnings;
+    } cases[] = {
+        {"PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\n"
+         "VERSION_ID=\"12\"\nVERSION=\"12 (bookworm)\"\nID=debian\n",
+         "false",
+         "debian 12",
+         {}},
+        {"ID=ubuntu\nID_LIKE=debian\nVERSION_ID=22.04\"\n", "false", "ubuntu 22.04", {}},
+        {"ID=\"rhel\"\nVERSION_ID=\"9.2\"\n", "false", "\"rhel\" 9.2", {}},
+        // Without the lines: one blank, and lsb_release is not run (it would make the marker).
+        {"NAME=\"Something\"\nVERSION=\"1\"\n", "touch " + marker.path(), " ", {}},
+        {nullptr,
+         "printf '\"Debian GNU/Linux 12 (bookworm)\"\\n'",
+         "Debian GNU/Linux 12 (bookworm)",
+         {osReleaseWarning}},
+        {nullptr,
+         "printf '" + std::string(300, 'x') + "\\n'",
+         std::string(300, 'x'),
+         {osReleaseWarning}},
+        {nullptr, "true", "", {osReleaseWarning, lsbWarning}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lsbRelease);
+        TempFile file(c.osRelease ? c.osRelease : "");
+        WarningCollector warnings;
+        EXPECT_EQ(PXMobileManager::osVersion(c.osRelease ? file.path() : "/nonexistent/os-release",
+                                             c.lsbRelease),
+                  c.version);
+        EXPECT_EQ(warnings.texts(), c.warnings);
+    }
     EXPECT_FALSE(std::ifstream(marker.path()).is_open());
-    EXPECT_TRUE(warnings.texts().empty());
-}
-
-TEST(OsVersion, MissingFileFallsBackToLsbRelease)
-{
-    WarningCollector warnings;
-    EXPECT_EQ(PXMobileManager::osVersion("/nonexistent/os-release",
-                                         "printf '\"Debian GNU/Linux 12 (bookworm)\"\\n'"),
-              "Debian GNU/Linux 12 (bookworm)");
-    ASSERT_EQ(warnings.texts().size(), 1u);
-    EXPECT_EQ(warnings.texts()[0], "Could not determine the OS version using /etc/os-release");
-}
-
-TEST(OsVersion, LongLsbReleaseOutputIsReadWhole)
-{
-    const std::string text(300, 'x');
-    EXPECT_EQ(PXMobileManager::osVersion("/nonexistent/os-release", "printf '" + text + "\\n'"),
-              text);
-}
-
-TEST(OsVersion, NeitherSourceGivesEmptyTextAndTwoWarnings)
-{
-    WarningCollector warnings;
-    EXPECT_EQ(PXMobileManager::osVersion("/nonexistent/os-release", "true"), "");
-    ASSERT_EQ(warnings.texts().size(), 2u);
-    EXPECT_EQ(warnings.texts()[1], "Could not determine the distribution version using lsb_release, "
-                             "try installing it from the package manager");
 }
 
 TEST(DeviceAnswers, FixedFactsOnARealBus)
@@ -292,7 +278,7 @@ TEST(DeviceAnswers, InterfacesAndNetworkInfoAreReadAfresh)
     system.wirelessAnswers["wlan0"] = {R::associated("lab\"\x02", 5180e6, 0xC9, 1000)};
     bus->publish(GET_NETWORK_INFO);
     EXPECT_EQ(system.addressCalls, 2);
-    EXPECT_TRUE(parses(listener.texts[NETWORK_INFO])) << listener.texts[NETWORK_INFO];
+    EXPECT_TRUE(testsupport::parses(listener.texts[NETWORK_INFO])) << listener.texts[NETWORK_INFO];
     EXPECT_EQ(manager.lastInterfaces().size(), 2u);
 }
 

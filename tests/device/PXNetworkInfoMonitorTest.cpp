@@ -9,6 +9,8 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include "JsonParse.h"
+
 #include <json/json.h>
 
 #include <gtest/gtest.h>
@@ -62,15 +64,6 @@ const PXNetworkInfoMonitorResultSet& samplesOf(const std::shared_ptr<PXMonitorRe
     const auto* set = dynamic_cast<const PXNetworkInfoMonitorResultSet*>(result.get());
     EXPECT_NE(set, nullptr);
     return *set;
-}
-
-bool parses(const std::string& text, Json::Value& value)
-{
-    Json::CharReaderBuilder builder;
-    builder["failIfExtra"] = true;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    return reader->parse(text.data(), text.data() + text.size(), &value, &errors);
 }
 
 } // namespace
@@ -252,7 +245,7 @@ TEST(NetworkInfoResultBody, HostileSsidStillParses)
     wlan.ssid = "\"},{\\\x07";
     set.samples.push_back({1, {wlan}});
     Json::Value value;
-    ASSERT_TRUE(parses(set.resultJson(), value)) << set.resultJson();
+    ASSERT_TRUE(testsupport::parses(set.resultJson(), &value)) << set.resultJson();
     EXPECT_EQ(value[0]["interfaces"][0]["ssid"].asString(), wlan.ssid);
     EXPECT_EQ(value[0]["timestamp"].asInt64(), 1);
 }

@@ -1,6 +1,7 @@
 #include "MultiConnect.h"
 
-#include "HttpdProcess.h"
+#include "ChildProcess.h"
+#include "LoopbackPort.h"
 #include "TcpRecorder.h"
 #include "TcpTestPeer.h"
 
@@ -8,6 +9,8 @@
 #include <boost/system/system_error.hpp>
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include <future>
 
@@ -35,14 +38,6 @@ std::int64_t nsOf(const std::string& request)
 {
     const std::size_t at = request.find("?ns=");
     return at == std::string::npos ? -1 : std::stoll(request.substr(at + 4));
-}
-
-std::uint16_t freePort()
-{
-    boost::asio::io_context context;
-    boost::asio::ip::tcp::acceptor acceptor(context,
-                                            {boost::asio::ip::make_address("127.0.0.1"), 0});
-    return acceptor.local_endpoint().port();
 }
 
 // Stops itself from the engine thread right after a connection ended, while the step that would
@@ -144,7 +139,7 @@ TEST(MultiConnectRestart, OffMakesExactlyOneConnection)
 
 TEST(MultiConnectRestart, OnStartsTheNextConnectionWithTheRemainingTime)
 {
-    const std::uint16_t sourcePort = freePort();
+    const std::uint16_t sourcePort = testsupport::unusedLoopbackPort();
     // The first connection is closed by the server after 200 ms; the second runs until the
     // client's duration ends it.
     TcpTestPeer peer([](std::size_t index) {
@@ -329,15 +324,16 @@ TEST(MultiConnectIpv6, GetOverLoopback)
 
 TEST(MultiConnectHttpd, GetAndLimitedPutAgainstTheTestServer)
 {
-    HttpdProcess httpd;
-    ASSERT_TRUE(httpd.started());
+    testsupport::ChildProcess httpd(ROAMNODE_HTTPD, {"--port", "0"});
+    const auto port = static_cast<std::uint16_t>(testsupport::listeningPort(httpd));
+    ASSERT_NE(port, 0) << httpd.allOutput();
 
     auto getRecorder = std::make_shared<TcpRecorder>();
-    MultiConnect::Config get = flowConfig(httpd.port(), 400000000);
+    MultiConnect::Config get = flowConfig(port, 400000000);
     auto getEngine = std::make_shared<MultiConnect>(getRecorder, get);
 
     auto putRecorder = std::make_shared<TcpRecorder>();
-    MultiConnect::Config put = flowConfig(httpd.port(), 400000000);
+    MultiConnect::Config put = flowConfig(port, 400000000);
     put.destination = "::1";
     put.ipv6 = 1;
     put.method = 1;
@@ -356,18 +352,23 @@ TEST(MultiConnectHttpd, GetAndLimitedPutAgainstTheTestServer)
     EXPECT_GE(putRecorder->totalBytes(), 131072u);
     // The flow's limit reaches the client: no more than 2,000,000 B/s over the 400 ms.
     EXPECT_LE(putRecorder->totalBytes(), 800000u);
-    EXPECT_TRUE(httpd.waitForLine("GET /dir/name/?ns=400000000 HTTP/1.1", 2s));
-    EXPECT_TRUE(httpd.waitForLine("PUT /up/?ns=400000000&rate=2000000 HTTP/1.1", 2s));
+    std::set<std::string> requests = {"GET /dir/name/?ns=400000000 HTTP/1.1",
+                                      "PUT /up/?ns=400000000&rate=2000000 HTTP/1.1"};
+    const auto served = [&](const std::string& line) {
+        return requests.erase(line) == 1 && requests.empty();
+    };
+    EXPECT_TRUE(httpd.waitForLine(served, 2s)) << httpd.allOutput();
 }
 
 TEST(MultiConnectHttpd, RestartingGetAgainstATestServerThatPacesItsBody)
 {
     // 150,000 bytes per second: a 262,144-byte report every 1.7 s at most, so the 300 ms
     // watchdog ends each connection and the restart rule opens the next ones.
-    HttpdProcess httpd({"--verbose"});
-    ASSERT_TRUE(httpd.started());
+    testsupport::ChildProcess httpd(ROAMNODE_HTTPD, {"--port", "0", "--verbose"});
+    const auto port = static_cast<std::uint16_t>(testsupport::listeningPort(httpd));
+    ASSERT_NE(port, 0) << httpd.allOutput();
     auto recorder = std::make_shared<TcpRecorder>();
-    MultiConnect::Config config = flowConfig(httpd.port(), 1000000000);
+    MultiConnect::Config config = flowConfig(port, 1000000000);
     config.restart = true;
     config.rateLimit = 150000;
     config.trafficTimeout = 300ms;
@@ -375,6 +376,6 @@ TEST(MultiConnectHttpd, RestartingGetAgainstATestServerThatPacesItsBody)
     engine->start();
     ASSERT_TRUE(recorder->waitFinished(3s));
     engine->stop();
-    EXPECT_TRUE(httpd.waitForLines("GET /dir/name-2/?ns=", 1, 2s));
+    EXPECT_TRUE(httpd.waitForLine("GET /dir/name-2/?ns=", 2s)) << httpd.allOutput();
     EXPECT_TRUE(recorder->reports().empty());
 }

@@ -6,6 +6,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include "LoopbackPort.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -115,14 +117,6 @@ struct ClientRun
         loopStalled = probe.stalled();
     }
 };
-
-std::uint16_t closedPort()
-{
-    boost::asio::io_context context;
-    boost::asio::ip::tcp::acceptor acceptor(context,
-                                            {boost::asio::ip::make_address("127.0.0.1"), 0});
-    return acceptor.local_endpoint().port();
-}
 
 } // namespace
 
@@ -320,7 +314,7 @@ TEST(TcpClientFailure, ConnectionThatCannotBeMadeFinishesAtOnceWithoutThrowing)
 {
     TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(1000); });
     const std::function<void(TcpClient::Config&)> failures[] = {
-        [](TcpClient::Config& config) { config.dstPort = closedPort(); },
+        [](TcpClient::Config& config) { config.dstPort = testsupport::unusedLoopbackPort(); },
         [](TcpClient::Config& config) { config.host = "not-an-address"; },
         [](TcpClient::Config& config) { config.ipv6 = 1; }, // the family does not match
     };

@@ -121,75 +121,48 @@ TEST(TriggerSender, IPv6ScopeIdMustMatch)
     }
 }
 
+// The latency is the receive time minus the tag (tens of nanoseconds, little-endian, the eight
+// bytes before the position counted from the end) plus the offset; a frame too short for the tag
+// or a position below eight reads a tag of zero. A long datagram is cut to the 16 KiB buffer.
 TEST(TriggerLatency, LatencyComesFromTheTag)
 {
-    Peer peer;
-    auto recorder = std::make_shared<TriggerRecorder>();
-    auto config = configFrom(peer, kLongWindow);
-    config.latencyOn = true;
-    config.latencyPosition = 8;
-    config.latencyTimeOffset = 2500;
-    Trigger trigger(recorder, config);
-    trigger.start();
-
     const std::uint64_t tag = 170000000000000000ull; // 1.7e18 ns, in tens of nanoseconds
-    auto frame = bytesOf(64);
-    putLittleEndian(frame, 56, tag);
-    peer.sendTo(triggerPort(), frame);
-    ASSERT_TRUE(recorder->waitFrames(1));
-    const auto received = recorder->frames().at(0);
-    EXPECT_TRUE(received.withLatency);
-    EXPECT_EQ(received.bytes, 64u);
-    EXPECT_EQ(received.latency, toNs(received.now) - (static_cast<std::int64_t>(tag) * 10 - 2500));
-    trigger.stop();
-}
-
-TEST(TriggerLatency, FrameTooShortForTheTagCountsWithTagZero)
-{
-    Peer peer;
-    auto recorder = std::make_shared<TriggerRecorder>();
-    auto config = configFrom(peer, kLongWindow);
-    config.latencyOn = true;
-    config.latencyPosition = 100;
-    config.latencyTimeOffset = 700;
-    Trigger trigger(recorder, config);
-    trigger.start();
-    peer.sendTo(triggerPort(), bytesOf(50, 0xff));
-    ASSERT_TRUE(recorder->waitFrames(1));
-    const auto received = recorder->frames().at(0);
-    EXPECT_TRUE(received.withLatency);
-    EXPECT_EQ(received.bytes, 50u);
-    EXPECT_EQ(received.latency, toNs(received.now) + 700);
-    trigger.stop();
-}
-
-TEST(TriggerLatency, PositionBelowEightReadsNoTag)
-{
-    Peer peer;
-    auto recorder = std::make_shared<TriggerRecorder>();
-    auto config = configFrom(peer, kLongWindow);
-    config.latencyOn = true;
-    config.latencyPosition = 4;
-    Trigger trigger(recorder, config);
-    trigger.start();
-    peer.sendTo(triggerPort(), bytesOf(16384, 0xff));
-    ASSERT_TRUE(recorder->waitFrames(1));
-    const auto received = recorder->frames().at(0);
-    EXPECT_EQ(received.bytes, 16384u);
-    EXPECT_EQ(received.latency, toNs(received.now));
-    trigger.stop();
-}
-
-TEST(TriggerReceive, LongDatagramIsCutToTheBuffer)
-{
-    Peer peer;
-    auto recorder = std::make_shared<TriggerRecorder>();
-    Trigger trigger(recorder, configFrom(peer, kLongWindow));
-    trigger.start();
-    peer.sendTo(triggerPort(), bytesOf(20000));
-    ASSERT_TRUE(recorder->waitFrames(1));
-    EXPECT_EQ(recorder->frames().at(0).bytes, 16384u);
-    trigger.stop();
+    const struct
+    {
+        bool latencyOn;
+        std::uint64_t position;
+        std::int64_t offset;
+        std::size_t length;
+        std::size_t counted;
+        std::int64_t tagNs; // what the tag read stands for
+    } cases[] = {
+        {true, 8, 2500, 64, 64, static_cast<std::int64_t>(tag) * 10},
+        {true, 100, 700, 50, 50, 0},
+        {true, 4, 0, 16384, 16384, 0},
+        {false, 0, 0, 20000, 16384, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        Peer peer;
+        auto recorder = std::make_shared<TriggerRecorder>();
+        auto config = configFrom(peer, kLongWindow);
+        config.latencyOn = c.latencyOn;
+        config.latencyPosition = c.position;
+        config.latencyTimeOffset = c.offset;
+        Trigger trigger(recorder, config);
+        trigger.start();
+        auto frame = bytesOf(c.length, 0xff);
+        if (c.tagNs != 0)
+            putLittleEndian(frame, c.length - c.position, tag);
+        peer.sendTo(triggerPort(), frame);
+        ASSERT_TRUE(recorder->waitFrames(1));
+        const auto received = recorder->frames().at(0);
+        EXPECT_EQ(received.withLatency, c.latencyOn);
+        EXPECT_EQ(received.bytes, c.counted);
+        EXPECT_EQ(c.latencyOn ? received.latency : 0,
+                  c.latencyOn ? toNs(received.now) - (c.tagNs - c.offset) : 0);
+        trigger.stop();
+    }
 }
 
 // Empty datagrams from the expected sender are not frames: they are passed over with a warning

@@ -1,150 +1,50 @@
 // The real program against the real hub tool, each in its own process, on loopback.
 
+#include "ChildProcess.h"
 #include "FakeHub.h"
 #include "HeartbeatFrame.h"
-#include "TestSupport.h"
+#include "HostInterfaceSystem.h"
+#include "InterfaceReader.h"
+#include "JsonParse.h"
+#include "PXMobileManager.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <regex>
-#include <string>
-#include <vector>
+using namespace std::chrono_literals;
+using testsupport::ChildProcess;
 
 namespace {
 
-// A child process whose standard output is collected line by line. Asked to stop (SIGTERM) and
-// then, if need be, killed when the object goes away.
-class ChildProcess
+// The hub tool on a port of the system's choice (or `port`), handing out `requests`.
+std::unique_ptr<ChildProcess> startHub(const QTemporaryDir& dir,
+                                       const std::vector<std::string>& requests,
+                                       const std::string& port = "0")
 {
-public:
-    ChildProcess(const QString& program, const QStringList& arguments, const QString& workDir)
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        // The device id database and the log file stay inside the test's directory.
-        environment.insert("HOME", workDir);
-        environment.insert("XDG_DATA_HOME", workDir + "/data");
-        environment.insert("XDG_CONFIG_HOME", workDir + "/config");
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        m_process.setProcessEnvironment(environment);
-        m_process.setWorkingDirectory(workDir);
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start(program, arguments);
-    }
-
-    ~ChildProcess() { stop(); }
-
-    bool started() { return m_process.waitForStarted(5000); }
-
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000)) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
-    }
-
-    // True when the process ended by itself with exit status 0 within the time.
-    bool exitedCleanly(int timeoutMs)
-    {
-        return m_process.waitForFinished(timeoutMs) &&
-               m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-    }
-
-    void kill()
-    {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-
-    // Sends the signal and waits for the process to end; true when it ended normally with 0.
-    bool endsCleanlyOn(int signalNumber, int timeoutMs)
-    {
-        ::kill(static_cast<pid_t>(m_process.processId()), signalNumber);
-        return exitedCleanly(timeoutMs);
-    }
-
-    // Waits for a line (after those already seen by earlier waits) that contains the text.
-    bool waitForLine(const std::string& text, int timeoutMs, std::string* found = nullptr)
-    {
-        const bool ok = testsupport::waitUntil(
-            [&]() {
-                collect();
-                for (; m_next < m_lines.size(); ++m_next) {
-                    if (m_lines[m_next].find(text) != std::string::npos) {
-                        if (found)
-                            *found = m_lines[m_next];
-                        ++m_next;
-                        return true;
-                    }
-                }
-                return false;
-            },
-            timeoutMs);
-        return ok;
-    }
-
-    std::string allOutput()
-    {
-        collect();
-        std::string text;
-        for (const auto& line : m_lines)
-            text += line + "\n";
-        return text + "[stderr] " + m_process.readAllStandardError().toStdString();
-    }
-
-private:
-    void collect()
-    {
-        m_pending += m_process.readAllStandardOutput().toStdString();
-        std::size_t end;
-        while ((end = m_pending.find('\n')) != std::string::npos) {
-            std::string line = m_pending.substr(0, end);
-            // The console rewrites its line with carriage returns on a terminal; on a pipe each
-            // update is a line of its own, but stay tolerant.
-            const std::size_t cr = line.find_last_of('\r');
-            if (cr != std::string::npos && cr + 1 < line.size())
-                line = line.substr(cr + 1);
-            m_lines.push_back(line);
-            m_pending.erase(0, end + 1);
-        }
-    }
-
-    QProcess m_process;
-    std::string m_pending;
-    std::vector<std::string> m_lines;
-    std::size_t m_next = 0;
-};
-
-QStringList hubArguments(const std::string& port, const std::vector<std::string>& requests)
-{
-    QStringList arguments{"--port", QString::fromStdString(port), "--bind", "127.0.0.1"};
-    for (const auto& request : requests)
-        arguments << QString::fromStdString(request);
-    return arguments;
+    std::vector<std::string> arguments = {"--port", port, "--bind", "127.0.0.1"};
+    arguments.insert(arguments.end(), requests.begin(), requests.end());
+    return std::make_unique<ChildProcess>(ROAMNODE_HUB_BINARY, arguments,
+                                          testsupport::homeIn(dir.path().toStdString()),
+                                          dir.path().toStdString());
 }
 
-std::string portOf(const std::string& listeningLine)
+ChildProcess startEndpoint(const QTemporaryDir& dir, const std::string& port)
 {
-    return listeningLine.substr(listeningLine.rfind(':') + 1);
+    return ChildProcess(ROAMNODE_BINARY, {"127.0.0.1:" + port},
+                        testsupport::homeIn(dir.path().toStdString()), dir.path().toStdString());
 }
 
 // One exchange as an endpoint does it, with blocking calls: hello out, request in, reply out.
@@ -170,29 +70,59 @@ std::string exchangeWithHub(std::uint16_t port, const std::string& hello, const 
     return request;
 }
 
+// The device variables as this host has them, and every JSON text among them parses.
+void expectDeviceVariables(const std::string& reply)
+{
+    const auto parsed = testsupport::parsed(reply);
+    ASSERT_TRUE(parsed) << reply;
+    const Json::Value& value = *parsed;
+    EXPECT_EQ(value["status"].asString(), "success") << reply;
+    utsname names{};
+    ASSERT_EQ(uname(&names), 0);
+    EXPECT_EQ(value["device-os"].asString(), names.sysname);
+    EXPECT_EQ(value["device-givenname"].asString(), names.nodename);
+    EXPECT_EQ(value["device-type"].asString(), "Desktop");
+    EXPECT_EQ(value["device-os-version"].asString(), PXMobileManager::osVersion());
+    EXPECT_DOUBLE_EQ(value["batterylevel"].asDouble(), -1.0);
+    EXPECT_TRUE(value["ssid"].isString());
+    EXPECT_EQ(value["device-ipv4"].asString(),
+              PXMobileManager::usableIpv4(readInterfaces(hostInterfaceSystem())));
+    EXPECT_TRUE(value["device-ipv6"].isArray()) << reply;
+
+    const Json::Value& interfaces = value["interfaces"];
+    ASSERT_TRUE(interfaces.isArray()) << reply;
+    bool loopback = false;
+    for (const Json::Value& record : interfaces) {
+        if (record["name"].asString() == "lo") {
+            loopback = true;
+            EXPECT_EQ(record["type"].asString(), "loopback");
+            EXPECT_EQ(record["ipv4"][0].asString(), "127.0.0.1");
+        }
+    }
+    EXPECT_TRUE(loopback) << reply;
+
+    const Json::Value& network = value["networkinfo"];
+    ASSERT_TRUE(network.isObject()) << reply;
+    EXPECT_TRUE(network["interfaces"].isArray());
+    EXPECT_TRUE(network["ssid"].isString());
+    EXPECT_TRUE(network["bssid"].isString());
+}
+
 } // namespace
 
 // With --timings each reply line is followed by "exchange-ns N", the nanoseconds from the
 // request's write to the reply's read as the hub sees them.
 TEST(HubTool, HandsOutRequestsInOrderThenNopAndEndsByItself)
 {
-    QTemporaryDir workDir;
-    ASSERT_TRUE(workDir.isValid());
-    const std::string requestFile = workDir.filePath("requests.txt").toStdString();
-    {
-        std::ofstream out(requestFile);
-        out << "# set first, then read back\n\n"
-            << "{\"command\": \"set\", \"heartbeatinterval\": 2000000000}\n";
-    }
-    ChildProcess hub(ROAMNODE_HUB_BINARY,
-                     {"--port", "0", "--bind", "127.0.0.1", "--requests",
-                      QString::fromStdString(requestFile), "--exit-after-replies", "3",
-                      "--timings", "{\"command\": \"get\", \"ssid\": 1}"},
-                     workDir.path());
-    ASSERT_TRUE(hub.started());
-    std::string listening;
-    ASSERT_TRUE(hub.waitForLine("listening on 127.0.0.1:", 5000, &listening)) << hub.allOutput();
-    const auto port = static_cast<std::uint16_t>(std::stoi(portOf(listening)));
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string requestFile = dir.filePath("requests.txt").toStdString();
+    std::ofstream(requestFile) << "# set first, then read back\n\n"
+                               << "{\"command\": \"set\", \"heartbeatinterval\": 2000000000}\n";
+    auto hub = startHub(dir, {"--requests", requestFile, "--exit-after-replies", "3", "--timings",
+                              "{\"command\": \"get\", \"ssid\": 1}"});
+    const auto port = static_cast<std::uint16_t>(testsupport::listeningPort(*hub));
+    ASSERT_NE(port, 0) << hub->allOutput();
 
     const auto firstExchange = std::chrono::steady_clock::now();
     EXPECT_EQ(exchangeWithHub(port, "{\"heartbeatcount\": 0}", "{\"status\": \"success\"}"),
@@ -202,118 +132,105 @@ TEST(HubTool, HandsOutRequestsInOrderThenNopAndEndsByItself)
     EXPECT_EQ(exchangeWithHub(port, "{\"heartbeatcount\": 2}", "{\"line\": \"a\\nb\"}"),
               "{\"command\": \"nop\"}");
 
-    ASSERT_TRUE(hub.exitedCleanly(5000)) << hub.allOutput();
+    ASSERT_EQ(hub->waitForExit(5s), 0) << hub->allOutput();
     // Every timed span lies within the three exchanges, and no exchange over loopback takes less
     // than a microsecond: a count in another unit or from another clock falls outside.
     const auto spanNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                             std::chrono::steady_clock::now() - firstExchange)
                             .count();
     const std::regex timing("exchange-ns ([0-9]+)");
-    std::string line;
     for (const std::string hello : {"0", "1", "2"}) {
-        ASSERT_TRUE(hub.waitForLine("hello {\"heartbeatcount\": " + hello + "}", 1000))
-            << hub.allOutput();
-        ASSERT_TRUE(hub.waitForLine("reply ", 1000, &line)) << hub.allOutput();
-        if (hello == "2")
-            EXPECT_EQ(line, "reply {\"line\": \"a\\nb\"}");
-        else
-            EXPECT_EQ(line, "reply {\"status\": \"success\"}");
+        ASSERT_TRUE(hub->waitForLine("hello {\"heartbeatcount\": " + hello + "}", 1s))
+            << hub->allOutput();
+        const auto reply = hub->waitForLine("reply ", 1s);
+        ASSERT_TRUE(reply) << hub->allOutput();
+        EXPECT_EQ(*reply,
+                  hello == "2" ? "reply {\"line\": \"a\\nb\"}" : "reply {\"status\": \"success\"}");
         // The very next line.
-        ASSERT_TRUE(hub.waitForLine("", 1000, &line)) << hub.allOutput();
+        const auto line = hub->waitForLine("", 1s);
+        ASSERT_TRUE(line) << hub->allOutput();
         std::smatch match;
-        ASSERT_TRUE(std::regex_match(line, match, timing)) << line;
-        const long long ns = std::stoll(match[1]);
-        EXPECT_GT(ns, 1000) << line;
-        EXPECT_LT(ns, spanNs) << line;
+        ASSERT_TRUE(std::regex_match(*line, match, timing)) << *line;
+        EXPECT_GT(std::stoll(match[1]), 1000) << *line;
+        EXPECT_LT(std::stoll(match[1]), spanNs) << *line;
     }
 }
 
 TEST(HubTool, RejectsBadArguments)
 {
-    QTemporaryDir workDir;
-    ChildProcess hub(ROAMNODE_HUB_BINARY, {"--port", "70000"}, workDir.path());
-    ASSERT_TRUE(hub.started());
-    EXPECT_FALSE(hub.exitedCleanly(5000));
-    ChildProcess missingFile(ROAMNODE_HUB_BINARY, {"--requests", "/nonexistent/requests.txt"},
-                             workDir.path());
-    ASSERT_TRUE(missingFile.started());
-    EXPECT_FALSE(missingFile.exitedCleanly(5000));
+    for (const auto& arguments : {std::vector<std::string>{"--port", "70000"},
+                                  {"--requests", "/nonexistent/requests.txt"}}) {
+        ChildProcess hub(ROAMNODE_HUB_BINARY, arguments);
+        const auto status = hub.waitForExit(5s);
+        ASSERT_TRUE(status) << arguments[0];
+        EXPECT_GT(*status, 0) << arguments[0];
+    }
 }
 
+// The endpoint registers and answers what the hub reads, the device variables among them; the
+// hub goes away and comes back on the same port: registered again.
 TEST(EndToEnd, RegistersAnswersAndRegistersAgainAfterTheHubReturns)
 {
-    QTemporaryDir workDir;
-    ASSERT_TRUE(workDir.isValid());
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto hub = startHub(
+        dir, {"{\"command\": \"get\", \"app-version\": 1, \"capabilities\": 1, "
+              "\"heartbeatinterval\": 1, \"batterylevel\": \"\", \"device-os\": \"\", "
+              "\"device-os-version\": \"\", \"device-givenname\": \"\", \"device-type\": \"\", "
+              "\"device-ipv4\": \"\", \"device-ipv6\": \"\", \"ssid\": \"\", \"interfaces\": \"\", "
+              "\"networkinfo\": \"\"}"});
+    const std::string port = std::to_string(testsupport::listeningPort(*hub));
+    ASSERT_NE(port, "0") << hub->allOutput();
+    ChildProcess endpoint = startEndpoint(dir, port);
 
-    auto hub = std::make_unique<ChildProcess>(
-        ROAMNODE_HUB_BINARY,
-        hubArguments("0", {"{\"command\": \"get\", \"app-version\": 1, \"capabilities\": 1, "
-                           "\"heartbeatinterval\": 1}"}),
-        workDir.path());
-    ASSERT_TRUE(hub->started());
-    std::string listening;
-    ASSERT_TRUE(hub->waitForLine("listening on 127.0.0.1:", 5000, &listening)) << hub->allOutput();
-    const std::string port = portOf(listening);
-
-    ChildProcess endpoint(ROAMNODE_BINARY, {QString::fromStdString("127.0.0.1:" + port)},
-                          workDir.path());
-    ASSERT_TRUE(endpoint.started());
-
-    std::string hello;
-    ASSERT_TRUE(hub->waitForLine("hello ", 10000, &hello)) << hub->allOutput();
-    EXPECT_NE(hello.find("\"heartbeatcount\": 0, \"state\": \"try-contact-rvp\""),
+    const auto hello = hub->waitForLine("hello ", 10s);
+    ASSERT_TRUE(hello) << hub->allOutput();
+    EXPECT_NE(hello->find("\"heartbeatcount\": 0, \"state\": \"try-contact-rvp\""),
               std::string::npos)
-        << hello;
-
-    std::string reply;
-    ASSERT_TRUE(hub->waitForLine("reply ", 10000, &reply)) << hub->allOutput();
-    EXPECT_EQ(reply,
-              "reply {\"app-version\": \"2.12.3.0\", \"capabilities\": {\"ipv4\": true, "
-              "\"streamv4\": 1, \"triggerv4\": 1, \"tcpv4\": 1, \"ipv6\": true, \"streamv6\": 1, "
-              "\"triggerv6\": 1, \"tcpv6\": 1, \"latency\": {\"stream\": true, \"trigger\": "
-              "[\"average\"]}, \"tcprestart\": true, \"monitor\": {\"networkinfo\": true}}, "
-              "\"heartbeatinterval\": 1000000000, \"status\": \"success\"}");
-    ASSERT_TRUE(endpoint.waitForLine("Registered", 10000)) << endpoint.allOutput();
-    ASSERT_TRUE(hub->waitForLine("\"state\": \"registered\"", 5000)) << hub->allOutput();
+        << *hello;
+    const auto reply = hub->waitForLine("reply ", 10s);
+    ASSERT_TRUE(reply) << hub->allOutput();
+    // Members in byte order of their names, each written as the hub expects it.
+    for (const char* member :
+         {"reply {\"app-version\": \"2.12.3.0\", \"batterylevel\": ",
+          ", \"capabilities\": {\"ipv4\": true, \"streamv4\": 1, \"triggerv4\": 1, \"tcpv4\": 1, "
+          "\"ipv6\": true, \"streamv6\": 1, \"triggerv6\": 1, \"tcpv6\": 1, \"latency\": "
+          "{\"stream\": true, \"trigger\": [\"average\"]}, \"tcprestart\": true, \"monitor\": "
+          "{\"networkinfo\": true}}, \"device-givenname\": ",
+          ", \"heartbeatinterval\": 1000000000, \"interfaces\": [", ", \"status\": \"success\"}"})
+        EXPECT_NE(reply->find(member), std::string::npos) << member << "\nin " << *reply;
+    expectDeviceVariables(reply->substr(6));
+    ASSERT_TRUE(endpoint.waitForLine("Registered", 10s)) << endpoint.allOutput();
+    ASSERT_TRUE(hub->waitForLine("\"state\": \"registered\"", 5s)) << hub->allOutput();
 
     // The hub goes away: two failed exchanges later the endpoint is contacting again.
     hub->kill();
     hub.reset();
-    ASSERT_TRUE(endpoint.waitForLine("Contacting", 8000)) << endpoint.allOutput();
+    ASSERT_TRUE(endpoint.waitForLine("Contacting", 8s)) << endpoint.allOutput();
 
-    // A new hub on the same port: registered again.
-    hub =
-        std::make_unique<ChildProcess>(ROAMNODE_HUB_BINARY, hubArguments(port, {}), workDir.path());
-    ASSERT_TRUE(hub->started());
-    ASSERT_TRUE(hub->waitForLine("listening on 127.0.0.1:" + port, 5000)) << hub->allOutput();
-    ASSERT_TRUE(hub->waitForLine("reply {\"status\": \"success\"}", 10000)) << hub->allOutput();
-    ASSERT_TRUE(endpoint.waitForLine("Registered", 10000)) << endpoint.allOutput();
+    hub = startHub(dir, {}, port);
+    ASSERT_TRUE(hub->waitForLine("listening on 127.0.0.1:" + port, 5s)) << hub->allOutput();
+    ASSERT_TRUE(hub->waitForLine("reply {\"status\": \"success\"}", 10s)) << hub->allOutput();
+    ASSERT_TRUE(endpoint.waitForLine("Registered", 10s)) << endpoint.allOutput();
 }
 
 TEST(EndToEnd, StopSignalsWriteTheRecordedLogAndExitZero)
 {
     for (const int signalNumber : {SIGINT, SIGTERM}) {
-        QTemporaryDir workDir;
-        ASSERT_TRUE(workDir.isValid());
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
         // The hub lowers the log threshold, then asks for a variable whose request is logged.
-        ChildProcess hub(ROAMNODE_HUB_BINARY,
-                         hubArguments("0", {"{\"command\": \"set\", \"debuglevel\": \"debug\"}",
-                                            "{\"command\": \"get\", \"batterylevel\": \"\"}"}),
-                         workDir.path());
-        ASSERT_TRUE(hub.started());
-        std::string listening;
-        ASSERT_TRUE(hub.waitForLine("listening on 127.0.0.1:", 5000, &listening))
-            << hub.allOutput();
-        ChildProcess endpoint(ROAMNODE_BINARY,
-                              {QString::fromStdString("127.0.0.1:" + portOf(listening))},
-                              workDir.path());
-        ASSERT_TRUE(endpoint.started());
-        ASSERT_TRUE(hub.waitForLine("reply {\"status\": \"success\"}", 10000)) << hub.allOutput();
-        ASSERT_TRUE(hub.waitForLine("\"batterylevel\": -1", 10000)) << hub.allOutput();
+        auto hub = startHub(dir, {"{\"command\": \"set\", \"debuglevel\": \"debug\"}",
+                                  "{\"command\": \"get\", \"batterylevel\": \"\"}"});
+        const int port = testsupport::listeningPort(*hub);
+        ASSERT_NE(port, 0) << hub->allOutput();
+        ChildProcess endpoint = startEndpoint(dir, std::to_string(port));
+        ASSERT_TRUE(hub->waitForLine("reply {\"status\": \"success\"}", 10s)) << hub->allOutput();
+        ASSERT_TRUE(hub->waitForLine("\"batterylevel\": -1", 10s)) << hub->allOutput();
 
         // Fewer than 25 entries: nothing is on disk until the stop writes it.
-        ASSERT_TRUE(endpoint.endsCleanlyOn(signalNumber, 5000)) << endpoint.allOutput();
-        std::ifstream file(workDir.filePath("pxlog.txt").toStdString());
+        ASSERT_EQ(endpoint.signalAndWait(signalNumber, 5s), 0) << endpoint.allOutput();
+        std::ifstream file(dir.filePath("pxlog.txt").toStdString());
         std::stringstream log;
         log << file.rdbuf();
         EXPECT_NE(log.str().find("Received heartbeat request for \"BatteryLevel\" parameter"),

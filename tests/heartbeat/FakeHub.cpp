@@ -76,19 +76,6 @@ bool readFrameFrom(int fd, int timeoutMs, std::string& payload, std::size_t* fra
     return true;
 }
 
-std::uint16_t closedLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 FakeHub::FakeHub(Script script, std::uint16_t port) : m_script(std::move(script))
 {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);

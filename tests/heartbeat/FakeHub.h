@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LoopbackPort.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -82,5 +84,8 @@ private:
 bool readFrameFrom(int fd, int timeoutMs, std::string& payload, std::size_t* frameBytes = nullptr,
                    const std::atomic<bool>* stop = nullptr);
 
-// A loopback port that nothing listens on (bound, read back and closed again).
-std::uint16_t closedLoopbackPort();
+// A loopback port that nothing listens on.
+inline std::uint16_t closedLoopbackPort()
+{
+    return testsupport::unusedLoopbackPort();
+}

@@ -1,11 +1,10 @@
 // End to end on loopback: the real endpoint registers with the real hub tool, receives a
 // description and a start time in one "set", arms, runs a stream into a trigger of its own,
 // reports the counts in "resultlist" and empties the list when the hub sets it.
+#include "ChildProcess.h"
 #include "ScenarioTestSupport.h"
 #include "TimePoint.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <boost/asio/ip/tcp.hpp>
@@ -28,20 +27,8 @@ class Hub
 {
 public:
     Hub(std::uint16_t port, const std::vector<std::string>& requests, int exitAfterReplies)
+        : m_process(ROAMNODE_HUB_BINARY, arguments(port, requests, exitAfterReplies))
     {
-        QStringList arguments = {"--port", QString::number(port), "--bind", "127.0.0.1"};
-        if (exitAfterReplies > 0)
-            arguments << "--exit-after-replies" << QString::number(exitAfterReplies);
-        for (const auto& request : requests)
-            arguments << QString::fromStdString(request);
-        m_process.start(ROAMNODE_HUB_BINARY, arguments);
-    }
-    ~Hub()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
     }
 
     // The first line whose start is `prefix` and which satisfies `accept`, or "" at the timeout.
@@ -49,20 +36,12 @@ public:
     std::string waitForLine(const std::string& prefix, Accept accept,
                             std::chrono::milliseconds timeout)
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (true) {
-            while (m_checked < m_lines.size()) {
-                const std::string& line = m_lines[m_checked++];
-                if (line.rfind(prefix, 0) == 0 && accept(line.substr(prefix.size())))
-                    return line.substr(prefix.size());
-            }
-            if (std::chrono::steady_clock::now() > deadline)
-                return {};
-            if (!m_process.waitForReadyRead(100) && m_process.state() == QProcess::NotRunning &&
-                m_process.bytesAvailable() == 0)
-                return {};
-            collect();
-        }
+        const auto line = m_process.waitForLine(
+            [&](const std::string& l) {
+                return l.rfind(prefix, 0) == 0 && accept(l.substr(prefix.size()));
+            },
+            timeout);
+        return line ? line->substr(prefix.size()) : std::string();
     }
 
     // The first reply with a result list that is not empty, or "" at the timeout.
@@ -76,37 +55,23 @@ public:
             timeout);
     }
 
-    std::uint16_t port()
-    {
-        const std::string where = waitForLine(
-            "listening on ", [](const std::string&) { return true; }, 5000ms);
-        const auto colon = where.rfind(':');
-        return colon == std::string::npos ? 0 : std::uint16_t(std::stoi(where.substr(colon + 1)));
-    }
-
-    bool finish(std::chrono::milliseconds timeout)
-    {
-        const bool finished = m_process.waitForFinished(static_cast<int>(timeout.count()));
-        collect();
-        return finished;
-    }
-
-    const std::vector<std::string>& lines() const { return m_lines; }
+    std::uint16_t port() { return std::uint16_t(testsupport::listeningPort(m_process, 5000ms)); }
+    bool finish(std::chrono::milliseconds timeout) { return m_process.waitForExit(timeout).has_value(); }
+    const std::vector<std::string>& lines() { return m_process.lines(); }
 
 private:
-    void collect()
+    static std::vector<std::string> arguments(std::uint16_t port,
+                                              const std::vector<std::string>& requests,
+                                              int exitAfterReplies)
     {
-        m_buffer += m_process.readAllStandardOutput().toStdString();
-        for (auto end = m_buffer.find('\n'); end != std::string::npos; end = m_buffer.find('\n')) {
-            m_lines.push_back(m_buffer.substr(0, end));
-            m_buffer.erase(0, end + 1);
-        }
+        std::vector<std::string> arguments = {"--port", std::to_string(port), "--bind", "127.0.0.1"};
+        if (exitAfterReplies > 0)
+            arguments.insert(arguments.end(), {"--exit-after-replies", std::to_string(exitAfterReplies)});
+        arguments.insert(arguments.end(), requests.begin(), requests.end());
+        return arguments;
     }
 
-    QProcess m_process;
-    std::string m_buffer;
-    std::vector<std::string> m_lines;
-    std::size_t m_checked = 0;
+    testsupport::ChildProcess m_process;
 };
 
 // The real endpoint, at home in `home`, registering with the hub on `hubPort`. Ends however the
@@ -114,50 +79,23 @@ private:
 struct Endpoint
 {
     Endpoint(const QString& home, std::uint16_t hubPort)
+        : process(ROAMNODE_BINARY, {"127.0.0.1:" + std::to_string(hubPort)},
+                  testsupport::homeIn(home.toStdString()), home.toStdString())
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("HOME", home);
-        environment.insert("XDG_DATA_HOME", home);
-        environment.insert("XDG_CONFIG_HOME", home);
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(home);
-        process.start(ROAMNODE_BINARY, {"127.0.0.1:" + QString::number(hubPort)});
-    }
-    ~Endpoint()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(3000);
-        }
     }
 
     // Counts console lines that satisfy `accept` until `count` have come or the timeout passes.
     template <typename Accept>
     bool waitForConsoleLines(Accept accept, int count, std::chrono::milliseconds timeout)
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
         int seen = 0;
-        std::string buffer;
-        while (std::chrono::steady_clock::now() < deadline) {
-            process.waitForReadyRead(100);
-            buffer += process.readAllStandardOutput().toStdString();
-            for (auto end = buffer.find('\n'); end != std::string::npos; end = buffer.find('\n')) {
-                seen += accept(buffer.substr(0, end)) ? 1 : 0;
-                buffer.erase(0, end + 1);
-            }
-            if (seen >= count)
-                return true;
-            if (process.state() == QProcess::NotRunning)
-                return false;
-        }
-        return false;
+        return process
+            .waitForLine([&](const std::string& line) { return accept(line) && ++seen >= count; },
+                         timeout)
+            .has_value();
     }
 
-    QProcess process;
+    testsupport::ChildProcess process;
 };
 
 // A stream into a trigger of the same endpoint, both on ports the system just handed out.
@@ -217,7 +155,7 @@ TEST(HubRunTest, SetRunReadAndResetTheResultList)
     ASSERT_NE(hubPort, 0);
 
     Endpoint endpoint(home.path(), hubPort);
-    ASSERT_TRUE(endpoint.process.waitForStarted(5000));
+    ASSERT_TRUE(endpoint.process.started());
     ASSERT_TRUE(hub->finish(30000ms)) << "the endpoint never registered";
     EXPECT_NE(hub->waitForLine(
                      "reply ", [](const std::string&) { return true; }, 100ms)
@@ -307,7 +245,7 @@ TEST(HubRunTest, ARefusedHttpFlowIsAnErrorAndEmptyDatagramsDoNotStopATrigger)
     const std::uint16_t hubPort = hub.port();
     ASSERT_NE(hubPort, 0);
     Endpoint endpoint(home.path(), hubPort);
-    ASSERT_TRUE(endpoint.process.waitForStarted(5000));
+    ASSERT_TRUE(endpoint.process.started());
 
     // Empty datagrams from another port, 300 ms into the run, while frames are still due.
     ASSERT_TRUE(scenariotest::waitFor(
@@ -353,7 +291,7 @@ TEST(HubRunTest, AStopSignalDuringAUdpRunEndsItAndExitsZero)
         const std::uint16_t hubPort = hub.port();
         ASSERT_NE(hubPort, 0);
         Endpoint endpoint(home.path(), hubPort);
-        ASSERT_TRUE(endpoint.process.waitForStarted(5000));
+        ASSERT_TRUE(endpoint.process.started());
 
         // Two speed reports while running: the stream has been sending for a second or more.
         const auto sending = [](const std::string& line) {
@@ -362,11 +300,9 @@ TEST(HubRunTest, AStopSignalDuringAUdpRunEndsItAndExitsZero)
         };
         ASSERT_TRUE(endpoint.waitForConsoleLines(sending, 2, 20000ms));
 
-        ::kill(static_cast<pid_t>(endpoint.process.processId()), signalNumber);
-        ASSERT_TRUE(endpoint.process.waitForFinished(5000)) << "no exit after signal " << signalNumber;
-        EXPECT_EQ(endpoint.process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(endpoint.process.exitCode(), 0);
-        const std::string errors = endpoint.process.readAllStandardError().toStdString();
+        EXPECT_EQ(endpoint.process.signalAndWait(signalNumber, 5000ms), 0)
+            << "no clean exit after signal " << signalNumber;
+        const std::string errors = endpoint.process.errText();
         EXPECT_EQ(errors.find("free"), std::string::npos) << errors;
         EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
     }

@@ -2,17 +2,15 @@
 // processes on loopback, each endpoint with its own HOME (so its own device id) and working
 // folder.
 
-#include <json/reader.h>
+#include "ChildProcess.h"
+#include "JsonParse.h"
+#include "LoopbackPort.h"
 
 #include <gtest/gtest.h>
 
-#include <QByteArray>
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
@@ -20,107 +18,30 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+using namespace std::chrono_literals;
+using testsupport::ChildProcess;
+using testsupport::listeningPort;
+
 namespace {
 
-// A process that is killed, if still running, when the object goes away.
-class Child
+bool writeText(const std::string& path, const std::string& text)
 {
-public:
-    Child(const QString& program, const QStringList& arguments, const QString& workDir = {},
-          const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
-    {
-        m_process.setProcessEnvironment(environment);
-        if (!workDir.isEmpty())
-            m_process.setWorkingDirectory(workDir);
-        m_process.start(program, arguments);
-    }
-    ~Child()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-    QProcess& process() { return m_process; }
-
-private:
-    QProcess m_process;
-};
-
-// An endpoint with a fresh HOME: a new device id and its log in its own folder.
-std::unique_ptr<Child> startEndpoint(const QString& root, int index, int hubPort)
-{
-    const QString home = root + "/endpoint-" + QString::number(index);
-    QDir().mkpath(home + "/data");
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", home);
-    environment.insert("XDG_DATA_HOME", home + "/data");
-    environment.insert("XDG_CONFIG_HOME", home + "/config");
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    return std::make_unique<Child>(
-        ROAMNODE_BINARY, QStringList{"127.0.0.1:" + QString::number(hubPort)}, home, environment);
+    std::ofstream file(path);
+    file << text;
+    return bool(file);
 }
-
-// Reads the hub's first line, "listening on 127.0.0.1:PORT"; 0 when it does not come.
-int readHubPort(QProcess& hub, QByteArray& output)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 10000 && !output.contains('\n')) {
-        hub.waitForReadyRead(200);
-        output += hub.readAllStandardOutput();
-    }
-    const int newline = output.indexOf('\n');
-    const QByteArray first = output.left(newline);
-    if (newline < 0 || !first.startsWith("listening on 127.0.0.1:"))
-        return 0;
-    return first.mid(first.lastIndexOf(':') + 1).toInt();
-}
-
-bool writeText(const QString& path, const std::string& text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) &&
-           file.write(text.data(), static_cast<qint64>(text.size())) ==
-               static_cast<qint64>(text.size());
-}
-
-// A UDP socket on 127.0.0.1 with a system-chosen port, for the streams to go to.
-class UdpSink
-{
-public:
-    UdpSink()
-    {
-        m_fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_fd >= 0 && bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-            getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            m_port = ntohs(address.sin_port);
-    }
-    ~UdpSink()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    int port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
 
 struct HubRun
 {
     int exitCode = -1;
-    QByteArray output; // standard output and error, merged
+    std::string output; // standard output, then standard error
 };
 
 class HubRunEndToEnd : public ::testing::Test
@@ -128,38 +49,47 @@ class HubRunEndToEnd : public ::testing::Test
 protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
 
-    QString path(const QString& name) const { return m_dir.path() + "/" + name; }
+    std::string path(const std::string& name) const
+    {
+        return m_dir.path().toStdString() + "/" + name;
+    }
 
     Json::Value readResults() const
     {
-        QFile file(path("out/results.json"));
-        Json::Value results;
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly) &&
-                    Json::Reader().parse(file.readAll().toStdString(), results));
-        return results;
+        QFile file(QString::fromStdString(path("out/results.json")));
+        const auto results = file.open(QIODevice::ReadOnly)
+                                 ? testsupport::parsed(file.readAll().toStdString())
+                                 : std::nullopt;
+        EXPECT_TRUE(results);
+        return results.value_or(Json::Value());
     }
 
-    // Runs the hub with `arguments` and `endpoints` endpoints until it ends (bounded).
-    HubRun run(const QStringList& arguments, int endpoints)
+    // Runs the hub with `arguments` and `endpoints` endpoints, each with a HOME of its own (so a
+    // device id of its own), until the hub ends (bounded).
+    HubRun run(const std::vector<std::string>& arguments, int endpoints)
     {
+        std::vector<std::string> all = {"run",       "--port", "0",         "--bind",
+                                        "127.0.0.1", "--out",  path("out"), "--register-timeout",
+                                        "30"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        ChildProcess hub(ROAMNODE_HUB_BINARY, all);
         HubRun result;
-        Child hub(ROAMNODE_HUB_BINARY,
-                  QStringList{"run", "--port", "0", "--bind", "127.0.0.1", "--out", path("out"),
-                              "--register-timeout", "30"} +
-                      arguments);
-        const int port = readHubPort(hub.process(), result.output);
-        EXPECT_NE(port, 0) << result.output.toStdString();
+        const int port = listeningPort(hub);
+        EXPECT_NE(port, 0) << hub.allOutput();
         if (port == 0)
             return result;
-        std::vector<std::unique_ptr<Child>> children;
-        for (int i = 0; i < endpoints; ++i)
-            children.push_back(startEndpoint(m_dir.path(), i, port));
-        const bool finished = hub.process().waitForFinished(90000);
-        result.output += hub.process().readAllStandardOutput();
-        result.output += hub.process().readAllStandardError();
-        EXPECT_TRUE(finished) << result.output.toStdString();
-        if (finished && hub.process().exitStatus() == QProcess::NormalExit)
-            result.exitCode = hub.process().exitCode();
+        std::vector<std::unique_ptr<ChildProcess>> children;
+        for (int i = 0; i < endpoints; ++i) {
+            const std::string home = path("endpoint-" + std::to_string(i));
+            QDir().mkpath(QString::fromStdString(home + "/data"));
+            children.push_back(std::make_unique<ChildProcess>(
+                ROAMNODE_BINARY, std::vector<std::string>{"127.0.0.1:" + std::to_string(port)},
+                testsupport::homeIn(home), home));
+        }
+        const auto status = hub.waitForExit(90s);
+        result.output = hub.outText() + hub.errText();
+        EXPECT_TRUE(status) << result.output;
+        result.exitCode = status.value_or(-1);
         return result;
     }
 
@@ -168,30 +98,36 @@ protected:
 
 TEST_F(HubRunEndToEnd, ThreeEndpointsRunTheSameScenarioAtOnce)
 {
-    // Each endpoint streams 40 frames from a port of its own choosing to one sink.
-    UdpSink sink;
-    ASSERT_NE(sink.port(), 0);
+    // Each endpoint streams 40 frames from a port of its own choosing to one open socket.
+    struct Sink
+    {
+        ~Sink() { ::close(fd); }
+        int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    } sink;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(sink.fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::getsockname(sink.fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
     const std::string scenario =
         "// three endpoints, one stream each\n"
         "{\"scenarioid\": 7, \"duration\": 1000000000, \"flows\": [{\"id\": 1, \"flowtype\": "
         "\"streamv4\", \"flow\": {\"initialtimetowait\": 100000000, \"srcport\": 0, "
         "\"dstipv4\": \"127.0.0.1\", \"dstport\": " +
-        std::to_string(sink.port()) +
+        std::to_string(ntohs(address.sin_port)) +
         ", \"interframegap\": 10000000, \"numberofframes\": 40, \"contentlist\": "
         "[\"000102030405060708090a0b0c0d0e0f\"]}}]}";
     ASSERT_TRUE(writeText(path("scenario.json"), scenario));
 
     const HubRun result = run(
         {path("scenario.json"), "--endpoints", "3", "--start-in", "2", "--clock-samples", "2"}, 3);
-    const std::string output = result.output.toStdString();
+    const std::string& output = result.output;
     ASSERT_EQ(result.exitCode, 0) << output;
     EXPECT_NE(output.find("clock offset"), std::string::npos) << output;
     EXPECT_NE(output.find("report: "), std::string::npos) << output;
 
-    QFile file(path("out/results.json"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    Json::Value results;
-    ASSERT_TRUE(Json::Reader().parse(file.readAll().toStdString(), results));
+    const Json::Value results = readResults();
     ASSERT_EQ(results["endpoints"].size(), 3u) << output;
     std::set<std::string> devices;
     for (const Json::Value& endpoint : results["endpoints"]) {
@@ -212,31 +148,7 @@ TEST_F(HubRunEndToEnd, ThreeEndpointsRunTheSameScenarioAtOnce)
     }
     EXPECT_EQ(devices.size(), 3u);
     EXPECT_EQ(results["summary"].size(), 3u);
-    EXPECT_TRUE(QFile::exists(path("out/report.html")));
-}
-
-// A free UDP port on 127.0.0.1 for a trigger, which needs a fixed one.
-int freeUdpPort()
-{
-    UdpSink probe;
-    return probe.port();
-}
-
-// A TCP port on 127.0.0.1 where nothing listens (bound, then closed).
-int freeTcpPort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(path("out/report.html"))));
 }
 
 TEST_F(HubRunEndToEnd, AMapGivesEachEndpointItsOwnScenarioWithOneStart)
@@ -246,21 +158,22 @@ TEST_F(HubRunEndToEnd, AMapGivesEachEndpointItsOwnScenarioWithOneStart)
         writeText(path("none.json"), "{\"scenarioid\": 1, \"duration\": 1, \"flows\": []}"));
     const HubRun listing =
         run({path("none.json"), "--device", "nobody", "--register-timeout", "3"}, 2);
-    EXPECT_EQ(listing.exitCode, 1);
+    EXPECT_EQ(listing.exitCode, 1) << listing.output;
     std::vector<std::string> ids;
     const std::string marker = "registered; not part of this run";
-    for (const QByteArray& line : listing.output.split('\n'))
-        if (line.startsWith("endpoint ") && line.contains(marker.c_str())) {
-            ids.push_back(line.mid(9, line.indexOf(' ', 9) - 9).toStdString());
+    std::istringstream lines(listing.output);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("endpoint ", 0) == 0 && line.find(marker) != std::string::npos) {
+            ids.push_back(line.substr(9, line.find(' ', 9) - 9));
             // Who it is: the id, then its name and addresses.
-            EXPECT_TRUE(line.mid(9 + ids.back().size()).startsWith(" (\"")) << line.toStdString();
+            EXPECT_EQ(line.substr(9 + ids.back().size(), 3), " (\"") << line;
         }
-    ASSERT_EQ(ids.size(), 2u) << listing.output.toStdString();
+    ASSERT_EQ(ids.size(), 2u) << listing.output;
 
     // Endpoint 0 streams to endpoint 1's trigger, which listens for a quarter of the stream's
     // half second: the hub pairs them across the endpoints and gives the loss.
-    const std::string src = std::to_string(freeUdpPort());
-    const std::string dst = std::to_string(freeUdpPort());
+    const std::string src = std::to_string(testsupport::unusedLoopbackPort(SOCK_DGRAM));
+    const std::string dst = std::to_string(testsupport::unusedLoopbackPort(SOCK_DGRAM));
     const std::string map =
         "// sender and receiver\n{\"" + ids[0] +
         "\": {\"scenarioid\": 21, \"duration\": 1000000000, \"flows\": [{\"id\": 1, "
@@ -279,12 +192,9 @@ TEST_F(HubRunEndToEnd, AMapGivesEachEndpointItsOwnScenarioWithOneStart)
 
     const HubRun result =
         run({"--map", path("map.json"), "--start-in", "2", "--clock-samples", "1"}, 2);
-    const std::string output = result.output.toStdString();
+    const std::string& output = result.output;
     ASSERT_EQ(result.exitCode, 0) << output;
-    QFile file(path("out/results.json"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    Json::Value results;
-    ASSERT_TRUE(Json::Reader().parse(file.readAll().toStdString(), results));
+    const Json::Value results = readResults();
     ASSERT_EQ(results["endpoints"].size(), 2u);
     std::set<Json::Int64> starts;
     Json::UInt64 sent = 0, received = 0;
@@ -313,22 +223,15 @@ TEST_F(HubRunEndToEnd, AMapGivesEachEndpointItsOwnScenarioWithOneStart)
 #ifdef ROAMNODE_HTTPD_BINARY
 TEST_F(HubRunEndToEnd, TheHttpServersCountsGiveHttpFlowsTheirThroughput)
 {
-    const QString stats = path("httpd-stats.jsonl");
-    Child httpd(ROAMNODE_HTTPD_BINARY, {"--port", "0", "--bind", "127.0.0.1", "--stats", stats});
-    QByteArray httpdOutput;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 10000 && !httpdOutput.contains('\n')) {
-        httpd.process().waitForReadyRead(200);
-        httpdOutput += httpd.process().readAllStandardOutput();
-    }
-    ASSERT_TRUE(httpdOutput.startsWith("listening on ")) << httpdOutput.toStdString();
-    const int httpPort = httpdOutput.mid(13, httpdOutput.indexOf('\n') - 13).trimmed().toInt();
-    ASSERT_NE(httpPort, 0);
+    const std::string stats = path("httpd-stats.jsonl");
+    ChildProcess httpd(ROAMNODE_HTTPD_BINARY,
+                       {"--port", "0", "--bind", "127.0.0.1", "--stats", stats});
+    const int httpPort = listeningPort(httpd);
+    ASSERT_NE(httpPort, 0) << httpd.allOutput();
 
     // A GET and a PUT at 500,000 bytes per second for one second; the scenario says port 8080.
     // The second run adds a GET to a port where nothing listens.
-    const int deadPort = freeTcpPort();
+    const int deadPort = testsupport::unusedLoopbackPort();
     ASSERT_NE(deadPort, 0);
     auto scenario = [&](bool withDeadFlow) {
         std::string flows;
@@ -337,7 +240,9 @@ TEST_F(HubRunEndToEnd, TheHttpServersCountsGiveHttpFlowsTheirThroughput)
             if (dead && !withDeadFlow)
                 continue;
             flows += std::string(flows.empty() ? "" : ", ") + "{\"id\": " +
-                     (method[0] == 'g' ? "1" : dead ? "3" : "2") +
+                     (method[0] == 'g' ? "1"
+                      : dead           ? "3"
+                                       : "2") +
                      ", \"flowtype\": \"tcpv4\", \"flow\": {\"requestmethod\": \"" +
                      (dead ? "get" : method) + "\", \"initialtimetowait\": 0, \"url\": \"/t/" +
                      method + "\", \"srcport\": 0, \"dstipv4\": \"127.0.0.1\", \"dstport\": " +
@@ -346,27 +251,32 @@ TEST_F(HubRunEndToEnd, TheHttpServersCountsGiveHttpFlowsTheirThroughput)
         }
         return "{\"scenarioid\": 8, \"duration\": 1200000000, \"flows\": [" + flows + "]}";
     };
-    const QStringList options = {"--rewrite-port", "8080=" + QString::number(httpPort),
-                                 "--httpd-stats", stats, "--start-in", "2", "--clock-samples",
-                                 "1"};
+    const std::vector<std::string> options = {"--rewrite-port",  "8080=" + std::to_string(httpPort),
+                                              "--httpd-stats",   stats,
+                                              "--start-in",      "2",
+                                              "--clock-samples", "1"};
+    const auto with = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        return arguments;
+    };
 
     // Two endpoints on one host run the same flows from the same address: the server cannot
     // tell their connections apart, and the hub says so instead of giving each the sum.
     ASSERT_TRUE(writeText(path("http.json"), scenario(false)));
-    const HubRun both = run(QStringList{path("http.json"), "--endpoints", "2"} + options, 2);
-    ASSERT_EQ(both.exitCode, 0) << both.output.toStdString();
+    const HubRun both = run(with({path("http.json"), "--endpoints", "2"}), 2);
+    ASSERT_EQ(both.exitCode, 0) << both.output;
     Json::Value results = readResults();
     ASSERT_EQ(results["summary"].size(), 2u);
     for (const Json::Value& summary : results["summary"])
         for (const Json::Value& flow : summary["flows"]) {
-            EXPECT_EQ(flow["servermatch"].asString(), "ambiguous") << both.output.toStdString();
+            EXPECT_EQ(flow["servermatch"].asString(), "ambiguous") << both.output;
             EXPECT_EQ(flow["bytes"].asUInt64(), 0u);
         }
 
     // A second run against the same server and file counts only its own connections.
     ASSERT_TRUE(writeText(path("http.json"), scenario(true)));
-    const HubRun result = run(QStringList{path("http.json")} + options, 1);
-    const std::string output = result.output.toStdString();
+    const HubRun result = run(with({path("http.json")}), 1);
+    const std::string& output = result.output;
     EXPECT_EQ(result.exitCode, 3) << output;
     EXPECT_NE(output.find("* measured by the HTTP server"), std::string::npos) << output;
     results = readResults();
@@ -398,13 +308,13 @@ TEST_F(HubRunEndToEnd, ARefusedScenarioEndsWithTheEndpointsMessage)
 {
     ASSERT_TRUE(writeText(path("no-duration.json"), "{\"scenarioid\": 3, \"flows\": []}"));
     const HubRun result = run({path("no-duration.json"), "--clock-samples", "1"}, 1);
-    const std::string output = result.output.toStdString();
+    const std::string& output = result.output;
     EXPECT_EQ(result.exitCode, 1) << output;
     EXPECT_NE(output.find("Error in <scenariodescription>: No <scenarioduration> value"),
               std::string::npos)
         << output;
     EXPECT_NE(output.find("(variable-error)"), std::string::npos) << output;
-    EXPECT_FALSE(QFile::exists(path("out/results.json")));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(path("out/results.json"))));
 }
 
 TEST_F(HubRunEndToEnd, NoEndpointEndsAfterTheRegisterTimeout)
@@ -413,17 +323,10 @@ TEST_F(HubRunEndToEnd, NoEndpointEndsAfterTheRegisterTimeout)
     QElapsedTimer timer;
     timer.start();
     const HubRun result = run({path("s.json"), "--register-timeout", "0.5"}, 0);
-    EXPECT_EQ(result.exitCode, 1) << result.output.toStdString();
-    EXPECT_NE(result.output.indexOf("0 of 1 endpoint(s) registered"), -1)
-        << result.output.toStdString();
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_NE(result.output.find("0 of 1 endpoint(s) registered"), std::string::npos)
+        << result.output;
     EXPECT_LT(timer.elapsed(), 10000);
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -293,25 +293,32 @@ TEST(HubRunScenarioFile, TheTwoMachineTemplateIsAMap)
         EXPECT_TRUE(entry.second["flows"].isArray()) << entry.first;
 }
 
-TEST(HubRunHttpdStats, PathNameFollowsTheFlowsRule)
+TEST(HubRunHttpdStats, PathNameAndTargetMatchingFollowTheFlowsRule)
 {
-    EXPECT_EQ(flowPathName("/dir/name/more"), "dir/name");
-    EXPECT_EQ(flowPathName("/a/b/c/d"), "a/b");
-    EXPECT_EQ(flowPathName("/abc"), "abc");
-    EXPECT_EQ(flowPathName("abc"), "abc");
-    EXPECT_EQ(flowPathName("/demo/download"), "demo/download");
-}
-
-TEST(HubRunHttpdStats, TargetMatching)
-{
-    EXPECT_TRUE(targetMatchesUrl("/demo/download/?ns=4000000000", "/demo/download"));
-    EXPECT_TRUE(targetMatchesUrl("/demo/download-2/?ns=1000&rate=5", "/demo/download"));
-    EXPECT_TRUE(targetMatchesUrl("/dir/name/?ns=1", "/dir/name/more"));
-    EXPECT_FALSE(targetMatchesUrl("/demo/downloads/?ns=1", "/demo/download"));
-    EXPECT_FALSE(targetMatchesUrl("/demo/download-/?ns=1", "/demo/download"));
-    EXPECT_FALSE(targetMatchesUrl("/demo/download-2x/?ns=1", "/demo/download"));
-    EXPECT_FALSE(targetMatchesUrl("/demo/download", "/demo/download"));
-    EXPECT_FALSE(targetMatchesUrl("/demo/upload/?ns=1", "/demo/download"));
+    for (const auto& [url, name] :
+         std::vector<std::pair<const char*, const char*>>{{"/dir/name/more", "dir/name"},
+                                                          {"/a/b/c/d", "a/b"},
+                                                          {"/abc", "abc"},
+                                                          {"abc", "abc"},
+                                                          {"/demo/download", "demo/download"}})
+        EXPECT_EQ(flowPathName(url), name) << url;
+    const struct
+    {
+        const char* target;
+        const char* url;
+        bool matches;
+    } cases[] = {
+        {"/demo/download/?ns=4000000000", "/demo/download", true},
+        {"/demo/download-2/?ns=1000&rate=5", "/demo/download", true},
+        {"/dir/name/?ns=1", "/dir/name/more", true},
+        {"/demo/downloads/?ns=1", "/demo/download", false},
+        {"/demo/download-/?ns=1", "/demo/download", false},
+        {"/demo/download-2x/?ns=1", "/demo/download", false},
+        {"/demo/download", "/demo/download", false},
+        {"/demo/upload/?ns=1", "/demo/download", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(targetMatchesUrl(c.target, c.url), c.matches) << c.target << " " << c.url;
 }
 
 TEST(HubRunHttpdStats, ParsesLinesAndSkipsBrokenOnes)
@@ -356,8 +363,8 @@ std::vector<roamnode::report::EndpointResults> twoHttpEndpoints(const std::strin
     std::vector<roamnode::report::EndpointResults> endpoints;
     for (const std::string& address : {addressA, addressB}) {
         roamnode::report::ScenarioSummary scenario;
-        for (const auto& [id, type] :
-             std::vector<std::pair<int, std::string>>{{1, "streamv4"}, {3, "tcpv4"}, {4, "tcpv4"}}) {
+        for (const auto& [id, type] : std::vector<std::pair<int, std::string>>{
+                 {1, "streamv4"}, {3, "tcpv4"}, {4, "tcpv4"}}) {
             roamnode::report::FlowSummary flow;
             flow.flowId = id;
             flow.type = type;
@@ -370,9 +377,8 @@ std::vector<roamnode::report::EndpointResults> twoHttpEndpoints(const std::strin
     return endpoints;
 }
 
-ConnectionStat connection(const std::string& method, const std::string& target,
-                          std::uint64_t bytes, const std::string& address, int port,
-                          std::int64_t start)
+ConnectionStat connection(const std::string& method, const std::string& target, std::uint64_t bytes,
+                          const std::string& address, int port, std::int64_t start)
 {
     ConnectionStat c;
     c.method = method;
@@ -549,10 +555,10 @@ TEST(HubRunEndpointDriver, SendsTheStartOnTheEndpointsClock)
     for (int i = 0; i < 2; ++i) {
         const std::int64_t sent = kT0 + 2000 * kMs + 60000 * kMs + i * 1000 * kMs;
         EXPECT_NE(driver.nextRequest(sent, hubStart, 2.0).find("localtime"), std::string::npos);
-        const std::string line = driver.onReply(
-            "{\"localtime\": " + std::to_string(sent + kMs + 7500 * 1000) +
-                ", \"status\": \"success\"}",
-            sent + 2 * kMs);
+        const std::string line =
+            driver.onReply("{\"localtime\": " + std::to_string(sent + kMs + 7500 * 1000) +
+                               ", \"status\": \"success\"}",
+                           sent + 2 * kMs);
         EXPECT_EQ(line.find("drift +0.500 \xc2\xb1 1.500 ms/min") != std::string::npos, i == 1)
             << line;
     }

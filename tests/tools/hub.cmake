@@ -19,7 +19,7 @@ gtest_discover_tests(test_hub_run DISCOVERY_TIMEOUT 60)
 
 if(TARGET roamnode AND TARGET roamnode-hub)
     add_executable(test_hub_run_e2e HubRunEndToEndTest.cpp)
-    target_link_libraries(test_hub_run_e2e PRIVATE PkgConfig::JSONCPP GTest::gtest Qt5::Core)
+    target_link_libraries(test_hub_run_e2e PRIVATE roamnode_testsupport GTest::gtest_main Qt5::Core)
     target_compile_definitions(test_hub_run_e2e PRIVATE
         ROAMNODE_BINARY="$<TARGET_FILE:roamnode>"
         ROAMNODE_HUB_BINARY="$<TARGET_FILE:roamnode-hub>")

@@ -7,7 +7,6 @@
 
 #include <QFile>
 #include <QFontDatabase>
-#include <QMetaMethod>
 #include <QPixmap>
 #include <QPointer>
 #include <QTemporaryFile>
@@ -23,25 +22,6 @@ protected:
     // application object acts on the states they publish.
     void SetUp() override { start(std::make_shared<PXEventBus>()); }
 };
-
-TEST(PXGuiManagerMetaObject, InvokableOperationsInOrder)
-{
-    const QMetaObject& meta = PXGuiManager::staticMetaObject;
-    const std::vector<std::string> expected = {"actionButtonClicked",
-                                               "rvpIpAddressSet",
-                                               "requestDataRefresh",
-                                               "mainViewCompleted",
-                                               "getVersionInfo",
-                                               "onDeviceIdReady",
-                                               "openUrl"};
-    ASSERT_EQ(meta.methodCount() - meta.methodOffset(), static_cast<int>(expected.size()));
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        const QMetaMethod method = meta.method(meta.methodOffset() + static_cast<int>(i));
-        EXPECT_EQ(method.name().toStdString(), expected[i]);
-    }
-    const QMetaMethod first = meta.method(meta.methodOffset());
-    EXPECT_EQ(first.parameterNames().value(0).toStdString(), "state");
-}
 
 TEST(PXGuiManagerResources, FontsAndImagesAreCompiledIn)
 {

@@ -10,8 +10,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <future>
 #include <cstdint>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,80 +22,109 @@ namespace udptest {
 
 using namespace std::chrono_literals;
 
-// Records what a Stream reports; the engine calls it on its context's thread, the test waits on
-// the test thread.
-class StreamRecorder : public Stream::Listener
+// What an engine reports, kept under a lock: the engine's context thread adds, the test thread
+// waits (bounded) and reads.
+template <typename Frame> class ReportLog
 {
 public:
-    struct Frame
+    bool waitFinished(std::chrono::milliseconds timeout = 5000ms)
     {
-        roamnode::time_point now;
-        std::size_t bytes;
-    };
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, timeout, [this] { return m_finished > 0; });
+    }
+    bool waitFrames(std::size_t count, std::chrono::milliseconds timeout = 5000ms)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_awaited = count;
+        return m_changed.wait_for(lock, timeout, [&] { return m_frames.size() >= count; });
+    }
+    std::vector<Frame> frames() { return locked(m_frames); }
+    int finishedCount() { return locked(m_finished); }
+    std::thread::id handlerThread() { return locked(m_thread); }
+    // System time of the first end, in ns.
+    std::int64_t finishedAt() { return locked(m_finishedAt); }
+    // The reason of the first failure; empty when there was none.
+    std::string failure() { return locked(m_failure); }
 
-    void onFrameSent(roamnode::time_point now, std::size_t bytes) override;
-    void onFinished() override;
-    // Counted as an end, like onFinished; the reason is kept.
-    void onFailed(const std::string& reason) override;
+protected:
+    void add(const Frame& frame)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_frames.push_back(frame);
+        m_thread = std::this_thread::get_id();
+        // Waking the test thread for every frame would slow the sender down on a busy machine.
+        if (m_frames.size() == m_awaited)
+            m_changed.notify_all();
+    }
+    // A failure counts as an end as well; its reason is kept.
+    void end(const std::string& failure = {})
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_finished++ == 0)
+            m_finishedAt = roamnode::nowNanoseconds();
+        if (m_failure.empty())
+            m_failure = failure;
+        m_changed.notify_all();
+    }
 
-    bool waitFinished(std::chrono::milliseconds timeout = 5000ms);
-    bool waitFrames(std::size_t count, std::chrono::milliseconds timeout = 5000ms);
-    std::vector<Frame> frames();
-    int finishedCount();
-    // System time of the first onFinished, in ns.
-    std::int64_t finishedAt();
-    std::thread::id handlerThread();
-    // The reason of the first onFailed; empty when there was none.
-    std::string failure();
+private:
+    template <typename T> T locked(const T& value)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return value;
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Frame> m_frames;
+    std::size_t m_awaited = 0;
+    int m_finished = 0;
+    std::int64_t m_finishedAt = 0;
+    std::string m_failure;
+    std::thread::id m_thread;
+};
+
+struct SentFrame
+{
+    roamnode::time_point now;
+    std::size_t bytes;
+};
+
+class StreamRecorder : public Stream::Listener, public ReportLog<SentFrame>
+{
+public:
+    void onFrameSent(roamnode::time_point now, std::size_t bytes) override { add({now, bytes}); }
+    void onFinished() override { end(); }
+    void onFailed(const std::string& reason) override { end(reason); }
 
     // A stream may send until Stream::kEndGraceNs after its last frame's slot, and a busy
     // machine can keep the loop from running for longer than that: either all `count` frames
     // went out, or the end came after the end time (startTime is at least `before`) and the
     // stream said how many it sent.
     void expectCompleteOrEndedLate(std::size_t count, std::int64_t before, std::int64_t gap);
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Frame> m_frames;
-    std::size_t m_awaited = 0;
-    int m_finished = 0;
-    std::string m_failure;
-    std::int64_t m_finishedAt = 0;
-    std::thread::id m_thread;
 };
 
-class TriggerRecorder : public Trigger::Listener
+struct ReceivedFrame
+{
+    roamnode::time_point now;
+    std::size_t bytes;
+    bool withLatency;
+    std::int64_t latency;
+};
+
+class TriggerRecorder : public Trigger::Listener, public ReportLog<ReceivedFrame>
 {
 public:
-    struct Frame
+    void onFrameReceived(roamnode::time_point now, std::size_t bytes) override
     {
-        roamnode::time_point now;
-        std::size_t bytes;
-        bool withLatency;
-        std::int64_t latency;
-    };
-
-    void onFrameReceived(roamnode::time_point now, std::size_t bytes) override;
+        add({now, bytes, false, 0});
+    }
     void onFrameReceivedWithLatency(roamnode::time_point now, std::size_t bytes,
-                                    std::int64_t latencyNs) override;
-    void onFinished() override;
-
-    bool waitFinished(std::chrono::milliseconds timeout = 5000ms);
-    bool waitFrames(std::size_t count, std::chrono::milliseconds timeout = 5000ms);
-    std::vector<Frame> frames();
-    int finishedCount();
-    std::thread::id handlerThread();
-
-private:
-    void add(const Frame& frame);
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Frame> m_frames;
-    std::size_t m_awaited = 0;
-    int m_finished = 0;
-    std::thread::id m_thread;
+                                    std::int64_t latencyNs) override
+    {
+        add({now, bytes, true, latencyNs});
+    }
+    void onFinished() override { end(); }
 };
 
 // A plain loopback socket playing the far end of the test traffic.
