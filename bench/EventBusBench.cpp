@@ -1,7 +1,7 @@
 // Cost of one publication on a bus holding as many registrations as the running program
 // (about 150), delivered to a handful of handlers.
-#include "PXEventBus.h"
-#include "PXEventType.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
 
 #include <benchmark/benchmark.h>
 

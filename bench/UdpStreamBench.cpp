@@ -1,7 +1,7 @@
 // How fast the stream engine sends when every frame is due: the catch-up path (bursts of 128,
 // one clock reading per burst, a time tag per frame), next to plain send_to calls on a socket.
-#include "Stream.h"
-#include "UdpContext.h"
+#include "flows/Stream.h"
+#include "flows/UdpContext.h"
 
 #include <benchmark/benchmark.h>
 

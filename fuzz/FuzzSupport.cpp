@@ -1,6 +1,6 @@
 #include "FuzzSupport.h"
 
-#include "LogMessage.h"
+#include "log/LogMessage.h"
 
 #include <json/json.h>
 

@@ -1,7 +1,7 @@
 // The endpoint's reader of request frames, fed the bytes in the chunks a network might cut them
 // into, under a cap the input chooses too.
 #include "FuzzSupport.h"
-#include "HeartbeatFrame.h"
+#include "heartbeat/HeartbeatFrame.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     FuzzedDataProvider input(data, size);
     const bool smallCap = input.ConsumeBool();
-    const std::size_t cap =
-        smallCap ? input.ConsumeIntegralInRange<std::size_t>(0, 4096) : roamnode::kMaxRequestFrameBytes;
+    const std::size_t cap = smallCap ? input.ConsumeIntegralInRange<std::size_t>(0, 4096)
+                                     : roamnode::kMaxRequestFrameBytes;
     FrameAccumulator frame(cap);
     FrameAccumulator::State state = FrameAccumulator::State::NeedMore;
     while (input.remaining_bytes() > 0 && state == FrameAccumulator::State::NeedMore) {

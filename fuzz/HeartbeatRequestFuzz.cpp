@@ -2,9 +2,9 @@
 // real managers of the application object on its bus. No scenario ever runs: the schedule a
 // request may set is aborted before the event loop turns, so no traffic leaves the process.
 #include "FuzzSupport.h"
-#include "HeartbeatFrame.h"
-#include "HeartbeatParser.h"
-#include "Roamnode.h"
+#include "app/Roamnode.h"
+#include "heartbeat/HeartbeatFrame.h"
+#include "heartbeat/HeartbeatParser.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,7 +3,7 @@
 #include "EndpointDriver.h"
 #include "FrameChannel.h"
 #include "FuzzSupport.h"
-#include "HeartbeatFrame.h"
+#include "heartbeat/HeartbeatFrame.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,8 +1,8 @@
 // The log file loader on any bytes: bounded, and what it keeps writes, reloads and answers as
 // valid JSON.
 #include "FuzzSupport.h"
-#include "LogFormat.h"
-#include "LogMessage.h"
+#include "log/LogFormat.h"
+#include "log/LogMessage.h"
 
 #include <sstream>
 

@@ -28,8 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto scenarios = roamnode::report::summarize(list, description, "endpoint");
     roamnode::report::summaryTable(scenarios);
     Json::StreamWriterBuilder writer;
-    require(fuzzsupport::isJson(Json::writeString(writer, roamnode::report::summaryJson(scenarios))),
-            "the summary JSON is JSON");
+    require(
+        fuzzsupport::isJson(Json::writeString(writer, roamnode::report::summaryJson(scenarios))),
+        "the summary JSON is JSON");
     roamnode::report::htmlReport("fuzz", scenarios);
     return 0;
 }

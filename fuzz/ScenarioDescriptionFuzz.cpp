@@ -1,9 +1,9 @@
 // The scenario description parser on any text, and the result list a parsed scenario writes.
 #include "FuzzSupport.h"
-#include "InterfaceSource.h"
-#include "PXScenarioResult.h"
-#include "PXScenarioRun.h"
-#include "ScenarioDescription.h"
+#include "device/InterfaceSource.h"
+#include "scenario/PXScenarioResult.h"
+#include "scenario/PXScenarioRun.h"
+#include "scenario/ScenarioDescription.h"
 
 #include <string>
 

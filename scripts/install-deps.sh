@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    clang libclang-rt-dev llvm
+    clang libclang-rt-dev llvm clang-format
     qtbase5-dev qtdeclarative5-dev
     qml-module-qtquick2 qml-module-qtquick-controls qml-module-qtquick-layouts
     qml-module-qtquick-window2 qml-module-qtquick-localstorage qml-module-qttest

@@ -1,8 +1,8 @@
-#include "HeartbeatFrame.h"
-#include "HeartbeatParser.h"
+#include "heartbeat/HeartbeatFrame.h"
+#include "heartbeat/HeartbeatParser.h"
 
-#include "app/bus/PXEventBus.h"
-#include "app/bus/PXEventType.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
 
 #include <benchmark/benchmark.h>
 

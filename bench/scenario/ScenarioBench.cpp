@@ -1,7 +1,7 @@
 // addSample runs once per frame on an engine thread; resultListJson writes whole runs on the
 // main thread while the heartbeat waits for its reply.
-#include "PXScenarioResult.h"
-#include "ScenarioDescription.h"
+#include "scenario/PXScenarioResult.h"
+#include "scenario/ScenarioDescription.h"
 
 #include <benchmark/benchmark.h>
 

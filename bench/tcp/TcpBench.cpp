@@ -1,5 +1,5 @@
 #include "HttpServer.h"
-#include "MultiConnect.h"
+#include "flows/MultiConnect.h"
 
 #include <benchmark/benchmark.h>
 

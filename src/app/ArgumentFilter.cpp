@@ -1,4 +1,4 @@
-#include "ArgumentFilter.h"
+#include "app/ArgumentFilter.h"
 
 #include <cstring>
 

@@ -1,13 +1,13 @@
-#include "ConsoleStart.h"
+#include "app/ConsoleStart.h"
 
-#include "DeviceIdQuery.h"
-#include "PolicyFile.h"
-#include "PXHeadlessManager.h"
-#include "Roamnode.h"
-#include "StopSignals.h"
-#include "TlsClientContext.h"
-#include "UiResources.h"
-#include "Version.h"
+#include "app/DeviceIdQuery.h"
+#include "app/Roamnode.h"
+#include "app/StopSignals.h"
+#include "bus/Version.h"
+#include "heartbeat/TlsClientContext.h"
+#include "policy/PolicyFile.h"
+#include "ui/PXHeadlessManager.h"
+#include "ui/UiResources.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -47,15 +47,18 @@ int startConsole(int argc, char** argv)
         "file");
     parser->addOption(policyOption);
     const QCommandLineOption caOption(
-        "ca", "For a tls://HOST[:PORT] rallyhub: the CA that signed the hub's certificate (PEM; "
+        "ca",
+        "For a tls://HOST[:PORT] rallyhub: the CA that signed the hub's certificate (PEM; "
         "default /etc/roamnode/tls/ca.pem).",
         "file");
     const QCommandLineOption certOption(
-        "cert", "For a tls:// rallyhub: this endpoint's certificate (PEM; default "
+        "cert",
+        "For a tls:// rallyhub: this endpoint's certificate (PEM; default "
         "/etc/roamnode/tls/endpoint.pem).",
         "file");
     const QCommandLineOption keyOption(
-        "key", "For a tls:// rallyhub: this endpoint's private key (PEM; default "
+        "key",
+        "For a tls:// rallyhub: this endpoint's private key (PEM; default "
         "/etc/roamnode/tls/endpoint.key).",
         "file");
     parser->addOptions({caOption, certOption, keyOption});

@@ -1,4 +1,4 @@
-#include "DeviceIdQuery.h"
+#include "app/DeviceIdQuery.h"
 
 #include <QQmlComponent>
 #include <QQmlContext>

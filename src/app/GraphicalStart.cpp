@@ -1,11 +1,11 @@
-#include "GraphicalStart.h"
+#include "app/GraphicalStart.h"
 
-#include "PXGuiManager.h"
-#include "Roamnode.h"
-#include "StopSignals.h"
-#include "TlsClientContext.h"
-#include "UiResources.h"
-#include "Version.h"
+#include "app/Roamnode.h"
+#include "app/StopSignals.h"
+#include "bus/Version.h"
+#include "heartbeat/TlsClientContext.h"
+#include "ui/UiResources.h"
+#include "ui/gui/PXGuiManager.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

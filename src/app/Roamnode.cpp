@@ -1,13 +1,13 @@
-#include "Roamnode.h"
+#include "app/Roamnode.h"
 
-#include "HeartbeatManager.h"
-#include "PXEventBus.h"
-#include "PXEventType.h"
-#include "PXLogManager.h"
-#include "PXMobileManager.h"
-#include "PXScenarioManager.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "device/PXMobileManager.h"
+#include "heartbeat/HeartbeatManager.h"
+#include "log/PXLogManager.h"
+#include "scenario/PXScenarioManager.h"
 
-#include "Version.h"
+#include "bus/Version.h"
 
 // Owns the bus and the managers. The members are declared in creation order, which is also the
 // order in which the managers subscribe and so the order in which the bus delivers to them.

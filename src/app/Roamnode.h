@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AppState.h"
-#include "EndpointControl.h"
+#include "bus/AppState.h"
+#include "ui/EndpointControl.h"
 
 #include <memory>
 #include <string>

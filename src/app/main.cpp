@@ -1,7 +1,7 @@
-#include "ArgumentFilter.h"
-#include "ConsoleStart.h"
-#include "GraphicalStart.h"
-#include "MetaTypes.h"
+#include "app/ArgumentFilter.h"
+#include "app/ConsoleStart.h"
+#include "app/GraphicalStart.h"
+#include "bus/MetaTypes.h"
 
 int main(int argc, char** argv)
 {

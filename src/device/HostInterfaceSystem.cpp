@@ -1,6 +1,6 @@
-#include "HostInterfaceSystem.h"
+#include "device/HostInterfaceSystem.h"
 
-#include "Nl80211Wireless.h"
+#include "device/Nl80211Wireless.h"
 
 #include <ifaddrs.h>
 #include <net/if.h>

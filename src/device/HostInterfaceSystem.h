@@ -1,6 +1,6 @@
 #pragma once
 
-#include "InterfaceSystem.h"
+#include "device/InterfaceSystem.h"
 
 // The running host: getifaddrs for the address list, SIOCGIFHWADDR on a UDP socket for hardware
 // addresses, and the kernel's nl80211 interface for the wireless state. Stateless, so one

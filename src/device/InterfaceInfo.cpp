@@ -1,4 +1,4 @@
-#include "InterfaceInfo.h"
+#include "device/InterfaceInfo.h"
 
 #include <cstdio>
 #include <utility>

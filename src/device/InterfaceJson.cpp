@@ -1,6 +1,6 @@
-#include "InterfaceJson.h"
+#include "device/InterfaceJson.h"
 
-#include "JsonText.h"
+#include "bus/JsonText.h"
 
 using roamnode::jsonString;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "InterfaceInfo.h"
+#include "device/InterfaceInfo.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
-#include "InterfaceReader.h"
+#include "device/InterfaceReader.h"
 
-#include "InterfaceSystem.h"
+#include "device/InterfaceSystem.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

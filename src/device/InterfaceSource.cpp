@@ -1,7 +1,7 @@
-#include "InterfaceSource.h"
+#include "device/InterfaceSource.h"
 
-#include "HostInterfaceSystem.h"
-#include "InterfaceReader.h"
+#include "device/HostInterfaceSystem.h"
+#include "device/InterfaceReader.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "MonitorSampleBudget.h"
+#include "device/MonitorSampleBudget.h"
 
 #include <QtGlobal>
 

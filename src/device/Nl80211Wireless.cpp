@@ -1,4 +1,4 @@
-#include "Nl80211Wireless.h"
+#include "device/Nl80211Wireless.h"
 
 #include <linux/nl80211.h>
 #include <net/if.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "InterfaceSystem.h"
+#include "device/InterfaceSystem.h"
 
 #include <cstdint>
 #include <optional>

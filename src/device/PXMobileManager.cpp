@@ -1,11 +1,11 @@
-#include "PXMobileManager.h"
+#include "device/PXMobileManager.h"
 
-#include "HostInterfaceSystem.h"
-#include "InterfaceJson.h"
-#include "InterfaceReader.h"
-#include "JsonText.h"
-#include "PXEventBus.h"
-#include "PXEventType.h"
+#include "bus/JsonText.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "device/HostInterfaceSystem.h"
+#include "device/InterfaceJson.h"
+#include "device/InterfaceReader.h"
 
 #include <QtGlobal>
 

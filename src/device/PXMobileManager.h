@@ -1,8 +1,8 @@
 #pragma once
 
-#include "InterfaceInfo.h"
-#include "InterfaceSource.h"
-#include "PXEventHandler.h"
+#include "bus/PXEventHandler.h"
+#include "device/InterfaceInfo.h"
+#include "device/InterfaceSource.h"
 
 #include <memory>
 #include <mutex>

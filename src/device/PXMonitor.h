@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MonitorSampleBudget.h"
-#include "PXMonitorResultSet.h"
+#include "device/MonitorSampleBudget.h"
+#include "device/PXMonitorResultSet.h"
 
 #include <cstdint>
 #include <memory>
@@ -27,7 +27,10 @@ public:
 
     // The budget the monitors of the next run share; set on the main thread before start. Without
     // one only the monitor's own bound applies.
-    void setSampleBudget(std::shared_ptr<MonitorSampleBudget> budget) { m_budget = std::move(budget); }
+    void setSampleBudget(std::shared_ptr<MonitorSampleBudget> budget)
+    {
+        m_budget = std::move(budget);
+    }
 
 protected:
     const std::shared_ptr<MonitorSampleBudget>& sampleBudget() const { return m_budget; }

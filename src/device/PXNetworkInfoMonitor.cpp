@@ -1,7 +1,7 @@
-#include "PXNetworkInfoMonitor.h"
+#include "device/PXNetworkInfoMonitor.h"
 
-#include "InterfaceSource.h"
-#include "TimePoint.h"
+#include "bus/TimePoint.h"
+#include "device/InterfaceSource.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/system_timer.hpp>

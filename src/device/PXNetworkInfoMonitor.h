@@ -1,8 +1,8 @@
 #pragma once
 
-#include "InterfaceSource.h"
-#include "PXMonitor.h"
-#include "PXNetworkInfoMonitorResultSet.h"
+#include "device/InterfaceSource.h"
+#include "device/PXMonitor.h"
+#include "device/PXNetworkInfoMonitorResultSet.h"
 
 #include <cstdint>
 #include <memory>

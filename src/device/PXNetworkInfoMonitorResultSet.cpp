@@ -1,6 +1,6 @@
-#include "PXNetworkInfoMonitorResultSet.h"
+#include "device/PXNetworkInfoMonitorResultSet.h"
 
-#include "InterfaceJson.h"
+#include "device/InterfaceJson.h"
 
 PXNetworkInfoMonitorResultSet::PXNetworkInfoMonitorResultSet(std::int32_t id)
     : PXMonitorResultSet(id, kTypeName)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "InterfaceInfo.h"
-#include "PXMonitorResultSet.h"
+#include "device/InterfaceInfo.h"
+#include "device/PXMonitorResultSet.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "ApplicationTimer.h"
+#include "flows/ApplicationTimer.h"
 
 ApplicationTimer::ApplicationTimer(boost::asio::io_context& eventLoop,
                                    std::chrono::milliseconds interval,

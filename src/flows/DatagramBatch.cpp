@@ -1,6 +1,6 @@
-#include "DatagramBatch.h"
+#include "flows/DatagramBatch.h"
 
-#include "TimePoint.h"
+#include "bus/TimePoint.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "FrameBurst.h"
+#include "flows/FrameBurst.h"
 
 #include <cerrno>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TcpClient.h"
+#include "flows/TcpClient.h"
 
 #include <cstdint>
 #include <memory>

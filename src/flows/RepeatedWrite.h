@@ -16,7 +16,7 @@ namespace roamnode {
 // The first `bytes` (at most Copies × size) of the repeated block.
 template <std::size_t Copies>
 std::array<boost::asio::const_buffer, Copies> repeatedBuffers(const void* block, std::size_t size,
-                                                             std::size_t bytes)
+                                                              std::size_t bytes)
 {
     std::array<boost::asio::const_buffer, Copies> buffers{};
     for (boost::asio::const_buffer& buffer : buffers) {

@@ -1,8 +1,8 @@
-#include "Stream.h"
+#include "flows/Stream.h"
 
-#include "FrameBurst.h"
-#include "UdpContext.h"
-#include "WarningLimiter.h"
+#include "flows/FrameBurst.h"
+#include "flows/UdpContext.h"
+#include "flows/WarningLimiter.h"
 
 #include <QtGlobal>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FrameTemplate.h"
-#include "TimePoint.h"
+#include "bus/TimePoint.h"
+#include "flows/FrameTemplate.h"
 
 #include <cstdint>
 #include <memory>

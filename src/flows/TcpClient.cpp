@@ -1,8 +1,8 @@
-#include "TcpClient.h"
+#include "flows/TcpClient.h"
 
-#include "ApplicationTimer.h"
-#include "RepeatedWrite.h"
-#include "TokenBucket.h"
+#include "flows/ApplicationTimer.h"
+#include "flows/RepeatedWrite.h"
+#include "flows/TokenBucket.h"
 
 #include <QDebug>
 

@@ -1,4 +1,4 @@
-#include "TokenBucket.h"
+#include "flows/TokenBucket.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "Trigger.h"
+#include "flows/Trigger.h"
 
-#include "UdpContext.h"
-#include "WarningLimiter.h"
+#include "flows/UdpContext.h"
+#include "flows/WarningLimiter.h"
 
 #include <QtGlobal>
 

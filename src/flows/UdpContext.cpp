@@ -1,6 +1,6 @@
-#include "UdpContext.h"
+#include "flows/UdpContext.h"
 
-#include "WarningLimiter.h"
+#include "flows/WarningLimiter.h"
 
 #include <QtGlobal>
 

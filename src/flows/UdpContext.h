@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DatagramBatch.h"
+#include "flows/DatagramBatch.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -127,8 +127,8 @@ private:
 
     // Receiving, all on the context's thread.
     std::vector<SinkEntry> m_sinks;
-    std::vector<LiveSink> m_live;          // the sinks locked for the batch being handed out
+    std::vector<LiveSink> m_live;           // the sinks locked for the batch being handed out
     std::unique_ptr<DatagramBatch> m_batch; // made with the first sink: streams need none
-    bool m_waitPending = false;            // a readiness wait is armed
-    bool m_continuationPending = false;    // more batches are queued on the loop
+    bool m_waitPending = false;             // a readiness wait is armed
+    bool m_continuationPending = false;     // more batches are queued on the loop
 };

@@ -1,6 +1,6 @@
-#include "HeartbeatExchange.h"
+#include "heartbeat/HeartbeatExchange.h"
 
-#include "TlsClientContext.h"
+#include "heartbeat/TlsClientContext.h"
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/address.hpp>
@@ -172,17 +172,16 @@ void HeartbeatExchange::startWrite(const Buffer& buffer, Handler handler)
 
 void HeartbeatExchange::noteTlsError(const boost::system::error_code& ec)
 {
-    if (!m_tls || !ec || ec.category() != asio::error::get_ssl_category() ||
-        !m_tlsFailure.empty())
+    if (!m_tls || !ec || ec.category() != asio::error::get_ssl_category() || !m_tlsFailure.empty())
         return;
     // In TLS 1.3 the hub checks this endpoint's certificate after the handshake, so its refusal
     // is an alert ("sslv3 alert certificate expired") that the next read or write meets.
     const std::string reason = roamnode::tlsErrorText(ec);
     const std::size_t alert = reason.find("alert ");
-    m_tlsFailure = alert == std::string::npos
-                       ? "TLS: " + reason
-                       : "TLS: the hub refused this endpoint's certificate: " +
-                             reason.substr(alert + 6);
+    m_tlsFailure =
+        alert == std::string::npos
+            ? "TLS: " + reason
+            : "TLS: the hub refused this endpoint's certificate: " + reason.substr(alert + 6);
 }
 
 HeartbeatExchange::Result HeartbeatExchange::startTls(roamnode::TlsClientContext& tls,
@@ -203,10 +202,9 @@ HeartbeatExchange::Result HeartbeatExchange::startTls(roamnode::TlsClientContext
         SSL_set_tlsext_host_name(ssl, hostName.c_str());
     }
     ec = runWithDeadline(timeoutMs, [this](auto handler) {
-        m_tls->async_handshake(asio::ssl::stream_base::client,
-                               [handler](const boost::system::error_code& error) {
-                                   handler(error, 0);
-                               });
+        m_tls->async_handshake(
+            asio::ssl::stream_base::client,
+            [handler](const boost::system::error_code& error) { handler(error, 0); });
     });
     if (m_cancelled)
         return Result::Cancelled;
@@ -244,18 +242,15 @@ HeartbeatExchange::Result HeartbeatExchange::write(const char* data, std::size_t
     return ec ? Result::Failed : Result::Ok;
 }
 
-HeartbeatExchange::Result HeartbeatExchange::readFrame(std::int64_t readTimeoutMs,
-                                                       std::int64_t frameTimeoutMs,
-                                                       const std::function<bool()>& isActive,
-                                                       std::string& payload,
-                                                       roamnode::time_point& receivedAt,
-                                                       std::size_t maxFrameBytes)
+HeartbeatExchange::Result
+HeartbeatExchange::readFrame(std::int64_t readTimeoutMs, std::int64_t frameTimeoutMs,
+                             const std::function<bool()>& isActive, std::string& payload,
+                             roamnode::time_point& receivedAt, std::size_t maxFrameBytes)
 {
     roamnode::FrameAccumulator frame(maxFrameBytes);
     payload.clear();
-    const auto frameDeadline =
-        std::chrono::steady_clock::now() +
-        std::chrono::milliseconds(std::max<std::int64_t>(frameTimeoutMs, 0));
+    const auto frameDeadline = std::chrono::steady_clock::now() +
+                               std::chrono::milliseconds(std::max<std::int64_t>(frameTimeoutMs, 0));
     for (;;) {
         if (frame.state() == roamnode::FrameAccumulator::State::Complete) {
             receivedAt = std::chrono::system_clock::now();
@@ -264,10 +259,9 @@ HeartbeatExchange::Result HeartbeatExchange::readFrame(std::int64_t readTimeoutM
         }
         if (m_cancelled)
             return Result::Cancelled;
-        const std::int64_t frameLeftMs =
-            std::chrono::duration_cast<std::chrono::milliseconds>(frameDeadline -
-                                                                  std::chrono::steady_clock::now())
-                .count();
+        const std::int64_t frameLeftMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             frameDeadline - std::chrono::steady_clock::now())
+                                             .count();
         if (frameLeftMs <= 0)
             return Result::Failed;
         std::size_t received = 0;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HeartbeatFrame.h"
+#include "heartbeat/HeartbeatFrame.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bus/TimePoint.h"
+#include "bus/TimePoint.h"
 
 namespace roamnode {
 class TlsClientContext;

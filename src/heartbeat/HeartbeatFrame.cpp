@@ -1,4 +1,4 @@
-#include "HeartbeatFrame.h"
+#include "heartbeat/HeartbeatFrame.h"
 
 #include <algorithm>
 #include <cerrno>

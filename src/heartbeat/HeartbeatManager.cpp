@@ -1,11 +1,11 @@
-#include "HeartbeatManager.h"
+#include "heartbeat/HeartbeatManager.h"
 
-#include "HeartbeatParser.h"
+#include "heartbeat/HeartbeatParser.h"
 
-#include "app/bus/HubInteger.h"
-#include "app/bus/MetaTypes.h"
-#include "app/bus/PXEventBus.h"
-#include "app/bus/PXEventType.h"
+#include "bus/HubInteger.h"
+#include "bus/MetaTypes.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
 
 #include <QThread>
 #include <QtGlobal>

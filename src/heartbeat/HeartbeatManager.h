@@ -1,11 +1,11 @@
 #pragma once
 
-#include "HeartbeatSession.h"
-#include "HeartbeatSettings.h"
+#include "heartbeat/HeartbeatSession.h"
+#include "heartbeat/HeartbeatSettings.h"
 
-#include "app/bus/AppState.h"
-#include "app/bus/PXEventHandler.h"
-#include "app/bus/TimePoint.h"
+#include "bus/AppState.h"
+#include "bus/PXEventHandler.h"
+#include "bus/TimePoint.h"
 
 #include <QObject>
 

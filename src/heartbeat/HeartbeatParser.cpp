@@ -1,13 +1,13 @@
-#include "HeartbeatParser.h"
+#include "heartbeat/HeartbeatParser.h"
 
-#include "HeartbeatFrame.h"
-#include "HeartbeatVariables.h"
+#include "heartbeat/HeartbeatFrame.h"
+#include "heartbeat/HeartbeatVariables.h"
 
-#include "app/bus/JsonRead.h"
-#include "app/bus/JsonText.h"
-#include "app/bus/PXEventBus.h"
-#include "app/bus/PXEventType.h"
-#include "app/bus/ScenarioErrorCode.h"
+#include "bus/JsonRead.h"
+#include "bus/JsonText.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "bus/ScenarioErrorCode.h"
 
 #include <QTimer>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/bus/AppState.h"
-#include "app/bus/PXEventHandler.h"
-#include "app/bus/TimePoint.h"
+#include "bus/AppState.h"
+#include "bus/PXEventHandler.h"
+#include "bus/TimePoint.h"
 
 #include <QObject>
 
@@ -64,8 +64,7 @@ private:
     void requestVariable(const std::string& name, roamnode::time_point receivedAt);
     // Enters the name as pending and returns the request's event id from the table, or 0 for a
     // name the table does not know (then recorded as an answered error).
-    template <typename Table>
-    int enterPending(const std::string& name, const Table& table);
+    template <typename Table> int enterPending(const std::string& name, const Table& table);
     void setVariable(const std::string& name, const std::string& value,
                      roamnode::time_point receivedAt);
     void recordAnswer(int eventId, const std::string& value);

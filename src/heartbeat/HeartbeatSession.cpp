@@ -1,7 +1,7 @@
-#include "HeartbeatSession.h"
+#include "heartbeat/HeartbeatSession.h"
 
-#include "HeartbeatExchange.h"
-#include "TlsClientContext.h"
+#include "heartbeat/HeartbeatExchange.h"
+#include "heartbeat/TlsClientContext.h"
 
 #include <QTimer>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "HeartbeatSettings.h"
+#include "heartbeat/HeartbeatSettings.h"
 
-#include "app/bus/TimePoint.h"
+#include "bus/TimePoint.h"
 
 #include <QMetaType>
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RvpAddress.h"
+#include "heartbeat/RvpAddress.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,8 +14,8 @@ class TlsClientContext;
 // copy taken under the manager's lock at the start of each exchange.
 struct HeartbeatSettings
 {
-    std::int64_t connectTimeout = 750;   // ms, establishing the TCP connection
-    std::int64_t readTimeout = 500;      // ms, each single read
+    std::int64_t connectTimeout = 750; // ms, establishing the TCP connection
+    std::int64_t readTimeout = 500;    // ms, each single read
     // ms, the whole request frame: a hub trickling bytes in just under readTimeout must not hold
     // the exchange (and the ticks queued behind it) for as long as it likes.
     std::int64_t requestTimeout = 10000;

@@ -1,6 +1,6 @@
-#include "HeartbeatVariables.h"
+#include "heartbeat/HeartbeatVariables.h"
 
-#include "app/bus/PXEventType.h"
+#include "bus/PXEventType.h"
 
 #include <locale>
 #include <sstream>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/bus/AppState.h"
+#include "bus/AppState.h"
 
 #include <cstdint>
 #include <map>

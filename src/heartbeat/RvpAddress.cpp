@@ -1,4 +1,4 @@
-#include "RvpAddress.h"
+#include "heartbeat/RvpAddress.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "TlsClientContext.h"
+#include "heartbeat/TlsClientContext.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>

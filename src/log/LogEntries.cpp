@@ -1,6 +1,6 @@
-#include "LogEntries.h"
+#include "log/LogEntries.h"
 
-#include "LogFormat.h"
+#include "log/LogFormat.h"
 
 namespace roamnode::log {
 

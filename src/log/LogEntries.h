@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PXLogEntry.h"
+#include "log/PXLogEntry.h"
 
 #include <cstddef>
 #include <deque>

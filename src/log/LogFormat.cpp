@@ -1,8 +1,8 @@
-#include "LogFormat.h"
+#include "log/LogFormat.h"
 
-#include "JsonText.h"
-#include "LogLevel.h"
-#include "LogMessage.h"
+#include "bus/JsonText.h"
+#include "log/LogLevel.h"
+#include "log/LogMessage.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LogEntries.h"
-#include "PXLogEntry.h"
+#include "log/LogEntries.h"
+#include "log/PXLogEntry.h"
 
 #include <cstddef>
 #include <iosfwd>

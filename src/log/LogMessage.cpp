@@ -1,6 +1,6 @@
-#include "LogMessage.h"
+#include "log/LogMessage.h"
 
-#include "JsonText.h"
+#include "bus/JsonText.h"
 
 namespace roamnode::log {
 namespace {
@@ -22,9 +22,8 @@ std::string cutMessage(std::string message)
     // Back over at most three continuation bytes: a UTF-8 character has at most four bytes, and
     // text that is not UTF-8 at all is cut where the bound is.
     std::size_t cut = kMaxMessageBytes;
-    for (int step = 0; step < 3 && cut > 0 &&
-                       isContinuation(static_cast<unsigned char>(message[cut]));
-         ++step)
+    for (int step = 0;
+         step < 3 && cut > 0 && isContinuation(static_cast<unsigned char>(message[cut])); ++step)
         --cut;
     if (isContinuation(static_cast<unsigned char>(message[cut])))
         cut = kMaxMessageBytes;

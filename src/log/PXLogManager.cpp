@@ -1,10 +1,10 @@
-#include "PXLogManager.h"
+#include "log/PXLogManager.h"
 
-#include "LogFormat.h"
-#include "LogLevel.h"
-#include "LogMessage.h"
-#include "PXEventBus.h"
-#include "PXEventType.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "log/LogFormat.h"
+#include "log/LogLevel.h"
+#include "log/LogMessage.h"
 
 #include <fstream>
 #include <map>
@@ -35,7 +35,8 @@ const std::map<int, Message>& emptyPayloadMessages()
          {Debug, "Received heartbeat request for \"ScenarioDescription\" parameter"}},
         {GET_SCENARIO_START_TIME,
          {Debug, "Received heartbeat request for \"ScenarioStarttime\" parameter"}},
-        {GET_RESULT_LIST, {Debug, "Received heartbeat request for \"ScenarioResultlist\" parameter"}},
+        {GET_RESULT_LIST,
+         {Debug, "Received heartbeat request for \"ScenarioResultlist\" parameter"}},
         {GET_BATTERY_LEVEL, {Debug, "Received heartbeat request for \"BatteryLevel\" parameter"}},
         {GET_DEVICE_ID, {Debug, "Received heartbeat request for \"DeviceId\" parameter"}},
         {GET_DEVICE_OS, {Debug, "Received heartbeat request for \"DeviceOs\" parameter"}},
@@ -67,12 +68,18 @@ const std::map<int, const char*>& textPayloadPrefixes()
 const char* stateMessage(AppState state)
 {
     switch (state) {
-    case BOOTING: return "State went to BOOTING";
-    case BOOTING_READY: return "State went to BOOTING_READY";
-    case TRY_CONTACT_RVP: return "Heartbeat State went to TRY_CONTACT_RVP";
-    case REGISTERED: return "State went to REGISTERED";
-    case ARMED: return "State went to ARMED";
-    case RUNNING: return "State went to RUNNING";
+    case BOOTING:
+        return "State went to BOOTING";
+    case BOOTING_READY:
+        return "State went to BOOTING_READY";
+    case TRY_CONTACT_RVP:
+        return "Heartbeat State went to TRY_CONTACT_RVP";
+    case REGISTERED:
+        return "State went to REGISTERED";
+    case ARMED:
+        return "State went to ARMED";
+    case RUNNING:
+        return "State went to RUNNING";
     }
     return nullptr;
 }
@@ -199,15 +206,36 @@ void PXLogManager::Impl::write() const
 PXLogManager::PXLogManager(std::shared_ptr<PXEventBus> bus, std::string filePath)
     : m_impl(std::make_unique<Impl>(std::move(bus), std::move(filePath)))
 {
-    for (const int id :
-         {GET_DEBUG_LEVEL, SET_DEBUG_LEVEL, GET_LOG_FILE, SET_LOG_FILE, GET_BATTERY_LEVEL,
-          GET_DEVICE_GIVEN_NAME, GET_DEVICE_ID, GET_DEVICE_OS, GET_DEVICE_OS_VERSION,
-          GET_DEVICE_TYPE, HEARTBEAT_FAILED, GET_HEARTBEAT_INTERVAL, SET_HEARTBEAT_INTERVAL,
-          GET_MAX_HEARTBEAT_FAIL_COUNT, SET_MAX_HEARTBEAT_FAIL_COUNT, HEARTBEAT_CONNECTED,
-          HEARTBEAT_CONNECT_FAILED, HEARTBEAT_STARTED, HEARTBEAT_STOPPED, GET_DEVICE_IPV4, GET_SSID,
-          GET_SCENARIO_DESCRIPTION, SET_SCENARIO_DESCRIPTION, SCENARIO_ENDED, GET_RESULT_LIST,
-          SET_RESULT_LIST, GET_SCENARIO_START_TIME, SET_SCENARIO_START_TIME, SCENARIO_STARTING,
-          APP_STATE_CHANGED})
+    for (const int id : {GET_DEBUG_LEVEL,
+                         SET_DEBUG_LEVEL,
+                         GET_LOG_FILE,
+                         SET_LOG_FILE,
+                         GET_BATTERY_LEVEL,
+                         GET_DEVICE_GIVEN_NAME,
+                         GET_DEVICE_ID,
+                         GET_DEVICE_OS,
+                         GET_DEVICE_OS_VERSION,
+                         GET_DEVICE_TYPE,
+                         HEARTBEAT_FAILED,
+                         GET_HEARTBEAT_INTERVAL,
+                         SET_HEARTBEAT_INTERVAL,
+                         GET_MAX_HEARTBEAT_FAIL_COUNT,
+                         SET_MAX_HEARTBEAT_FAIL_COUNT,
+                         HEARTBEAT_CONNECTED,
+                         HEARTBEAT_CONNECT_FAILED,
+                         HEARTBEAT_STARTED,
+                         HEARTBEAT_STOPPED,
+                         GET_DEVICE_IPV4,
+                         GET_SSID,
+                         GET_SCENARIO_DESCRIPTION,
+                         SET_SCENARIO_DESCRIPTION,
+                         SCENARIO_ENDED,
+                         GET_RESULT_LIST,
+                         SET_RESULT_LIST,
+                         GET_SCENARIO_START_TIME,
+                         SET_SCENARIO_START_TIME,
+                         SCENARIO_STARTING,
+                         APP_STATE_CHANGED})
         m_impl->m_bus->subscribe(id, m_impl.get());
 }
 

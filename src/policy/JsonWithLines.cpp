@@ -1,6 +1,6 @@
-#include "JsonWithLines.h"
+#include "policy/JsonWithLines.h"
 
-#include "app/bus/JsonRead.h"
+#include "bus/JsonRead.h"
 
 #include <json/reader.h>
 
@@ -55,8 +55,8 @@ bool parseJsonWithLines(const std::string& text, Json::Value& root, std::string&
 
 int lineOf(const std::string& text, const Json::Value& value)
 {
-    const std::ptrdiff_t offset =
-        std::clamp<std::ptrdiff_t>(value.getOffsetStart(), 0, static_cast<std::ptrdiff_t>(text.size()));
+    const std::ptrdiff_t offset = std::clamp<std::ptrdiff_t>(
+        value.getOffsetStart(), 0, static_cast<std::ptrdiff_t>(text.size()));
     return 1 + static_cast<int>(std::count(text.begin(), text.begin() + offset, '\n'));
 }
 

@@ -1,4 +1,4 @@
-#include "NetworkPrefix.h"
+#include "policy/NetworkPrefix.h"
 
 #include <arpa/inet.h>
 

@@ -1,4 +1,4 @@
-#include "PXPolicy.h"
+#include "policy/PXPolicy.h"
 
 namespace {
 
@@ -27,8 +27,8 @@ std::string PXPolicy::summary() const
     text += ", HTTP ratelimit " + limitText(maxHttpRateLimit, " bytes/s");
     text += unlimitedHttp ? ", unlimited HTTP allowed" : ", unlimited HTTP refused";
     text += ", local UDP ports ";
-    text += localUdpPorts ? std::to_string(localUdpPorts->first) + "-" +
-                                std::to_string(localUdpPorts->second)
-                          : std::string("any");
+    text += localUdpPorts
+                ? std::to_string(localUdpPorts->first) + "-" + std::to_string(localUdpPorts->second)
+                : std::string("any");
     return text;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NetworkPrefix.h"
+#include "policy/NetworkPrefix.h"
 
 #include <cstdint>
 #include <optional>
@@ -17,10 +17,10 @@ struct PXPolicy
     // Streams and HTTP flows may only go to these networks (and to the hub itself). Unset: to
     // any address.
     std::optional<std::vector<roamnode::NetworkPrefix>> destinations;
-    std::optional<std::uint64_t> maxStreamRate; // bit/s of one UDP stream
-    std::optional<std::uint64_t> maxTotalRate;  // bit/s of all UDP streams together
-    std::optional<std::uint64_t> maxDuration;   // seconds of one scenario
-    std::optional<std::uint64_t> maxFlows;      // flows in one scenario
+    std::optional<std::uint64_t> maxStreamRate;    // bit/s of one UDP stream
+    std::optional<std::uint64_t> maxTotalRate;     // bit/s of all UDP streams together
+    std::optional<std::uint64_t> maxDuration;      // seconds of one scenario
+    std::optional<std::uint64_t> maxFlows;         // flows in one scenario
     std::optional<std::uint64_t> maxHttpRateLimit; // bytes/s, an HTTP flow's "ratelimit"
     bool unlimitedHttp = true;                     // may an HTTP flow have no "ratelimit"
     // Local UDP ports that streams send from and triggers receive on, first to last. Port 0,

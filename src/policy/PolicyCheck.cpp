@@ -1,6 +1,6 @@
-#include "PolicyCheck.h"
+#include "policy/PolicyCheck.h"
 
-#include "app/bus/ScenarioErrorCode.h"
+#include "bus/ScenarioErrorCode.h"
 
 #include <limits>
 
@@ -65,10 +65,10 @@ PolicyVerdict checkPolicy(const PXPolicy& policy, const ScenarioDemand& demand,
                                                  " flows are more than the allowed " +
                                                  std::to_string(*policy.maxFlows));
     if (policy.maxDuration && demand.duration > *policy.maxDuration * 1000000000ull)
-        return refuse(SCENARIO_POLICY_DURATION,
-                      "<scenarioduration> " + std::to_string(demand.duration) +
-                          " ns is longer than the allowed " + std::to_string(*policy.maxDuration) +
-                          " s");
+        return refuse(SCENARIO_POLICY_DURATION, "<scenarioduration> " +
+                                                    std::to_string(demand.duration) +
+                                                    " ns is longer than the allowed " +
+                                                    std::to_string(*policy.maxDuration) + " s");
     for (const std::string& destination : demand.destinations) {
         if (!destinationAllowed(policy, destination, hubAddresses))
             return refuse(SCENARIO_POLICY_DESTINATION,
@@ -88,10 +88,10 @@ PolicyVerdict checkPolicy(const PXPolicy& policy, const ScenarioDemand& demand,
     std::uint64_t total = 0;
     for (const std::uint64_t rate : demand.streamRates) {
         if (policy.maxStreamRate && rate > *policy.maxStreamRate)
-            return refuse(SCENARIO_POLICY_STREAM_RATE,
-                          "STREAM flow rate " + std::to_string(rate) +
-                              " bit/s is above the allowed " +
-                              std::to_string(*policy.maxStreamRate) + " bit/s");
+            return refuse(SCENARIO_POLICY_STREAM_RATE, "STREAM flow rate " + std::to_string(rate) +
+                                                           " bit/s is above the allowed " +
+                                                           std::to_string(*policy.maxStreamRate) +
+                                                           " bit/s");
         if (__builtin_add_overflow(total, rate, &total))
             total = std::numeric_limits<std::uint64_t>::max();
     }

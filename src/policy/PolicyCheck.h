@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PXPolicy.h"
-#include "ScenarioDemand.h"
+#include "policy/PXPolicy.h"
+#include "policy/ScenarioDemand.h"
 
 #include <string>
 #include <vector>

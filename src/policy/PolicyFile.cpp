@@ -1,6 +1,6 @@
-#include "PolicyFile.h"
+#include "policy/PolicyFile.h"
 
-#include "JsonWithLines.h"
+#include "policy/JsonWithLines.h"
 
 #include <cerrno>
 #include <cstring>
@@ -64,8 +64,8 @@ const std::map<std::string, KeyReader>& keyReaders()
         // Seconds; a week, the longest scenario the endpoint runs at all.
         {"maxduration", countKey(&PXPolicy::maxDuration, 7 * 24 * 3600)},
         {"maxflows", countKey(&PXPolicy::maxFlows)},
-        {"maxhttpratelimit", countKey(&PXPolicy::maxHttpRateLimit,
-                                      std::numeric_limits<std::int64_t>::max())},
+        {"maxhttpratelimit",
+         countKey(&PXPolicy::maxHttpRateLimit, std::numeric_limits<std::int64_t>::max())},
         {"unlimitedhttp",
          [](const Json::Value& value, PXPolicy& policy, std::string& expected) {
              expected = "true or false";

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PXPolicy.h"
+#include "policy/PXPolicy.h"
 
 #include <string>
 

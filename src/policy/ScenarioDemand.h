@@ -12,7 +12,7 @@ struct ScenarioDemand
     std::size_t flowCount = 0;
     // Where streams and HTTP flows send, as the description wrote the addresses.
     std::vector<std::string> destinations;
-    std::vector<std::uint64_t> streamRates; // bit/s of each UDP stream
+    std::vector<std::uint64_t> streamRates;   // bit/s of each UDP stream
     std::vector<std::int64_t> httpRateLimits; // bytes/s of each HTTP flow; 0 or less: none
     std::vector<std::uint16_t> localUdpPorts; // streams' source and triggers' receive ports
 };

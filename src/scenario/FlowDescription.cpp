@@ -1,6 +1,6 @@
-#include "FlowDescription.h"
+#include "scenario/FlowDescription.h"
 
-#include "JsonField.h"
+#include "scenario/JsonField.h"
 
 #include <algorithm>
 

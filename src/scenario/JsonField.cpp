@@ -1,4 +1,4 @@
-#include "JsonField.h"
+#include "scenario/JsonField.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
-#include "PXFlowResult.h"
+#include "scenario/PXFlowResult.h"
 
-#include "JsonText.h"
-#include "TimePoint.h"
+#include "bus/JsonText.h"
+#include "bus/TimePoint.h"
 
 #include <cmath>
 

@@ -1,11 +1,10 @@
-#include "PXScenarioExecutor.h"
+#include "scenario/PXScenarioExecutor.h"
 
-#include "PXFlow.h"
-#include "PXMonitor.h"
-#include "TimePoint.h"
+#include "bus/TimePoint.h"
+#include "device/PXMonitor.h"
+#include "scenario/flows/PXFlow.h"
 
 #include <boost/asio/post.hpp>
-
 
 PXScenarioExecutor::PXScenarioExecutor(Listener* listener, std::shared_ptr<PXScenarioRun> run,
                                        std::chrono::nanoseconds endGrace)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PXScenarioRun.h"
+#include "scenario/PXScenarioRun.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/system_timer.hpp>

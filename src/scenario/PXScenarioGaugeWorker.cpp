@@ -1,6 +1,6 @@
-#include "PXScenarioGaugeWorker.h"
+#include "scenario/PXScenarioGaugeWorker.h"
 
-#include "TimePoint.h"
+#include "bus/TimePoint.h"
 
 PXScenarioGaugeWorker::PXScenarioGaugeWorker(std::chrono::milliseconds interval)
     : m_interval(interval)

@@ -1,14 +1,14 @@
-#include "PXScenarioManager.h"
+#include "scenario/PXScenarioManager.h"
 
-#include "HubInteger.h"
-#include "MetaTypes.h"
-#include "PolicyCheck.h"
-#include "PXEventBus.h"
-#include "PXEventType.h"
-#include "PXScenarioResult.h"
-#include "ScenarioDemandOf.h"
-#include "ScenarioDescription.h"
-#include "TimePoint.h"
+#include "bus/HubInteger.h"
+#include "bus/MetaTypes.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "bus/TimePoint.h"
+#include "policy/PolicyCheck.h"
+#include "scenario/PXScenarioResult.h"
+#include "scenario/ScenarioDemandOf.h"
+#include "scenario/ScenarioDescription.h"
 
 #include <cstdlib>
 
@@ -115,9 +115,9 @@ void PXScenarioManager::setDescription(const std::string& text)
     auto parsed = std::make_shared<PXScenarioSpec>();
     int code = parseScenarioDescription(text, *parsed);
     if (code == SCENARIO_OK && m_policy) {
-        const PolicyVerdict verdict = checkPolicy(
-            *m_policy, scenarioDemandOf(*parsed),
-            m_hubAddresses ? m_hubAddresses() : std::vector<std::string>{});
+        const PolicyVerdict verdict =
+            checkPolicy(*m_policy, scenarioDemandOf(*parsed),
+                        m_hubAddresses ? m_hubAddresses() : std::vector<std::string>{});
         if (verdict.code != 0)
             m_bus->publish(SCENARIO_DESCRIPTION_REFUSED, verdict.message);
         code = verdict.code;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PXEventHandler.h"
-#include "PXScenarioWorker.h"
+#include "bus/PXEventHandler.h"
+#include "scenario/PXScenarioWorker.h"
 
 #include <QObject>
 

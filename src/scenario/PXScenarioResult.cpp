@@ -1,6 +1,6 @@
-#include "PXScenarioResult.h"
+#include "scenario/PXScenarioResult.h"
 
-#include "JsonText.h"
+#include "bus/JsonText.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PXFlowResult.h"
-#include "PXMonitorResultSet.h"
+#include "device/PXMonitorResultSet.h"
+#include "scenario/PXFlowResult.h"
 
 #include <cstdint>
 #include <memory>

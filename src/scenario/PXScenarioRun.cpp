@@ -1,10 +1,10 @@
-#include "PXScenarioRun.h"
+#include "scenario/PXScenarioRun.h"
 
-#include "PXFlowStream.h"
-#include "PXFlowTcp.h"
-#include "PXFlowTrigger.h"
-#include "PXNetworkInfoMonitor.h"
-#include "PXScenarioResult.h"
+#include "device/PXNetworkInfoMonitor.h"
+#include "scenario/PXScenarioResult.h"
+#include "scenario/flows/PXFlowStream.h"
+#include "scenario/flows/PXFlowTcp.h"
+#include "scenario/flows/PXFlowTrigger.h"
 
 namespace {
 

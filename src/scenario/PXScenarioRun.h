@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MonitorSampleBudget.h"
-#include "ScenarioSpec.h"
+#include "device/MonitorSampleBudget.h"
+#include "scenario/ScenarioSpec.h"
 
 #include <cstdint>
 #include <memory>

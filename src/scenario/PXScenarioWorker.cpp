@@ -1,11 +1,11 @@
-#include "PXScenarioWorker.h"
+#include "scenario/PXScenarioWorker.h"
 
-#include "InterfaceSource.h"
-#include "MetaTypes.h"
-#include "PXFlow.h"
-#include "PXMonitor.h"
-#include "PXScenarioResult.h"
-#include "ScenarioSpec.h"
+#include "bus/MetaTypes.h"
+#include "device/InterfaceSource.h"
+#include "device/PXMonitor.h"
+#include "scenario/PXScenarioResult.h"
+#include "scenario/ScenarioSpec.h"
+#include "scenario/flows/PXFlow.h"
 
 #include <QTimer>
 

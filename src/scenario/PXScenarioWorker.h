@@ -1,9 +1,9 @@
 #pragma once
 
-#include "MonitorSampleBudget.h"
-#include "PXScenarioExecutor.h"
-#include "PXScenarioGaugeWorker.h"
-#include "TimePoint.h"
+#include "bus/TimePoint.h"
+#include "device/MonitorSampleBudget.h"
+#include "scenario/PXScenarioExecutor.h"
+#include "scenario/PXScenarioGaugeWorker.h"
 
 #include <QObject>
 #include <QThread>

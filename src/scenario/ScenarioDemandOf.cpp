@@ -1,4 +1,4 @@
-#include "ScenarioDemandOf.h"
+#include "scenario/ScenarioDemandOf.h"
 
 #include <algorithm>
 

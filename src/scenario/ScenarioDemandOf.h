@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ScenarioDemand.h"
-#include "ScenarioSpec.h"
+#include "policy/ScenarioDemand.h"
+#include "scenario/ScenarioSpec.h"
 
 // What a parsed scenario asks for, in the local policy's terms. The one place that knows both
 // the scenario's records and the policy's plain record.

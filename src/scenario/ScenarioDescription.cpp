@@ -1,8 +1,8 @@
-#include "ScenarioDescription.h"
+#include "scenario/ScenarioDescription.h"
 
-#include "FlowDescription.h"
-#include "JsonField.h"
-#include "JsonRead.h"
+#include "bus/JsonRead.h"
+#include "scenario/FlowDescription.h"
+#include "scenario/JsonField.h"
 
 #include <array>
 

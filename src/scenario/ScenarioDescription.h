@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ScenarioErrorCode.h"
-#include "ScenarioSpec.h"
+#include "bus/ScenarioErrorCode.h"
+#include "scenario/ScenarioSpec.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "ScenarioSpec.h"
+#include "scenario/ScenarioSpec.h"
 
 FlowKind PXFlowSpec::kind() const
 {

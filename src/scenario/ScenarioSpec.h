@@ -1,8 +1,8 @@
 #pragma once
 
-#include "MultiConnect.h"
-#include "Stream.h"
-#include "Trigger.h"
+#include "flows/MultiConnect.h"
+#include "flows/Stream.h"
+#include "flows/Trigger.h"
 
 #include <cstdint>
 #include <string>

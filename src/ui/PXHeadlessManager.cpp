@@ -1,8 +1,8 @@
-#include "PXHeadlessManager.h"
+#include "ui/PXHeadlessManager.h"
 
-#include "PXEventBus.h"
-#include "PXEventType.h"
-#include "StatusLine.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "ui/StatusLine.h"
 
 #include <QMetaObject>
 #include <QQmlComponent>
@@ -38,8 +38,8 @@ void PXHeadlessManager::setup(QQmlEngine* engine)
 {
     m_engine = engine;
     m_context = std::make_unique<QQmlContext>(engine->rootContext());
-    m_uuidComponent = std::make_unique<QQmlComponent>(
-        engine, QUrl(QStringLiteral("qrc:/components/PXUUID.qml")));
+    m_uuidComponent =
+        std::make_unique<QQmlComponent>(engine, QUrl(QStringLiteral("qrc:/components/PXUUID.qml")));
     m_uuidObject.reset(m_uuidComponent->create(m_context.get()));
     if (!m_uuidObject)
         qWarning("%s", qPrintable(m_uuidComponent->errorString()));
@@ -63,7 +63,8 @@ void PXHeadlessManager::handleEvent(int eventId, PXEmptyEventContents)
         if (m_uuidObject)
             QMetaObject::invokeMethod(m_uuidObject.get(), "getDeviceId");
         break;
-    default: break;
+    default:
+        break;
     }
 }
 

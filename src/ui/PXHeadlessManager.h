@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PXEventHandler.h"
+#include "bus/PXEventHandler.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "StatusLine.h"
+#include "ui/StatusLine.h"
 
 #include <cstdio>
 
@@ -7,10 +7,14 @@ namespace roamnode {
 const char* consoleStateText(AppState state)
 {
     switch (state) {
-    case ARMED: return "Armed";
-    case RUNNING: return "Running";
-    case REGISTERED: return "Registered";
-    default: return "Contacting";
+    case ARMED:
+        return "Armed";
+    case RUNNING:
+        return "Running";
+    case REGISTERED:
+        return "Registered";
+    default:
+        return "Contacting";
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AppState.h"
+#include "bus/AppState.h"
 
 #include <string>
 

@@ -6,7 +6,6 @@ target_sources(roamnode_ui PRIVATE
     ${CMAKE_CURRENT_SOURCE_DIR}/gui/PXGuiManager.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/gui/StatusBar.cpp
 )
-target_include_directories(roamnode_ui PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/gui)
 target_link_libraries(roamnode_ui PUBLIC Qt5::Gui Qt5::Qml Qt5::Quick)
 
 # Open Sans in ten styles, compiled into the resources under fonts/. The font files come from

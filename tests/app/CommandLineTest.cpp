@@ -1,6 +1,6 @@
 // Runs the real binary the way people type it.
-#include "ArgumentFilter.h"
 #include "ChildProcess.h"
+#include "app/ArgumentFilter.h"
 
 #include <gtest/gtest.h>
 

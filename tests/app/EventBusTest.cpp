@@ -1,5 +1,5 @@
-#include "PXEventBus.h"
-#include "PXEventType.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The shared reading of hub numbers and the saturating time arithmetic.
-#include "HubInteger.h"
-#include "TimePoint.h"
+#include "bus/HubInteger.h"
+#include "bus/TimePoint.h"
 
 #include <gtest/gtest.h>
 

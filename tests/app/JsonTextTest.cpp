@@ -1,5 +1,5 @@
-#include "JsonText.h"
-#include "ScenarioErrorCode.h"
+#include "bus/JsonText.h"
+#include "bus/ScenarioErrorCode.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,10 @@ TEST(JsonQuote, EscapesTheSevenCharactersOnly)
     EXPECT_EQ(jsonString(std::string("x\x01y")), "\"x\\u0001y\"");
     EXPECT_EQ(jsonString("{a}"), "\"{a}\"");
     // Well-formed UTF-8 passes; stray, truncated, overlong and surrogate bytes become U+FFFD.
-    EXPECT_EQ(jsonString("a\xff" "b\xc3\xa9" "\xe2\x82"), "\"a\\ufffdb\xc3\xa9\\ufffd\\ufffd\"");
+    EXPECT_EQ(jsonString("a\xff"
+                         "b\xc3\xa9"
+                         "\xe2\x82"),
+              "\"a\\ufffdb\xc3\xa9\\ufffd\\ufffd\"");
     EXPECT_EQ(jsonString("\xc0\xaf\xed\xa0\x80\xf0\x9f\x98\x80"),
               "\"\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\xf0\x9f\x98\x80\"");
 }
@@ -34,9 +37,9 @@ TEST(JsonQuote, EscapesTheSevenCharactersOnly)
 TEST(FlatJsonObject, WritesMembersInByteOrder)
 {
     EXPECT_EQ(flatJsonObject({}), "{}");
-    EXPECT_EQ(flatJsonObject({{"ssid", "\"lab\""}, {"status", "\"success\""},
-                              {"batterylevel", "87.5"}}),
-              "{\"batterylevel\": 87.5, \"ssid\": \"lab\", \"status\": \"success\"}");
+    EXPECT_EQ(
+        flatJsonObject({{"ssid", "\"lab\""}, {"status", "\"success\""}, {"batterylevel", "87.5"}}),
+        "{\"batterylevel\": 87.5, \"ssid\": \"lab\", \"status\": \"success\"}");
 }
 
 TEST(ScenarioErrorText, KnownUnknownAndSuccess)

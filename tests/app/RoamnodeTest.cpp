@@ -1,7 +1,7 @@
-#include "Roamnode.h"
-#include "PXEventBus.h"
-#include "PXEventType.h"
-#include "Version.h"
+#include "app/Roamnode.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "bus/Version.h"
 
 #include <gtest/gtest.h>
 

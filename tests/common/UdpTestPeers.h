@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Stream.h"
-#include "Trigger.h"
-#include "UdpContext.h"
+#include "flows/Stream.h"
+#include "flows/Trigger.h"
+#include "flows/UdpContext.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>

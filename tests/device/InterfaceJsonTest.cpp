@@ -1,4 +1,4 @@
-#include "InterfaceJson.h"
+#include "device/InterfaceJson.h"
 
 #include "JsonParse.h"
 

@@ -1,6 +1,6 @@
-#include "InterfaceReader.h"
-#include "HostInterfaceSystem.h"
+#include "device/InterfaceReader.h"
 #include "RecordedInterfaceSystem.h"
+#include "device/HostInterfaceSystem.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "InterfaceJson.h"
-#include "Nl80211Wireless.h"
 #include "RecordedInterfaceSystem.h"
+#include "device/InterfaceJson.h"
+#include "device/Nl80211Wireless.h"
 
 #include <linux/nl80211.h>
 #include <netlink/attr.h>

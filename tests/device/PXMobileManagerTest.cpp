@@ -1,10 +1,10 @@
-#include "PXMobileManager.h"
+#include "device/PXMobileManager.h"
 
-#include "InterfaceJson.h"
-#include "PXEventBus.h"
-#include "PXEventType.h"
 #include "RecordedInterfaceSystem.h"
 #include "WarningCollector.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "device/InterfaceJson.h"
 
 #include <QString>
 #include <QtGlobal>

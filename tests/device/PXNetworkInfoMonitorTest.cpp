@@ -1,8 +1,8 @@
-#include "PXNetworkInfoMonitor.h"
+#include "device/PXNetworkInfoMonitor.h"
 
-#include "InterfaceJson.h"
 #include "RecordedInterfaceSystem.h"
 #include "WarningCollector.h"
+#include "device/InterfaceJson.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "InterfaceReader.h"
-#include "InterfaceSource.h"
-#include "InterfaceSystem.h"
+#include "device/InterfaceReader.h"
+#include "device/InterfaceSource.h"
+#include "device/InterfaceSystem.h"
 
 #include <arpa/inet.h>
 

@@ -1,4 +1,4 @@
-#include "MultiConnect.h"
+#include "flows/MultiConnect.h"
 
 #include "ChildProcess.h"
 #include "LoopbackPort.h"

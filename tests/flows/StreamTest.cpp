@@ -1,6 +1,6 @@
-#include "Stream.h"
-#include "UdpContext.h"
+#include "flows/Stream.h"
 #include "UdpTestPeers.h"
+#include "flows/UdpContext.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/system/system_error.hpp>

@@ -1,4 +1,4 @@
-#include "TcpClient.h"
+#include "flows/TcpClient.h"
 
 #include "TcpRecorder.h"
 #include "TcpTestPeer.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MultiConnect.h"
-#include "TcpClient.h"
+#include "flows/MultiConnect.h"
+#include "flows/TcpClient.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,7 +1,7 @@
-#include "Trigger.h"
-#include "Stream.h"
-#include "UdpContext.h"
+#include "flows/Trigger.h"
 #include "UdpTestPeers.h"
+#include "flows/Stream.h"
+#include "flows/UdpContext.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/system/system_error.hpp>

@@ -1,4 +1,4 @@
-#include "UdpContext.h"
+#include "flows/UdpContext.h"
 #include "UdpTestPeers.h"
 
 #include <boost/asio/post.hpp>

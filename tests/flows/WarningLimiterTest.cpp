@@ -1,4 +1,4 @@
-#include "WarningLimiter.h"
+#include "flows/WarningLimiter.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 
 #include "ChildProcess.h"
 #include "FakeHub.h"
-#include "HeartbeatFrame.h"
-#include "HostInterfaceSystem.h"
-#include "InterfaceReader.h"
 #include "JsonParse.h"
-#include "PXMobileManager.h"
+#include "device/HostInterfaceSystem.h"
+#include "device/InterfaceReader.h"
+#include "device/PXMobileManager.h"
+#include "heartbeat/HeartbeatFrame.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

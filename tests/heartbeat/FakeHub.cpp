@@ -1,6 +1,6 @@
 #include "FakeHub.h"
 
-#include "HeartbeatFrame.h"
+#include "heartbeat/HeartbeatFrame.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

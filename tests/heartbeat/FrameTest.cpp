@@ -1,4 +1,4 @@
-#include "HeartbeatFrame.h"
+#include "heartbeat/HeartbeatFrame.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
-#include "HeartbeatFrame.h"
-#include "HeartbeatManager.h"
+#include "heartbeat/HeartbeatFrame.h"
+#include "heartbeat/HeartbeatManager.h"
 
 #include "FakeHub.h"
 #include "TestSupport.h"
 
-#include "app/bus/PXEvent.h"
-#include "app/bus/PXEventBus.h"
-#include "app/bus/PXEventType.h"
+#include "bus/PXEvent.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
 
 #include <QElapsedTimer>
 

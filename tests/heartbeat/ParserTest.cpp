@@ -1,12 +1,12 @@
-#include "HeartbeatFrame.h"
-#include "HeartbeatParser.h"
-#include "HeartbeatVariables.h"
+#include "heartbeat/HeartbeatFrame.h"
+#include "heartbeat/HeartbeatParser.h"
+#include "heartbeat/HeartbeatVariables.h"
 
 #include "TestSupport.h"
 
-#include "app/bus/PXEvent.h"
-#include "app/bus/PXEventBus.h"
-#include "app/bus/PXEventType.h"
+#include "bus/PXEvent.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
 
 #include <gtest/gtest.h>
 

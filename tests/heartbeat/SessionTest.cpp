@@ -1,5 +1,5 @@
-#include "HeartbeatFrame.h"
-#include "HeartbeatSession.h"
+#include "heartbeat/HeartbeatFrame.h"
+#include "heartbeat/HeartbeatSession.h"
 
 #include "FakeHub.h"
 #include "TestSupport.h"

@@ -1,4 +1,4 @@
-#include "app/bus/MetaTypes.h"
+#include "bus/MetaTypes.h"
 
 #include <QCoreApplication>
 

@@ -1,8 +1,8 @@
-#include "LogFormat.h"
-#include "LogMessage.h"
-#include "PXEventBus.h"
-#include "PXEventType.h"
-#include "PXLogManager.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "log/LogFormat.h"
+#include "log/LogMessage.h"
+#include "log/PXLogManager.h"
 
 #include <gtest/gtest.h>
 

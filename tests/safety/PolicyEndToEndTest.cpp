@@ -4,7 +4,7 @@
 // file that cannot be used stops the endpoint with status 2 and names the line.
 #include "RealProcesses.h"
 
-#include "TimePoint.h"
+#include "bus/TimePoint.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -45,7 +45,11 @@ protected:
     std::vector<std::string> replies(const std::vector<std::string>& requests,
                                      QStringList arguments)
     {
-        QStringList hubArguments = {"--port", "0", "--bind", "127.0.0.1", "--exit-after-replies",
+        QStringList hubArguments = {"--port",
+                                    "0",
+                                    "--bind",
+                                    "127.0.0.1",
+                                    "--exit-after-replies",
                                     QString::number(requests.size() + 1),
                                     "{\"command\": \"set\", \"heartbeatinterval\": \"200\"}"};
         for (const std::string& request : requests)
@@ -74,9 +78,10 @@ protected:
 
 TEST_F(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
 {
-    const QString policy = write("policy.json", "// the hub is 127.0.0.1, outside these\n"
-                                                "{\"destinations\": [\"10.0.0.0/8\"],\n"
-                                                " \"maxstreamrate\": 1000000, \"maxduration\": 2}\n");
+    const QString policy =
+        write("policy.json", "// the hub is 127.0.0.1, outside these\n"
+                             "{\"destinations\": [\"10.0.0.0/8\"],\n"
+                             " \"maxstreamrate\": 1000000, \"maxduration\": 2}\n");
     const std::string startIn1h =
         ", \"scenariostarttime\": " + std::to_string(roamnode::nowNanoseconds() + 3600000000000);
     const std::vector<std::string> requests = {

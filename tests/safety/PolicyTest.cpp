@@ -1,9 +1,9 @@
 // The local policy in memory: the file reader fails closed and names the line; the check
 // refuses each rule with its code and a message naming the value, and lets the hub through.
-#include "PolicyCheck.h"
-#include "PolicyFile.h"
+#include "policy/PolicyCheck.h"
+#include "policy/PolicyFile.h"
 
-#include "app/bus/ScenarioErrorCode.h"
+#include "bus/ScenarioErrorCode.h"
 
 #include <gtest/gtest.h>
 
@@ -98,8 +98,8 @@ TEST(PolicyCheck, RefusesEachRuleWithItsCodeAndValue)
          "STREAM flows together send 12000001 bit/s, above the allowed 12000000 bit/s"},
         {[](ScenarioDemand& d) { d.httpRateLimits.push_back(1000001); },
          SCENARIO_POLICY_HTTP_RATELIMIT, "<ratelimit> 1000001 bytes/s for TCP flow is above"},
-        {[](ScenarioDemand& d) { d.httpRateLimits.push_back(-1); },
-         SCENARIO_POLICY_HTTP_UNLIMITED, "TCP flow without <ratelimit> is not allowed"},
+        {[](ScenarioDemand& d) { d.httpRateLimits.push_back(-1); }, SCENARIO_POLICY_HTTP_UNLIMITED,
+         "TCP flow without <ratelimit> is not allowed"},
     };
     for (const auto& entry : cases) {
         ScenarioDemand demand = fine;

@@ -37,14 +37,19 @@ protected:
 
     QStringList hubTls(const QString& hubName = "hub") const
     {
-        return {"--tls-cert", file(hubName, "pem"), "--tls-key", file(hubName, "key"),
-                "--tls-ca", file("ca", "pem")};
+        return {"--tls-cert",         file(hubName, "pem"), "--tls-key",
+                file(hubName, "key"), "--tls-ca",           file("ca", "pem")};
     }
 
     QStringList endpointTls(const QString& name, int port) const
     {
-        return {"--ca", file("ca", "pem"), "--cert", file(name, "pem"), "--key",
-                file(name, "key"), "tls://127.0.0.1:" + QString::number(port)};
+        return {"--ca",
+                file("ca", "pem"),
+                "--cert",
+                file(name, "pem"),
+                "--key",
+                file(name, "key"),
+                "tls://127.0.0.1:" + QString::number(port)};
     }
 
     QTemporaryDir m_dir;
@@ -60,12 +65,11 @@ TEST_F(TlsEndToEnd, AnEndpointWithItsCertificateRegistersAndRunsAScenario)
                       "\"contentlist\": [\"00112233\"]}}]}"));
     QProcess hub;
     hub.setProcessChannelMode(QProcess::MergedChannels);
-    hub.start(ROAMNODE_HUB_BINARY, QStringList{"run", m_dir.path() + "/scenario.json", "--port",
-                                               "0", "--bind", "127.0.0.1", "--out",
-                                               m_dir.path() + "/out", "--start-in", "1",
-                                               "--clock-samples", "1", "--register-timeout",
-                                               "30"} +
-                                       hubTls());
+    hub.start(ROAMNODE_HUB_BINARY,
+              QStringList{"run", m_dir.path() + "/scenario.json", "--port", "0", "--bind",
+                          "127.0.0.1", "--out", m_dir.path() + "/out", "--start-in", "1",
+                          "--clock-samples", "1", "--register-timeout", "30"} +
+                  hubTls());
     const int port = safetytest::hubPort(hub);
     ASSERT_NE(port, 0);
     QProcess endpoint;
@@ -88,7 +92,8 @@ TEST_F(TlsEndToEnd, AnEndpointWithItsCertificateRegistersAndRunsAScenario)
     ASSERT_TRUE(Json::Reader().parse(results.readAll().toStdString(), root));
     ASSERT_EQ(root["endpoints"].size(), 1u);
     EXPECT_EQ(root["endpoints"][0]["status"].asString(), "done");
-    EXPECT_EQ(root["endpoints"][0]["resultlist"][0]["scenarioid"].asInt(), 3) << root.toStyledString();
+    EXPECT_EQ(root["endpoints"][0]["resultlist"][0]["scenarioid"].asInt(), 3)
+        << root.toStyledString();
 }
 
 TEST_F(TlsEndToEnd, TheHubRefusesCertificatesItCannotTrustAndTheEndpointSaysWhy)
@@ -102,8 +107,9 @@ TEST_F(TlsEndToEnd, TheHubRefusesCertificatesItCannotTrustAndTheEndpointSaysWhy)
     } cases[] = {
         {"stranger", "hub", "no TLS handshake: endpoint certificate not accepted: unable to get",
          "TLS: the hub refused this endpoint's certificate: unknown ca"},
-        {"expired", "hub", "no TLS handshake: endpoint certificate not accepted: certificate "
-                           "has expired",
+        {"expired", "hub",
+         "no TLS handshake: endpoint certificate not accepted: certificate "
+         "has expired",
          "TLS: the hub refused this endpoint's certificate: certificate expired"},
         {"endpoint", "misnamed-hub", "no TLS handshake",
          "TLS: the hub's certificate is not accepted: IP address mismatch"},

@@ -1,14 +1,14 @@
 // The description parser: every code a description can reach, in the order of the checks, and
 // the values it reads; and the run built from what it read.
-#include "FlowDescription.h"
-#include "InterfaceSource.h"
-#include "PXFlowStream.h"
-#include "PXFlowTcp.h"
-#include "PXFlowTrigger.h"
-#include "PXNetworkInfoMonitor.h"
-#include "PXScenarioResult.h"
-#include "PXScenarioRun.h"
-#include "ScenarioDescription.h"
+#include "device/InterfaceSource.h"
+#include "device/PXNetworkInfoMonitor.h"
+#include "scenario/FlowDescription.h"
+#include "scenario/PXScenarioResult.h"
+#include "scenario/PXScenarioRun.h"
+#include "scenario/ScenarioDescription.h"
+#include "scenario/flows/PXFlowStream.h"
+#include "scenario/flows/PXFlowTcp.h"
+#include "scenario/flows/PXFlowTrigger.h"
 
 #include <json/reader.h>
 #include <json/writer.h>

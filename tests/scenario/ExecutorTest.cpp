@@ -1,7 +1,7 @@
 // The executor's run: its length, its end, an abort, and the end-time arithmetic.
-#include "PXScenarioExecutor.h"
-#include "PXScenarioResult.h"
 #include "RecordingFlow.h"
+#include "scenario/PXScenarioExecutor.h"
+#include "scenario/PXScenarioResult.h"
 
 #include <gtest/gtest.h>
 

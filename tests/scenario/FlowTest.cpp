@@ -1,16 +1,16 @@
 // Flow objects: speed reports, frame overheads, the result they fill, and flows that cannot
 // start.
-#include "InterfaceSource.h"
-#include "PXFlowStream.h"
-#include "PXFlowTcp.h"
-#include "PXFlowTrigger.h"
-#include "PXScenarioResult.h"
-#include "PXScenarioRun.h"
-#include "ScenarioDescription.h"
 #include "ScenarioTestSupport.h"
 #include "TcpTestPeer.h"
-#include "UdpContext.h"
 #include "UdpTestPeers.h"
+#include "device/InterfaceSource.h"
+#include "flows/UdpContext.h"
+#include "scenario/PXScenarioResult.h"
+#include "scenario/PXScenarioRun.h"
+#include "scenario/ScenarioDescription.h"
+#include "scenario/flows/PXFlowStream.h"
+#include "scenario/flows/PXFlowTcp.h"
+#include "scenario/flows/PXFlowTrigger.h"
 
 #include <boost/asio/ip/udp.hpp>
 #include <boost/asio/post.hpp>

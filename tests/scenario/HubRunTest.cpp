@@ -3,7 +3,7 @@
 // reports the counts in "resultlist" and empties the list when the hub sets it.
 #include "ChildProcess.h"
 #include "ScenarioTestSupport.h"
-#include "TimePoint.h"
+#include "bus/TimePoint.h"
 
 #include <QTemporaryDir>
 
@@ -56,17 +56,21 @@ public:
     }
 
     std::uint16_t port() { return std::uint16_t(testsupport::listeningPort(m_process, 5000ms)); }
-    bool finish(std::chrono::milliseconds timeout) { return m_process.waitForExit(timeout).has_value(); }
+    bool finish(std::chrono::milliseconds timeout)
+    {
+        return m_process.waitForExit(timeout).has_value();
+    }
     const std::vector<std::string>& lines() { return m_process.lines(); }
 
 private:
-    static std::vector<std::string> arguments(std::uint16_t port,
-                                              const std::vector<std::string>& requests,
-                                              int exitAfterReplies)
+    static std::vector<std::string>
+    arguments(std::uint16_t port, const std::vector<std::string>& requests, int exitAfterReplies)
     {
-        std::vector<std::string> arguments = {"--port", std::to_string(port), "--bind", "127.0.0.1"};
+        std::vector<std::string> arguments = {"--port", std::to_string(port), "--bind",
+                                              "127.0.0.1"};
         if (exitAfterReplies > 0)
-            arguments.insert(arguments.end(), {"--exit-after-replies", std::to_string(exitAfterReplies)});
+            arguments.insert(arguments.end(),
+                             {"--exit-after-replies", std::to_string(exitAfterReplies)});
         arguments.insert(arguments.end(), requests.begin(), requests.end());
         return arguments;
     }
@@ -248,9 +252,9 @@ TEST(HubRunTest, ARefusedHttpFlowIsAnErrorAndEmptyDatagramsDoNotStopATrigger)
     ASSERT_TRUE(endpoint.process.started());
 
     // Empty datagrams from another port, 300 ms into the run, while frames are still due.
-    ASSERT_TRUE(scenariotest::waitFor(
-        [&] { return roamnode::nowNanoseconds() > startTime + 300000000; },
-        std::chrono::milliseconds(8000)));
+    ASSERT_TRUE(
+        scenariotest::waitFor([&] { return roamnode::nowNanoseconds() > startTime + 300000000; },
+                              std::chrono::milliseconds(8000)));
     boost::asio::ip::udp::socket sender(io, boost::asio::ip::udp::v4());
     const boost::asio::ip::udp::endpoint trigger(boost::asio::ip::address_v4::loopback(),
                                                  triggerPort);

@@ -1,10 +1,10 @@
 // A real run on loopback: a stream of this endpoint into a trigger of this endpoint, with the
 // time tag written by one and read by the other.
-#include "PXEventBus.h"
-#include "PXEventType.h"
-#include "PXScenarioManager.h"
-#include "PXScenarioResult.h"
 #include "ScenarioTestSupport.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "scenario/PXScenarioManager.h"
+#include "scenario/PXScenarioResult.h"
 
 #include <json/reader.h>
 #include <json/writer.h>

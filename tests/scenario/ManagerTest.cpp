@@ -1,9 +1,9 @@
 // The scenario manager on the bus: its answers, codes 46 to 48, the result list and its reset.
-#include "PXEventBus.h"
-#include "PXEventType.h"
-#include "PXScenarioManager.h"
-#include "PXScenarioResult.h"
 #include "ScenarioTestSupport.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "scenario/PXScenarioManager.h"
+#include "scenario/PXScenarioResult.h"
 
 #include <gtest/gtest.h>
 

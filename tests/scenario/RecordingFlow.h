@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PXFlow.h"
-#include "PXFlowResult.h"
+#include "scenario/PXFlowResult.h"
+#include "scenario/flows/PXFlow.h"
 
 #include <atomic>
 

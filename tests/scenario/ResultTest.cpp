@@ -1,6 +1,6 @@
 // Result records: per-second counting, latency statistics and the result list text.
-#include "PXNetworkInfoMonitorResultSet.h"
-#include "PXScenarioResult.h"
+#include "device/PXNetworkInfoMonitorResultSet.h"
+#include "scenario/PXScenarioResult.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PXEventHandler.h"
-#include "PXStatus.h"
+#include "bus/PXEventHandler.h"
+#include "bus/PXStatus.h"
 
 #include <QCoreApplication>
 #include <QTest>

@@ -1,9 +1,9 @@
 // The worker: its start timer, the gauge's speeds and a scenario run again.
-#include "PXNetworkInfoMonitorResultSet.h"
-#include "PXScenarioResult.h"
-#include "PXScenarioWorker.h"
-#include "ScenarioDescription.h"
 #include "ScenarioTestSupport.h"
+#include "device/PXNetworkInfoMonitorResultSet.h"
+#include "scenario/PXScenarioResult.h"
+#include "scenario/PXScenarioWorker.h"
+#include "scenario/ScenarioDescription.h"
 
 #include <gtest/gtest.h>
 

@@ -7,10 +7,10 @@
 #include "EndpointDriver.h"
 #include "HtmlReport.h"
 #include "HttpdStats.h"
-#include "JsonRead.h"
 #include "RunOptions.h"
 #include "ScenarioFile.h"
 #include "SummaryTable.h"
+#include "bus/JsonRead.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The schedule of `roamnode-hub serve`, in memory: what a file may say, and when its tests run.
 
-#include "JsonRead.h"
 #include "Schedule.h"
+#include "bus/JsonRead.h"
 
 #include <gtest/gtest.h>
 

@@ -41,8 +41,11 @@ const char* const kDescription = R"({"scenarioid": 7, "duration": 2000000000, "f
 std::vector<ScenarioSummary> pairedSummaries(const std::string& endpoint = "dev-1")
 {
     std::vector<EndpointResults> endpoints = {
-        {endpoint, {"127.0.0.1"}, parse(kDescription),
-         summarize(parse(kResultList), parse(kDescription), endpoint), 0}};
+        {endpoint,
+         {"127.0.0.1"},
+         parse(kDescription),
+         summarize(parse(kResultList), parse(kDescription), endpoint),
+         0}};
     pairStreamsAndTriggers(endpoints);
     return endpoints[0].summaries;
 }
@@ -118,10 +121,10 @@ TEST(ResultSummary, ToleratesOddShapes)
     ASSERT_EQ(s[0].flows.size(), 3u);
     EXPECT_EQ(s[0].flows[0].type, "?");
     // Numbers past the 64-bit range saturate (undefined behaviour before, found by fuzzing).
-    const auto huge = summarize(
-        parse(R"([{"scenarioid": 1, "timestamp": 5e22, "flows": [{"id": 1e300,
+    const auto huge =
+        summarize(parse(R"([{"scenarioid": 1, "timestamp": 5e22, "flows": [{"id": 1e300,
               "timestampfirst": -5e22, "timestamplast": 1e30}]}])"),
-        Json::Value());
+                  Json::Value());
     ASSERT_EQ(huge.size(), 1u);
     EXPECT_EQ(huge[0].flows.size(), 1u);
 }
@@ -203,9 +206,13 @@ TEST(FlowPairing, PairsAcrossEndpointsAndSaysWhenItCannotTell)
     };
     const std::vector<Case> cases = {
         {"one sender", {{"10.0.0.1"}}, {"10.0.0.2"}, Pairing::Paired},
-        {"IPv6-mapped and prefixed forms", {{normalAddress("::FFFF:10.0.0.1")}},
-         {normalAddress("10.0.0.2/24")}, Pairing::Paired},
-        {"two senders on one host", {{"10.0.0.1"}, {"10.0.0.1", "127.0.0.1"}}, {"10.0.0.2"},
+        {"IPv6-mapped and prefixed forms",
+         {{normalAddress("::FFFF:10.0.0.1")}},
+         {normalAddress("10.0.0.2/24")},
+         Pairing::Paired},
+        {"two senders on one host",
+         {{"10.0.0.1"}, {"10.0.0.1", "127.0.0.1"}},
+         {"10.0.0.2"},
          Pairing::Ambiguous},
         {"the stream goes elsewhere", {{"10.0.0.1"}}, {"10.0.0.3"}, Pairing::None},
         {"the trigger expects another sender", {{"10.0.0.9"}}, {"10.0.0.2"}, Pairing::None},
@@ -213,8 +220,8 @@ TEST(FlowPairing, PairsAcrossEndpointsAndSaysWhenItCannotTell)
     for (const Case& c : cases) {
         std::vector<EndpointResults> endpoints;
         for (std::size_t i = 0; i < c.senders.size(); ++i)
-            endpoints.push_back({"A" + std::to_string(i), c.senders[i], sender,
-                                 summarize(sent, sender, "A"), 0});
+            endpoints.push_back(
+                {"A" + std::to_string(i), c.senders[i], sender, summarize(sent, sender, "A"), 0});
         endpoints.push_back(
             {"B", c.receiverAddresses, receiver, summarize(received, receiver, "B"), 0});
         pairStreamsAndTriggers(endpoints);
@@ -240,7 +247,7 @@ TEST(ResultSummary, PlannedFramesAndShortStreams)
 {
     struct Case
     {
-        const char* flow;       // the stream's content
+        const char* flow; // the stream's content
         std::uint64_t sent;
         std::uint64_t planned;
         bool isShort;
@@ -258,7 +265,8 @@ TEST(ResultSummary, PlannedFramesAndShortStreams)
     for (const Case& c : cases) {
         const Json::Value description = parse(
             std::string(R"({"duration": 10000000000, "flows": [{"id": 1, "flowtype": "streamv4",
-            "flow": {)") + c.flow + "}}]}");
+            "flow": {)") +
+            c.flow + "}}]}");
         const Json::Value list = parse(
             R"([{"flows": [{"id": 1, "status": "success", "timestamparray": [1],
             "packetcountarray": [)" +
@@ -270,7 +278,8 @@ TEST(ResultSummary, PlannedFramesAndShortStreams)
         EXPECT_EQ(f.failed(), c.isShort) << c.flow;
         const Json::Value json = summaryJson({summarize(list, description)[0]});
         EXPECT_EQ(json[0]["flows"][0]["short"].asBool(), c.isShort);
-        EXPECT_EQ(json[0]["flows"][0]["shortframes"].asUInt64(), c.planned - std::min(c.planned, c.sent));
+        EXPECT_EQ(json[0]["flows"][0]["shortframes"].asUInt64(),
+                  c.planned - std::min(c.planned, c.sent));
         EXPECT_EQ(statusText(f).find("(short)") != std::string::npos, c.isShort) << c.flow;
     }
 }

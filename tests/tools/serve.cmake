@@ -1,17 +1,15 @@
 # `roamnode-hub serve` with two real endpoints for a short campaign: the archive (SQLite, and
 # PostgreSQL in a throw-away cluster where it is installed), export, /metrics, SIGHUP, SIGTERM.
-if(TARGET roamnode AND TARGET roamnode-hub)
-    add_executable(test_hub_serve HubServeCampaignTest.cpp)
-    find_package(Qt5 REQUIRED COMPONENTS Network)
-    target_link_libraries(test_hub_serve PRIVATE PkgConfig::JSONCPP GTest::gtest Qt5::Core Qt5::Network)
-    target_compile_definitions(test_hub_serve PRIVATE
-        ROAMNODE_BINARY="$<TARGET_FILE:roamnode>"
-        ROAMNODE_HUB_BINARY="$<TARGET_FILE:roamnode-hub>")
-    add_dependencies(test_hub_serve roamnode roamnode-hub)
-    # A test that finds no PostgreSQL, or is not root, says SKIPPED.
-    gtest_discover_tests(test_hub_serve DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120
-        LABELS campaign SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
-endif()
+add_executable(test_hub_serve HubServeCampaignTest.cpp)
+find_package(Qt5 REQUIRED COMPONENTS Network)
+target_link_libraries(test_hub_serve PRIVATE PkgConfig::JSONCPP GTest::gtest Qt5::Core Qt5::Network)
+target_compile_definitions(test_hub_serve PRIVATE
+    ROAMNODE_BINARY="$<TARGET_FILE:roamnode>"
+    ROAMNODE_HUB_BINARY="$<TARGET_FILE:roamnode-hub>")
+add_dependencies(test_hub_serve roamnode roamnode-hub)
+# A test that finds no PostgreSQL, or is not root, says SKIPPED.
+gtest_discover_tests(test_hub_serve DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120
+    LABELS campaign SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
 
 set(HUB_DIR ${CMAKE_SOURCE_DIR}/tools/hub)
 add_executable(test_hub_schedule HubScheduleTest.cpp ${HUB_DIR}/serve/Schedule.cpp

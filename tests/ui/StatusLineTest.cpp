@@ -1,8 +1,8 @@
-#include "PXEventBus.h"
-#include "PXEventType.h"
-#include "PXHeadlessManager.h"
-#include "StatusLine.h"
-#include "UiResources.h"
+#include "ui/StatusLine.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "ui/PXHeadlessManager.h"
+#include "ui/UiResources.h"
 
 #include <gtest/gtest.h>
 
@@ -87,11 +87,10 @@ TEST(HeadlessManager, PrintsOneLinePerUpdateWhenNotATerminal)
     bus->publish(RX_SPEED, 1234.5f);
     bus->publish(TX_SPEED, 2.0f);
     bus->publish(SCENARIO_ENDED);
-    EXPECT_EQ(capture.text(),
-              "\r   Status: Contacting   || Rx:   0.00 Mbps | Tx:   0.00 Mbps\n"
-              "\r   Status: Contacting   || Rx: 1234.50 Mbps | Tx:   0.00 Mbps\n"
-              "\r   Status: Contacting   || Rx: 1234.50 Mbps | Tx:   2.00 Mbps\n"
-              "\r   Status: Contacting   || Rx:   0.00 Mbps | Tx:   0.00 Mbps\n");
+    EXPECT_EQ(capture.text(), "\r   Status: Contacting   || Rx:   0.00 Mbps | Tx:   0.00 Mbps\n"
+                              "\r   Status: Contacting   || Rx: 1234.50 Mbps | Tx:   0.00 Mbps\n"
+                              "\r   Status: Contacting   || Rx: 1234.50 Mbps | Tx:   2.00 Mbps\n"
+                              "\r   Status: Contacting   || Rx:   0.00 Mbps | Tx:   0.00 Mbps\n");
 }
 
 TEST(HeadlessManager, HeartbeatBlinksAndTheBlinkGoesAfterHalfASecond)

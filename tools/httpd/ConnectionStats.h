@@ -14,7 +14,7 @@ struct ConnectionRecord
     std::string target; // as the client sent it, e.g. "/demo/download/?ns=4000000000"
     std::uint64_t bytes = 0;
     double seconds = 0;
-    std::string peer; // "127.0.0.1:41234", "[::1]:41234"
+    std::string peer;    // "127.0.0.1:41234", "[::1]:41234"
     std::string address; // the client's address, an IPv4 one without its IPv6 mapping
     std::uint16_t port = 0;
     // When the request came and when the connection ended: system clock, ns since the epoch.

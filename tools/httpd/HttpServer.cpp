@@ -1,6 +1,6 @@
 #include "HttpServer.h"
 
-#include "RepeatedWrite.h"
+#include "flows/RepeatedWrite.h"
 
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/read_until.hpp>
@@ -176,8 +176,8 @@ private:
             // The dual-stack socket shows IPv4 clients as ::ffff:a.b.c.d; the hub knows a.b.c.d.
             auto address = remote.address();
             if (address.is_v6() && address.to_v6().is_v4_mapped())
-                address = boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped,
-                                                           address.to_v6());
+                address =
+                    boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, address.to_v6());
             m_peerAddress = address.to_string();
             m_peerPort = remote.port();
         }
@@ -277,18 +277,17 @@ private:
             chunk = std::min(chunk, static_cast<std::size_t>(allowed));
         }
         auto self = shared_from_this();
-        boost::asio::async_write(m_socket,
-                                 roamnode::repeatedBuffers<kChunksPerWrite>(bodyChunk().data(),
-                                                                            kChunk, chunk),
-                                 roamnode::WholeWrite{kMaxTransfer},
-                                 [self](const boost::system::error_code& error, std::size_t n) {
-                                     self->m_bytes += n;
-                                     if (error) {
-                                         self->finish();
-                                     } else {
-                                         self->sendBody();
-                                     }
-                                 });
+        boost::asio::async_write(
+            m_socket, roamnode::repeatedBuffers<kChunksPerWrite>(bodyChunk().data(), kChunk, chunk),
+            roamnode::WholeWrite{kMaxTransfer},
+            [self](const boost::system::error_code& error, std::size_t n) {
+                self->m_bytes += n;
+                if (error) {
+                    self->finish();
+                } else {
+                    self->sendBody();
+                }
+            });
     }
 
     void startPut()

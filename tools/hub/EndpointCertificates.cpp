@@ -1,6 +1,6 @@
 #include "EndpointCertificates.h"
 
-#include "app/bus/JsonRead.h"
+#include "bus/JsonRead.h"
 
 #include <cstdio>
 
@@ -8,10 +8,10 @@ void EndpointCertificates::note(const std::string& hello, const std::string& sub
                                 const std::string& peer)
 {
     Json::Value root;
-    const std::string device = roamnode::parseJson(hello, root) && root.isObject() &&
-                                       root["uuid"].isString()
-                                   ? root["uuid"].asString()
-                                   : std::string("?");
+    const std::string device =
+        roamnode::parseJson(hello, root) && root.isObject() && root["uuid"].isString()
+            ? root["uuid"].asString()
+            : std::string("?");
     const auto known = m_subjects.find(device);
     if (known != m_subjects.end() && known->second == subject)
         return;

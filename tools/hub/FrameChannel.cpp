@@ -60,24 +60,24 @@ void FrameChannel::readFrame(std::chrono::milliseconds timeout, ReadHandler hand
 void FrameChannel::readSome()
 {
     auto self = shared_from_this();
-    m_stream.readSome(
-        asio::buffer(m_buffer), [self](const boost::system::error_code& ec, std::size_t size) {
-            if (ec) {
-                self->finishRead(self->m_timedOut ? asio::error::timed_out : ec);
-                return;
-            }
-            switch (self->m_frame.add(self->m_buffer.data(), size)) {
-            case roamnode::FrameAccumulator::State::Complete:
-                self->finishRead({});
-                break;
-            case roamnode::FrameAccumulator::State::TooLarge:
-                self->finishRead(asio::error::message_size);
-                break;
-            case roamnode::FrameAccumulator::State::NeedMore:
-                self->readSome();
-                break;
-            }
-        });
+    m_stream.readSome(asio::buffer(m_buffer),
+                      [self](const boost::system::error_code& ec, std::size_t size) {
+                          if (ec) {
+                              self->finishRead(self->m_timedOut ? asio::error::timed_out : ec);
+                              return;
+                          }
+                          switch (self->m_frame.add(self->m_buffer.data(), size)) {
+                          case roamnode::FrameAccumulator::State::Complete:
+                              self->finishRead({});
+                              break;
+                          case roamnode::FrameAccumulator::State::TooLarge:
+                              self->finishRead(asio::error::message_size);
+                              break;
+                          case roamnode::FrameAccumulator::State::NeedMore:
+                              self->readSome();
+                              break;
+                          }
+                      });
 }
 
 void FrameChannel::finishRead(const boost::system::error_code& error)

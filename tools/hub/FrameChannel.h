@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HeartbeatFrame.h"
 #include "HubStream.h"
+#include "heartbeat/HeartbeatFrame.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>

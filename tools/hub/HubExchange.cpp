@@ -19,9 +19,8 @@ void HubExchange::start()
         if (!ec)
             return self->readHello();
         self->m_channel->close();
-        self->m_listener.onExchangeFailed(self->m_channel->peer(),
-                                          "no TLS handshake: " +
-                                              self->m_channel->handshakeFailure(ec));
+        self->m_listener.onExchangeFailed(
+            self->m_channel->peer(), "no TLS handshake: " + self->m_channel->handshakeFailure(ec));
     });
 }
 

@@ -26,9 +26,7 @@ public:
         virtual void onReply(const std::string& peer, const std::string& reply) = 0;
         // Right after onReply: the steady-clock time from the completion of the request's write
         // to the completion of the reply's read, the hub's view of the endpoint's turnaround.
-        virtual void onExchangeTimed(const std::string& peer, std::chrono::nanoseconds exchange)
-        {
-        }
+        virtual void onExchangeTimed(const std::string& peer, std::chrono::nanoseconds exchange) {}
         virtual void onExchangeFailed(const std::string& peer, const std::string& what) = 0;
     };
 

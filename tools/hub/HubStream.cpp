@@ -1,6 +1,6 @@
 #include "HubStream.h"
 
-#include "TlsClientContext.h"
+#include "heartbeat/TlsClientContext.h"
 
 #include <boost/asio/write.hpp>
 

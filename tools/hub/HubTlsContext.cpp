@@ -1,6 +1,6 @@
 #include "HubTlsContext.h"
 
-#include "TlsClientContext.h"
+#include "heartbeat/TlsClientContext.h"
 
 #include <openssl/ssl.h>
 

@@ -52,8 +52,8 @@ void SessionAcceptor::accept(std::size_t index)
             if (!ec) {
                 HubStream stream = self->m_tls ? HubStream(std::move(socket), *self->m_tls)
                                                : HubStream(std::move(socket));
-                std::make_shared<HubExchange>(std::move(stream), self->m_listener,
-                                              self->m_timeouts, self->m_certificates)
+                std::make_shared<HubExchange>(std::move(stream), self->m_listener, self->m_timeouts,
+                                              self->m_certificates)
                     ->start();
             }
             // Transient accept errors (too many open files, a peer gone) do not end listening.

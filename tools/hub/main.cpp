@@ -3,8 +3,8 @@
 // --timings also how long the endpoint took to reply).
 
 #include "HubExchange.h"
-#include "HubTlsContext.h"
 #include "HubOptions.h"
+#include "HubTlsContext.h"
 #include "RequestQueue.h"
 #include "SessionAcceptor.h"
 #include "archive/ExportCommand.h"

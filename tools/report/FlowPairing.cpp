@@ -107,7 +107,7 @@ void pairStreamsAndTriggers(std::vector<EndpointResults>& endpoints)
                                 matches.push_back({&sender, &stream});
                         }
                 }
-                trigger.pairing = matches.empty()     ? Pairing::None
+                trigger.pairing = matches.empty()       ? Pairing::None
                                   : matches.size() == 1 ? Pairing::Paired
                                                         : Pairing::Ambiguous;
                 if (matches.size() != 1)

@@ -92,14 +92,12 @@ std::string table(const ScenarioSummary& s)
         html += "<tr><td>" + std::to_string(f.flowId) + "</td><td>" + htmlEscape(f.type) +
                 "</td><td class=\"" + statusClass(f) + "\">" + status + "</td><td>" +
                 htmlEscape(packetsText(f)) + "</td><td>" + bytes + server + "</td><td>" +
-                fixed(f.meanMbps, 1, "%.2f") + server + "</td><td>" +
-                fixed(f.minMbps, 1, "%.2f") + "</td><td>" + fixed(f.maxMbps, 1, "%.2f") +
-                "</td><td>" + loss + "</td><td>" +
+                fixed(f.meanMbps, 1, "%.2f") + server + "</td><td>" + fixed(f.minMbps, 1, "%.2f") +
+                "</td><td>" + fixed(f.maxMbps, 1, "%.2f") + "</td><td>" + loss + "</td><td>" +
                 (f.latencyAvg ? fixed(f.latencyMin, 1e6) + " / " + fixed(f.latencyAvg, 1e6) +
                                     " / " + fixed(f.latencyMax, 1e6)
                               : std::string("-")) +
-                "</td><td>" +
-                fixed(f.latencySd, 1e6) + "</td></tr>";
+                "</td><td>" + fixed(f.latencySd, 1e6) + "</td></tr>";
     }
     html += "</tbody></table>";
     if (std::any_of(s.flows.begin(), s.flows.end(),
@@ -167,9 +165,7 @@ std::string monitorCharts(const ScenarioSummary& s, const MonitorSummary& monito
 std::string charts(const ScenarioSummary& s)
 {
     const double origin = static_cast<double>(s.timestamp / 1000000000);
-    auto seconds = [&](std::int64_t ns) {
-        return static_cast<double>(ns / 1000000000) - origin;
-    };
+    auto seconds = [&](std::int64_t ns) { return static_cast<double>(ns / 1000000000) - origin; };
     std::vector<Series> throughput, latency;
     bool partialShown = false, partialLeftOut = false;
     for (std::size_t i = 0; i < s.flows.size(); ++i) {
@@ -192,8 +188,8 @@ std::string charts(const ScenarioSummary& s)
         if (!l.x.empty())
             latency.push_back(l);
     }
-    std::string html = svgLineChart("Throughput per second", "seconds since the start",
-                                    "Mbit/s", throughput);
+    std::string html =
+        svgLineChart("Throughput per second", "seconds since the start", "Mbit/s", throughput);
     if (!latency.empty())
         html += svgLineChart("Latency per second (average, min/max band)",
                              "seconds since the start", "ms", latency);

@@ -125,8 +125,7 @@ void summarizeThroughput(std::int64_t first, std::int64_t last, FlowSummary& s)
         return;
     s.seconds.front().partial = true;
     s.seconds.back().partial = true;
-    const std::int64_t whole =
-        (s.seconds.back().second - s.seconds.front().second) / kSecondNs - 1;
+    const std::int64_t whole = (s.seconds.back().second - s.seconds.front().second) / kSecondNs - 1;
     if (whole <= 0) {
         // No whole second: the mean over first to last frame; a single frame counts as one
         // second. No min or max is given then.
@@ -287,8 +286,7 @@ std::optional<std::uint64_t> plannedFrames(const FlowDescription& flow,
 }
 
 std::vector<ScenarioSummary> summarize(const Json::Value& resultList,
-                                       const Json::Value& description,
-                                       const std::string& endpoint)
+                                       const Json::Value& description, const std::string& endpoint)
 {
     const auto flowDescriptions = describeFlows(description);
     const std::int64_t duration = integer(description, "duration", 0);

@@ -36,13 +36,15 @@ const std::vector<Column>& columns()
         {"packets", 0, false, packetsText},
         {"bytes", 1, false,
          [](const FlowSummary& f) {
-             return f.serverAmbiguous ? std::string("ambiguous") : humanBytes(f.bytes) + serverMark(f);
+             return f.serverAmbiguous ? std::string("ambiguous")
+                                      : humanBytes(f.bytes) + serverMark(f);
          }},
         {"Mbit/s", 0, false, [](const FlowSummary& f) { return mbps(f.meanMbps) + serverMark(f); }},
         {"min Mbit/s", 0, true, [](const FlowSummary& f) { return mbps(f.minMbps); }},
         {"max Mbit/s", 0, true, [](const FlowSummary& f) { return mbps(f.maxMbps); }},
         {"loss", 0, false, lossText},
-        {"stream", 0, true, [](const FlowSummary& f) { return f.pairedWith.empty() ? "-" : f.pairedWith; }},
+        {"stream", 0, true,
+         [](const FlowSummary& f) { return f.pairedWith.empty() ? "-" : f.pairedWith; }},
         {"lat min ms", 0, true, [](const FlowSummary& f) { return milliseconds(f.latencyMin); }},
         {"lat avg ms", 0, false, [](const FlowSummary& f) { return milliseconds(f.latencyAvg); }},
         {"lat max ms", 3, false, [](const FlowSummary& f) { return milliseconds(f.latencyMax); }},
@@ -136,9 +138,10 @@ std::string table(const ScenarioSummary& s, const TableOptions& options, bool& d
     };
     std::vector<Row> rows = build();
     while (!options.wide && lineWidth(rows) > options.width) {
-        const auto worst = std::max_element(
-            shown.begin(), shown.end(),
-            [](const Column* a, const Column* b) { return a->dropOrder < b->dropOrder; });
+        const auto worst =
+            std::max_element(shown.begin(), shown.end(), [](const Column* a, const Column* b) {
+                return a->dropOrder < b->dropOrder;
+            });
         if ((*worst)->dropOrder == 0)
             break;
         shown.erase(worst);
@@ -199,9 +202,12 @@ Json::Value pointsJson(const MonitorSummary& m)
 const char* pairingName(Pairing pairing)
 {
     switch (pairing) {
-    case Pairing::Paired: return "paired";
-    case Pairing::Ambiguous: return "ambiguous";
-    case Pairing::None: break;
+    case Pairing::Paired:
+        return "paired";
+    case Pairing::Ambiguous:
+        return "ambiguous";
+    case Pairing::None:
+        break;
     }
     return "none";
 }
@@ -237,8 +243,7 @@ std::string packetsText(const FlowSummary& f)
     return isHttp(f.type) ? "-" : std::to_string(f.packets);
 }
 
-std::string summaryTable(const std::vector<ScenarioSummary>& scenarios,
-                         const TableOptions& options)
+std::string summaryTable(const std::vector<ScenarioSummary>& scenarios, const TableOptions& options)
 {
     std::string out;
     bool dropped = false;

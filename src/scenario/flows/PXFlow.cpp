@@ -1,6 +1,6 @@
-#include "PXFlow.h"
+#include "scenario/flows/PXFlow.h"
 
-#include "PXFlowResult.h"
+#include "scenario/PXFlowResult.h"
 
 #include <QtGlobal>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ScenarioSpec.h"
-#include "TimePoint.h"
+#include "bus/TimePoint.h"
+#include "scenario/ScenarioSpec.h"
 
 #include <QObject>
 

@@ -1,6 +1,6 @@
-#include "PXFlowStream.h"
+#include "scenario/flows/PXFlowStream.h"
 
-#include "PXFlowResult.h"
+#include "scenario/PXFlowResult.h"
 
 PXFlowStream::PXFlowStream(std::uint32_t id, IpVersion ipVersion, const Stream::Config& config,
                            std::shared_ptr<PXFlowResult> result)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PXFlow.h"
-#include "Stream.h"
+#include "flows/Stream.h"
+#include "scenario/flows/PXFlow.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
-#include "PXFlowTcp.h"
+#include "scenario/flows/PXFlowTcp.h"
 
-#include "PXFlowResult.h"
+#include "scenario/PXFlowResult.h"
 
 PXFlowTcp::PXFlowTcp(std::uint32_t id, IpVersion ipVersion, const MultiConnect::Config& config,
                      std::shared_ptr<PXFlowResult> result)

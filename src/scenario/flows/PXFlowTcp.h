@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MultiConnect.h"
-#include "PXFlow.h"
+#include "flows/MultiConnect.h"
+#include "scenario/flows/PXFlow.h"
 
 #include <memory>
 

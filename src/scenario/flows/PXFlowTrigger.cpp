@@ -1,6 +1,6 @@
-#include "PXFlowTrigger.h"
+#include "scenario/flows/PXFlowTrigger.h"
 
-#include "PXFlowResult.h"
+#include "scenario/PXFlowResult.h"
 
 PXFlowTrigger::PXFlowTrigger(std::uint32_t id, IpVersion ipVersion, const PXTriggerSpec& spec,
                              std::uint64_t receiveDuration, std::shared_ptr<PXFlowResult> result)

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "PXFlow.h"
-#include "Trigger.h"
-#include "WarningLimiter.h"
+#include "flows/Trigger.h"
+#include "flows/WarningLimiter.h"
+#include "scenario/flows/PXFlow.h"
 
 #include <memory>
 

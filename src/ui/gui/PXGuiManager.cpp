@@ -1,9 +1,9 @@
-#include "PXGuiManager.h"
+#include "ui/gui/PXGuiManager.h"
 
-#include "PXEventBus.h"
-#include "PXEventType.h"
-#include "StatusBar.h"
-#include "UiResources.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventType.h"
+#include "ui/UiResources.h"
+#include "ui/gui/StatusBar.h"
 
 #include <QDesktopServices>
 #include <QFontDatabase>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "EndpointControl.h"
-#include "PXEventHandler.h"
+#include "bus/PXEventHandler.h"
+#include "ui/EndpointControl.h"
 
 #include <QQmlExtensionPlugin>
 #include <QString>

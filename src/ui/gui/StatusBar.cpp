@@ -1,4 +1,4 @@
-#include "StatusBar.h"
+#include "ui/gui/StatusBar.h"
 
 StatusBar::StatusBar(QObject* parent) : QObject(parent) {}
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "PXEventBus.h"
-#include "PXEventHandler.h"
-#include "PXGuiManager.h"
-#include "Roamnode.h"
+#include "app/Roamnode.h"
+#include "bus/PXEventBus.h"
+#include "bus/PXEventHandler.h"
+#include "ui/gui/PXGuiManager.h"
 
 #include <QCoreApplication>
 #include <QQmlApplicationEngine>

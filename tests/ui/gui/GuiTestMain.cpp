@@ -1,6 +1,6 @@
 // The window tests need a GUI application; without a display they use Qt's offscreen platform.
 
-#include "MetaTypes.h"
+#include "bus/MetaTypes.h"
 
 #include <QGuiApplication>
 

@@ -1,9 +1,9 @@
 #include "GuiFixture.h"
 
-#include "PXEventType.h"
-#include "Roamnode.h"
-#include "UiResources.h"
-#include "Version.h"
+#include "app/Roamnode.h"
+#include "bus/PXEventType.h"
+#include "bus/Version.h"
+#include "ui/UiResources.h"
 
 #include <QFile>
 #include <QFontDatabase>

@@ -1,6 +1,6 @@
 #include "GuiFixture.h"
 
-#include "PXEventType.h"
+#include "bus/PXEventType.h"
 
 #include <QElapsedTimer>
 #include <QFile>

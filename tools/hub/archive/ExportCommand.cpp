@@ -1,8 +1,8 @@
 #include "ExportCommand.h"
 
 #include "DecimalOption.h"
-#include "JsonText.h"
 #include "ResultArchive.h"
+#include "bus/JsonText.h"
 
 #include <cstdio>
 #include <fstream>

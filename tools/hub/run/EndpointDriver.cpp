@@ -1,9 +1,9 @@
 #include "EndpointDriver.h"
 
 #include "FlowPairing.h"
-#include "JsonRead.h"
 #include "ScenarioFile.h"
 #include "TextFormat.h"
+#include "bus/JsonRead.h"
 
 #include <cmath>
 #include <cstdio>
@@ -232,8 +232,8 @@ std::string EndpointDriver::onReply(const std::string& replyText, std::int64_t h
         }
         m_phase = Phase::Armed;
         return "endpoint " + label() + ": scenario " + text(m_scenario["scenarioid"]) +
-               " accepted, starts at " + report::timeOfDay(m_endpointStart) +
-               " on its clock (in " + seconds(m_hubStart - hubNow) + ")";
+               " accepted, starts at " + report::timeOfDay(m_endpointStart) + " on its clock (in " +
+               seconds(m_hubStart - hubNow) + ")";
     case Phase::Diagnose:
         fail("the endpoint refused the scenario: " + (success ? m_refusal : refusal));
         return {};

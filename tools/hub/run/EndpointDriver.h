@@ -22,14 +22,14 @@ class EndpointDriver
 {
 public:
     enum class Phase {
-        Identify, // "get" of the device variables
-        Clock,    // "get localtime" a few times
-        Ready,    // waits for the other endpoints of the run
-        Send,     // one "set" of the scenario and its start time
-        Diagnose, // the set was refused for want of a scenario: the scenario alone, for why
-        Armed,    // the endpoint waits for the start, runs, and comes back
-        Collect,  // "get resultlist"
-        Reset,    // "set resultlist"
+        Identify,   // "get" of the device variables
+        Clock,      // "get localtime" a few times
+        Ready,      // waits for the other endpoints of the run
+        Send,       // one "set" of the scenario and its start time
+        Diagnose,   // the set was refused for want of a scenario: the scenario alone, for why
+        Armed,      // the endpoint waits for the start, runs, and comes back
+        Collect,    // "get resultlist"
+        Reset,      // "set resultlist"
         ClockAfter, // "get localtime" again; the results are in whatever comes of it
         Done,
         Failed,

@@ -1,7 +1,7 @@
 #include "HttpdStats.h"
 
-#include "JsonRead.h"
 #include "ScenarioFile.h"
+#include "bus/JsonRead.h"
 
 #include <algorithm>
 #include <cctype>

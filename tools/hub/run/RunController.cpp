@@ -1,8 +1,8 @@
 #include "RunController.h"
 
 #include "FlowPairing.h"
-#include "JsonRead.h"
 #include "ScenarioFile.h"
+#include "bus/JsonRead.h"
 
 #include <algorithm>
 #include <chrono>
@@ -79,8 +79,8 @@ Json::Value RunController::scenarioFor(const EndpointDriver& driver)
                         roamnode::report::deviceAddresses(driver.info()), problem);
         const auto claimed = m_claimedKeys.find(key);
         if (!key.empty() && claimed != m_claimedKeys.end())
-            problem = "the map key \"" + key + "\" names both " + claimed->second + " and " +
-                      id + "; use their device ids";
+            problem = "the map key \"" + key + "\" names both " + claimed->second + " and " + id +
+                      "; use their device ids";
         if (!problem.empty()) {
             m_error = problem;
             return Json::Value();

@@ -76,7 +76,7 @@ private:
     // Endpoints asked who they are, not yet known to take part or not.
     std::vector<std::unique_ptr<EndpointDriver>> m_identifying;
     std::map<std::string, std::string> m_claimedKeys; // map key -> device id
-    std::set<std::string> m_others; // endpoints that only get "nop"
+    std::set<std::string> m_others;                   // endpoints that only get "nop"
     // Of the exchange whose request comes next.
     std::string m_helloDevice;
     std::string m_helloPeer;

@@ -1,7 +1,7 @@
 #include "ScenarioFile.h"
 
-#include "JsonRead.h"
 #include "TextFile.h"
+#include "bus/JsonRead.h"
 
 #include <memory>
 #include <vector>

@@ -15,8 +15,8 @@ bool readJsonFile(const std::string& path, Json::Value& value, std::string& erro
 // Replaces every flow's "dstport" equal to `from` by `to`; returns how many were replaced.
 int rewriteDstPort(Json::Value& scenario, std::uint16_t from, std::uint16_t to);
 
-// A map file is a JSON object from endpoint (device id, given name or address) to scenario: the scenario itself, or the name of
-// its file (relative names are taken from the map file's folder).
+// A map file is a JSON object from endpoint (device id, given name or address) to scenario: the
+// scenario itself, or the name of its file (relative names are taken from the map file's folder).
 bool readScenarioMap(const std::string& path, std::map<std::string, Json::Value>& scenarios,
                      std::string& error);
 

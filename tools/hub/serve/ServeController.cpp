@@ -2,8 +2,8 @@
 
 #include "ArchiveSpool.h"
 #include "ArchiveWriter.h"
-#include "JsonRead.h"
 #include "RunResults.h"
+#include "bus/JsonRead.h"
 
 #include <boost/asio/post.hpp>
 

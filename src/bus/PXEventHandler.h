@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AppState.h"
-#include "PXStatus.h"
+#include "bus/AppState.h"
+#include "bus/PXStatus.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PXEvent.h"
+#include "bus/PXEvent.h"
 
 #include <list>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "JsonRead.h"
+#include "bus/JsonRead.h"
 
 #include <json/reader.h>
 #include <json/writer.h>

@@ -1,16 +1,15 @@
-#include "PXEventBus.h"
+#include "bus/PXEventBus.h"
 
 #include <algorithm>
 
 void PXEventBus::subscribe(int eventId, PXEventHandler* handler)
 {
     const bool exists =
-        std::any_of(m_registrations.begin(), m_registrations.end(), [&](const auto& r) {
-            return r->handler == handler && r->eventId == eventId;
-        });
+        std::any_of(m_registrations.begin(), m_registrations.end(),
+                    [&](const auto& r) { return r->handler == handler && r->eventId == eventId; });
     if (!exists)
-        m_registrations.push_back(
-            std::make_shared<PXEventHandlerRegistration>(PXEventHandlerRegistration{handler, eventId}));
+        m_registrations.push_back(std::make_shared<PXEventHandlerRegistration>(
+            PXEventHandlerRegistration{handler, eventId}));
 }
 
 void PXEventBus::unsubscribe(PXEventHandler* handler)

@@ -1,4 +1,4 @@
-#include "HubInteger.h"
+#include "bus/HubInteger.h"
 
 #include <cstdlib>
 

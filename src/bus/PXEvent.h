@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PXEventHandler.h"
-#include "TimePoint.h"
+#include "bus/PXEventHandler.h"
+#include "bus/TimePoint.h"
 
 #include <memory>
 #include <utility>
@@ -20,8 +20,7 @@ public:
         const int eventId;
     };
 
-    template <typename Payload>
-    class PXEventImpl final : public PXEventImplBase
+    template <typename Payload> class PXEventImpl final : public PXEventImplBase
     {
     public:
         PXEventImpl(int eventId, Payload value) : PXEventImplBase(eventId), value(std::move(value))
@@ -29,7 +28,10 @@ public:
         }
 
         // A string payload is copied for each handler: handleEvent takes it by value.
-        void dispatch(PXEventHandler& handler) const override { handler.handleEvent(eventId, value); }
+        void dispatch(PXEventHandler& handler) const override
+        {
+            handler.handleEvent(eventId, value);
+        }
 
         const Payload value;
     };

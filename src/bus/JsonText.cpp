@@ -1,4 +1,4 @@
-#include "JsonText.h"
+#include "bus/JsonText.h"
 
 #include <cstdio>
 
@@ -32,13 +32,27 @@ void appendEscaped(std::string& out, const std::string& text, bool escapeAllCont
             continue;
         }
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        case '\f': out += "\\f"; break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
         default:
             if (escapeAllControls && static_cast<unsigned char>(c) < 0x20) {
                 char buffer[8];

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TimePoint.h"
+#include "bus/TimePoint.h"
 
 #include <QMetaType>
 
