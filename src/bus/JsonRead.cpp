@@ -9,7 +9,7 @@ namespace roamnode {
 namespace {
 
 // Counts outside strings only; brackets in comments count too, which can only refuse more.
-bool withinLimits(const std::string& text, std::string* why)
+bool withinLimits(const std::string& text, const JsonLimits& limits, std::string* why)
 {
     std::size_t values = 0;
     std::size_t depth = 0;
@@ -31,16 +31,16 @@ bool withinLimits(const std::string& text, std::string* why)
             break;
         case '{':
         case '[':
-            if (++depth > kMaxJsonDepth) {
+            if (++depth > limits.depth) {
                 if (why)
-                    *why = "nested deeper than " + std::to_string(kMaxJsonDepth) + " levels";
+                    *why = "nested deeper than " + std::to_string(limits.depth) + " levels";
                 return false;
             }
             [[fallthrough]];
         case ',':
-            if (++values > kMaxJsonValues) {
+            if (++values > limits.values) {
                 if (why)
-                    *why = "more than " + std::to_string(kMaxJsonValues) + " values";
+                    *why = "more than " + std::to_string(limits.values) + " values";
                 return false;
             }
             break;
@@ -58,14 +58,15 @@ bool withinLimits(const std::string& text, std::string* why)
 
 } // namespace
 
-bool parseJson(const std::string& text, Json::Value& root, std::string* why)
+bool parseJson(const std::string& text, Json::Value& root, std::string* why,
+               const JsonLimits& limits)
 {
-    if (!withinLimits(text, why))
+    if (!withinLimits(text, limits, why))
         return false;
     Json::CharReaderBuilder builder;
     builder["allowComments"] = true;
     builder["collectComments"] = false;
-    builder["stackLimit"] = static_cast<int>(kMaxJsonDepth) + 1;
+    builder["stackLimit"] = static_cast<int>(limits.depth) + 1;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string errors;
     try {

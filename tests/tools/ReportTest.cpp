@@ -185,6 +185,16 @@ TEST(HtmlReport, SelfContainedWithCharts)
 
 // A stream on one endpoint, a trigger on another: paired by ports and by each other's addresses,
 // wherever they ran.
+TEST(FlowPairing, AddressesAnEndpointSentAsTextAreReadWithinLimits)
+{
+    Json::Value info;
+    info["device-ipv4"] = "[\"10.0.0.1/24\"]";
+    info["device-ipv6"] = std::string(5000, '[') + std::string(5000, ']'); // threw before
+    std::set<std::string> addresses;
+    EXPECT_NO_THROW(addresses = deviceAddresses(info));
+    EXPECT_EQ(addresses.count("10.0.0.1"), 1u);
+}
+
 TEST(FlowPairing, PairsAcrossEndpointsAndSaysWhenItCannotTell)
 {
     const Json::Value sender = parse(R"({"duration": 2000000000, "flows": [{"id": 1,

@@ -23,6 +23,6 @@ find_package(Qt5 REQUIRED COMPONENTS Sql)
 add_executable(test_hub_archive HubArchiveTest.cpp ${HUB_DIR}/archive/ArchiveSpool.cpp
     ${HUB_DIR}/archive/ArchiveRecord.cpp ${HUB_DIR}/archive/ResultArchive.cpp)
 target_include_directories(test_hub_archive PRIVATE ${HUB_DIR}/archive)
-target_link_libraries(test_hub_archive PRIVATE roamnode_tools_common PkgConfig::JSONCPP Qt5::Sql
+target_link_libraries(test_hub_archive PRIVATE roamnode_tools_common roamnode_bus PkgConfig::JSONCPP Qt5::Sql
     GTest::gtest)
 gtest_discover_tests(test_hub_archive DISCOVERY_TIMEOUT 60)

@@ -1,5 +1,7 @@
 #include "FlowPairing.h"
 
+#include "bus/JsonRead.h"
+
 #include <json/reader.h>
 
 #include <algorithm>
@@ -17,11 +19,9 @@ Json::Value asJson(const Json::Value& answer)
     const std::string text = answer.asString();
     if (text.empty() || (text[0] != '[' && text[0] != '{'))
         return answer;
+    // The endpoint's own text: read with the limits on a peer's JSON.
     Json::Value parsed;
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string ignored;
-    if (!reader->parse(text.data(), text.data() + text.size(), &parsed, &ignored))
+    if (!roamnode::parseJson(text, parsed))
         return answer;
     return parsed;
 }

@@ -3,6 +3,7 @@
 #include "ArchiveRecord.h"
 #include "ResultArchive.h"
 #include "TextFile.h"
+#include "bus/JsonRead.h"
 
 #include <json/reader.h>
 #include <json/writer.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -25,9 +27,9 @@ std::atomic<unsigned> g_sequence{0};
 // roamnode::parseJson lets a peer send, and must come back whole.
 bool parseOwnJson(const std::string& text, Json::Value& value, std::string& why)
 {
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    return reader->parse(text.data(), text.data() + text.size(), &value, &why);
+    roamnode::JsonLimits limits;
+    limits.values = std::numeric_limits<std::size_t>::max();
+    return roamnode::parseJson(text, value, &why, limits);
 }
 
 // Letters, digits, '-' and '_' of a test name: the rest would be a path.
