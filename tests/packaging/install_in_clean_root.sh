@@ -24,10 +24,12 @@ while [ $# -gt 0 ]; do
     --cache) cache=$2; shift 2 ;;
     --source-dir) source_dir=$2; shift 2 ;;
     --programs) programs=$2; shift 2 ;;
+    --version) version=$2; shift 2 ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
 done
-[ -n "$build_dir" ] && [ -n "$source_dir" ] || { echo "--build-dir and --source-dir are needed" >&2; exit 2; }
+[ -n "$build_dir" ] && [ -n "$source_dir" ] && [ -n "${version:-}" ] ||
+    { echo "--build-dir, --source-dir and --version are needed" >&2; exit 2; }
 cache=${cache:-$build_dir/tests/packaging/cache}
 
 skip() {
@@ -188,7 +190,7 @@ for dep in adduser qml-module-qtquick2 qml-module-qtquick-localstorage libqt5sql
     libqt5core5a libqt5qml5 libc6; do
     grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep"
 done
-[ "$(dpkg-deb -f "$deb" Version)" = "2.12.3.0" ] || fail "package version is not 2.12.3.0"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
 
 contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
 expect_in_deb() {
@@ -200,6 +202,8 @@ for program in $programs; do
 done
 expect_in_deb ./usr/lib/systemd/system/roamnode@.service
 expect_in_deb ./usr/lib/systemd/system/roamnode-tls@.service
+expect_in_deb ./usr/lib/systemd/system/roamnode-hub.service
+expect_in_deb ./usr/share/roamnode/examples/schedule.json
 expect_in_deb ./etc/roamnode/policy.json
 expect_in_deb ./etc/roamnode/tls/
 expect_in_deb ./usr/share/roamnode/examples/
@@ -291,16 +295,20 @@ keep_downloads
 
 # 3. What the user gets.
 step "checking the installed files"
-[ "$(in_root dpkg-query -W -f='${Status} ${Version}' roamnode)" = "install ok installed 2.12.3.0" ] \
-    || fail "dpkg does not list roamnode 2.12.3.0 as installed"
+[ "$(in_root dpkg-query -W -f='${Status} ${Version}' roamnode)" = "install ok installed $version" ] \
+    || fail "dpkg does not list roamnode $version as installed"
 for program in $programs; do
     [ -x "$root/usr/bin/$program" ] || fail "/usr/bin/$program is not there"
     page=$(gzip -dc "$root/usr/share/man/man1/$program.1.gz") \
         || fail "/usr/share/man/man1/$program.1.gz is not gzipped"
     grep -q '^\.TH ' <<<"$page" || fail "/usr/share/man/man1/$program.1.gz is not a manual page"
+    grep -qF "$version" <<<"$page" || fail "/usr/share/man/man1/$program.1.gz does not carry $version"
 done
 cmp "$source_dir/packaging/systemd/roamnode@.service" "$root/usr/lib/systemd/system/roamnode@.service" \
     || fail "the installed unit differs from packaging/systemd/roamnode@.service"
+cmp "$source_dir/packaging/systemd/roamnode-hub.service" \
+    "$root/usr/lib/systemd/system/roamnode-hub.service" \
+    || fail "the installed hub unit differs from packaging/systemd/roamnode-hub.service"
 [ -d "$root/usr/share/roamnode/examples" ] || fail "/usr/share/roamnode/examples is not there"
 for example in "${examples[@]}"; do
     cmp "$source_dir/examples/scenarios/$example" "$root/usr/share/roamnode/examples/$example" \
@@ -319,7 +327,7 @@ echo "roamnode: uid $uid gid $gid home $home shell $shell"
 step "running the installed program"
 version_out=$(in_root /usr/bin/roamnode --version 2>&1) || fail "roamnode --version failed: $version_out"
 echo "roamnode --version: $version_out"
-grep -qF 2.12.3.0 <<<"$version_out" || fail "roamnode --version does not print 2.12.3.0"
+grep -qF "$version" <<<"$version_out" || fail "roamnode --version does not print $version"
 
 # An endpoint started the way its unit starts it: its own user, its own state
 # folder as working directory, home and data folder. Nobody answers on port 1
