@@ -12,7 +12,7 @@ using fuzzsupport::require;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    PXScenarioSpec scenario;
+    PXScenarioPlan scenario;
     const ScenarioErrorCode code = parseScenarioDescription(text, scenario);
     if (code != 0) {
         require(scenario.description.empty() && scenario.flows.empty(),

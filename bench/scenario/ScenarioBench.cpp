@@ -97,7 +97,7 @@ void BM_ParseDescription(benchmark::State& state)
     const std::string text =
         "{\"scenarioid\": 1, \"duration\": 1000000000, \"flows\": [" + flows + "]}";
     for (auto _ : state) {
-        PXScenarioSpec scenario;
+        PXScenarioPlan scenario;
         benchmark::DoNotOptimize(parseScenarioDescription(text, scenario));
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));

@@ -141,11 +141,11 @@ ScenarioErrorCode readStreamFlow(const Json::Value& content, IpVersion ipVersion
 }
 
 ScenarioErrorCode readTriggerFlow(const Json::Value& content, IpVersion ipVersion,
-                                  PXTriggerSpec& out)
+                                  PXTriggerPlan& out)
 {
     const bool v6 = ipVersion == IpVersion::V6;
-    PXTriggerSpec spec;
-    Trigger::Config& config = spec.engine;
+    PXTriggerPlan plan;
+    Trigger::Config& config = plan.engine;
     config.ipv6 = v6 ? 1 : 0;
     std::int64_t number = 0;
 
@@ -160,13 +160,13 @@ ScenarioErrorCode readTriggerFlow(const Json::Value& content, IpVersion ipVersio
 
     if (readInt64(content, "sizemin", number) == Field::WrongType)
         return SCENARIO_TRIGGER_SIZE_NOT_INTEGER;
-    spec.sizeMin = member(content, "sizemin") ? number : 0;
+    plan.sizeMin = member(content, "sizemin") ? number : 0;
     if (readInt64(content, "sizemax", number) == Field::WrongType)
         return SCENARIO_TRIGGER_SIZE_NOT_INTEGER;
-    spec.sizeMax = member(content, "sizemax") ? number : 1600;
+    plan.sizeMax = member(content, "sizemax") ? number : 1600;
     if (readInt64(content, "tos", number) == Field::WrongType)
         return SCENARIO_TOS_NOT_INTEGER;
-    spec.tos = member(content, "tos") ? static_cast<std::int32_t>(number) : 0;
+    plan.tos = member(content, "tos") ? static_cast<std::int32_t>(number) : 0;
 
     if (const Json::Value* latency = member(content, "latency")) {
         if (!latency->isObject())
@@ -188,7 +188,7 @@ ScenarioErrorCode readTriggerFlow(const Json::Value& content, IpVersion ipVersio
         config.latencyTimeOffset = number;
         config.latencyOn = true;
     }
-    out = std::move(spec);
+    out = std::move(plan);
     return SCENARIO_OK;
 }
 

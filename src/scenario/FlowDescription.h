@@ -1,7 +1,7 @@
 #pragma once
 
 #include "bus/ScenarioErrorCode.h"
-#include "scenario/ScenarioSpec.h"
+#include "scenario/ScenarioPlan.h"
 
 #include <json/value.h>
 
@@ -14,7 +14,7 @@
 ScenarioErrorCode readStreamFlow(const Json::Value& content, IpVersion ipVersion,
                                  Stream::Config& out);
 ScenarioErrorCode readTriggerFlow(const Json::Value& content, IpVersion ipVersion,
-                                  PXTriggerSpec& out);
+                                  PXTriggerPlan& out);
 // Both HTTP kinds: "requestmethod" decides GET or PUT.
 ScenarioErrorCode readHttpFlow(const Json::Value& content, IpVersion ipVersion,
                                MultiConnect::Config& out);

@@ -112,7 +112,7 @@ void PXScenarioManager::handleEvent(int eventId, std::string value)
 
 void PXScenarioManager::setDescription(const std::string& text)
 {
-    auto parsed = std::make_shared<PXScenarioSpec>();
+    auto parsed = std::make_shared<PXScenarioPlan>();
     int code = parseScenarioDescription(text, *parsed);
     if (code == SCENARIO_OK && m_policy) {
         const PolicyVerdict verdict =

@@ -12,7 +12,7 @@
 
 class PXEventBus;
 struct PXPolicy;
-struct PXScenarioSpec;
+struct PXScenarioPlan;
 class InterfaceSource;
 class PXScenarioResult;
 
@@ -45,7 +45,7 @@ public:
     void handleEvent(int eventId, std::string value) override;
 
     PXScenarioWorker& worker() const { return *m_worker; }
-    std::shared_ptr<const PXScenarioSpec> currentScenario() const { return m_scenario; }
+    std::shared_ptr<const PXScenarioPlan> currentScenario() const { return m_scenario; }
     // The runs' monitors sample this source from now on; it must outlive every run.
     void setInterfaceSource(InterfaceSource& interfaces)
     {
@@ -67,7 +67,7 @@ private:
 
     std::shared_ptr<PXEventBus> m_bus;
     std::shared_ptr<PXScenarioWorker> m_worker;
-    std::shared_ptr<const PXScenarioSpec> m_scenario;
+    std::shared_ptr<const PXScenarioPlan> m_scenario;
     // Stored for the hub to read back; a new description starts again from 0.
     std::uint64_t m_abortDetectionInterval = 0;
     std::vector<std::shared_ptr<PXScenarioResult>> m_results;

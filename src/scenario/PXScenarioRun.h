@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/MonitorSampleBudget.h"
-#include "scenario/ScenarioSpec.h"
+#include "scenario/ScenarioPlan.h"
 
 #include <cstdint>
 #include <memory>
@@ -12,7 +12,7 @@ class PXFlow;
 class PXMonitor;
 class PXScenarioResult;
 
-// The runtime side of one run: the flows and monitors built from a scenario spec when its start
+// The runtime side of one run: the flows and monitors built from a scenario plan when its start
 // time comes, and the result record they count into.
 //
 // Threads: built on the main thread; the executor starts, stops and releases them as
@@ -25,9 +25,9 @@ struct PXScenarioRun
     std::vector<std::shared_ptr<PXMonitor>> monitors;
 };
 
-// One flow result per flow, in the order of the description, and one monitor per monitor spec
+// One flow result per flow, in the order of the description, and one monitor per monitor plan
 // sampling `interfaces`; the monitors share `budget`.
-std::shared_ptr<PXScenarioRun> buildScenarioRun(const PXScenarioSpec& spec,
+std::shared_ptr<PXScenarioRun> buildScenarioRun(const PXScenarioPlan& plan,
                                                 std::shared_ptr<PXScenarioResult> result,
                                                 InterfaceSource& interfaces,
                                                 const std::shared_ptr<MonitorSampleBudget>& budget);

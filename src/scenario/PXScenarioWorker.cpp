@@ -4,7 +4,7 @@
 #include "device/InterfaceSource.h"
 #include "device/PXMonitor.h"
 #include "scenario/PXScenarioResult.h"
-#include "scenario/ScenarioSpec.h"
+#include "scenario/ScenarioPlan.h"
 #include "scenario/flows/PXFlow.h"
 
 #include <QTimer>
@@ -39,7 +39,7 @@ PXScenarioWorker::~PXScenarioWorker()
     m_executor.reset();
 }
 
-void PXScenarioWorker::setScenario(const std::shared_ptr<const PXScenarioSpec>& scenario)
+void PXScenarioWorker::setScenario(const std::shared_ptr<const PXScenarioPlan>& scenario)
 {
     m_scenario = scenario;
     m_scheduled = false;

@@ -16,7 +16,7 @@
 
 class InterfaceSource;
 class PXScenarioResult;
-struct PXScenarioSpec;
+struct PXScenarioPlan;
 
 // Holds the scenario to run and its start time, starts the run when the time comes, relays the
 // flows' speed reports to the gauge and tells the manager when a run has ended.
@@ -48,7 +48,7 @@ public:
     ~PXScenarioWorker() override;
 
     void setInterfaceSource(InterfaceSource& interfaces) { m_interfaces = &interfaces; }
-    void setScenario(const std::shared_ptr<const PXScenarioSpec>& scenario);
+    void setScenario(const std::shared_ptr<const PXScenarioPlan>& scenario);
     void setStartTime(std::int64_t startTime);
     std::int64_t startTime() const { return m_startTime; }
     bool scheduled() const { return m_scheduled; }
@@ -88,7 +88,7 @@ private:
     const Timing m_timing;
     bool m_scheduled = false;
     InterfaceSource* m_interfaces;
-    std::shared_ptr<const PXScenarioSpec> m_scenario;
+    std::shared_ptr<const PXScenarioPlan> m_scenario;
     std::int64_t m_startTime = 0;
     std::shared_ptr<QThread> m_gaugeThread;
     std::shared_ptr<PXScenarioGaugeWorker> m_gauge;

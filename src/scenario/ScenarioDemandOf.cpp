@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-ScenarioDemand scenarioDemandOf(const PXScenarioSpec& scenario)
+ScenarioDemand scenarioDemandOf(const PXScenarioPlan& scenario)
 {
     ScenarioDemand demand;
     demand.duration = scenario.duration;
     demand.flowCount = scenario.flows.size();
-    for (const PXFlowSpec& flow : scenario.flows) {
+    for (const PXFlowPlan& flow : scenario.flows) {
         if (const auto* stream = std::get_if<Stream::Config>(&flow.content)) {
             // The largest frame: a content list that mixes sizes is held to its worst case.
             std::size_t frameBytes = 0;
@@ -19,7 +19,7 @@ ScenarioDemand scenarioDemandOf(const PXScenarioSpec& scenario)
         } else if (const auto* http = std::get_if<MultiConnect::Config>(&flow.content)) {
             demand.destinations.push_back(http->destination);
             demand.httpRateLimits.push_back(http->rateLimit);
-        } else if (const auto* trigger = std::get_if<PXTriggerSpec>(&flow.content)) {
+        } else if (const auto* trigger = std::get_if<PXTriggerPlan>(&flow.content)) {
             demand.localUdpPorts.push_back(trigger->engine.dstPort);
         }
     }

@@ -44,7 +44,7 @@ const FlowType* findFlowType(const std::string& name)
     return nullptr;
 }
 
-ScenarioErrorCode parseFlow(const Json::Value& entry, PXScenarioSpec& scenario)
+ScenarioErrorCode parseFlow(const Json::Value& entry, PXScenarioPlan& scenario)
 {
     if (!entry.isObject())
         return SCENARIO_FLOW_NOT_OBJECT;
@@ -61,7 +61,7 @@ ScenarioErrorCode parseFlow(const Json::Value& entry, PXScenarioSpec& scenario)
     if (content == nullptr || !content->isObject())
         return SCENARIO_NO_FLOWCONTENT;
 
-    PXFlowSpec flow;
+    PXFlowPlan flow;
     flow.id = static_cast<std::uint32_t>(id);
     flow.ipVersion = type->ipVersion;
     ScenarioErrorCode code = SCENARIO_OK;
@@ -70,7 +70,7 @@ ScenarioErrorCode parseFlow(const Json::Value& entry, PXScenarioSpec& scenario)
         code = readStreamFlow(*content, type->ipVersion, flow.content.emplace<Stream::Config>());
         break;
     case FlowKind::UdpTrigger:
-        code = readTriggerFlow(*content, type->ipVersion, flow.content.emplace<PXTriggerSpec>());
+        code = readTriggerFlow(*content, type->ipVersion, flow.content.emplace<PXTriggerPlan>());
         break;
     default:
         code =
@@ -83,7 +83,7 @@ ScenarioErrorCode parseFlow(const Json::Value& entry, PXScenarioSpec& scenario)
     return SCENARIO_OK;
 }
 
-ScenarioErrorCode parseMonitor(const Json::Value& entry, PXScenarioSpec& scenario)
+ScenarioErrorCode parseMonitor(const Json::Value& entry, PXScenarioPlan& scenario)
 {
     if (!entry.isObject())
         return SCENARIO_MONITOR_NOT_OBJECT;
@@ -107,7 +107,7 @@ ScenarioErrorCode parseMonitor(const Json::Value& entry, PXScenarioSpec& scenari
 
 } // namespace
 
-ScenarioErrorCode parseScenarioDescription(const std::string& text, PXScenarioSpec& scenario)
+ScenarioErrorCode parseScenarioDescription(const std::string& text, PXScenarioPlan& scenario)
 {
     Json::Value root;
     if (!parseJson(text, root))
@@ -118,7 +118,7 @@ ScenarioErrorCode parseScenarioDescription(const std::string& text, PXScenarioSp
     std::int64_t number = 0;
     if (readInt64(root, "scenarioid", number) != Field::Ok)
         return SCENARIO_NO_SCENARIOID;
-    PXScenarioSpec parsed;
+    PXScenarioPlan parsed;
     parsed.id = static_cast<std::int32_t>(number);
 
     if (readInt64(root, "duration", number) != Field::Ok)

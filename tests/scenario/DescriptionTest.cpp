@@ -305,7 +305,7 @@ TEST(ScenarioDescriptionTest, EveryCodeInTheOrderOfTheChecks)
     for (const Case& c : cases()) {
         Json::Value root = baseDescription();
         c.change(root);
-        PXScenarioSpec scenario;
+        PXScenarioPlan scenario;
         scenario.id = -99;
         int code = -1;
         EXPECT_NO_THROW(code = parseScenarioDescription(write(root), scenario)) << c.name;
@@ -329,11 +329,11 @@ TEST(ScenarioDescriptionTest, TextThatIsNotAnObject)
         {"/* comment */ {\"scenarioid\": 1, // line\n \"duration\": 0, \"flows\": []}", 0},
     };
     for (const auto& [text, expected] : texts) {
-        PXScenarioSpec scenario;
+        PXScenarioPlan scenario;
         EXPECT_EQ(parseScenarioDescription(text, scenario), expected) << text;
     }
     // Nesting past the reader's depth is invalid JSON, not an exception.
-    PXScenarioSpec scenario;
+    PXScenarioPlan scenario;
     EXPECT_EQ(parseScenarioDescription(std::string(2000, '[') + std::string(2000, ']'), scenario),
               1);
 }
@@ -382,7 +382,7 @@ TEST(ScenarioDescriptionTest, NoValueOfAnyTypeMakesItThrow)
                                       : &(*node)[step];
             }
             *node = replacement;
-            PXScenarioSpec scenario;
+            PXScenarioPlan scenario;
             EXPECT_NO_THROW(parseScenarioDescription(write(root), scenario));
         }
     }
@@ -390,7 +390,7 @@ TEST(ScenarioDescriptionTest, NoValueOfAnyTypeMakesItThrow)
 
 TEST(ScenarioDescriptionTest, FailureLeavesTheStoredScenario)
 {
-    PXScenarioSpec scenario;
+    PXScenarioPlan scenario;
     ASSERT_EQ(parseScenarioDescription(write(baseDescription()), scenario), 0);
     const std::string stored = scenario.description;
     Json::Value bad = baseDescription();
@@ -412,7 +412,7 @@ TEST(ScenarioDescriptionTest, ReadsEveryValue)
     stream(root)["srcport"] = 65537; // low 16 bits kept
     stream(root)["tos"] = 4;
     trigger(root)["sizemax"] = 900;
-    PXScenarioSpec scenario;
+    PXScenarioPlan scenario;
     ASSERT_EQ(parseScenarioDescription(write(root), scenario), 0);
 
     EXPECT_EQ(scenario.id, 7);
@@ -447,7 +447,7 @@ TEST(ScenarioDescriptionTest, ReadsEveryValue)
     EXPECT_EQ(udpOut.frames[0].position, 8u);
 
     EXPECT_EQ(scenario.flows[2].kind(), FlowKind::UdpTrigger);
-    const auto& udpIn = std::get<PXTriggerSpec>(scenario.flows[2].content);
+    const auto& udpIn = std::get<PXTriggerPlan>(scenario.flows[2].content);
     EXPECT_EQ(udpIn.engine.source, "127.0.0.1");
     EXPECT_EQ(udpIn.engine.srcPort, 5000);
     EXPECT_EQ(udpIn.engine.dstPort, 6000);
@@ -465,7 +465,7 @@ TEST(ScenarioDescriptionTest, TheRunIsBuiltFromWhatWasRead)
 {
     Json::Value root = baseDescription();
     root["flows"][1]["flowtype"] = "streamv6";
-    PXScenarioSpec scenario;
+    PXScenarioPlan scenario;
     ASSERT_EQ(parseScenarioDescription(write(root), scenario), 0);
     auto record = std::make_shared<PXScenarioResult>(scenario.id);
     const auto run = buildScenarioRun(scenario, record, hostInterfaceSource(), nullptr);
@@ -503,7 +503,7 @@ TEST(ScenarioDescriptionTest, DefaultsAndLenientReads)
     stream(root).removeMember("timetags");
     mon(root)["monitor"] = Json::objectValue;
     root["flows"].append(streamFlow()); // a second flow with id 1
-    PXScenarioSpec scenario;
+    PXScenarioPlan scenario;
     ASSERT_EQ(parseScenarioDescription(write(root), scenario), 0);
 
     EXPECT_EQ(scenario.flows[0].kind(), FlowKind::HttpGet);
@@ -518,7 +518,7 @@ TEST(ScenarioDescriptionTest, DefaultsAndLenientReads)
     EXPECT_EQ(udpOut.ipv6, 1);
     EXPECT_EQ(udpOut.destination, "::1");
     EXPECT_FALSE(udpOut.frames[0].hasTimeTag);
-    const auto& udpIn = std::get<PXTriggerSpec>(scenario.flows[2].content);
+    const auto& udpIn = std::get<PXTriggerPlan>(scenario.flows[2].content);
     EXPECT_FALSE(udpIn.engine.latencyOn);
     EXPECT_EQ(udpIn.sizeMax, 1600);
     EXPECT_EQ(scenario.flows.size(), 4u);
@@ -536,16 +536,16 @@ TEST(ScenarioDescriptionTest, RestartAndLatencyTypes)
     for (const auto& [value, expected] : restarts) {
         Json::Value root = baseDescription();
         tcp(root)["tcprestart"] = value;
-        PXScenarioSpec scenario;
+        PXScenarioPlan scenario;
         ASSERT_EQ(parseScenarioDescription(write(root), scenario), 0);
         EXPECT_EQ(std::get<MultiConnect::Config>(scenario.flows[0].content).restart, expected)
             << write(value);
     }
     Json::Value root = baseDescription();
     trigger(root)["latency"]["type"] = "none";
-    PXScenarioSpec scenario;
+    PXScenarioPlan scenario;
     ASSERT_EQ(parseScenarioDescription(write(root), scenario), 0);
-    EXPECT_TRUE(std::get<PXTriggerSpec>(scenario.flows[2].content).engine.latencyOn);
+    EXPECT_TRUE(std::get<PXTriggerPlan>(scenario.flows[2].content).engine.latencyOn);
 }
 
 TEST(ScenarioDescriptionTest, MonitorsObjectIsWalkedOverItsValues)
@@ -555,7 +555,7 @@ TEST(ScenarioDescriptionTest, MonitorsObjectIsWalkedOverItsValues)
     monitors["a"] = monitor();
     monitors["b"] = monitor();
     root["monitors"] = monitors;
-    PXScenarioSpec scenario;
+    PXScenarioPlan scenario;
     ASSERT_EQ(parseScenarioDescription(write(root), scenario), 0);
     EXPECT_EQ(scenario.monitors.size(), 2u);
 
@@ -565,7 +565,7 @@ TEST(ScenarioDescriptionTest, MonitorsObjectIsWalkedOverItsValues)
 
 TEST(ScenarioDescriptionTest, EmptyScenarioAndCompactText)
 {
-    PXScenarioSpec scenario;
+    PXScenarioPlan scenario;
     ASSERT_EQ(parseScenarioDescription("{ \"scenarioid\" : -4, \"duration\": 5, \"flows\" : [ ] }",
                                        scenario),
               0);

@@ -36,7 +36,7 @@ struct Report
 std::shared_ptr<PXScenarioRun> parseOne(const std::string& flow,
                                         std::uint64_t duration = 1000000000)
 {
-    PXScenarioSpec scenario;
+    PXScenarioPlan scenario;
     const std::string text = "{\"scenarioid\": 1, \"duration\": " + std::to_string(duration) +
                              ", \"flows\": [" + flow + "]}";
     EXPECT_EQ(parseScenarioDescription(text, scenario), 0) << text;

@@ -16,13 +16,13 @@ using Sample = PXScenarioGaugeWorker::SpeedSample;
 namespace {
 
 // A scenario of `triggers` real triggers, each on a port of its own that nothing sends to.
-std::shared_ptr<const PXScenarioSpec> scenarioWithFlows(std::uint64_t duration, int triggers)
+std::shared_ptr<const PXScenarioPlan> scenarioWithFlows(std::uint64_t duration, int triggers)
 {
-    auto scenario = std::make_shared<PXScenarioSpec>();
+    auto scenario = std::make_shared<PXScenarioPlan>();
     scenario->id = 11;
     scenario->duration = duration;
     for (int i = 0; i < triggers; ++i) {
-        PXTriggerSpec trigger;
+        PXTriggerPlan trigger;
         trigger.engine.source = "127.0.0.1";
         trigger.engine.srcPort = 9;
         trigger.engine.dstPort = scenariotest::freeUdpPort(false);
@@ -31,9 +31,9 @@ std::shared_ptr<const PXScenarioSpec> scenarioWithFlows(std::uint64_t duration, 
     return scenario;
 }
 
-std::shared_ptr<const PXScenarioSpec> parsed(const std::string& text)
+std::shared_ptr<const PXScenarioPlan> parsed(const std::string& text)
 {
-    auto scenario = std::make_shared<PXScenarioSpec>();
+    auto scenario = std::make_shared<PXScenarioPlan>();
     EXPECT_EQ(parseScenarioDescription(text, *scenario), 0) << text;
     return scenario;
 }
@@ -76,7 +76,7 @@ public:
 // Two runs of the scenario, each started at once; the records of those that ended in time.
 std::vector<std::shared_ptr<PXScenarioResult>>
 runTwice(PXScenarioWorker& worker, WorkerSignals& seen,
-         const std::shared_ptr<const PXScenarioSpec>& scenario)
+         const std::shared_ptr<const PXScenarioPlan>& scenario)
 {
     for (int run = 1; run <= 2; ++run) {
         worker.setScenario(scenario);
@@ -247,8 +247,8 @@ TEST(WorkerRunTest, AbortMidRunReleasesEveryFlowAndEnds)
     EXPECT_FALSE(worker.executor());
     // Every engine has let go of its port.
     boost::asio::io_context context;
-    for (const PXFlowSpec& flow : scenario->flows) {
-        const auto port = std::get<PXTriggerSpec>(flow.content).engine.dstPort;
+    for (const PXFlowPlan& flow : scenario->flows) {
+        const auto port = std::get<PXTriggerPlan>(flow.content).engine.dstPort;
         boost::asio::ip::udp::socket socket(context, boost::asio::ip::udp::v4());
         boost::system::error_code error;
         socket.bind({boost::asio::ip::make_address("127.0.0.1"), port}, error);

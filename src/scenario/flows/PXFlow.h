@@ -1,7 +1,7 @@
 #pragma once
 
 #include "bus/TimePoint.h"
-#include "scenario/ScenarioSpec.h"
+#include "scenario/ScenarioPlan.h"
 
 #include <QObject>
 
@@ -14,7 +14,7 @@
 
 class PXFlowResult;
 
-// One element of a scenario's "flows" in one run: built from its spec when the run starts,
+// One element of a scenario's "flows" in one run: built from its plan when the run starts,
 // creates its traffic engine when run, counts what the engine reports into the PXFlowResult it
 // was given and emits the byte counts for the speed gauge.
 //

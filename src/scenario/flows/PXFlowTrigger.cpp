@@ -2,9 +2,9 @@
 
 #include "scenario/PXFlowResult.h"
 
-PXFlowTrigger::PXFlowTrigger(std::uint32_t id, IpVersion ipVersion, const PXTriggerSpec& spec,
+PXFlowTrigger::PXFlowTrigger(std::uint32_t id, IpVersion ipVersion, const PXTriggerPlan& plan,
                              std::uint64_t receiveDuration, std::shared_ptr<PXFlowResult> result)
-    : PXFlow(id, FlowKind::UdpTrigger, ipVersion, std::move(result)), m_config(spec.engine),
+    : PXFlow(id, FlowKind::UdpTrigger, ipVersion, std::move(result)), m_config(plan.engine),
       m_frameOverhead(ipVersion == IpVersion::V6 ? 62 : 42)
 {
     m_config.receiveDuration = receiveDuration;

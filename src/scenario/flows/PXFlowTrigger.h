@@ -19,7 +19,7 @@ class PXFlowTrigger : public PXFlow,
 
 public:
     // The engine receives for `receiveDuration` ns, the scenario's duration.
-    PXFlowTrigger(std::uint32_t id, IpVersion ipVersion, const PXTriggerSpec& spec,
+    PXFlowTrigger(std::uint32_t id, IpVersion ipVersion, const PXTriggerPlan& plan,
                   std::uint64_t receiveDuration, std::shared_ptr<PXFlowResult> result);
     ~PXFlowTrigger() override;
 

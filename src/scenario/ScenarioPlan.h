@@ -24,7 +24,7 @@ enum class IpVersion : std::uint32_t {
 // A trigger as the description gives it. The size bounds and the TOS are kept as given: the
 // receiver counts every frame whatever its size. The engine's receive duration is the
 // scenario's, filled in when the run is built.
-struct PXTriggerSpec
+struct PXTriggerPlan
 {
     Trigger::Config engine;
     std::int32_t tos = 0;
@@ -33,17 +33,17 @@ struct PXTriggerSpec
 };
 
 // One element of "flows": its id, address family and the engine's configuration.
-struct PXFlowSpec
+struct PXFlowPlan
 {
     std::uint32_t id = 0;
     IpVersion ipVersion = IpVersion::V4;
-    std::variant<Stream::Config, PXTriggerSpec, MultiConnect::Config> content;
+    std::variant<Stream::Config, PXTriggerPlan, MultiConnect::Config> content;
 
     FlowKind kind() const;
 };
 
 // One element of "monitors" (the only type is "wifi").
-struct PXMonitorSpec
+struct PXMonitorPlan
 {
     std::int32_t id = 0;
     std::int64_t intervalNs = 1000000000;
@@ -51,12 +51,12 @@ struct PXMonitorSpec
 
 // An accepted scenario description as plain values: no sockets, no threads, nothing running.
 // The worker builds a run's flows and monitors from it when the start time comes.
-struct PXScenarioSpec
+struct PXScenarioPlan
 {
     std::int32_t id = 0;
     std::uint64_t duration = 0; // ns
-    std::vector<PXFlowSpec> flows;
-    std::vector<PXMonitorSpec> monitors;
+    std::vector<PXFlowPlan> flows;
+    std::vector<PXMonitorPlan> monitors;
     // The accepted description as compact JSON text, answered to a "get" of the variable.
     std::string description;
 };
