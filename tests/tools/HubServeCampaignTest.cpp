@@ -17,6 +17,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <netinet/in.h>
@@ -64,8 +65,10 @@ QProcessEnvironment endpointEnvironment(const QString& home)
 // Output of a command that is expected to end within a minute; empty on failure.
 QByteArray run(const QString& program, const QStringList& arguments,
                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
-               const QByteArray& input = {})
+               const QByteArray& input = {}, bool* succeeded = nullptr)
 {
+    if (succeeded)
+        *succeeded = false;
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
@@ -76,6 +79,8 @@ QByteArray run(const QString& program, const QStringList& arguments,
                       << process.readAllStandardError().toStdString();
         return {};
     }
+    if (succeeded)
+        *succeeded = true;
     return process.readAllStandardOutput();
 }
 
@@ -115,18 +120,18 @@ public:
         if (m_dir.isEmpty() || chown(pattern, nobody->pw_uid, nobody->pw_gid) != 0)
             return false;
         m_port = freeTcpPort();
-        return !as({m_bin + "/initdb", "-D", m_dir + "/data", "-U", "roamnode", "-A", "trust"})
-                    .isNull() &&
+        // The C locale: a test machine's LANG may name a locale it has not generated.
+        return as({m_bin + "/initdb", "-D", m_dir + "/data", "-U", "roamnode", "-A", "trust",
+                   "--no-locale", "-E", "UTF8"}) &&
                control("start");
     }
     bool control(const char* what)
     {
-        return !as({m_bin + "/pg_ctl", "-D", m_dir + "/data", "-l", m_dir + "/log", "-w", "-m",
-                    "fast", "-o",
-                    "-p " + QString::number(m_port) + " -k " + m_dir +
-                        " -c listen_addresses=127.0.0.1",
-                    what})
-                    .isNull();
+        return as(
+            {m_bin + "/pg_ctl", "-D", m_dir + "/data", "-l", m_dir + "/log", "-w", "-m", "fast",
+             "-o",
+             "-p " + QString::number(m_port) + " -k " + m_dir + " -c listen_addresses=127.0.0.1",
+             what});
     }
     QString url() const
     {
@@ -142,10 +147,13 @@ public:
     }
 
 private:
-    QByteArray as(const QStringList& command)
+    // Whether the command succeeded; run() reports a failure itself.
+    bool as(const QStringList& command)
     {
-        QByteArray out = run("runuser", QStringList{"-u", "nobody", "--"} + command);
-        return out.isNull() ? QByteArray("") : out; // run() reports failures itself
+        bool ok = false;
+        run("runuser", QStringList{"-u", "nobody", "--"} + command,
+            QProcessEnvironment::systemEnvironment(), {}, &ok);
+        return ok;
     }
     QString m_bin, m_dir;
     int m_port = 0;
@@ -155,6 +163,11 @@ class HubServeCampaign : public ::testing::Test
 {
 protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+    void TearDown() override
+    {
+        if (HasFailure())
+            std::cerr << "the hub said:\n" << m_output.toStdString();
+    }
 
     QString path(const QString& name) const { return m_dir.path() + "/" + name; }
 
@@ -239,11 +252,13 @@ protected:
         EXPECT_EQ(m_output.count("test a: run on"), m_output.count("test a: run finished"));
     }
 
-    // Every archived run's result list against the archive's per-second rows, through export
-    // in both formats. Returns the number of runs.
+    // Every run the hub finished is archived: each result list against the archive's
+    // per-second rows, through export in both formats. Returns the number of runs.
     int checkArchive(const QString& archive)
     {
         EXPECT_TRUE(QDir(path("out/pending")).entryList(QDir::Files).isEmpty());
+        EXPECT_EQ(QDir(path("out/archived")).entryList(QDir::Files).size(),
+                  m_output.count(": run finished"));
         // (run start, device, flow) -> frames, as the endpoints reported them
         std::map<std::string, std::uint64_t> expected;
         const QStringList runs = QDir(path("out/archived")).entryList(QDir::Files);
@@ -357,11 +372,12 @@ TEST_F(HubServeCampaign, PostgresLosesNoRunWhileItsDatabaseIsDown)
     startCampaign(cluster.url());
     ASSERT_TRUE(waitFor("run(s) written to")) << m_output.toStdString();
     ASSERT_TRUE(cluster.control("stop"));
+    // The run refused is the first run's other test, or one 10 s later.
     ASSERT_TRUE(waitFor("the archive did not take a run")) << m_output.toStdString();
     // Back, and the hub stops: the runs kept meanwhile go to the database on the way out.
     ASSERT_TRUE(cluster.control("start"));
     stop();
-    EXPECT_GE(checkArchive(cluster.url()), 4);
+    EXPECT_GE(checkArchive(cluster.url()), 2);
 }
 
 } // namespace
