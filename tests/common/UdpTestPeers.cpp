@@ -1,7 +1,6 @@
 #include "UdpTestPeers.h"
 
-#include <QString>
-#include <QtGlobal>
+#include "LoopbackPort.h"
 
 #include <boost/asio/post.hpp>
 
@@ -86,51 +85,6 @@ std::size_t Peer::pending()
     return count;
 }
 
-namespace {
-
-std::mutex warningMutex;
-std::condition_variable warningAdded;
-std::vector<std::string> warnings;
-QtMessageHandler previousHandler = nullptr;
-
-void captureWarning(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    std::lock_guard<std::mutex> lock(warningMutex);
-    if (type == QtWarningMsg)
-        warnings.push_back(text.toStdString());
-    warningAdded.notify_all();
-}
-
-} // namespace
-
-WarningCapture::WarningCapture()
-{
-    {
-        std::lock_guard<std::mutex> lock(warningMutex);
-        warnings.clear();
-    }
-    previousHandler = qInstallMessageHandler(captureWarning);
-}
-
-WarningCapture::~WarningCapture()
-{
-    qInstallMessageHandler(previousHandler);
-}
-
-std::vector<std::string> WarningCapture::texts()
-{
-    std::lock_guard<std::mutex> lock(warningMutex);
-    return warnings;
-}
-
-bool WarningCapture::waitFor(const std::string& text, std::chrono::milliseconds timeout)
-{
-    std::unique_lock<std::mutex> lock(warningMutex);
-    return warningAdded.wait_for(lock, timeout, [&] {
-        return std::find(warnings.begin(), warnings.end(), text) != warnings.end();
-    });
-}
-
 LoopStall::LoopStall(UdpContext& context)
 {
     auto held = m_release.get_future().share();
@@ -210,9 +164,7 @@ std::shared_ptr<UdpContext> runningContext(bool ipv6, std::uint16_t port)
 
 std::uint16_t freeUdpPort(bool ipv6)
 {
-    boost::asio::io_context io;
-    udp::socket socket(io, udp::endpoint(ipv6 ? udp::v6() : udp::v4(), 0));
-    return socket.local_endpoint().port();
+    return testsupport::unusedLoopbackPort(SOCK_DGRAM, ipv6);
 }
 
 std::int64_t toNs(roamnode::time_point t)

@@ -4,6 +4,8 @@
 #include "flows/Trigger.h"
 #include "flows/UdpContext.h"
 
+#include "WarningCapture.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
@@ -152,15 +154,7 @@ private:
     boost::asio::ip::udp::socket m_socket;
 };
 
-// Catches qWarning() texts while it lives.
-class WarningCapture
-{
-public:
-    WarningCapture();
-    ~WarningCapture();
-    std::vector<std::string> texts();
-    bool waitFor(const std::string& text, std::chrono::milliseconds timeout = 2000ms);
-};
+using testsupport::WarningCapture;
 
 // Holds the context's loop in one handler until released, as a busy neighbour on the same port
 // would: timers expire and datagrams queue up meanwhile. The loop's thread sleeps meanwhile, so

@@ -49,20 +49,6 @@ TEST(PrefixLength, CountsFullBytesThenTheFirstPartialOne)
     }
 }
 
-TEST(InterfaceInfo, DefaultsAreWhatTheHubGetsForAFailedQuery)
-{
-    const InterfaceInfo info;
-    EXPECT_EQ(info.type, InterfaceType::Unknown);
-    EXPECT_EQ(info.mac, "00:00:00:00:00:00");
-    EXPECT_EQ(info.bssid, "00:00:00:00:00:00");
-    EXPECT_EQ(info.rssi, -127);
-    EXPECT_EQ(info.txrate, -1);
-    EXPECT_EQ(info.rxrate, -1);
-    EXPECT_EQ(info.channel, -1);
-    EXPECT_TRUE(info.ssid.empty());
-    EXPECT_TRUE(info.displayname.empty());
-}
-
 TEST(InterfaceInfo, TypeNames)
 {
     EXPECT_STREQ(interfaceTypeName(InterfaceType::Unknown), "unknown");
@@ -78,34 +64,22 @@ TEST(InterfaceInfo, MacIsLowerCaseHex)
     EXPECT_EQ(formatMac(bytes), "a4:c3:f0:01:22:ff");
 }
 
+// The first Wi-Fi record that is not Apple's peer-to-peer link; none gives the defaults.
 TEST(WifiInterface, FirstWifiRecordThatIsNotAwdl)
 {
-    InterfaceInfo eth;
+    InterfaceInfo eth, awdl, wlan;
     eth.type = InterfaceType::Ethernet;
     eth.name = "eth0";
-    InterfaceInfo awdl;
-    awdl.type = InterfaceType::Wifi;
+    awdl.type = wlan.type = InterfaceType::Wifi;
     awdl.name = "awdl0";
     awdl.ssid = "peer";
-    InterfaceInfo wlan;
-    wlan.type = InterfaceType::Wifi;
     wlan.name = "wlan0";
     wlan.ssid = "lab";
     InterfaceInfo wlan1 = wlan;
     wlan1.name = "wlan1";
-
     EXPECT_EQ(wifiInterface({eth, awdl, wlan, wlan1}).name, "wlan0");
     EXPECT_EQ(wifiInterface({eth, awdl, wlan, wlan1}).ssid, "lab");
-}
 
-TEST(WifiInterface, NoneGivesDefaultsWithEmptyName)
-{
-    InterfaceInfo eth;
-    eth.type = InterfaceType::Ethernet;
-    eth.name = "eth0";
-    InterfaceInfo awdl;
-    awdl.type = InterfaceType::Wifi;
-    awdl.name = "awdl0";
     const InterfaceInfo none = wifiInterface({eth, awdl});
     EXPECT_TRUE(none.name.empty());
     EXPECT_EQ(none.type, InterfaceType::Unknown);

@@ -1,7 +1,7 @@
 #include "device/PXNetworkInfoMonitor.h"
 
 #include "RecordedInterfaceSystem.h"
-#include "WarningCollector.h"
+#include "WarningCapture.h"
 #include "device/InterfaceJson.h"
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -166,7 +166,7 @@ TEST_F(MonitorTest, TwoRunsGiveTwoResultSetsWithTheSameIdAndType)
 // once.
 TEST_F(MonitorTest, MonitorsOfARunShareOneSampleBudget)
 {
-    WarningCollector warnings;
+    testsupport::WarningCapture warnings;
     const auto budget = std::make_shared<MonitorSampleBudget>(30);
     std::vector<std::unique_ptr<PXNetworkInfoMonitor>> monitors;
     boost::asio::io_context loop;

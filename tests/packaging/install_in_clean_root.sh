@@ -52,63 +52,18 @@ command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed"
 
 # The mirrors this machine's apt already uses, so the test goes where apt
 # goes; deb.debian.org where nothing says otherwise.
-read -r mirror security_mirror < <(python3 - "$suite" <<'EOF'
-import glob, re, sys
-
-suite = sys.argv[1]
-main, security = None, None
-
-def note(uri, suites):
-    global main, security
-    uri = uri.rstrip("/")
-    for s in suites:
-        if s == suite and main is None:
-            main = uri
-        if s == suite + "-security" and security is None:
-            security = uri
-
-for path in ["/etc/apt/sources.list"] + sorted(glob.glob("/etc/apt/sources.list.d/*.list")):
-    try:
-        lines = open(path).read().splitlines()
-    except OSError:
-        continue
-    for line in lines:
-        line = re.sub(r"\[[^]]*\]", " ", line.split("#", 1)[0]).split()
-        if len(line) >= 3 and line[0] == "deb":
-            note(line[1], [line[2]])
-
-for path in sorted(glob.glob("/etc/apt/sources.list.d/*.sources")):
-    try:
-        text = open(path).read()
-    except OSError:
-        continue
-    for stanza in re.split(r"\n\s*\n", text):
-        fields = {}
-        for line in stanza.splitlines():
-            if line.startswith("#") or ":" not in line:
-                continue
-            key, value = line.split(":", 1)
-            fields[key.strip().lower()] = value.split()
-        if fields.get("enabled", ["yes"])[0] == "no" or "deb" not in fields.get("types", []):
-            continue
-        for uri in fields.get("uris", []):
-            note(uri, fields.get("suites", []))
-
-print(main or "http://deb.debian.org/debian",
-      security or "http://deb.debian.org/debian-security")
-EOF
-)
-mirror=${ROAMNODE_DEBIAN_MIRROR:-$mirror}
+sites=$(apt-get indextargets --format '$(RELEASE) $(SITE)' 2>/dev/null | sort -u || true)
+site_of() {
+    awk -v release="$1" '$1 == release { print $2; exit }' <<<"$sites"
+}
+mirror=${ROAMNODE_DEBIAN_MIRROR:-$(site_of "$suite")}
+mirror=${mirror:-http://deb.debian.org/debian}
+security_mirror=$(site_of "$suite-security")
+security_mirror=${security_mirror:-http://deb.debian.org/debian-security}
 
 mirror_reachable() {
-    python3 - "$mirror/dists/$suite/Release" <<'EOF'
-import sys, urllib.request
-try:
-    urllib.request.urlopen(sys.argv[1], timeout=20).read(64)
-except Exception as e:
-    print(f"{sys.argv[1]}: {e}", file=sys.stderr)
-    sys.exit(1)
-EOF
+    python3 -c 'import sys, urllib.request; urllib.request.urlopen(sys.argv[1], timeout=20).read(64)' \
+        "$mirror/dists/$suite/Release" 2>/dev/null
 }
 
 mirror_reachable || skip "the Debian mirror $mirror cannot be reached"
@@ -200,13 +155,11 @@ for program in $programs; do
     expect_in_deb "./usr/bin/$program"
     expect_in_deb "./usr/share/man/man1/$program.1.gz"
 done
-expect_in_deb ./usr/lib/systemd/system/roamnode@.service
-expect_in_deb ./usr/lib/systemd/system/roamnode-tls@.service
-expect_in_deb ./usr/lib/systemd/system/roamnode-hub.service
-expect_in_deb ./usr/share/roamnode/examples/schedule.json
-expect_in_deb ./etc/roamnode/policy.json
-expect_in_deb ./etc/roamnode/tls/
-expect_in_deb ./usr/share/roamnode/examples/
+for path in usr/lib/systemd/system/roamnode@.service usr/lib/systemd/system/roamnode-tls@.service \
+    usr/lib/systemd/system/roamnode-hub.service usr/share/roamnode/examples/ \
+    usr/share/roamnode/examples/schedule.json etc/roamnode/policy.json etc/roamnode/tls/; do
+    expect_in_deb "./$path"
+done
 examples=()
 for example in "$source_dir"/examples/scenarios/*.json; do
     [ -f "$example" ] || continue
@@ -304,11 +257,10 @@ for program in $programs; do
     grep -q '^\.TH ' <<<"$page" || fail "/usr/share/man/man1/$program.1.gz is not a manual page"
     grep -qF "$version" <<<"$page" || fail "/usr/share/man/man1/$program.1.gz does not carry $version"
 done
-cmp "$source_dir/packaging/systemd/roamnode@.service" "$root/usr/lib/systemd/system/roamnode@.service" \
-    || fail "the installed unit differs from packaging/systemd/roamnode@.service"
-cmp "$source_dir/packaging/systemd/roamnode-hub.service" \
-    "$root/usr/lib/systemd/system/roamnode-hub.service" \
-    || fail "the installed hub unit differs from packaging/systemd/roamnode-hub.service"
+for unit in roamnode@.service roamnode-hub.service; do
+    cmp "$source_dir/packaging/systemd/$unit" "$root/usr/lib/systemd/system/$unit" \
+        || fail "the installed $unit differs from packaging/systemd/$unit"
+done
 [ -d "$root/usr/share/roamnode/examples" ] || fail "/usr/share/roamnode/examples is not there"
 for example in "${examples[@]}"; do
     cmp "$source_dir/examples/scenarios/$example" "$root/usr/share/roamnode/examples/$example" \
@@ -351,11 +303,7 @@ for _ in $(seq 1 100); do
     sleep 0.2
 done
 kill -TERM "$endpoint" 2>/dev/null || true
-for _ in $(seq 1 50); do
-    kill -0 "$endpoint" 2>/dev/null || break
-    sleep 0.2
-done
-if kill -0 "$endpoint" 2>/dev/null; then
+if ! timeout 10 tail --pid="$endpoint" -f /dev/null; then
     kill -KILL "$endpoint"
     wait "$endpoint" || true
     endpoint=
