@@ -86,8 +86,9 @@ TEST_F(PXGuiManagerTest, UnknownStateIsIgnored)
     EXPECT_EQ(property("appState", "appState").toInt(), 3);
 }
 
-TEST_F(PXGuiManagerTest, SpeedEventsWhileTheRvpPageIsShownDoNothing)
+TEST_F(PXGuiManagerTest, SpeedsReachTheGaugesAndScenarioEndResetsThem)
 {
+    // While the address page is shown, speed events do nothing.
     ASSERT_EQ(currentPageName(), "rvp");
     m_bus->publish(RX_SPEED, 50.0f);
     m_bus->publish(TX_SPEED, 20.0f);
@@ -97,11 +98,6 @@ TEST_F(PXGuiManagerTest, SpeedEventsWhileTheRvpPageIsShownDoNothing)
     showPage("main", "speed");
     EXPECT_DOUBLE_EQ(property("speed", "rxSpeed").toDouble(), 0.0);
     EXPECT_DOUBLE_EQ(property("speed", "maximum").toDouble(), 0.0);
-}
-
-TEST_F(PXGuiManagerTest, SpeedsReachTheGaugesAndScenarioEndResetsThem)
-{
-    showPage("main", "speed");
     m_bus->publish(RX_SPEED, 100.0f);
     m_bus->publish(RX_SPEED, 50.0f);
     m_bus->publish(TX_SPEED, 12.25f);
@@ -122,6 +118,7 @@ TEST_F(PXGuiManagerTest, CallsReachOnlyThePageOnTop)
     QObject* mainSpeed = onTop("speed");
     showPage("about", "info");
     ASSERT_NE(topPage(), mainPage);
+    EXPECT_EQ(property("info", "version").toString(), roamnode::kVersion);
 
     m_bus->publish(RX_SPEED, 40.0f);
     m_bus->publish(DEVICE_NAME, std::string("laptop"));
@@ -213,12 +210,6 @@ TEST_F(PXGuiManagerNoStorageTest, DeviceIdIsAnsweredWithoutADatabase)
     EXPECT_EQ(recorder.entries[1].value, recorder.entries[0].value);
 }
 
-TEST_F(PXGuiManagerTest, AboutPageShowsTheVersion)
-{
-    showPage("about", "info");
-    EXPECT_EQ(property("info", "version").toString(), roamnode::kVersion);
-}
-
 // These go through the application object, so the manager uses its bus.
 class PXGuiManagerAppTest : public GuiFixture
 {
@@ -226,15 +217,15 @@ protected:
     void SetUp() override { start(app().getEventBus()); }
 };
 
+// Inactive or unknown button states, and an abort without a scenario, change nothing.
 TEST_F(PXGuiManagerAppTest, InactiveActionButtonStatesDoNothing)
 {
     Roamnode& roamnode = app();
     roamnode.disconnect();
     EventRecorder recorder(m_bus, {APP_STATE_CHANGED});
-    m_manager->actionButtonClicked(PXGuiManager::REGISTER_INACTIVE);
-    m_manager->actionButtonClicked(PXGuiManager::ABORT_INACTIVE);
-    m_manager->actionButtonClicked(-1);
-    m_manager->actionButtonClicked(7);
+    for (int button : {int(PXGuiManager::REGISTER_INACTIVE), int(PXGuiManager::ABORT_INACTIVE), -1,
+                       7, int(PXGuiManager::ABORT_ACTIVE)})
+        m_manager->actionButtonClicked(button);
     EXPECT_TRUE(recorder.entries.empty());
     EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
 }
@@ -253,14 +244,6 @@ TEST_F(PXGuiManagerAppTest, RegisterAndUnregister)
     EXPECT_EQ(roamnode.getAppState(), TRY_CONTACT_RVP);
     EXPECT_EQ(roamnode.getRvpAddress(), "localhost");
     m_manager->actionButtonClicked(PXGuiManager::UNREGISTER);
-    EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
-}
-
-TEST_F(PXGuiManagerAppTest, AbortWithoutScenarioKeepsTheState)
-{
-    Roamnode& roamnode = app();
-    roamnode.disconnect();
-    m_manager->actionButtonClicked(PXGuiManager::ABORT_ACTIVE);
     EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
 }
 
