@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -66,6 +67,29 @@ inline std::int64_t millisecondsToNanoseconds(std::int64_t ms)
 inline std::int64_t nanosecondsToMilliseconds(std::int64_t ns)
 {
     return ns / kNanosecondsPerMillisecond;
+}
+
+// A duration in milliseconds or seconds with its fraction, for what people read (reports, logs,
+// metrics); counts stay in whole nanoseconds.
+constexpr double millisecondsOf(double ns)
+{
+    return ns / kNanosecondsPerMillisecond;
+}
+constexpr double secondsOf(double ns)
+{
+    return ns / kNanosecondsPerSecond;
+}
+// Seconds a person gave (an option, a schedule) in nanoseconds, rounded and saturated.
+inline std::int64_t nanosecondsOfSeconds(double seconds)
+{
+    const double ns = std::round(seconds * kNanosecondsPerSecond);
+    if (std::isnan(ns))
+        return 0;
+    if (ns >= 9.2e18)
+        return std::numeric_limits<std::int64_t>::max();
+    if (ns <= -9.2e18)
+        return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(ns);
 }
 
 // The start of the whole second `ns` lies in (towards zero, as the result list counts).

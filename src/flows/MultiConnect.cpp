@@ -1,5 +1,7 @@
 #include "flows/MultiConnect.h"
 
+#include "bus/TimePoint.h"
+
 #include <QDebug>
 
 #include <boost/asio/io_context.hpp>
@@ -19,7 +21,8 @@ namespace {
 
 constexpr std::int64_t kRestartMinimumNs = 500000000;
 // Keeps now + initialTimeToWait inside the clock's range whatever the hub sends.
-constexpr std::int64_t kMaxWaitNs = std::int64_t(100) * 365 * 24 * 3600 * 1000000000;
+constexpr std::int64_t kMaxWaitNs =
+    std::int64_t(100) * 365 * 24 * 3600 * roamnode::kNanosecondsPerSecond;
 
 std::string pathNameOf(const std::string& url)
 {

@@ -1,5 +1,6 @@
 #include "flows/TcpClient.h"
 
+#include "bus/TimePoint.h"
 #include "flows/ApplicationTimer.h"
 #include "flows/RepeatedWrite.h"
 #include "flows/TokenBucket.h"
@@ -38,7 +39,8 @@ constexpr std::size_t kHeadLimit = 65536;
 // The most of a refused status line that the flow's result quotes.
 constexpr std::size_t kQuotedStatusLimit = 128;
 // Keeps now + ns inside the clock's range whatever the hub sends (about 100 years).
-constexpr std::int64_t kMaxNs = std::int64_t(100) * 365 * 24 * 3600 * 1000000000;
+constexpr std::int64_t kMaxNs =
+    std::int64_t(100) * 365 * 24 * 3600 * roamnode::kNanosecondsPerSecond;
 
 using TypeOfService = boost::asio::detail::socket_option::integer<IPPROTO_IP, IP_TOS>;
 

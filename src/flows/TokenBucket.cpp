@@ -1,5 +1,7 @@
 #include "flows/TokenBucket.h"
 
+#include "bus/TimePoint.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -30,7 +32,8 @@ TokenBucket::Config TokenBucket::forRate(std::int64_t bytesPerSecond)
 }
 
 TokenBucket::TokenBucket(const Config& config)
-    : m_config(config), m_bytesPerNs(std::max(1.0, config.bytesPerSecond) / 1e9)
+    : m_config(config),
+      m_bytesPerNs(std::max(1.0, config.bytesPerSecond) / roamnode::kNanosecondsPerSecond)
 {
     m_config.catchUp = std::max(0.0, m_config.catchUp);
     m_config.backlogLimit = std::max(0.0, m_config.backlogLimit);

@@ -20,7 +20,7 @@ class WarningLimiter
 public:
     using Clock = std::function<std::int64_t()>; // ns
 
-    static constexpr std::int64_t kDefaultIntervalNs = 1000000000;
+    static constexpr std::int64_t kDefaultIntervalNs = roamnode::kNanosecondsPerSecond;
 
     explicit WarningLimiter(std::int64_t intervalNs = kDefaultIntervalNs,
                             Clock clock = &roamnode::nowNanoseconds);

@@ -14,8 +14,6 @@
 namespace roamnode::log {
 namespace {
 
-constexpr std::int64_t kNsPerMs = 1000000;
-
 bool needsEscape(char c)
 {
     return c == ';' || c == '\\';
@@ -103,10 +101,11 @@ bool parseMilliseconds(const std::string& field, bool overlong, std::int64_t& ns
     const auto parsed = std::from_chars(field.data(), end, ms);
     if (parsed.ec != std::errc() || parsed.ptr != end)
         return false;
-    constexpr std::int64_t limit = std::numeric_limits<std::int64_t>::max() / kNsPerMs;
+    constexpr std::int64_t limit =
+        std::numeric_limits<std::int64_t>::max() / kNanosecondsPerMillisecond;
     if (ms > limit || ms < -limit)
         return false;
-    ns = ms * kNsPerMs;
+    ns = millisecondsToNanoseconds(ms);
     return true;
 }
 
@@ -119,7 +118,7 @@ void writeLogFile(std::ostream& out, const EntryList& entries)
         text.clear();
         appendNumber(text, entry->level);
         text += ';';
-        appendNumber(text, toNanoseconds(entry->time) / kNsPerMs);
+        appendNumber(text, nanosecondsToMilliseconds(toNanoseconds(entry->time)));
         text += ';';
         for (const char c : entry->message) {
             if (needsEscape(c))
@@ -135,7 +134,7 @@ std::size_t encodedSize(const PXLogEntry& entry)
 {
     std::string numbers;
     appendNumber(numbers, entry.level);
-    appendNumber(numbers, toNanoseconds(entry.time) / kNsPerMs);
+    appendNumber(numbers, nanosecondsToMilliseconds(toNanoseconds(entry.time)));
     const auto escapes = static_cast<std::size_t>(
         std::count_if(entry.message.begin(), entry.message.end(), needsEscape));
     return numbers.size() + entry.message.size() + escapes + 3;

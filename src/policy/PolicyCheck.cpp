@@ -1,6 +1,7 @@
 #include "policy/PolicyCheck.h"
 
 #include "bus/ScenarioErrorCode.h"
+#include "bus/TimePoint.h"
 
 #include <limits>
 
@@ -64,7 +65,10 @@ PolicyVerdict checkPolicy(const PXPolicy& policy, const ScenarioDemand& demand,
         return refuse(SCENARIO_POLICY_FLOWS, std::to_string(demand.flowCount) +
                                                  " flows are more than the allowed " +
                                                  std::to_string(*policy.maxFlows));
-    if (policy.maxDuration && demand.duration > *policy.maxDuration * 1000000000ull)
+    if (policy.maxDuration &&
+        demand.duration >
+            static_cast<std::uint64_t>(roamnode::saturatingMultiply(
+                roamnode::saturatingSigned(*policy.maxDuration), roamnode::kNanosecondsPerSecond)))
         return refuse(SCENARIO_POLICY_DURATION, "<scenarioduration> " +
                                                     std::to_string(demand.duration) +
                                                     " ns is longer than the allowed " +

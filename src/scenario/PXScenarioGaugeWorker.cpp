@@ -62,7 +62,8 @@ float PXScenarioGaugeWorker::speed(const std::vector<SpeedSample>& samples,
             break;
         if (it->intervalMs <= 0)
             continue;
-        sum += it->value * 8.0f / 1000000.0f / (static_cast<float>(it->intervalMs) / 1000.0f);
+        // Bits per millisecond, divided by 1000: Mbit/s.
+        sum += it->value * 8.0f / static_cast<float>(it->intervalMs) / 1000.0f;
     }
     return sum;
 }

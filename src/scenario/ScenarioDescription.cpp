@@ -1,6 +1,7 @@
 #include "scenario/ScenarioDescription.h"
 
 #include "bus/JsonRead.h"
+#include "bus/TimePoint.h"
 #include "scenario/FlowDescription.h"
 #include "scenario/JsonField.h"
 
@@ -16,7 +17,8 @@ using roamnode::json::readString;
 namespace {
 
 // A week: far beyond any test a hub schedules, short enough that a run always ends.
-constexpr std::int64_t kMaxScenarioDurationNs = INT64_C(7) * 24 * 3600 * 1000000000;
+constexpr std::int64_t kMaxScenarioDurationNs =
+    INT64_C(7) * 24 * 3600 * roamnode::kNanosecondsPerSecond;
 
 struct FlowType
 {
@@ -98,7 +100,7 @@ ScenarioErrorCode parseMonitor(const Json::Value& entry, PXScenarioPlan& scenari
     const Json::Value* configuration = member(entry, "monitor");
     if (configuration == nullptr || !configuration->isObject())
         return SCENARIO_MONITOR_NO_CONFIGURATION;
-    std::int64_t interval = 1000000000;
+    std::int64_t interval = roamnode::kNanosecondsPerSecond;
     if (readInt64(*configuration, "resultinterval", interval) == Field::WrongType)
         return SCENARIO_MONITOR_RESULTINTERVAL_NOT_INTEGER;
     scenario.monitors.push_back({static_cast<std::int32_t>(id), interval});

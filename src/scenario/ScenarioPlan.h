@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bus/TimePoint.h"
 #include "flows/MultiConnect.h"
 #include "flows/Stream.h"
 #include "flows/Trigger.h"
@@ -46,7 +47,7 @@ struct PXFlowPlan
 struct PXMonitorPlan
 {
     std::int32_t id = 0;
-    std::int64_t intervalNs = 1000000000;
+    std::int64_t intervalNs = roamnode::kNanosecondsPerSecond;
 };
 
 // An accepted scenario description as plain values: no sockets, no threads, nothing running.

@@ -1,5 +1,6 @@
 #include "HttpServer.h"
 
+#include "bus/TimePoint.h"
 #include "flows/RepeatedWrite.h"
 
 #include <boost/asio/ip/v6_only.hpp>
@@ -39,8 +40,8 @@ constexpr std::size_t kMaxTransfer = kChunksPerWrite * kChunk;
 constexpr std::size_t kReadSize = 256 * 1024;
 constexpr std::size_t kHeadLimit = 16384;
 // A target without "ns" streams for ten seconds; no request holds a connection past an hour.
-constexpr std::int64_t kDefaultNs = std::int64_t(10) * 1000000000;
-constexpr std::int64_t kMaxNs = std::int64_t(3600) * 1000000000;
+constexpr std::int64_t kDefaultNs = 10 * roamnode::kNanosecondsPerSecond;
+constexpr std::int64_t kMaxNs = 3600 * roamnode::kNanosecondsPerSecond;
 constexpr auto kPacingPoll = std::chrono::milliseconds(5);
 
 const std::array<char, kChunk>& bodyChunk()

@@ -3,6 +3,7 @@
 #include "SummaryTable.h"
 #include "SvgChart.h"
 #include "TextFormat.h"
+#include "bus/TimePoint.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -55,16 +56,17 @@ std::string endpointsTable(const RunInfo& run)
                          const std::optional<std::int64_t>& error) {
             return v && error ? htmlEscape(offsetText(*v, *error)) : std::string("-");
         };
-        html += "<tr><td>" + htmlEscape(e.name.empty() ? "-" : e.name) + "</td><td>" +
-                htmlEscape(e.id) + "</td><td>" + htmlEscape(e.addresses) + "</td><td>" +
-                htmlEscape(e.os) + "</td><td>" + htmlEscape(e.appVersion) + "</td><td>" +
-                offset(e.offsetNs, e.offsetErrorNs) + "</td><td>" +
-                offset(e.offsetAfterNs, e.offsetAfterErrorNs) + "</td><td>" +
-                (e.driftNsPerMinute && e.driftErrorNsPerMinute
-                     ? format("%+.3f", *e.driftNsPerMinute / 1e6) + " \xc2\xb1 " +
-                           format("%.3f ms/min", *e.driftErrorNsPerMinute / 1e6)
-                     : std::string("-")) +
-                "</td></tr>";
+        html +=
+            "<tr><td>" + htmlEscape(e.name.empty() ? "-" : e.name) + "</td><td>" +
+            htmlEscape(e.id) + "</td><td>" + htmlEscape(e.addresses) + "</td><td>" +
+            htmlEscape(e.os) + "</td><td>" + htmlEscape(e.appVersion) + "</td><td>" +
+            offset(e.offsetNs, e.offsetErrorNs) + "</td><td>" +
+            offset(e.offsetAfterNs, e.offsetAfterErrorNs) + "</td><td>" +
+            (e.driftNsPerMinute && e.driftErrorNsPerMinute
+                 ? format("%+.3f", roamnode::millisecondsOf(*e.driftNsPerMinute)) + " \xc2\xb1 " +
+                       format("%.3f ms/min", roamnode::millisecondsOf(*e.driftErrorNsPerMinute))
+                 : std::string("-")) +
+            "</td></tr>";
     }
     return html + "</tbody></table>";
 }
@@ -128,7 +130,7 @@ std::string monitorCharts(const ScenarioSummary& s, const MonitorSummary& monito
         channel{"channel", colour(3), {}, {}, {}, {}};
     std::set<std::string> interfaces;
     for (const MonitorPoint& p : monitor.points) {
-        const double x = static_cast<double>(p.time - s.timestamp) / 1e9;
+        const double x = roamnode::secondsOf(static_cast<double>(p.time - s.timestamp));
         if (p.hasRssi()) {
             rssi.x.push_back(x);
             rssi.y.push_back(p.rssi);
@@ -164,8 +166,10 @@ std::string monitorCharts(const ScenarioSummary& s, const MonitorSummary& monito
 
 std::string charts(const ScenarioSummary& s)
 {
-    const double origin = static_cast<double>(s.timestamp / 1000000000);
-    auto seconds = [&](std::int64_t ns) { return static_cast<double>(ns / 1000000000) - origin; };
+    const double origin = static_cast<double>(s.timestamp / roamnode::kNanosecondsPerSecond);
+    auto seconds = [&](std::int64_t ns) {
+        return static_cast<double>(ns / roamnode::kNanosecondsPerSecond) - origin;
+    };
     std::vector<Series> throughput, latency;
     bool partialShown = false, partialLeftOut = false;
     for (std::size_t i = 0; i < s.flows.size(); ++i) {
@@ -179,9 +183,9 @@ std::string charts(const ScenarioSummary& s)
             t.y.push_back(p->mbps);
             if (p->latencyAvg) {
                 l.x.push_back(seconds(p->second));
-                l.y.push_back(*p->latencyAvg / 1e6);
-                l.bandLow.push_back(static_cast<double>(*p->latencyMin) / 1e6);
-                l.bandHigh.push_back(static_cast<double>(*p->latencyMax) / 1e6);
+                l.y.push_back(roamnode::millisecondsOf(*p->latencyAvg));
+                l.bandLow.push_back(roamnode::millisecondsOf(static_cast<double>(*p->latencyMin)));
+                l.bandHigh.push_back(roamnode::millisecondsOf(static_cast<double>(*p->latencyMax)));
             }
         }
         throughput.push_back(t);

@@ -1,5 +1,7 @@
 #include "ResultSummary.h"
 
+#include "bus/TimePoint.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -9,7 +11,7 @@
 namespace roamnode::report {
 namespace {
 
-constexpr std::int64_t kSecondNs = 1000000000;
+constexpr std::int64_t kSecondNs = roamnode::kNanosecondsPerSecond;
 
 std::int64_t asInt64(const Json::Value& v)
 {
@@ -129,7 +131,8 @@ void summarizeThroughput(std::int64_t first, std::int64_t last, FlowSummary& s)
     if (whole <= 0) {
         // No whole second: the mean over first to last frame; a single frame counts as one
         // second. No min or max is given then.
-        const double span = last > first ? static_cast<double>(last - first) / 1e9 : 1.0;
+        const double span =
+            last > first ? roamnode::secondsOf(static_cast<double>(last - first)) : 1.0;
         s.meanMbps = static_cast<double>(s.bytes) * 8.0 / 1e6 / std::max(span, 1e-3);
         return;
     }

@@ -1,5 +1,7 @@
 #include "TextFormat.h"
 
+#include "bus/TimePoint.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -14,8 +16,9 @@ std::string format(const char* fmt, double value)
 
 std::string clockTime(std::int64_t ns, bool local)
 {
-    const std::time_t seconds = static_cast<std::time_t>(ns / 1000000000);
-    const int millis = static_cast<int>((ns % 1000000000) / 1000000);
+    const std::time_t seconds = static_cast<std::time_t>(ns / roamnode::kNanosecondsPerSecond);
+    const int millis =
+        static_cast<int>(roamnode::nanosecondsToMilliseconds(ns % roamnode::kNanosecondsPerSecond));
     std::tm parts{};
     if (local)
         localtime_r(&seconds, &parts);
@@ -51,18 +54,18 @@ std::string humanBytes(std::uint64_t bytes)
 
 std::string milliseconds(const std::optional<double>& ns)
 {
-    return ns ? format("%.3f", *ns / 1e6) : "-";
+    return ns ? format("%.3f", roamnode::millisecondsOf(*ns)) : "-";
 }
 
 std::string milliseconds(const std::optional<std::int64_t>& ns)
 {
-    return ns ? format("%.3f", static_cast<double>(*ns) / 1e6) : "-";
+    return ns ? format("%.3f", roamnode::millisecondsOf(static_cast<double>(*ns))) : "-";
 }
 
 std::string offsetText(std::int64_t offsetNs, std::int64_t errorNs)
 {
-    return format("%+.3f ms", static_cast<double>(offsetNs) / 1e6) + " \xc2\xb1 " +
-           format("%.3f ms", static_cast<double>(errorNs) / 1e6);
+    return format("%+.3f ms", roamnode::millisecondsOf(static_cast<double>(offsetNs))) +
+           " \xc2\xb1 " + format("%.3f ms", roamnode::millisecondsOf(static_cast<double>(errorNs)));
 }
 
 } // namespace roamnode::report

@@ -1,5 +1,7 @@
 #include "ArchiveRecord.h"
 
+#include "bus/TimePoint.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -158,7 +160,11 @@ std::string RunRecord::key() const
 
 std::string isoTime(std::int64_t ns, bool fraction)
 {
-    const std::int64_t second = ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000;
+    using roamnode::kNanosecondsPerSecond;
+    // The second it lies in, also before 1970.
+    const std::int64_t second = ns >= 0
+                                    ? ns / kNanosecondsPerSecond
+                                    : (ns - (kNanosecondsPerSecond - 1)) / kNanosecondsPerSecond;
     const std::time_t t = static_cast<std::time_t>(second);
     std::tm utc{};
     gmtime_r(&t, &utc);
@@ -168,7 +174,8 @@ std::string isoTime(std::int64_t ns, bool fraction)
     if (fraction) {
         char millis[8];
         std::snprintf(millis, sizeof millis, ".%03d",
-                      static_cast<int>((ns - second * 1000000000) / 1000000));
+                      static_cast<int>(roamnode::nanosecondsToMilliseconds(
+                          ns - second * kNanosecondsPerSecond)));
         result += millis;
     }
     return result + "Z";
@@ -185,7 +192,7 @@ bool parseIsoTime(const std::string& text, std::int64_t& ns)
     // A time without a zone is taken as UTC, the archive's time.
     if (time.timeSpec() == Qt::LocalTime)
         time.setTimeSpec(Qt::UTC);
-    ns = time.toMSecsSinceEpoch() * 1000000;
+    ns = roamnode::millisecondsToNanoseconds(time.toMSecsSinceEpoch());
     return true;
 }
 

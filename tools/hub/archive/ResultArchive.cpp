@@ -1,6 +1,7 @@
 #include "ResultArchive.h"
 
-#include <QDateTime>
+#include "bus/TimePoint.h"
+
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -258,7 +259,7 @@ bool ResultArchive::migrate(std::string& error)
         for (const char* statement : kMigrations[static_cast<std::size_t>(version - 1)])
             ok = ok && run(query, QString(statement).replace("{id}", id), {}, error);
         ok = ok && run(query, "INSERT INTO schema_version (version, applied_at) VALUES (?, ?)",
-                       {version, QDateTime::currentMSecsSinceEpoch() * 1000000}, error);
+                       {version, static_cast<qlonglong>(roamnode::nowNanoseconds())}, error);
         query.finish();
         if (!ok || !db.commit()) {
             if (ok)
@@ -300,7 +301,7 @@ bool ResultArchive::write(const RunRecord& r, std::string& error)
              "archived_at) VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id",
              {q(r.key()), q(r.test), r.scenarioId, static_cast<qlonglong>(r.startNs),
               q(isoTime(r.startNs, true)), q(r.hubHost),
-              QDateTime::currentMSecsSinceEpoch() * 1000000},
+              static_cast<qlonglong>(roamnode::nowNanoseconds())},
              error) ||
         !query.next())
         return fail("runs");

@@ -4,6 +4,7 @@
 #include "ScenarioFile.h"
 #include "TextFormat.h"
 #include "bus/JsonRead.h"
+#include "bus/TimePoint.h"
 
 #include <cmath>
 #include <cstdio>
@@ -13,12 +14,12 @@ namespace {
 
 namespace report = roamnode::report;
 
-constexpr std::int64_t kSecondNs = 1000000000;
+constexpr std::int64_t kSecondNs = roamnode::kNanosecondsPerSecond;
 
 std::string seconds(std::int64_t ns)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ns) / 1e9);
+    std::snprintf(text, sizeof text, "%.1f s", roamnode::secondsOf(static_cast<double>(ns)));
     return text;
 }
 
@@ -26,7 +27,7 @@ std::string clockLine(const ClockOffset& clock, std::size_t samples)
 {
     char text[64];
     std::snprintf(text, sizeof text, " (best round trip %.3f ms of %zu samples)",
-                  static_cast<double>(clock.roundTripNs) / 1e6, samples);
+                  roamnode::millisecondsOf(static_cast<double>(clock.roundTripNs)), samples);
     return report::offsetText(clock.offsetNs, clock.errorNs()) + text;
 }
 
@@ -109,7 +110,8 @@ std::string EndpointDriver::nextRequest(std::int64_t hubNow, std::int64_t& hubSt
         return "{\"command\": \"get\", \"localtime\": \"\"}";
     case Phase::Send: {
         if (hubStart == 0)
-            hubStart = hubNow + static_cast<std::int64_t>(std::llround(startInSeconds * 1e9));
+            hubStart =
+                roamnode::saturatingAdd(hubNow, roamnode::nanosecondsOfSeconds(startInSeconds));
         m_hubStart = hubStart;
         m_endpointStart = hubStart + (m_clock ? m_clock->offsetNs : 0);
         Json::Value request(Json::objectValue);
@@ -213,9 +215,10 @@ std::string EndpointDriver::onReply(const std::string& replyText, std::int64_t h
                            clockLine(*m_clockAfter, m_samplesAfter.size());
         if (m_clock)
             if (const auto drift = driftPerMinute(*m_clock, *m_clockAfter))
-                line += ", drift " + report::format("%+.3f", *drift / 1e6) + " \xc2\xb1 " +
-                        report::format("%.3f ms/min",
-                                       *driftErrorPerMinute(*m_clock, *m_clockAfter) / 1e6);
+                line += ", drift " + report::format("%+.3f", roamnode::millisecondsOf(*drift)) +
+                        " \xc2\xb1 " +
+                        report::format("%.3f ms/min", roamnode::millisecondsOf(*driftErrorPerMinute(
+                                                          *m_clock, *m_clockAfter)));
         return line;
     }
     case Phase::Send:

@@ -3,6 +3,7 @@
 #include "FlowPairing.h"
 #include "ScenarioFile.h"
 #include "bus/JsonRead.h"
+#include "bus/TimePoint.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,7 +13,7 @@
 namespace hubrun {
 namespace {
 
-constexpr std::int64_t kSecondNs = 1000000000;
+constexpr std::int64_t kSecondNs = roamnode::kNanosecondsPerSecond;
 constexpr auto kTick = std::chrono::milliseconds(250);
 
 std::string shortId(const std::string& id)
@@ -47,8 +48,8 @@ unsigned RunController::expectedEndpoints() const
 
 void RunController::start()
 {
-    m_registerDeadline =
-        hubNow() + static_cast<std::int64_t>(m_options.registerTimeoutSeconds * 1e9);
+    m_registerDeadline = roamnode::saturatingAdd(
+        hubNow(), roamnode::nanosecondsOfSeconds(m_options.registerTimeoutSeconds));
     tick();
 }
 

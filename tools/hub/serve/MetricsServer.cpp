@@ -1,5 +1,7 @@
 #include "MetricsServer.h"
 
+#include "bus/TimePoint.h"
+
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/streambuf.hpp>
@@ -73,15 +75,18 @@ const FlowGauge kFlowGauges[] = {
      [](const hubarchive::FlowRow& f) { return f.lossRatio; }},
     {"roamnode_flow_latency_avg_seconds", "Mean one-way latency of the flow.",
      [](const hubarchive::FlowRow& f) {
-         return f.latencyAvgNs ? std::optional<double>(*f.latencyAvgNs / 1e9) : std::nullopt;
+         return f.latencyAvgNs ? std::optional<double>(roamnode::secondsOf(*f.latencyAvgNs))
+                               : std::nullopt;
      }},
     {"roamnode_flow_latency_max_seconds", "Highest one-way latency of the flow.",
      [](const hubarchive::FlowRow& f) {
-         return f.latencyMaxNs ? std::optional<double>(*f.latencyMaxNs / 1e9) : std::nullopt;
+         return f.latencyMaxNs ? std::optional<double>(roamnode::secondsOf(*f.latencyMaxNs))
+                               : std::nullopt;
      }},
     {"roamnode_flow_latency_sd_seconds", "Standard deviation of the one-way latency.",
      [](const hubarchive::FlowRow& f) {
-         return f.latencySdNs ? std::optional<double>(*f.latencySdNs / 1e9) : std::nullopt;
+         return f.latencySdNs ? std::optional<double>(roamnode::secondsOf(*f.latencySdNs))
+                              : std::nullopt;
      }},
     {"roamnode_flow_http_mbps", "Mean throughput of an HTTP flow, Mbit/s.",
      [](const hubarchive::FlowRow& f) {

@@ -2,6 +2,7 @@
 
 #include "DecimalOption.h"
 #include "ScenarioFile.h"
+#include "bus/TimePoint.h"
 
 #include <algorithm>
 #include <set>
@@ -9,7 +10,7 @@
 namespace hubserve {
 namespace {
 
-constexpr std::int64_t kSecondNs = 1000000000;
+constexpr std::int64_t kSecondNs = roamnode::kNanosecondsPerSecond;
 constexpr std::int64_t kDayNs = 86400 * kSecondNs;
 
 // "HH:MM" or "HH:MM:SS".

@@ -4,6 +4,7 @@
 #include "ArchiveWriter.h"
 #include "RunResults.h"
 #include "bus/JsonRead.h"
+#include "bus/TimePoint.h"
 
 #include <boost/asio/post.hpp>
 
@@ -17,7 +18,7 @@ namespace {
 constexpr auto kTick = std::chrono::milliseconds(200);
 // An endpoint silent this long is forgotten, with its last run's metrics: what peers can make
 // the hub remember stays bounded.
-constexpr std::int64_t kForgetAfterNs = 3600LL * 1000000000;
+constexpr std::int64_t kForgetAfterNs = 3600 * roamnode::kNanosecondsPerSecond;
 
 void say(const std::string& line)
 {
