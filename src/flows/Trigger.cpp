@@ -1,5 +1,6 @@
 #include "flows/Trigger.h"
 
+#include "bus/TimePoint.h"
 #include "flows/UdpContext.h"
 #include "flows/WarningLimiter.h"
 
@@ -19,9 +20,7 @@ constexpr std::uint64_t kTimeTagBytes = 8;
 
 std::int64_t windowDeadline(std::int64_t now, std::uint64_t duration)
 {
-    const auto room = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - now);
-    return duration >= room ? std::numeric_limits<std::int64_t>::max()
-                            : now + static_cast<std::int64_t>(duration);
+    return roamnode::saturatingAdd(now, roamnode::saturatingSigned(duration));
 }
 
 // The state the context's dispatch and the window timer work on. The context holds it weakly as

@@ -52,10 +52,11 @@ std::uint64_t streamBitsPerSecond(std::uint64_t frameBytes, std::int64_t interFr
     if (interFrameGapNs <= 0)
         return kMax;
     // 65527 bytes x 8 x 10^9 fits easily; larger frames do not exist, but saturate anyway.
-    std::uint64_t bitNs = 0;
-    if (__builtin_mul_overflow(frameBytes, std::uint64_t{8000000000}, &bitNs))
+    const std::int64_t bitNs = roamnode::saturatingMultiply(roamnode::saturatingSigned(frameBytes),
+                                                            8 * roamnode::kNanosecondsPerSecond);
+    if (bitNs == std::numeric_limits<std::int64_t>::max())
         return kMax;
-    return bitNs / static_cast<std::uint64_t>(interFrameGapNs);
+    return static_cast<std::uint64_t>(bitNs) / static_cast<std::uint64_t>(interFrameGapNs);
 }
 
 PolicyVerdict checkPolicy(const PXPolicy& policy, const ScenarioDemand& demand,
@@ -89,17 +90,16 @@ PolicyVerdict checkPolicy(const PXPolicy& policy, const ScenarioDemand& demand,
                                   std::to_string(policy.localUdpPorts->second));
         }
     }
-    std::uint64_t total = 0;
+    std::int64_t total = 0;
     for (const std::uint64_t rate : demand.streamRates) {
         if (policy.maxStreamRate && rate > *policy.maxStreamRate)
             return refuse(SCENARIO_POLICY_STREAM_RATE, "STREAM flow rate " + std::to_string(rate) +
                                                            " bit/s is above the allowed " +
                                                            std::to_string(*policy.maxStreamRate) +
                                                            " bit/s");
-        if (__builtin_add_overflow(total, rate, &total))
-            total = std::numeric_limits<std::uint64_t>::max();
+        total = roamnode::saturatingAdd(total, roamnode::saturatingSigned(rate));
     }
-    if (policy.maxTotalRate && total > *policy.maxTotalRate)
+    if (policy.maxTotalRate && static_cast<std::uint64_t>(total) > *policy.maxTotalRate)
         return refuse(SCENARIO_POLICY_TOTAL_RATE,
                       "STREAM flows together send " + std::to_string(total) +
                           " bit/s, above the allowed " + std::to_string(*policy.maxTotalRate) +
