@@ -4,21 +4,19 @@
 #include "HtmlReport.h"
 #include "ResultSummary.h"
 #include "SummaryTable.h"
+#include "bus/JsonRead.h"
 
 #include <json/json.h>
 
-#include <memory>
+#include <string>
 
 using fuzzsupport::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    // Read as the hub reads what an endpoint sends.
     Json::Value value;
-    std::string errors;
-    const char* text = reinterpret_cast<const char*>(data);
-    if (!reader->parse(text, text + size, &value, &errors))
+    if (!roamnode::parseJson(std::string(reinterpret_cast<const char*>(data), size), value))
         return 0;
     // {"resultlist": [...], "description": {...}} pairs the list with its scenario; anything
     // else is taken as the list itself.

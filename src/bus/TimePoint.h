@@ -41,6 +41,15 @@ inline std::int64_t saturatingAdd(std::int64_t a, std::int64_t b)
     return sum;
 }
 
+inline std::int64_t saturatingSubtract(std::int64_t a, std::int64_t b)
+{
+    std::int64_t difference = 0;
+    if (__builtin_sub_overflow(a, b, &difference))
+        return b < 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+    return difference;
+}
+
 inline std::int64_t saturatingMultiply(std::int64_t a, std::int64_t b)
 {
     std::int64_t product = 0;

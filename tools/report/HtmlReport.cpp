@@ -130,7 +130,8 @@ std::string monitorCharts(const ScenarioSummary& s, const MonitorSummary& monito
         channel{"channel", colour(3), {}, {}, {}, {}};
     std::set<std::string> interfaces;
     for (const MonitorPoint& p : monitor.points) {
-        const double x = roamnode::secondsOf(static_cast<double>(p.time - s.timestamp));
+        const double x =
+            roamnode::secondsOf(static_cast<double>(p.time) - static_cast<double>(s.timestamp));
         if (p.hasRssi()) {
             rssi.x.push_back(x);
             rssi.y.push_back(p.rssi);

@@ -127,12 +127,17 @@ void summarizeThroughput(std::int64_t first, std::int64_t last, FlowSummary& s)
         return;
     s.seconds.front().partial = true;
     s.seconds.back().partial = true;
-    const std::int64_t whole = (s.seconds.back().second - s.seconds.front().second) / kSecondNs - 1;
+    const std::int64_t whole =
+        roamnode::saturatingSubtract(s.seconds.back().second, s.seconds.front().second) /
+            kSecondNs -
+        1;
     if (whole <= 0) {
         // No whole second: the mean over first to last frame; a single frame counts as one
         // second. No min or max is given then.
         const double span =
-            last > first ? roamnode::secondsOf(static_cast<double>(last - first)) : 1.0;
+            last > first
+                ? roamnode::secondsOf(static_cast<double>(last) - static_cast<double>(first))
+                : 1.0;
         s.meanMbps = static_cast<double>(s.bytes) * 8.0 / 1e6 / std::max(span, 1e-3);
         return;
     }
@@ -324,7 +329,8 @@ std::size_t dropEarlierResults(std::vector<ScenarioSummary>& summaries, std::int
     const std::size_t before = summaries.size();
     summaries.erase(std::remove_if(summaries.begin(), summaries.end(),
                                    [startNs](const ScenarioSummary& s) {
-                                       return s.timestamp < startNs - kSecondNs;
+                                       return s.timestamp <
+                                              roamnode::saturatingSubtract(startNs, kSecondNs);
                                    }),
                     summaries.end());
     return before - summaries.size();
