@@ -35,7 +35,6 @@ public:
     // How long a request waits for answers that the managers have not given yet. Once it has
     // passed, the request is answered with what arrived and "variable-error" for the rest.
     void setAnswerTimeout(std::int64_t milliseconds);
-    std::int64_t answerTimeout() const { return m_answerTimeout; }
 
     static std::string buildHello(unsigned count, const std::string& uuid, AppState state);
 

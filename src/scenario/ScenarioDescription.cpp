@@ -24,17 +24,32 @@ struct FlowType
 {
     const char* name;
     IpVersion ipVersion;
-    FlowKind kind; // HttpGet stands for both HTTP kinds: "requestmethod" decides
+    // Reads the "flow" object of this type into the plan's content.
+    ScenarioErrorCode (*read)(const Json::Value& content, IpVersion ipVersion, PXFlowPlan& flow);
 };
+
+ScenarioErrorCode readStream(const Json::Value& content, IpVersion ipVersion, PXFlowPlan& flow)
+{
+    return readStreamFlow(content, ipVersion, flow.content.emplace<Stream::Config>());
+}
+ScenarioErrorCode readTrigger(const Json::Value& content, IpVersion ipVersion, PXFlowPlan& flow)
+{
+    return readTriggerFlow(content, ipVersion, flow.content.emplace<PXTriggerPlan>());
+}
+// GET or PUT: "requestmethod" decides.
+ScenarioErrorCode readHttp(const Json::Value& content, IpVersion ipVersion, PXFlowPlan& flow)
+{
+    return readHttpFlow(content, ipVersion, flow.content.emplace<MultiConnect::Config>());
+}
 
 // The six names the hub knows; a lookup never adds to this table.
 constexpr std::array<FlowType, 6> flowTypes = {{
-    {"tcpv4", IpVersion::V4, FlowKind::HttpGet},
-    {"tcpv6", IpVersion::V6, FlowKind::HttpGet},
-    {"streamv4", IpVersion::V4, FlowKind::UdpStream},
-    {"streamv6", IpVersion::V6, FlowKind::UdpStream},
-    {"triggerv4", IpVersion::V4, FlowKind::UdpTrigger},
-    {"triggerv6", IpVersion::V6, FlowKind::UdpTrigger},
+    {"tcpv4", IpVersion::V4, readHttp},
+    {"tcpv6", IpVersion::V6, readHttp},
+    {"streamv4", IpVersion::V4, readStream},
+    {"streamv6", IpVersion::V6, readStream},
+    {"triggerv4", IpVersion::V4, readTrigger},
+    {"triggerv6", IpVersion::V6, readTrigger},
 }};
 
 const FlowType* findFlowType(const std::string& name)
@@ -66,19 +81,7 @@ ScenarioErrorCode parseFlow(const Json::Value& entry, PXScenarioPlan& scenario)
     PXFlowPlan flow;
     flow.id = static_cast<std::uint32_t>(id);
     flow.ipVersion = type->ipVersion;
-    ScenarioErrorCode code = SCENARIO_OK;
-    switch (type->kind) {
-    case FlowKind::UdpStream:
-        code = readStreamFlow(*content, type->ipVersion, flow.content.emplace<Stream::Config>());
-        break;
-    case FlowKind::UdpTrigger:
-        code = readTriggerFlow(*content, type->ipVersion, flow.content.emplace<PXTriggerPlan>());
-        break;
-    default:
-        code =
-            readHttpFlow(*content, type->ipVersion, flow.content.emplace<MultiConnect::Config>());
-        break;
-    }
+    const ScenarioErrorCode code = type->read(*content, type->ipVersion, flow);
     if (code != SCENARIO_OK)
         return code;
     scenario.flows.push_back(std::move(flow));
