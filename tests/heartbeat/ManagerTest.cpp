@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -86,6 +87,14 @@ protected:
         manager->setSettings(settings);
     }
 
+    // A fresh manager, with nothing of the last one left, and no events recorded yet.
+    void renewManager()
+    {
+        manager.reset();
+        manager = std::make_unique<HeartbeatManager>(bus);
+        recorder.events.clear();
+    }
+
     void contactHub()
     {
         manager->start();
@@ -118,16 +127,12 @@ HubAction nop(int, const std::string&)
 TEST_F(ManagerTest, StartsStoppedWithTheDefaults)
 {
     EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Stopped);
-    const HeartbeatSettings settings = HeartbeatManager(bus).settings();
-    EXPECT_EQ(settings.connectTimeout, 750);
-    EXPECT_EQ(settings.readTimeout, 500);
-    EXPECT_EQ(settings.writeTimeout, 500);
-    EXPECT_EQ(settings.segmentSize, 65536u);
-    EXPECT_EQ(settings.interval, 1000);
-    EXPECT_EQ(settings.contactInterval, 1000);
-    EXPECT_EQ(settings.maxHeartbeatFailCount, 2u);
-    EXPECT_EQ(settings.rvpPort, 9100);
-    EXPECT_TRUE(settings.rvpHost.empty());
+    const HeartbeatSettings s = HeartbeatManager(bus).settings();
+    // Timeouts, segment, intervals in ms; failures; the hub's port and host.
+    EXPECT_EQ(std::make_tuple(s.connectTimeout, s.readTimeout, s.writeTimeout, s.segmentSize,
+                              s.interval, s.contactInterval, s.maxHeartbeatFailCount, s.rvpPort,
+                              s.rvpHost),
+              std::make_tuple(750, 500, 500, 65536u, 1000, 1000, 2u, 9100, std::string()));
 }
 
 TEST_F(ManagerTest, RegistersWithAReachableHub)
@@ -227,9 +232,7 @@ TEST_F(ManagerTest, UnreachableOrUnresolvableHubKeepsContacting)
                  {"nonexistent.invalid", "nonexistent.invalid", 9100, 1, 10000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.address);
-        manager.reset(); // a fresh manager for each hub: nothing of the last one is left
-        manager = std::make_unique<HeartbeatManager>(bus);
-        recorder.events.clear();
+        renewManager();
         configure(0);
         manager->setRvpAddress(c.address);
         EXPECT_EQ(manager->settings().rvpHost, c.host);
@@ -345,40 +348,42 @@ TEST_F(ManagerTest, HubReadsItsVariablesAndAnUnansweredOneDoesNotBlock)
     EXPECT_EQ(hub.replies().at(1), "{\"status\": \"success\"}");
 }
 
-TEST_F(ManagerTest, StartTimeWithinOneIntervalStopsAtOnce)
-{
-    FakeHub hub(nop);
-    configure(hub.port(), 1000);
-    contactHub();
-    ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 1));
-    const auto start = roamnode::nowNanoseconds() + 500000000LL + 1234;
-    bus->publish(SET_SCENARIO_START_TIME, static_cast<unsigned long>(start));
-    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Stopped);
-    EXPECT_EQ(manager->scenarioStartTime(), start / 1000 * 1000);
-    EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), 0) << "it falls silent without an event";
-
-    bus->publish(SCENARIO_ENDED);
-    EXPECT_EQ(manager->scenarioStartTime(), HeartbeatManager::kNoStartTime);
-    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Contacting);
-}
-
+// A start time within one interval stops the heartbeat at once; one further away, at the check
+// after a result no earlier than one interval before it. It falls silent without an event, and
+// the end of the scenario brings it back.
 TEST_F(ManagerTest, HeartbeatFallsSilentOneIntervalBeforeTheStart)
 {
-    FakeHub hub(nop);
-    configure(hub.port(), 200);
-    contactHub();
-    ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 1));
-    QElapsedTimer clock;
-    clock.start();
-    const auto start = roamnode::nowNanoseconds() + 700000000LL;
-    bus->publish(SET_SCENARIO_START_TIME, static_cast<unsigned long>(start));
-    EXPECT_NE(manager->heartbeatState(), HeartbeatManager::Stopped);
-    ASSERT_TRUE(testsupport::waitUntil(
-        [&]() { return manager->heartbeatState() == HeartbeatManager::Stopped; }, 3000));
-    // Stopped by the check after a result no earlier than one interval before the start.
-    EXPECT_GE(clock.elapsed(), 400);
-    EXPECT_LE(clock.elapsed(), 800);
-    EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), 0);
+    const struct
+    {
+        std::int64_t interval;
+        std::int64_t startIn;
+        bool atOnce;
+        int atLeastMs;
+        int atMostMs;
+    } cases[] = {{1000, 500001234, true, 0, 100}, {200, 700000000, false, 400, 800}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.interval);
+        renewManager();
+        FakeHub hub(nop);
+        configure(hub.port(), c.interval);
+        contactHub();
+        ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 1));
+        QElapsedTimer clock;
+        clock.start();
+        const auto start = roamnode::nowNanoseconds() + c.startIn;
+        bus->publish(SET_SCENARIO_START_TIME, static_cast<unsigned long>(start));
+        EXPECT_EQ(manager->heartbeatState() == HeartbeatManager::Stopped, c.atOnce);
+        EXPECT_EQ(manager->scenarioStartTime(), start / 1000 * 1000);
+        ASSERT_TRUE(testsupport::waitUntil(
+            [&]() { return manager->heartbeatState() == HeartbeatManager::Stopped; }, 3000));
+        EXPECT_GE(clock.elapsed(), c.atLeastMs);
+        EXPECT_LE(clock.elapsed(), c.atMostMs);
+        EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), 0) << "it falls silent without an event";
+
+        bus->publish(SCENARIO_ENDED);
+        EXPECT_EQ(manager->scenarioStartTime(), HeartbeatManager::kNoStartTime);
+        EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Contacting);
+    }
 }
 
 // The manager goes while its session sits in a read, or while a request waits for answers that
