@@ -10,23 +10,35 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include <future>
+#include <set>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-MultiConnect::Config flowConfig(std::uint16_t port, std::int64_t duration)
+MultiConnect::Config flowConfig(std::uint16_t port, std::int64_t duration, bool restart = false)
 {
     MultiConnect::Config config;
     config.destination = "127.0.0.1";
     config.url = "/dir/name/more";
     config.dstPort = port;
     config.duration = duration;
+    config.restart = restart;
     return config;
+}
+
+// A flow from its start to its own end (bounded), then stopped.
+std::shared_ptr<TcpRecorder> runToEnd(const MultiConnect::Config& config,
+                                      std::chrono::milliseconds bound = 3s)
+{
+    auto recorder = std::make_shared<TcpRecorder>();
+    auto engine = std::make_shared<MultiConnect>(recorder, config);
+    engine->start();
+    EXPECT_TRUE(recorder->waitFinished(bound));
+    engine->stop();
+    return recorder;
 }
 
 std::string requestLine(const std::string& request)
@@ -121,20 +133,42 @@ TEST(MultiConnectPath, DestinationThatIsNotAnAddressThrowsFromTheConstructor)
     EXPECT_NO_THROW(MultiConnect(recorder, config));
 }
 
-TEST(MultiConnectRestart, OffMakesExactlyOneConnection)
+// Flows that end with their first connection: without restart; with restart when half a second
+// or less remains; with restart when the server refused the request, as it would only refuse
+// again, as fast as it answers.
+TEST(MultiConnectRestart, FlowsThatEndWithTheirFirstConnection)
 {
-    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(0, 100ms); });
-    auto recorder = std::make_shared<TcpRecorder>();
-    auto engine = std::make_shared<MultiConnect>(recorder, flowConfig(peer.port(), 1000000000));
-    engine->start();
-    ASSERT_TRUE(recorder->waitFinished(3s));
-    engine->stop();
-
-    const auto connections = peer.connections();
-    ASSERT_EQ(connections.size(), 1u);
-    // No "-1" without restart, and no rate part for a rate limit of -1.
-    EXPECT_EQ(requestLine(connections[0].request), "GET /dir/name/?ns=1000000000 HTTP/1.1");
-    EXPECT_EQ(recorder->finishedCount(), 1);
+    TcpTestPeer::Reply refused;
+    refused.head = "HTTP/1.1 404 Not Found\r\n\r\n";
+    const struct
+    {
+        const char* name;
+        TcpTestPeer::Reply reply;
+        std::int64_t duration;
+        bool restart;
+        std::string requestLine;
+        std::string failure;
+    } cases[] = {
+        // No "-1" without restart, and no rate part for a rate limit of -1.
+        {"off", TcpTestPeer::ok(0, 100ms), 1000000000, false,
+         "GET /dir/name/?ns=1000000000 HTTP/1.1", ""},
+        {"on, 400 ms left", TcpTestPeer::ok(0, 300ms), 700000000, true,
+         "GET /dir/name-1/?ns=700000000 HTTP/1.1", ""},
+        {"on, refused", refused, 2000000000, true, "GET /dir/name-1/?ns=2000000000 HTTP/1.1",
+         "the HTTP server answered \"HTTP/1.1 404 Not Found\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TcpTestPeer peer([&](std::size_t) { return c.reply; });
+        const std::int64_t begin = roamnode::nowNanoseconds();
+        const auto recorder = runToEnd(flowConfig(peer.port(), c.duration, c.restart));
+        EXPECT_LT(recorder->finishedAt() - begin, 650000000);
+        EXPECT_EQ(recorder->finishedCount(), 1);
+        EXPECT_EQ(recorder->failure(), c.failure);
+        const auto connections = peer.connections();
+        ASSERT_EQ(connections.size(), 1u);
+        EXPECT_EQ(requestLine(connections[0].request), c.requestLine);
+    }
 }
 
 TEST(MultiConnectRestart, OnStartsTheNextConnectionWithTheRemainingTime)
@@ -145,14 +179,9 @@ TEST(MultiConnectRestart, OnStartsTheNextConnectionWithTheRemainingTime)
     TcpTestPeer peer([](std::size_t index) {
         return index == 0 ? TcpTestPeer::ok(0, 200ms) : TcpTestPeer::ok();
     });
-    auto recorder = std::make_shared<TcpRecorder>();
-    MultiConnect::Config config = flowConfig(peer.port(), 1200000000);
-    config.restart = true;
+    MultiConnect::Config config = flowConfig(peer.port(), 1200000000, true);
     config.srcPort = sourcePort;
-    auto engine = std::make_shared<MultiConnect>(recorder, config);
-    engine->start();
-    ASSERT_TRUE(recorder->waitFinished(4s));
-    engine->stop();
+    const auto recorder = runToEnd(config, 4s);
 
     const auto connections = peer.connections();
     ASSERT_EQ(connections.size(), 2u);
@@ -166,89 +195,41 @@ TEST(MultiConnectRestart, OnStartsTheNextConnectionWithTheRemainingTime)
     EXPECT_EQ(recorder->finishedCount(), 1);
 }
 
-TEST(MultiConnectRestart, NoNewConnectionWhenHalfASecondOrLessRemains)
+// Stopped before its start time, or during a transfer: the stop is prompt, reports the end once
+// (a second stop adds nothing) and leaves no connection open.
+TEST(MultiConnectStop, BeforeTheStartOrDuringATransferReportsOnce)
 {
-    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(0, 300ms); });
-    auto recorder = std::make_shared<TcpRecorder>();
-    MultiConnect::Config config = flowConfig(peer.port(), 700000000);
-    config.restart = true;
-    auto engine = std::make_shared<MultiConnect>(recorder, config);
-    const auto begin = Clock::now();
-    engine->start();
-    ASSERT_TRUE(recorder->waitFinished(3s));
-    EXPECT_LT(recorder->finishedAt() - begin, 650ms);
-    engine->stop();
-    EXPECT_EQ(peer.connections().size(), 1u);
-    EXPECT_EQ(recorder->finishedCount(), 1);
-}
-
-// A server that refuses the request ends the flow with its status line; restarting would only
-// be refused again, as fast as the server answers.
-TEST(MultiConnectRestart, RefusedRequestEndsTheFlowWithoutAnotherConnection)
-{
-    TcpTestPeer peer([](std::size_t) {
-        TcpTestPeer::Reply reply;
-        reply.head = "HTTP/1.1 404 Not Found\r\n\r\n";
-        return reply;
-    });
-    auto recorder = std::make_shared<TcpRecorder>();
-    MultiConnect::Config config = flowConfig(peer.port(), 2000000000);
-    config.restart = true;
-    auto engine = std::make_shared<MultiConnect>(recorder, config);
-    engine->start();
-    ASSERT_TRUE(recorder->waitFinished(3s));
-    engine->stop();
-    EXPECT_EQ(recorder->failure(), "the HTTP server answered \"HTTP/1.1 404 Not Found\"");
-    EXPECT_EQ(recorder->finishedCount(), 1);
-    EXPECT_EQ(peer.connections().size(), 1u);
-}
-
-TEST(MultiConnectStop, BeforeTheStartTimeReportsFinishedWithoutConnecting)
-{
-    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(); });
-    auto recorder = std::make_shared<TcpRecorder>();
-    MultiConnect::Config config = flowConfig(peer.port(), 1000000000);
-    config.initialTimeToWait = 10000000000;
-    auto engine = std::make_shared<MultiConnect>(recorder, config);
-    engine->start();
-    const auto begin = Clock::now();
-    engine->stop();
-    EXPECT_LT(Clock::now() - begin, 1s);
-    EXPECT_EQ(recorder->finishedCount(), 1);
-    EXPECT_FALSE(peer.waitForConnections(1, 200ms));
+    for (const bool connected : {false, true}) {
+        SCOPED_TRACE(connected ? "during a transfer" : "before the start time");
+        TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(); });
+        auto recorder = std::make_shared<TcpRecorder>();
+        MultiConnect::Config config = flowConfig(peer.port(), 10000000000, true);
+        config.initialTimeToWait = connected ? 0 : 10000000000;
+        auto engine = std::make_shared<MultiConnect>(recorder, config);
+        engine->start();
+        ASSERT_EQ(peer.waitForConnections(1, connected ? 2s : 200ms), connected);
+        const auto begin = Clock::now();
+        engine->stop();
+        EXPECT_LT(Clock::now() - begin, 1s);
+        EXPECT_EQ(recorder->finishedCount(), 1);
+        EXPECT_TRUE(!connected || peer.waitForEnded(1, 1s));
+        engine->stop();
+        EXPECT_EQ(recorder->finishedCount(), 1);
+        EXPECT_EQ(peer.connections().size(), connected ? 1u : 0u);
+    }
 }
 
 TEST(MultiConnectStop, BetweenTwoConnectionsReportsNothing)
 {
     TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(0, 100ms); });
     auto recorder = std::make_shared<TcpRecorder>();
-    MultiConnect::Config config = flowConfig(peer.port(), 3000000000);
-    config.restart = true;
-    auto engine = std::make_shared<StopAfterFirstConnection>(recorder, config);
+    auto engine = std::make_shared<StopAfterFirstConnection>(
+        recorder, flowConfig(peer.port(), 3000000000, true));
     std::future<void> stopped = engine->stopped();
     engine->start();
     ASSERT_EQ(stopped.wait_for(2s), std::future_status::ready);
     engine->stop(); // joins: the queued step has run by now
     EXPECT_EQ(recorder->finishedCount(), 0);
-    EXPECT_EQ(peer.connections().size(), 1u);
-}
-
-TEST(MultiConnectStop, DuringATransferClosesTheConnectionAndReportsOnce)
-{
-    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(); });
-    auto recorder = std::make_shared<TcpRecorder>();
-    MultiConnect::Config config = flowConfig(peer.port(), 10000000000);
-    config.restart = true;
-    auto engine = std::make_shared<MultiConnect>(recorder, config);
-    engine->start();
-    ASSERT_TRUE(peer.waitForConnections(1, 2s));
-    const auto begin = Clock::now();
-    engine->stop();
-    EXPECT_LT(Clock::now() - begin, 1s);
-    EXPECT_EQ(recorder->finishedCount(), 1);
-    EXPECT_TRUE(peer.waitForEnded(1, 1s));
-    engine->stop();
-    EXPECT_EQ(recorder->finishedCount(), 1);
     EXPECT_EQ(peer.connections().size(), 1u);
 }
 
@@ -306,15 +287,11 @@ TEST(MultiConnectStop, ReleasedFromItsOwnThreadEndsCleanly)
 TEST(MultiConnectIpv6, GetOverLoopback)
 {
     TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(300000); }, "::1");
-    auto recorder = std::make_shared<TcpRecorder>();
     MultiConnect::Config config = flowConfig(peer.port(), 2000000000);
     config.destination = "::1";
     config.ipv6 = 1;
     config.tos = 0x20;
-    auto engine = std::make_shared<MultiConnect>(recorder, config);
-    engine->start();
-    ASSERT_TRUE(recorder->waitFinished(3s));
-    engine->stop();
+    const auto recorder = runToEnd(config);
 
     ASSERT_EQ(peer.connections().size(), 1u);
     EXPECT_NE(peer.connections()[0].request.find("\r\nHost: ::1\r\n"), std::string::npos);
@@ -367,15 +344,10 @@ TEST(MultiConnectHttpd, RestartingGetAgainstATestServerThatPacesItsBody)
     testsupport::ChildProcess httpd(ROAMNODE_HTTPD, {"--port", "0", "--verbose"});
     const auto port = static_cast<std::uint16_t>(testsupport::listeningPort(httpd));
     ASSERT_NE(port, 0) << httpd.allOutput();
-    auto recorder = std::make_shared<TcpRecorder>();
-    MultiConnect::Config config = flowConfig(port, 1000000000);
-    config.restart = true;
+    MultiConnect::Config config = flowConfig(port, 1000000000, true);
     config.rateLimit = 150000;
     config.trafficTimeout = 300ms;
-    auto engine = std::make_shared<MultiConnect>(recorder, config);
-    engine->start();
-    ASSERT_TRUE(recorder->waitFinished(3s));
-    engine->stop();
+    const auto recorder = runToEnd(config);
     EXPECT_TRUE(httpd.waitForLine("GET /dir/name-2/?ns=", 2s)) << httpd.allOutput();
     EXPECT_TRUE(recorder->reports().empty());
 }

@@ -1,4 +1,5 @@
 #include "flows/Trigger.h"
+#include "UdpConfigs.h"
 #include "UdpTestPeers.h"
 #include "flows/Stream.h"
 #include "flows/UdpContext.h"
@@ -16,16 +17,9 @@ using namespace udptest;
 
 namespace {
 
-// A trigger on a system-chosen port (the registry's port-0 context) expecting `sender`.
 Trigger::Config configFrom(const Peer& sender, std::uint64_t windowNs, bool ipv6 = false)
 {
-    Trigger::Config config;
-    config.ipv6 = ipv6 ? 1 : 0;
-    config.source = ipv6 ? "::1" : "127.0.0.1";
-    config.srcPort = sender.port();
-    config.dstPort = 0;
-    config.receiveDuration = windowNs;
-    return config;
+    return triggerFrom(sender.port(), windowNs, ipv6);
 }
 
 std::uint16_t triggerPort(bool ipv6 = false)
@@ -37,14 +31,6 @@ std::vector<std::uint8_t> bytesOf(std::size_t length, std::uint8_t fill = 0xab)
 {
     return std::vector<std::uint8_t>(length, fill);
 }
-
-void putLittleEndian(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint64_t value)
-{
-    for (std::size_t i = 0; i < 8; ++i)
-        bytes.at(at + i) = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-constexpr std::uint64_t kLongWindow = 5000000000; // longer than any test waits
 
 } // namespace
 
@@ -152,8 +138,8 @@ TEST(TriggerLatency, LatencyComesFromTheTag)
         Trigger trigger(recorder, config);
         trigger.start();
         auto frame = bytesOf(c.length, 0xff);
-        if (c.tagNs != 0)
-            putLittleEndian(frame, c.length - c.position, tag);
+        for (std::size_t i = 0; c.tagNs != 0 && i < 8; ++i)
+            frame.at(c.length - c.position + i) = static_cast<std::uint8_t>(tag >> (8 * i));
         peer.sendTo(triggerPort(), frame);
         ASSERT_TRUE(recorder->waitFrames(1));
         const auto received = recorder->frames().at(0);
@@ -196,34 +182,26 @@ TEST(TriggerReceive, EmptyDatagramsArePassedOverAndCountingGoesOn)
     EXPECT_LE(lines, 1 + static_cast<std::size_t>(elapsed / 1000000000));
 }
 
+// At the window's end (at once for a window of zero) the trigger reports once and counts
+// nothing after; stopped after the end, it reports again.
 TEST(TriggerWindow, WindowEndReportsOnceAndCountsNothingAfter)
 {
-    Peer peer;
-    auto recorder = std::make_shared<TriggerRecorder>();
-    const std::int64_t before = roamnode::nowNanoseconds();
-    Trigger trigger(recorder, configFrom(peer, 100000000));
-    trigger.start();
-    ASSERT_TRUE(recorder->waitFinished());
-    EXPECT_GE(roamnode::nowNanoseconds() - before, 100000000);
-    peer.sendTo(triggerPort(), bytesOf(10));
-    ASSERT_TRUE(handOutQueued(*UdpContext::get(false, 0)));
-    EXPECT_TRUE(recorder->frames().empty());
-    // Stopped after the end: reported again.
-    trigger.stop();
-    EXPECT_EQ(recorder->finishedCount(), 2);
-}
-
-TEST(TriggerWindow, ZeroWindowEndsAtOnce)
-{
-    Peer peer;
-    auto recorder = std::make_shared<TriggerRecorder>();
-    Trigger trigger(recorder, configFrom(peer, 0));
-    trigger.start();
-    ASSERT_TRUE(recorder->waitFinished(1000ms));
-    peer.sendTo(triggerPort(), bytesOf(10));
-    ASSERT_TRUE(handOutQueued(*UdpContext::get(false, 0)));
-    EXPECT_TRUE(recorder->frames().empty());
-    EXPECT_EQ(recorder->finishedCount(), 1);
+    for (const std::int64_t window : {100000000, 0}) {
+        SCOPED_TRACE(window);
+        Peer peer;
+        auto recorder = std::make_shared<TriggerRecorder>();
+        const std::int64_t before = roamnode::nowNanoseconds();
+        Trigger trigger(recorder, configFrom(peer, window));
+        trigger.start();
+        ASSERT_TRUE(recorder->waitFinished(window == 0 ? 1000ms : 5000ms));
+        EXPECT_GE(roamnode::nowNanoseconds() - before, window);
+        peer.sendTo(triggerPort(), bytesOf(10));
+        ASSERT_TRUE(handOutQueued(*UdpContext::get(false, 0)));
+        EXPECT_TRUE(recorder->frames().empty());
+        EXPECT_EQ(recorder->finishedCount(), 1);
+        trigger.stop();
+        EXPECT_EQ(recorder->finishedCount(), 2);
+    }
 }
 
 TEST(TriggerWindow, StopBeforeTheEndReportsOnce)
@@ -263,30 +241,15 @@ TEST(UdpSharing, StreamAndTriggerOnOnePortShareSocketAndThread)
 {
     for (bool ipv6 : {false, true}) {
         const std::uint16_t port = freeUdpPort(ipv6);
-        const std::string loopback = ipv6 ? "::1" : "127.0.0.1";
         auto streamRecorder = std::make_shared<StreamRecorder>();
         auto triggerRecorder = std::make_shared<TriggerRecorder>();
 
-        FrameTemplate frame;
-        frame.bytes.assign(64, 0x11);
-        frame.hasTimeTag = true;
-        frame.position = 8;
+        FrameTemplate frame = frameOf(64, 0x11, 8);
         frame.timeOffset = 1000;
-        Stream::Config streamConfig;
-        streamConfig.ipv6 = ipv6;
-        streamConfig.destination = loopback;
+        Stream::Config streamConfig = streamTo(port, {frame}, 1, 1000000000, ipv6);
         streamConfig.srcPort = port;
-        streamConfig.dstPort = port;
-        streamConfig.interFrameGap = 1000000000;
-        streamConfig.frames = {frame};
-        streamConfig.numberOfFrames = 1;
-
-        Trigger::Config triggerConfig;
-        triggerConfig.ipv6 = ipv6;
-        triggerConfig.source = loopback;
-        triggerConfig.srcPort = port;
+        Trigger::Config triggerConfig = triggerFrom(port, kLongWindow, ipv6);
         triggerConfig.dstPort = port;
-        triggerConfig.receiveDuration = kLongWindow;
         triggerConfig.latencyOn = true;
         triggerConfig.latencyPosition = 8;
         triggerConfig.latencyTimeOffset = 1000;
@@ -323,23 +286,18 @@ TEST(UdpSharing, IPv6StreamOnTheSamePortGetsItsOwnContext)
     Peer v6peer(true);
     auto v4recorder = std::make_shared<StreamRecorder>();
     auto v6recorder = std::make_shared<StreamRecorder>();
-    Stream::Config v4;
-    v4.destination = "127.0.0.1";
+    Stream::Config v4 = streamTo(v4peer.port(), {frameOf(10, 0)}, 1, 1000000000);
     v4.srcPort = port;
-    v4.dstPort = v4peer.port();
-    v4.interFrameGap = 1000000000;
-    v4.frames = {FrameTemplate{bytesOf(10), false, 0, 0}};
-    v4.numberOfFrames = 1;
-    Stream::Config v6 = v4;
-    v6.ipv6 = 1;
-    v6.destination = "::1";
-    v6.dstPort = v6peer.port();
+    Stream::Config v6 = streamTo(v6peer.port(), {frameOf(10, 0)}, 1, 1000000000, true);
+    v6.srcPort = port;
 
     Stream v4stream(v4recorder, v4);
     Stream v6stream(v6recorder, v6);
     auto v4context = runningContext(false, port);
     auto v6context = runningContext(true, port);
     EXPECT_NE(v4context, v6context);
+    EXPECT_FALSE(v4context->ipv6());
+    EXPECT_TRUE(v6context->ipv6());
     v4stream.start();
     v6stream.start();
     ASSERT_TRUE(v4recorder->waitFinished());

@@ -86,16 +86,6 @@ TEST(UdpContextRegistry, PortZeroIsSharedAndFreedOnRelease)
     EXPECT_EQ(again->localPort(), actual);
 }
 
-TEST(UdpContextRegistry, FamiliesAreKeptApart)
-{
-    auto v4 = UdpContext::get(false, 0);
-    auto v6 = UdpContext::get(true, v4->localPort());
-    EXPECT_NE(v4, v6);
-    EXPECT_FALSE(v4->ipv6());
-    EXPECT_TRUE(v6->ipv6());
-    EXPECT_EQ(v6->localPort(), v4->localPort());
-}
-
 TEST(UdpContextRegistry, PortHeldByAnotherSocketFailsWithBind)
 {
     Peer holder;

@@ -167,8 +167,9 @@ TEST(HubTool, RejectsBadArguments)
     }
 }
 
-// The endpoint registers and answers what the hub reads, the device variables among them; the
-// hub goes away and comes back on the same port: registered again.
+// The endpoint registers and answers what the hub reads, the device variables among them, at the
+// log level the hub set; the hub goes away and comes back on the same port: registered again. A
+// stop signal ends the endpoint with 0, its log on disk.
 TEST(EndToEnd, RegistersAnswersAndRegistersAgainAfterTheHubReturns)
 {
     QTemporaryDir dir;
@@ -178,7 +179,8 @@ TEST(EndToEnd, RegistersAnswersAndRegistersAgainAfterTheHubReturns)
               "\"heartbeatinterval\": 1, \"batterylevel\": \"\", \"device-os\": \"\", "
               "\"device-os-version\": \"\", \"device-givenname\": \"\", \"device-type\": \"\", "
               "\"device-ipv4\": \"\", \"device-ipv6\": \"\", \"ssid\": \"\", \"interfaces\": \"\", "
-              "\"networkinfo\": \"\"}"});
+              "\"networkinfo\": \"\"}",
+              "{\"command\": \"set\", \"debuglevel\": \"debug\"}"});
     const std::string port = std::to_string(testsupport::listeningPort(*hub));
     ASSERT_NE(port, "0") << hub->allOutput();
     ChildProcess endpoint = startEndpoint(dir, port);
@@ -202,39 +204,24 @@ TEST(EndToEnd, RegistersAnswersAndRegistersAgainAfterTheHubReturns)
     expectDeviceVariables(reply->substr(6));
     ASSERT_TRUE(endpoint.waitForLine("Registered", 10s)) << endpoint.allOutput();
     ASSERT_TRUE(hub->waitForLine("\"state\": \"registered\"", 5s)) << hub->allOutput();
+    ASSERT_TRUE(hub->waitForLine("reply {\"status\": \"success\"}", 5s)) << hub->allOutput();
 
     // The hub goes away: two failed exchanges later the endpoint is contacting again.
     hub->kill();
     hub.reset();
     ASSERT_TRUE(endpoint.waitForLine("Contacting", 8s)) << endpoint.allOutput();
 
-    hub = startHub(dir, {}, port);
+    // Back, it reads a variable: the request is logged at the level the first hub set.
+    hub = startHub(dir, {"{\"command\": \"get\", \"batterylevel\": \"\"}"}, port);
     ASSERT_TRUE(hub->waitForLine("listening on 127.0.0.1:" + port, 5s)) << hub->allOutput();
-    ASSERT_TRUE(hub->waitForLine("reply {\"status\": \"success\"}", 10s)) << hub->allOutput();
+    ASSERT_TRUE(hub->waitForLine("reply {\"batterylevel\": -1", 10s)) << hub->allOutput();
     ASSERT_TRUE(endpoint.waitForLine("Registered", 10s)) << endpoint.allOutput();
-}
 
-TEST(EndToEnd, StopSignalsWriteTheRecordedLogAndExitZero)
-{
-    for (const int signalNumber : {SIGINT, SIGTERM}) {
-        QTemporaryDir dir;
-        ASSERT_TRUE(dir.isValid());
-        // The hub lowers the log threshold, then asks for a variable whose request is logged.
-        auto hub = startHub(dir, {"{\"command\": \"set\", \"debuglevel\": \"debug\"}",
-                                  "{\"command\": \"get\", \"batterylevel\": \"\"}"});
-        const int port = testsupport::listeningPort(*hub);
-        ASSERT_NE(port, 0) << hub->allOutput();
-        ChildProcess endpoint = startEndpoint(dir, std::to_string(port));
-        ASSERT_TRUE(hub->waitForLine("reply {\"status\": \"success\"}", 10s)) << hub->allOutput();
-        ASSERT_TRUE(hub->waitForLine("\"batterylevel\": -1", 10s)) << hub->allOutput();
-
-        // Fewer than 25 entries: nothing is on disk until the stop writes it.
-        ASSERT_EQ(endpoint.signalAndWait(signalNumber, 5s), 0) << endpoint.allOutput();
-        std::ifstream file(dir.filePath("pxlog.txt").toStdString());
-        std::stringstream log;
-        log << file.rdbuf();
-        EXPECT_NE(log.str().find("Received heartbeat request for \"BatteryLevel\" parameter"),
-                  std::string::npos)
-            << log.str();
-    }
+    ASSERT_EQ(endpoint.signalAndWait(SIGTERM, 5s), 0) << endpoint.allOutput();
+    std::ifstream file(dir.filePath("pxlog.txt").toStdString());
+    std::stringstream log;
+    log << file.rdbuf();
+    EXPECT_NE(log.str().find("Received heartbeat request for \"BatteryLevel\" parameter"),
+              std::string::npos)
+        << log.str();
 }

@@ -12,6 +12,7 @@
 
 #include <QTimer>
 
+#include <functional>
 #include <vector>
 
 namespace {
@@ -34,53 +35,34 @@ public:
 
     void handleEvent(int id, PXEmptyEventContents) override
     {
-        switch (id) {
-        case GET_BATTERY_LEVEL:
+        if (id == GET_BATTERY_LEVEL)
             m_bus->publish(BATTERY_LEVEL, battery);
-            break;
-        case GET_SSID:
+        if (id == GET_SSID)
             m_bus->publish(SSID, std::string("lab"));
-            break;
-        case GET_APP_VERSION:
+        if (id == GET_APP_VERSION)
             m_bus->publish(APP_VERSION, std::string("2.12.3.0"));
-            break;
-        case GET_HEARTBEAT_INTERVAL:
+        if (id == GET_HEARTBEAT_INTERVAL)
             m_bus->publish(HEARTBEAT_INTERVAL, 2000000000UL);
-            break;
-        case GET_MAX_HEARTBEAT_FAIL_COUNT:
+        if (id == GET_MAX_HEARTBEAT_FAIL_COUNT)
             m_bus->publish(MAX_HEARTBEAT_FAIL_COUNT, 2);
-            break;
-        case GET_INTERFACES:
+        if (id == GET_INTERFACES)
             m_bus->publish(INTERFACES, std::string("[{\"name\": \"lo\"}]"));
-            break;
-        case GET_LOCAL_TIME:
+        if (id == GET_LOCAL_TIME)
             m_bus->publish(LOCAL_TIME,
                            static_cast<unsigned long>(roamnode::toNanoseconds(currentEvent->time)));
-            break;
-        default:
-            break;
-        }
     }
 
     void handleEvent(int id, std::string value) override
     {
         sets.emplace_back(id, value);
-        switch (id) {
-        case SET_HEARTBEAT_INTERVAL:
+        if (id == SET_HEARTBEAT_INTERVAL)
             m_bus->publish(HEARTBEAT_INTERVAL_SET, PXStatus::Success);
-            break;
-        case SET_SCENARIO_DESCRIPTION:
+        if (id == SET_SCENARIO_DESCRIPTION)
             m_bus->publish(SCENARIO_DESCRIPTION_SET, toPXStatus(descriptionCode));
-            break;
-        case SET_SCENARIO_START_TIME:
+        if (id == SET_SCENARIO_START_TIME)
             m_bus->publish(SCENARIO_START_TIME_SET, toPXStatus(startTimeCode));
-            break;
-        case SET_DEBUG_LEVEL:
+        if (id == SET_DEBUG_LEVEL)
             m_bus->publish(DEBUG_LEVEL_SET, toPXStatus(49));
-            break;
-        default:
-            break;
-        }
     }
 
     float battery = 87.5f;
@@ -107,10 +89,13 @@ protected:
         const std::size_t before = replies.size();
         parser.processCommand(request, std::chrono::system_clock::now());
         EXPECT_EQ(replies.size(), before + 1) << request;
-        if (replies.size() != before + 1)
-            return std::string();
+        return replies.size() == before + 1 ? unframed(replies.back()) : std::string();
+    }
+
+    static std::string unframed(const std::string& reply)
+    {
         roamnode::FrameAccumulator frame;
-        EXPECT_EQ(frame.add(replies.back()), roamnode::FrameAccumulator::State::Complete);
+        EXPECT_EQ(frame.add(reply), roamnode::FrameAccumulator::State::Complete) << reply;
         return frame.payload();
     }
 
@@ -246,65 +231,68 @@ TEST_F(ParserTest, RejectedSetCarriesTheManagersText)
     EXPECT_EQ(answer("{\"command\": \"nop\"}"), "{\"status\": \"success\"}");
 }
 
-TEST_F(ParserTest, UnansweredVariableIsAnsweredAfterTheTimeout)
+// Requests whose answers are awaited get one reply each: once the owner answers, once the wait
+// is over (naming what went unanswered), or at once when the next request comes. An answer that
+// comes late makes no second reply.
+TEST_F(ParserTest, AwaitedAnswersGiveOneReplyEach)
 {
-    parser.setAnswerTimeout(100);
-    parser.processCommand("{\"command\": \"get\", \"device-id\": 1, \"batterylevel\": 1}",
-                          std::chrono::system_clock::now());
-    EXPECT_TRUE(replies.empty()) << "the device id has not been answered yet";
-    ASSERT_TRUE(testsupport::waitUntil([&]() { return !replies.empty(); }, 2000));
-    EXPECT_EQ(replies[0],
-              roamnode::frameMessage("{\"batterylevel\": 87.5, \"errormessage\": \"No answer for: "
-                                     "device-id\", \"status\": \"variable-error\"}"));
-
-    // A late answer does not produce a second reply.
-    bus->publish(DEVICE_ID, std::string("late"));
-    testsupport::runEventsFor(150);
-    EXPECT_EQ(replies.size(), 1u);
-}
-
-TEST_F(ParserTest, UnansweredSetIsAnsweredAfterTheTimeout)
-{
-    parser.setAnswerTimeout(50);
-    parser.processCommand("{\"command\": \"set\", \"abortdetectioninterval\": 1, "
-                          "\"heartbeatinterval\": 1}",
-                          std::chrono::system_clock::now());
-    ASSERT_TRUE(testsupport::waitUntil([&]() { return !replies.empty(); }, 2000));
-    EXPECT_EQ(replies[0], roamnode::frameMessage("{\"errormessage\": \"No answer for: "
-                                                 "abortdetectioninterval\", \"status\": "
-                                                 "\"variable-error\"}"));
-}
-
-TEST_F(ParserTest, ScenarioDescriptionGetWaitsForItsOwner)
-{
-    parser.setAnswerTimeout(2000);
-    parser.processCommand("{\"command\": \"get\", \"scenariodescription\": 1}",
-                          std::chrono::system_clock::now());
-    EXPECT_TRUE(replies.empty());
-    QTimer::singleShot(20, [this]() {
-        bus->publish(SCENARIO_DESCRIPTION, std::string("{\"scenarioid\": \"s1\"}"));
-    });
-    ASSERT_TRUE(testsupport::waitUntil([&]() { return !replies.empty(); }, 1000));
-    EXPECT_EQ(replies[0],
-              roamnode::frameMessage("{\"scenariodescription\": {\"scenarioid\": \"s1\"}, "
-                                     "\"status\": \"success\"}"));
-    testsupport::runEventsFor(50);
-    EXPECT_EQ(replies.size(), 1u);
-}
-
-TEST_F(ParserTest, NewRequestAnswersThePendingOneFirst)
-{
-    parser.setAnswerTimeout(5000);
-    parser.processCommand("{\"command\": \"get\", \"device-id\": 1}",
-                          std::chrono::system_clock::now());
-    EXPECT_TRUE(replies.empty());
-    parser.processCommand("{\"command\": \"nop\"}", std::chrono::system_clock::now());
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[0], roamnode::frameMessage("{\"errormessage\": \"No answer for: device-id\", "
-                                                 "\"status\": \"variable-error\"}"));
-    EXPECT_EQ(replies[1], roamnode::frameMessage("{\"status\": \"success\"}"));
-    testsupport::runEventsFor(50);
-    EXPECT_EQ(replies.size(), 2u);
+    const std::string noDeviceId =
+        "{\"errormessage\": \"No answer for: device-id\", \"status\": \"variable-error\"}";
+    const struct
+    {
+        const char* name;
+        int timeoutMs;
+        std::string request;
+        std::function<void()> then;
+        std::vector<std::string> replies;
+    } cases[] = {
+        {"unanswered get",
+         100,
+         "{\"command\": \"get\", \"device-id\": 1, \"batterylevel\": 1}",
+         nullptr,
+         {"{\"batterylevel\": 87.5, \"errormessage\": \"No answer for: device-id\", "
+          "\"status\": \"variable-error\"}"}},
+        {"unanswered set",
+         50,
+         "{\"command\": \"set\", \"abortdetectioninterval\": 1, \"heartbeatinterval\": 1}",
+         nullptr,
+         {"{\"errormessage\": \"No answer for: abortdetectioninterval\", "
+          "\"status\": \"variable-error\"}"}},
+        {"description from its owner",
+         2000,
+         "{\"command\": \"get\", \"scenariodescription\": 1}",
+         [this] {
+             QTimer::singleShot(20, [this] {
+                 bus->publish(SCENARIO_DESCRIPTION, std::string("{\"scenarioid\": \"s1\"}"));
+             });
+         },
+         {"{\"scenariodescription\": {\"scenarioid\": \"s1\"}, \"status\": \"success\"}"}},
+        {"next request",
+         5000,
+         "{\"command\": \"get\", \"device-id\": 1}",
+         [this] {
+             parser.processCommand("{\"command\": \"nop\"}", std::chrono::system_clock::now());
+             EXPECT_EQ(replies.size(), 2u) << "both answered at once";
+         },
+         {noDeviceId, "{\"status\": \"success\"}"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        replies.clear();
+        parser.setAnswerTimeout(c.timeoutMs);
+        parser.processCommand(c.request, std::chrono::system_clock::now());
+        EXPECT_TRUE(replies.empty()) << "answered before its answers came";
+        if (c.then)
+            c.then();
+        ASSERT_TRUE(
+            testsupport::waitUntil([&] { return replies.size() >= c.replies.size(); }, 2000));
+        bus->publish(DEVICE_ID, std::string("late"));
+        testsupport::runEventsFor(50);
+        std::vector<std::string> payloads;
+        for (const std::string& reply : replies)
+            payloads.push_back(unframed(reply));
+        EXPECT_EQ(payloads, c.replies);
+    }
 }
 
 TEST_F(ParserTest, AnswersOutsideARequestAreIgnored)

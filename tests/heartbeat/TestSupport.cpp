@@ -6,18 +6,10 @@
 
 namespace testsupport {
 
-namespace {
-
-// Blocks until some event arrives; the ticking timer makes sure one does every few ms.
-void processSomeEvents()
-{
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
-
-} // namespace
-
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
 {
+    // Processing blocks until some event arrives; the ticking timer makes sure one does every
+    // few ms.
     QTimer tick;
     tick.start(5);
     QElapsedTimer clock;
@@ -25,19 +17,14 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
     while (!condition()) {
         if (clock.elapsed() >= timeoutMs)
             return condition();
-        processSomeEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
 
 void runEventsFor(int milliseconds)
 {
-    QTimer tick;
-    tick.start(5);
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < milliseconds)
-        processSomeEvents();
+    waitUntil([] { return false; }, milliseconds);
 }
 
 } // namespace testsupport
