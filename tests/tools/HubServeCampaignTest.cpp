@@ -65,7 +65,7 @@ QProcessEnvironment endpointEnvironment(const QString& home)
 // Output of a command that is expected to end within a minute; empty on failure.
 QByteArray run(const QString& program, const QStringList& arguments,
                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
-               const QByteArray& input = {}, bool* succeeded = nullptr)
+               const QByteArray& input = {}, bool* succeeded = nullptr, bool reportFailure = true)
 {
     if (succeeded)
         *succeeded = false;
@@ -75,8 +75,9 @@ QByteArray run(const QString& program, const QStringList& arguments,
     process.write(input);
     process.closeWriteChannel();
     if (!process.waitForFinished(60000) || process.exitCode() != 0) {
-        ADD_FAILURE() << program.toStdString() << " " << arguments.join(' ').toStdString() << ": "
-                      << process.readAllStandardError().toStdString();
+        if (reportFailure)
+            ADD_FAILURE() << program.toStdString() << " " << arguments.join(' ').toStdString()
+                          << ": " << process.readAllStandardError().toStdString();
         return {};
     }
     if (succeeded)
@@ -119,19 +120,30 @@ public:
         m_dir = QString::fromLocal8Bit(mkdtemp(pattern));
         if (m_dir.isEmpty() || chown(pattern, nobody->pw_uid, nobody->pw_gid) != 0)
             return false;
-        m_port = freeTcpPort();
         // The C locale: a test machine's LANG may name a locale it has not generated.
-        return as({m_bin + "/initdb", "-D", m_dir + "/data", "-U", "roamnode", "-A", "trust",
-                   "--no-locale", "-E", "UTF8"}) &&
-               control("start");
+        if (!as({m_bin + "/initdb", "-D", m_dir + "/data", "-U", "roamnode", "-A", "trust",
+                 "--no-locale", "-E", "UTF8"}))
+            return false;
+        // Another test's connection may take the free port before the server binds it.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            m_port = freeTcpPort();
+            if (control("start", attempt == 2))
+                return true;
+        }
+        return false;
     }
-    bool control(const char* what)
+    bool control(const char* what, bool reportFailure = true)
     {
-        return as(
-            {m_bin + "/pg_ctl", "-D", m_dir + "/data", "-l", m_dir + "/log", "-w", "-m", "fast",
-             "-o",
-             "-p " + QString::number(m_port) + " -k " + m_dir + " -c listen_addresses=127.0.0.1",
-             what});
+        const bool ok =
+            as({m_bin + "/pg_ctl", "-D", m_dir + "/data", "-l", m_dir + "/log", "-w", "-m", "fast",
+                "-o",
+                "-p " + QString::number(m_port) + " -k " + m_dir + " -c listen_addresses=127.0.0.1",
+                what},
+               reportFailure);
+        QFile log(m_dir + "/log");
+        if (!ok && reportFailure && log.open(QIODevice::ReadOnly))
+            ADD_FAILURE() << "the server's log:\n" << log.readAll().toStdString();
+        return ok;
     }
     QString url() const
     {
@@ -147,12 +159,12 @@ public:
     }
 
 private:
-    // Whether the command succeeded; run() reports a failure itself.
-    bool as(const QStringList& command)
+    // Whether the command succeeded; run() reports a failure unless told not to.
+    bool as(const QStringList& command, bool reportFailure = true)
     {
         bool ok = false;
         run("runuser", QStringList{"-u", "nobody", "--"} + command,
-            QProcessEnvironment::systemEnvironment(), {}, &ok);
+            QProcessEnvironment::systemEnvironment(), {}, &ok, reportFailure);
         return ok;
     }
     QString m_bin, m_dir;
