@@ -119,6 +119,13 @@ int startConsole(int argc, char** argv)
             std::fprintf(stderr, "roamnode: TLS not usable, not starting: %s\n", error.c_str());
             return 2;
         }
+    } else if (parser->isSet(caOption) || parser->isSet(certOption) || parser->isSet(keyOption)) {
+        // Certificates given for a plain address: the user expects a channel that would not be.
+        std::fprintf(stderr,
+                     "roamnode: --ca, --cert and --key are for a tls:// rallyhub; %s is a plain "
+                     "address, not starting\n",
+                     address.c_str());
+        return 2;
     }
 
     auto roamnode = std::make_unique<Roamnode>();
