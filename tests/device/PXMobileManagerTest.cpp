@@ -1,5 +1,6 @@
 #include "device/PXMobileManager.h"
 
+#include "BusRecorder.h"
 #include "RecordedInterfaceSystem.h"
 #include "WarningCapture.h"
 #include "bus/PXEventBus.h"
@@ -37,51 +38,18 @@ std::unique_ptr<QTemporaryFile> fileWith(const std::string& content)
     return file;
 }
 
-// Records every answer the manager publishes.
-class Listener : public PXEventHandler
-{
-public:
-    explicit Listener(std::shared_ptr<PXEventBus> bus) : m_bus(std::move(bus))
-    {
-        for (int id : {BATTERY_LEVEL, DEVICE_ID, DEVICE_ID_NEEDED, DEVICE_NAME, DEVICE_GIVEN_NAME,
-                       DEVICE_OS, DEVICE_OS_VERSION, DEVICE_TYPE, CONNECTION_TYPE, INTERFACES,
-                       NETWORK_INFO, DEVICE_IPV4, DEVICE_IPV6, SSID, BSSID, RSSI})
-            m_bus->subscribe(id, this);
-    }
-    ~Listener() override { m_bus->unsubscribe(this); }
-
-    using PXEventHandler::handleEvent;
-    void handleEvent(int id, PXEmptyEventContents) override { events.push_back(id); }
-    void handleEvent(int id, std::string value) override
-    {
-        events.push_back(id);
-        texts[id] = value;
-    }
-    void handleEvent(int id, float value) override
-    {
-        events.push_back(id);
-        floats[id] = value;
-    }
-    void handleEvent(int id, int value) override
-    {
-        events.push_back(id);
-        ints[id] = value;
-    }
-
-    std::vector<int> events;
-    std::map<int, std::string> texts;
-    std::map<int, float> floats;
-    std::map<int, int> ints;
-
-private:
-    std::shared_ptr<PXEventBus> m_bus;
-};
-
 // A manager over a recorded system on a bus of its own, and what it publishes.
 class ManagerTest : public testing::Test
 {
 protected:
-    ManagerTest() : m_manager(m_bus, config()), m_listener(m_bus) {}
+    ManagerTest()
+        : m_manager(m_bus, config()),
+          m_listener(*m_bus,
+                     {BATTERY_LEVEL, DEVICE_ID, DEVICE_ID_NEEDED, DEVICE_NAME, DEVICE_GIVEN_NAME,
+                      DEVICE_OS, DEVICE_OS_VERSION, DEVICE_TYPE, CONNECTION_TYPE, INTERFACES,
+                      NETWORK_INFO, DEVICE_IPV4, DEVICE_IPV6, SSID, BSSID, RSSI})
+    {
+    }
     PXMobileManager::Config config()
     {
         PXMobileManager::Config config;
@@ -92,7 +60,7 @@ protected:
     RecordedInterfaceSystem m_system;
     std::shared_ptr<PXEventBus> m_bus = std::make_shared<PXEventBus>();
     PXMobileManager m_manager;
-    Listener m_listener;
+    testsupport::BusRecorder m_listener;
 };
 
 } // namespace
@@ -103,9 +71,9 @@ TEST_F(ManagerTest, UsableAddressesSkipLoopbackAndLinkLocalIpv4)
                         R::ipv6("lo", "::1", 128), R::ipv6("eth0", "fe80::1", 64)};
     m_bus->publish(GET_DEVICE_IPV4);
     m_bus->publish(GET_DEVICE_IPV6);
-    ASSERT_EQ(m_listener.texts.count(DEVICE_IPV4), 1u);
-    EXPECT_EQ(m_listener.texts[DEVICE_IPV4], "");
-    EXPECT_EQ(m_listener.texts[DEVICE_IPV6], "[\"fe80::1/64\"]");
+    ASSERT_EQ(m_listener.count(DEVICE_IPV4), 1);
+    EXPECT_EQ(m_listener.lastText(DEVICE_IPV4), "");
+    EXPECT_EQ(m_listener.lastText(DEVICE_IPV6), "[\"fe80::1/64\"]");
 
     // The first usable IPv4 in interface, then address order; only the exact prefixes count.
     InterfaceInfo lo, eth, wlan, odd;
@@ -176,14 +144,14 @@ TEST_F(ManagerTest, FixedFacts)
     for (int id : {GET_BATTERY_LEVEL, GET_DEVICE_TYPE, GET_CONNECTION_TYPE, GET_DEVICE_NAME,
                    GET_DEVICE_GIVEN_NAME, GET_DEVICE_OS, GET_DEVICE_OS_VERSION})
         m_bus->publish(id);
-    EXPECT_EQ(m_listener.floats[BATTERY_LEVEL], -1.0f);
-    EXPECT_EQ(m_listener.texts[DEVICE_TYPE], "Desktop");
-    EXPECT_EQ(m_listener.texts[CONNECTION_TYPE], "Wi-Fi");
-    EXPECT_EQ(m_listener.texts[DEVICE_NAME], names.nodename);
-    EXPECT_EQ(m_listener.texts[DEVICE_GIVEN_NAME], names.nodename);
-    EXPECT_EQ(m_listener.texts[DEVICE_OS], names.sysname);
-    EXPECT_EQ(m_listener.texts[DEVICE_OS_VERSION], PXMobileManager::osVersion());
-    EXPECT_EQ(m_listener.events,
+    EXPECT_EQ(m_listener.lastText(BATTERY_LEVEL), "-1");
+    EXPECT_EQ(m_listener.lastText(DEVICE_TYPE), "Desktop");
+    EXPECT_EQ(m_listener.lastText(CONNECTION_TYPE), "Wi-Fi");
+    EXPECT_EQ(m_listener.lastText(DEVICE_NAME), names.nodename);
+    EXPECT_EQ(m_listener.lastText(DEVICE_GIVEN_NAME), names.nodename);
+    EXPECT_EQ(m_listener.lastText(DEVICE_OS), names.sysname);
+    EXPECT_EQ(m_listener.lastText(DEVICE_OS_VERSION), PXMobileManager::osVersion());
+    EXPECT_EQ(m_listener.ids(),
               (std::vector<int>{BATTERY_LEVEL, DEVICE_TYPE, CONNECTION_TYPE, DEVICE_NAME,
                                 DEVICE_GIVEN_NAME, DEVICE_OS, DEVICE_OS_VERSION}));
 }
@@ -205,7 +173,7 @@ TEST(DeviceAnswers, SubscribesSixteenIdsAndUnsubscribesThemAll)
 TEST_F(ManagerTest, DeviceIdComesFromTheFrontEnd)
 {
     m_bus->publish(GET_DEVICE_ID);
-    EXPECT_EQ(m_listener.events, std::vector<int>{DEVICE_ID_NEEDED});
+    EXPECT_EQ(m_listener.ids(), std::vector<int>{DEVICE_ID_NEEDED});
 
     class FrontEnd : public PXEventHandler
     {
@@ -225,23 +193,23 @@ TEST_F(ManagerTest, DeviceIdComesFromTheFrontEnd)
         std::shared_ptr<PXEventBus> m_bus;
     } frontEnd(m_bus);
     m_bus->publish(GET_DEVICE_ID);
-    EXPECT_EQ(m_listener.texts[DEVICE_ID], "3f1c-uuid");
-    EXPECT_EQ(std::count(m_listener.events.begin(), m_listener.events.end(), DEVICE_ID), 1);
+    EXPECT_EQ(m_listener.lastText(DEVICE_ID), "3f1c-uuid");
+    EXPECT_EQ(m_listener.count(DEVICE_ID), 1);
 }
 
 TEST_F(ManagerTest, InterfacesAndNetworkInfoAreReadAfresh)
 {
     m_system.entries = {R::ipv4("lo", "127.0.0.1")};
     m_bus->publish(GET_INTERFACES);
-    EXPECT_EQ(m_listener.texts[INTERFACES], interfacesJson(m_manager.lastInterfaces()));
-    EXPECT_NE(m_listener.texts[INTERFACES].find("\"type\": \"loopback\""), std::string::npos);
+    EXPECT_EQ(m_listener.lastText(INTERFACES), interfacesJson(m_manager.lastInterfaces()));
+    EXPECT_NE(m_listener.lastText(INTERFACES).find("\"type\": \"loopback\""), std::string::npos);
 
     m_system.entries.push_back(R::packet("wlan0"));
     m_system.wirelessAnswers["wlan0"] = {R::associated("lab\"\x02", 5180e6, 0xC9, 1000)};
     m_bus->publish(GET_NETWORK_INFO);
     EXPECT_EQ(m_system.addressCalls, 2);
-    EXPECT_TRUE(testsupport::parses(m_listener.texts[NETWORK_INFO]))
-        << m_listener.texts[NETWORK_INFO];
+    EXPECT_TRUE(testsupport::parses(m_listener.lastText(NETWORK_INFO)))
+        << m_listener.lastText(NETWORK_INFO);
     EXPECT_EQ(m_manager.lastInterfaces().size(), 2u);
 }
 
@@ -255,16 +223,16 @@ TEST_F(ManagerTest, WifiAnswersUseTheLastListWithoutReading)
     };
     // Nothing read yet: the defaults.
     askWifi();
-    EXPECT_EQ(m_listener.texts[SSID], "");
-    EXPECT_EQ(m_listener.texts[BSSID], "00:00:00:00:00:00");
-    EXPECT_EQ(m_listener.ints[RSSI], -127);
+    EXPECT_EQ(m_listener.lastText(SSID), "");
+    EXPECT_EQ(m_listener.lastText(BSSID), "00:00:00:00:00:00");
+    EXPECT_EQ(m_listener.lastText(RSSI), "-127");
     EXPECT_EQ(m_system.addressCalls, 0);
 
     m_bus->publish(REFRESH_NETWORK_INFO);
     askWifi();
-    EXPECT_EQ(m_listener.texts[SSID], "lab");
-    EXPECT_EQ(m_listener.texts[BSSID], "00:11:22:33:44:55");
-    EXPECT_EQ(m_listener.ints[RSSI], -55);
+    EXPECT_EQ(m_listener.lastText(SSID), "lab");
+    EXPECT_EQ(m_listener.lastText(BSSID), "00:11:22:33:44:55");
+    EXPECT_EQ(m_listener.lastText(RSSI), "-55");
     EXPECT_EQ(m_system.addressCalls, 1);
 
     // The scenario run thread samples through the manager while the main thread answers.
@@ -274,7 +242,7 @@ TEST_F(ManagerTest, WifiAnswersUseTheLastListWithoutReading)
     });
     for (int i = 0; i < 200; ++i) {
         m_bus->publish(GET_SSID);
-        ASSERT_EQ(m_listener.texts[SSID], "lab");
+        ASSERT_EQ(m_listener.lastText(SSID), "lab");
     }
     sampler.join();
 }

@@ -1,6 +1,7 @@
 #include "heartbeat/HeartbeatFrame.h"
 #include "heartbeat/HeartbeatManager.h"
 
+#include "BusRecorder.h"
 #include "FakeHub.h"
 #include "LoopbackPort.h"
 #include "TestSupport.h"
@@ -20,54 +21,18 @@
 
 namespace {
 
-// Records the heartbeat's events in order, and answers the device id as the device manager
-// would.
-class Recorder : public PXEventHandler
-{
-public:
-    using PXEventHandler::handleEvent;
-
-    explicit Recorder(std::shared_ptr<PXEventBus> bus) : m_bus(std::move(bus))
-    {
-        for (const int id : {HEARTBEAT_STARTED, HEARTBEAT_STOPPED, HEARTBEAT_OK, HEARTBEAT_MISSED,
-                             HEARTBEAT_FAILED, HEARTBEAT_CONNECTED, GET_DEVICE_ID,
-                             HEARTBEAT_INTERVAL, MAX_HEARTBEAT_FAIL_COUNT, LOCAL_TIME,
-                             HEARTBEAT_INTERVAL_SET, MAX_HEARTBEAT_FAIL_COUNT_SET})
-            m_bus->subscribe(id, this);
-    }
-    ~Recorder() override { m_bus->unsubscribe(this); }
-
-    void handleEvent(int id, PXEmptyEventContents) override
-    {
-        if (id == GET_DEVICE_ID) {
-            m_bus->publish(DEVICE_ID, std::string("test-uuid"));
-            return;
-        }
-        events.push_back(id);
-    }
-    void handleEvent(int id, unsigned long value) override { values[id] = std::to_string(value); }
-    void handleEvent(int id, int value) override { values[id] = std::to_string(value); }
-    void handleEvent(int id, PXStatus value) override
-    {
-        values[id] = std::to_string(statusCode(value));
-    }
-
-    int count(int id) const
-    {
-        return static_cast<int>(std::count(events.begin(), events.end(), id));
-    }
-
-    std::vector<int> events;
-    std::map<int, std::string> values;
-
-private:
-    std::shared_ptr<PXEventBus> m_bus;
-};
-
 class ManagerTest : public ::testing::Test
 {
 protected:
-    ManagerTest() : bus(std::make_shared<PXEventBus>()), recorder(bus)
+    ManagerTest()
+        : bus(std::make_shared<PXEventBus>()),
+          recorder(*bus, {HEARTBEAT_STARTED, HEARTBEAT_STOPPED, HEARTBEAT_OK, HEARTBEAT_MISSED,
+                          HEARTBEAT_FAILED, HEARTBEAT_CONNECTED, HEARTBEAT_INTERVAL,
+                          MAX_HEARTBEAT_FAIL_COUNT, LOCAL_TIME, HEARTBEAT_INTERVAL_SET,
+                          MAX_HEARTBEAT_FAIL_COUNT_SET}),
+          // Answers the device id as the device manager would.
+          deviceManager(*bus, {GET_DEVICE_ID},
+                        [this](int) { bus->publish(DEVICE_ID, std::string("test-uuid")); })
     {
         manager = std::make_unique<HeartbeatManager>(bus);
     }
@@ -92,7 +57,7 @@ protected:
     {
         manager.reset();
         manager = std::make_unique<HeartbeatManager>(bus);
-        recorder.events.clear();
+        recorder.entries.clear();
     }
 
     void contactHub()
@@ -107,7 +72,8 @@ protected:
     }
 
     std::shared_ptr<PXEventBus> bus;
-    Recorder recorder;
+    testsupport::BusRecorder recorder;
+    testsupport::BusRecorder deviceManager;
     std::unique_ptr<HeartbeatManager> manager;
 };
 
@@ -145,7 +111,8 @@ TEST_F(ManagerTest, RegistersWithAReachableHub)
 
     ASSERT_TRUE(waitForEvent(HEARTBEAT_OK, 3));
     EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Registered);
-    const std::vector<int> firstEvents(recorder.events.begin(), recorder.events.begin() + 3);
+    const std::vector<int> events = recorder.ids();
+    const std::vector<int> firstEvents(events.begin(), events.begin() + 3);
     EXPECT_EQ(firstEvents,
               (std::vector<int>{HEARTBEAT_STARTED, HEARTBEAT_CONNECTED, HEARTBEAT_OK}));
     EXPECT_EQ(recorder.count(HEARTBEAT_CONNECTED), 1);
@@ -178,8 +145,9 @@ TEST_F(ManagerTest, LosesRegistrationAtTheSecondFailure)
     EXPECT_EQ(recorder.count(HEARTBEAT_FAILED), 0) << "one failure is only a miss";
     ASSERT_TRUE(waitForEvent(HEARTBEAT_FAILED, 1));
     EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Contacting);
-    const auto failed = std::find(recorder.events.begin(), recorder.events.end(), HEARTBEAT_FAILED);
-    ASSERT_NE(failed + 1, recorder.events.end());
+    const std::vector<int> events = recorder.ids();
+    const auto failed = std::find(events.begin(), events.end(), HEARTBEAT_FAILED);
+    ASSERT_NE(failed + 1, events.end());
     EXPECT_EQ(*(failed + 1), HEARTBEAT_MISSED);
 
     // While contacting, failures never change the state.
@@ -296,13 +264,13 @@ TEST_F(ManagerTest, VariablesKeepWhatWasSet)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
-        recorder.values.clear();
+        recorder.entries.clear();
         bus->publish(c.set, std::string(c.value));
-        EXPECT_EQ(recorder.values[c.set == SET_HEARTBEAT_INTERVAL ? HEARTBEAT_INTERVAL_SET
-                                                                  : MAX_HEARTBEAT_FAIL_COUNT_SET],
+        EXPECT_EQ(recorder.lastText(c.set == SET_HEARTBEAT_INTERVAL ? HEARTBEAT_INTERVAL_SET
+                                                                    : MAX_HEARTBEAT_FAIL_COUNT_SET),
                   "0");
         bus->publish(c.get);
-        EXPECT_EQ(recorder.values[c.answer], c.read);
+        EXPECT_EQ(recorder.lastText(c.answer), c.read);
         if (c.intervalMs >= 0) {
             EXPECT_EQ(manager->settings().interval, c.intervalMs);
         }
@@ -313,7 +281,7 @@ TEST_F(ManagerTest, LocalTimeIsTheTimeOfTheRequest)
 {
     const auto received = std::chrono::system_clock::now() - std::chrono::seconds(3);
     bus->publish(GET_LOCAL_TIME, PXEmptyEventContents(), received);
-    EXPECT_EQ(recorder.values[LOCAL_TIME], std::to_string(roamnode::toNanoseconds(received)));
+    EXPECT_EQ(recorder.lastText(LOCAL_TIME), std::to_string(roamnode::toNanoseconds(received)));
 }
 
 // The hub's request goes through the parser: what the manager owns is answered, what nobody
@@ -392,7 +360,8 @@ TEST(ManagerDestruction, IsPromptDuringAnExchangeAndWhileAnswersAreAwaited)
 {
     for (const bool requestPending : {false, true}) {
         auto bus = std::make_shared<PXEventBus>();
-        Recorder recorder(bus);
+        testsupport::BusRecorder deviceManager(
+            *bus, {GET_DEVICE_ID}, [&](int) { bus->publish(DEVICE_ID, std::string("test-uuid")); });
         auto manager = std::make_unique<HeartbeatManager>(bus);
         FakeHub hub([&](int, const std::string&) {
             HubAction action = hubRequest("{\"command\": \"get\", \"ssid\": 1}");

@@ -4,6 +4,8 @@
 #include "ui/PXHeadlessManager.h"
 #include "ui/UiResources.h"
 
+#include "BusRecorder.h"
+
 #include <gtest/gtest.h>
 
 #include <QQmlContext>
@@ -63,19 +65,6 @@ private:
     std::FILE* m_file;
 };
 
-class DeviceIdListener : public PXEventHandler
-{
-public:
-    using PXEventHandler::handleEvent;
-    explicit DeviceIdListener(PXEventBus& bus) : m_bus(bus) { bus.subscribe(DEVICE_ID, this); }
-    ~DeviceIdListener() override { m_bus.unsubscribe(this); }
-    void handleEvent(int, std::string value) override { ids.push_back(value); }
-    std::vector<std::string> ids;
-
-private:
-    PXEventBus& m_bus;
-};
-
 } // namespace
 
 TEST(HeadlessManager, PrintsOneLinePerUpdateWhenNotATerminal)
@@ -125,7 +114,7 @@ TEST(HeadlessManager, DeviceIdentifierPersistsAcrossEngines)
         auto bus = std::make_shared<PXEventBus>();
         Capture capture;
         PXHeadlessManager manager(bus, capture.file());
-        DeviceIdListener listener(*bus);
+        testsupport::BusRecorder listener(*bus, {DEVICE_ID});
         QQmlEngine engine;
         engine.setOfflineStoragePath(storage.path());
         engine.rootContext()->setContextProperty("guiManager", &manager);
@@ -133,14 +122,14 @@ TEST(HeadlessManager, DeviceIdentifierPersistsAcrossEngines)
 
         bus->publish(DEVICE_ID_NEEDED);
         bus->publish(DEVICE_ID_NEEDED); // the second answer comes from the component's cache
-        ASSERT_EQ(listener.ids.size(), 2u);
-        EXPECT_EQ(listener.ids[0], listener.ids[1]);
+        ASSERT_EQ(listener.entries.size(), 2u);
+        EXPECT_EQ(listener.entries[0].text, listener.entries[1].text);
         static const std::regex uuid4(
             "[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
-        EXPECT_TRUE(std::regex_match(listener.ids[0], uuid4)) << listener.ids[0];
+        EXPECT_TRUE(std::regex_match(listener.entries[0].text, uuid4)) << listener.entries[0].text;
         if (run == 0)
-            first = listener.ids[0];
+            first = listener.entries[0].text;
         else
-            EXPECT_EQ(listener.ids[0], first);
+            EXPECT_EQ(listener.entries[0].text, first);
     }
 }

@@ -19,7 +19,8 @@ add_executable(test_gui
     gui/PXGuiManagerTest.cpp
     gui/PageStackTest.cpp
 )
-target_link_libraries(test_gui PRIVATE roamnode_ui roamnode_app GTest::gtest Qt5::Quick Qt5::Test)
+target_link_libraries(test_gui PRIVATE roamnode_ui roamnode_app roamnode_testsupport GTest::gtest Qt5::Quick
+    Qt5::Test)
 gtest_discover_tests(test_gui
     DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_QUICK_BACKEND=software"

@@ -5,6 +5,8 @@
 #include "bus/PXEventHandler.h"
 #include "ui/gui/PXGuiManager.h"
 
+#include "BusRecorder.h"
+
 #include <QCoreApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -20,38 +22,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-// Records what reaches the bus, id and payload as text.
-class EventRecorder : public PXEventHandler
-{
-public:
-    using PXEventHandler::handleEvent;
-
-    struct Entry
-    {
-        int id;
-        std::string value;
-    };
-
-    EventRecorder(std::shared_ptr<PXEventBus> bus, std::initializer_list<int> ids) : m_bus(bus)
-    {
-        for (int id : ids)
-            m_bus->subscribe(id, this);
-    }
-    ~EventRecorder() override { m_bus->unsubscribe(this); }
-
-    void handleEvent(int id, PXEmptyEventContents) override { entries.push_back({id, ""}); }
-    void handleEvent(int id, std::string value) override { entries.push_back({id, value}); }
-    void handleEvent(int id, AppState value) override
-    {
-        entries.push_back({id, std::to_string(value)});
-    }
-
-    std::vector<Entry> entries;
-
-private:
-    std::shared_ptr<PXEventBus> m_bus;
-};
 
 // The real page stack in an offscreen window, driven by a manager on the bus the test gives.
 // Local storage lives in a temporary folder so the tests never touch the user's database.

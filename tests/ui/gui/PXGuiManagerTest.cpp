@@ -177,14 +177,14 @@ TEST_F(PXGuiManagerTest, HeartbeatPulsesTheActiveMarker)
 
 TEST_F(PXGuiManagerTest, DeviceIdIsAnsweredAndKept)
 {
-    EventRecorder recorder(m_bus, {DEVICE_ID});
+    testsupport::BusRecorder recorder(*m_bus, {DEVICE_ID});
     m_bus->publish(DEVICE_ID_NEEDED);
     m_bus->publish(DEVICE_ID_NEEDED);
     ASSERT_EQ(recorder.entries.size(), 2u);
     const std::regex uuidForm(
         "[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
-    EXPECT_TRUE(std::regex_match(recorder.entries[0].value, uuidForm)) << recorder.entries[0].value;
-    EXPECT_EQ(recorder.entries[1].value, recorder.entries[0].value);
+    EXPECT_TRUE(std::regex_match(recorder.entries[0].text, uuidForm)) << recorder.entries[0].text;
+    EXPECT_EQ(recorder.entries[1].text, recorder.entries[0].text);
 }
 
 // The database cannot be created below a plain file: the heartbeat still gets an identifier.
@@ -202,12 +202,12 @@ protected:
 
 TEST_F(PXGuiManagerNoStorageTest, DeviceIdIsAnsweredWithoutADatabase)
 {
-    EventRecorder recorder(m_bus, {DEVICE_ID});
+    testsupport::BusRecorder recorder(*m_bus, {DEVICE_ID});
     m_bus->publish(DEVICE_ID_NEEDED);
     m_bus->publish(DEVICE_ID_NEEDED);
     ASSERT_EQ(recorder.entries.size(), 2u);
-    EXPECT_EQ(recorder.entries[0].value.size(), 36u);
-    EXPECT_EQ(recorder.entries[1].value, recorder.entries[0].value);
+    EXPECT_EQ(recorder.entries[0].text.size(), 36u);
+    EXPECT_EQ(recorder.entries[1].text, recorder.entries[0].text);
 }
 
 // These go through the application object, so the manager uses its bus.
@@ -222,7 +222,7 @@ TEST_F(PXGuiManagerAppTest, InactiveActionButtonStatesDoNothing)
 {
     Roamnode& roamnode = app();
     roamnode.disconnect();
-    EventRecorder recorder(m_bus, {APP_STATE_CHANGED});
+    testsupport::BusRecorder recorder(*m_bus, {APP_STATE_CHANGED});
     for (int button : {int(PXGuiManager::REGISTER_INACTIVE), int(PXGuiManager::ABORT_INACTIVE), -1,
                        7, int(PXGuiManager::ABORT_ACTIVE)})
         m_manager->actionButtonClicked(button);
@@ -267,8 +267,8 @@ TEST_F(PXGuiManagerAppTest, DataRefreshShowsTheAddressAndAsksInOrder)
     app().connectToRvp("localhost");
     app().disconnect();
     showPage("main", "data");
-    EventRecorder recorder(m_bus, {GET_DEVICE_NAME, GET_DEVICE_TYPE, GET_DEVICE_OS,
-                                   GET_CONNECTION_TYPE, GET_INTERFACES});
+    testsupport::BusRecorder recorder(*m_bus, {GET_DEVICE_NAME, GET_DEVICE_TYPE, GET_DEVICE_OS,
+                                               GET_CONNECTION_TYPE, GET_INTERFACES});
     m_manager->requestDataRefresh();
     EXPECT_EQ(property("data", "rvpAddress").toString(), "localhost");
     std::vector<int> ids;
