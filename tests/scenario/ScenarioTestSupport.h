@@ -6,9 +6,6 @@
 #include <QCoreApplication>
 #include <QTest>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/udp.hpp>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -26,15 +23,6 @@ template <typename Predicate> bool waitFor(Predicate pred, std::chrono::millisec
         QTest::qWait(5);
     }
     return true;
-}
-
-// A port the system just handed out and took back: free for the test to bind.
-inline std::uint16_t freeUdpPort(bool v6)
-{
-    boost::asio::io_context context;
-    const auto protocol = v6 ? boost::asio::ip::udp::v6() : boost::asio::ip::udp::v4();
-    boost::asio::ip::udp::socket socket(context, boost::asio::ip::udp::endpoint(protocol, 0));
-    return socket.local_endpoint().port();
 }
 
 // Everything published on the ids it subscribes to, in order.

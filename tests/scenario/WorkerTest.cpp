@@ -1,9 +1,12 @@
 // The worker: its start timer, the gauge's speeds and a scenario run again.
+#include "LoopbackPort.h"
 #include "ScenarioTestSupport.h"
 #include "device/PXNetworkInfoMonitorResultSet.h"
 #include "scenario/PXScenarioResult.h"
 #include "scenario/PXScenarioWorker.h"
 #include "scenario/ScenarioDescription.h"
+
+#include <boost/asio/ip/udp.hpp>
 
 #include <gtest/gtest.h>
 
@@ -25,7 +28,7 @@ std::shared_ptr<const PXScenarioPlan> scenarioWithFlows(std::uint64_t duration, 
         PXTriggerPlan trigger;
         trigger.engine.source = "127.0.0.1";
         trigger.engine.srcPort = 9;
-        trigger.engine.dstPort = scenariotest::freeUdpPort(false);
+        trigger.engine.dstPort = testsupport::unusedLoopbackPort(SOCK_DGRAM);
         scenario->flows.push_back({static_cast<std::uint32_t>(i), IpVersion::V4, trigger});
     }
     return scenario;
