@@ -18,35 +18,25 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
+#include <tuple>
 #include <vector>
 
 using namespace hubrun;
 
 namespace {
 
-// argv from a list of words; "run" comes first as the hub hands it over.
-class Args
+// The words of `line`, split at blanks, as argv; "run" comes first as the hub hands it over.
+bool parse(const std::string& line, RunOptions& options, std::string& error)
 {
-public:
-    explicit Args(const std::vector<const char*>& words)
-    {
-        m_words.push_back("run");
-        m_words.insert(m_words.end(), words.begin(), words.end());
-        for (std::string& word : m_words)
-            m_argv.push_back(word.data());
-    }
-    int argc() const { return static_cast<int>(m_argv.size()); }
-    char** argv() { return m_argv.data(); }
-
-private:
-    std::vector<std::string> m_words;
-    std::vector<char*> m_argv;
-};
-
-bool parse(const std::vector<const char*>& words, RunOptions& options, std::string& error)
-{
-    Args args(words);
-    return parseRunOptions(args.argc(), args.argv(), options, error);
+    std::vector<std::string> words = {"run"};
+    std::istringstream split(line);
+    for (std::string word; split >> word;)
+        words.push_back(word);
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    return parseRunOptions(static_cast<int>(argv.size()), argv.data(), options, error);
 }
 
 class TempDir
@@ -71,78 +61,57 @@ private:
 
 } // namespace
 
-TEST(HubRunOptions, DefaultsWithOnlyAScenario)
+TEST(HubRunOptions, DefaultsAndEveryOption)
 {
     RunOptions options;
     std::string error;
-    ASSERT_TRUE(parse({"demo.json"}, options, error)) << error;
-    EXPECT_EQ(options.scenarioPath, "demo.json");
-    EXPECT_EQ(options.port, 9100);
+    ASSERT_TRUE(parse("demo.json", options, error)) << error;
+    EXPECT_EQ(std::tie(options.scenarioPath, options.port, options.outDir, options.endpoints),
+              std::make_tuple("demo.json", 9100, "roamnode-results", 0u));
     EXPECT_DOUBLE_EQ(options.startInSeconds, 3.0);
-    EXPECT_EQ(options.outDir, "roamnode-results");
-    EXPECT_EQ(options.endpoints, 0u);
     EXPECT_TRUE(options.devices.empty());
     EXPECT_TRUE(options.portRewrites.empty());
-}
 
-TEST(HubRunOptions, EveryOption)
-{
-    RunOptions options;
-    std::string error;
-    ASSERT_TRUE(parse({"--port",    "0",
-                       "s.json",    "--device",
-                       "a",         "--device",
-                       "b",         "--endpoints",
-                       "2",         "--start-in",
-                       "1.5",       "--out",
-                       "/tmp/x",    "--register-timeout",
-                       "7",         "--rewrite-port",
-                       "8080=4321", "--httpd-stats",
-                       "st.jsonl",  "--clock-samples",
-                       "2",         "--bind",
-                       "127.0.0.1", "--wide"},
-                      options, error))
+    RunOptions every;
+    ASSERT_TRUE(parse("--port 0 s.json --device a --device b --endpoints 2 --start-in 1.5 --out "
+                      "/tmp/x --register-timeout 7 --rewrite-port 8080=4321 --httpd-stats "
+                      "st.jsonl --clock-samples 2 --bind 127.0.0.1 --wide",
+                      every, error))
         << error;
-    EXPECT_EQ(options.port, 0);
-    EXPECT_EQ(options.devices, (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(options.endpoints, 2u);
-    EXPECT_DOUBLE_EQ(options.startInSeconds, 1.5);
-    EXPECT_EQ(options.outDir, "/tmp/x");
-    EXPECT_DOUBLE_EQ(options.registerTimeoutSeconds, 7.0);
-    ASSERT_EQ(options.portRewrites.size(), 1u);
-    EXPECT_EQ(options.portRewrites[0].first, 8080);
-    EXPECT_EQ(options.portRewrites[0].second, 4321);
-    EXPECT_EQ(options.httpdStatsPath, "st.jsonl");
-    EXPECT_EQ(options.clockSamples, 2u);
-    EXPECT_EQ(options.bindAddresses, (std::vector<std::string>{"127.0.0.1"}));
-    EXPECT_TRUE(options.wide);
+    EXPECT_EQ(std::tie(every.port, every.endpoints, every.outDir, every.httpdStatsPath),
+              std::make_tuple(0, 2u, "/tmp/x", "st.jsonl"));
+    EXPECT_EQ(every.devices, (std::vector<std::string>{"a", "b"}));
+    EXPECT_DOUBLE_EQ(every.startInSeconds, 1.5);
+    EXPECT_DOUBLE_EQ(every.registerTimeoutSeconds, 7.0);
+    EXPECT_EQ(every.portRewrites, decltype(every.portRewrites)({{8080, 4321}}));
+    EXPECT_EQ(every.clockSamples, 2u);
+    EXPECT_EQ(every.bindAddresses, (std::vector<std::string>{"127.0.0.1"}));
+    EXPECT_TRUE(every.wide);
 }
 
 TEST(HubRunOptions, RefusesBadValuesAndCombinations)
 {
-    const std::vector<std::vector<const char*>> bad = {
-        {},                                              // no scenario
-        {"a.json", "b.json"},                            // two scenarios
-        {"a.json", "--port", "65536"},                   // port out of range
-        {"a.json", "--port", "-1"},                      // not a number
-        {"a.json", "--port"},                            // missing value
-        {"a.json", "--endpoints", "0"},                  // nobody to drive
-        {"a.json", "--start-in", "soon"},                // not seconds
-        {"a.json", "--start-in", "-2"},                  // in the past
-        {"a.json", "--rewrite-port", "8080"},            // no target
-        {"a.json", "--rewrite-port", "8080=0"},          // port 0
-        {"a.json", "--rewrite-port", "x=1"},             // not a number
-        {"a.json", "--map", "m.json"},                   // scenario and map
-        {"--map", "m.json", "--endpoints", "2"},         // the map names the endpoints
-        {"a.json", "--device", "x", "--endpoints", "2"}, // disagree
-        {"a.json", "--frobnicate", "1"},                 // unknown
-    };
-    for (const auto& words : bad) {
+    for (const char* words : {
+             "",                                // no scenario
+             "a.json b.json",                   // two scenarios
+             "a.json --port 65536",             // port out of range
+             "a.json --port -1",                // not a number
+             "a.json --port",                   // missing value
+             "a.json --endpoints 0",            // nobody to drive
+             "a.json --start-in soon",          // not seconds
+             "a.json --start-in -2",            // in the past
+             "a.json --rewrite-port 8080",      // no target
+             "a.json --rewrite-port 8080=0",    // port 0
+             "a.json --rewrite-port x=1",       // not a number
+             "a.json --map m.json",             // scenario and map
+             "--map m.json --endpoints 2",      // the map names the endpoints
+             "a.json --device x --endpoints 2", // disagree
+             "a.json --frobnicate 1",           // unknown
+         }) {
         RunOptions options;
         std::string error;
-        EXPECT_FALSE(parse(words, options, error))
-            << "accepted argument set #" << (&words - bad.data());
-        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(parse(words, options, error)) << "accepted: " << words;
+        EXPECT_FALSE(error.empty()) << words;
     }
 }
 
@@ -150,10 +119,10 @@ TEST(HubRunOptions, MapAloneAndHelp)
 {
     RunOptions options;
     std::string error;
-    ASSERT_TRUE(parse({"--map", "m.json"}, options, error)) << error;
+    ASSERT_TRUE(parse("--map m.json", options, error)) << error;
     EXPECT_EQ(options.mapPath, "m.json");
     RunOptions help;
-    ASSERT_TRUE(parse({"--help"}, help, error));
+    ASSERT_TRUE(parse("--help", help, error));
     EXPECT_TRUE(help.help);
     // The help names every exit status and where a device id comes from.
     const std::string usage = runUsage();
@@ -332,13 +301,11 @@ TEST(HubRunHttpdStats, ParsesLinesAndSkipsBrokenOnes)
         "{\"method\":\"PUT\",\"target\":\"/a/c/?ns=1\",\"bytes\":2000,\"seconds\":2}\n"
         "{\"method\":\"PUT\",\"target\":\"/a/c-2/?ns=1\",\"bytes\":10");
     ASSERT_EQ(connections.size(), 2u);
-    EXPECT_EQ(connections[0].method, "GET");
-    EXPECT_EQ(connections[0].bytes, 1000u);
-    EXPECT_DOUBLE_EQ(connections[0].seconds, 0.5);
-    EXPECT_EQ(connections[0].peer, "127.0.0.1:5");
+    const ConnectionStat& get = connections[0];
     // A line without "address" and "port": taken from "peer".
-    EXPECT_EQ(connections[0].address, "127.0.0.1");
-    EXPECT_EQ(connections[0].port, 5);
+    EXPECT_EQ(std::tie(get.method, get.bytes, get.peer, get.address, get.port),
+              std::make_tuple("GET", 1000u, "127.0.0.1:5", "127.0.0.1", 5));
+    EXPECT_DOUBLE_EQ(get.seconds, 0.5);
     EXPECT_EQ(connections[1].target, "/a/c/?ns=1");
 }
 
@@ -466,14 +433,12 @@ TEST(HubRunHttpdStats, TheServersLinesReadBackUnchanged)
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const auto connections = parseConnectionStats(text);
     ASSERT_EQ(connections.size(), 2u) << text;
-    EXPECT_EQ(connections[0].method, "GET");
-    EXPECT_EQ(connections[0].target, "/demo/download/?ns=4000000000");
-    EXPECT_EQ(connections[0].bytes, 3'999'744u);
-    EXPECT_NEAR(connections[0].seconds, 4.000123, 1e-6);
-    EXPECT_EQ(connections[0].peer, "127.0.0.1:4");
-    EXPECT_EQ(connections[0].address, "127.0.0.1");
-    EXPECT_EQ(connections[0].port, 4);
-    EXPECT_EQ(connections[0].startNs, kT0);
+    const ConnectionStat& get = connections[0];
+    EXPECT_EQ(
+        std::tie(get.method, get.target, get.bytes, get.peer, get.address, get.port, get.startNs),
+        std::make_tuple("GET", "/demo/download/?ns=4000000000", 3'999'744u, "127.0.0.1:4",
+                        "127.0.0.1", 4, kT0));
+    EXPECT_NEAR(get.seconds, 4.000123, 1e-6);
     EXPECT_EQ(connections[1].target.substr(0, 8), "/a\"b\\c\n\x01");
     EXPECT_EQ(connections[1].address, "::1");
 }
