@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -131,38 +132,32 @@ TEST(HubRunOptions, MapAloneAndHelp)
         EXPECT_NE(usage.find(text), std::string::npos) << text;
 }
 
-TEST(HubRunClockOffset, PicksTheSampleWithTheShortestRoundTrip)
+TEST(HubRunClockOffset, PicksTheSampleWithTheShortestRoundTripAndSkipsImpossibleOnes)
 {
     const std::int64_t base = 1'700'000'000'000'000'000;
-    const std::vector<ClockSample> samples = {
-        {base, base + 5'000'000 + 2'000'000, base + 4'000'000},      // 4 ms round trip
-        {base + 10'000'000, base + 10'000'000 + 5'000'000 + 250'000, // 0.5 ms: the one
-         base + 10'500'000},
-        {base + 20'000'000, base + 20'000'000 + 9'000'000, base + 23'000'000}, // 3 ms
+    const std::int64_t odd = base + 1; // the midpoint must not lose 1 ns
+    const struct
+    {
+        std::vector<ClockSample> samples; // hub sent, endpoint's time, hub received
+        std::optional<std::pair<std::int64_t, std::int64_t>> offsetAndRoundTrip;
+    } cases[] = {
+        {{{base, base + 5'000'000 + 2'000'000, base + 4'000'000},     // 4 ms round trip
+          {base + 10'000'000, base + 15'250'000, base + 10'500'000},  // 0.5 ms: the one
+          {base + 20'000'000, base + 29'000'000, base + 23'000'000}}, // 3 ms
+         std::make_pair(5'000'000, 500'000)},
+        {{{odd, odd - 3'000'000 + 1, odd + 2}}, std::make_pair(-3'000'000, 2)},
+        {{}, std::nullopt},
+        // A reply before its request, and an endpoint that sent no time.
+        {{{100, 50, 90}, {100, 0, 200}}, std::nullopt},
+        {{{100, 50, 90}, {1000, 1600, 1200}}, std::make_pair(500, 200)},
     };
-    const auto offset = estimateClockOffset(samples);
-    ASSERT_TRUE(offset);
-    EXPECT_EQ(offset->roundTripNs, 500'000);
-    EXPECT_EQ(offset->offsetNs, 5'000'000);
-}
-
-TEST(HubRunClockOffset, NegativeOffsetAndOddMidpoint)
-{
-    const std::int64_t base = 1'700'000'000'000'000'001; // odd: the midpoint must not lose 1 ns
-    const auto offset = estimateClockOffset({{base, base - 3'000'000 + 1, base + 2}});
-    ASSERT_TRUE(offset);
-    EXPECT_EQ(offset->offsetNs, -3'000'000);
-    EXPECT_EQ(offset->roundTripNs, 2);
-}
-
-TEST(HubRunClockOffset, SkipsImpossibleSamples)
-{
-    EXPECT_FALSE(estimateClockOffset({}));
-    // A reply before its request, and an endpoint that sent no time.
-    EXPECT_FALSE(estimateClockOffset({{100, 50, 90}, {100, 0, 200}}));
-    const auto offset = estimateClockOffset({{100, 50, 90}, {1000, 1600, 1200}});
-    ASSERT_TRUE(offset);
-    EXPECT_EQ(offset->offsetNs, 500);
+    for (const auto& c : cases) {
+        const auto offset = estimateClockOffset(c.samples);
+        ASSERT_EQ(offset.has_value(), c.offsetAndRoundTrip.has_value()) << &c - cases;
+        if (offset)
+            EXPECT_EQ(std::make_pair(offset->offsetNs, offset->roundTripNs), *c.offsetAndRoundTrip)
+                << &c - cases;
+    }
 }
 
 TEST(HubRunScenarioFile, ReadsCommentsAndRewritesOnlyMatchingDstPorts)
