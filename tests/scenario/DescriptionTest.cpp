@@ -323,25 +323,22 @@ TEST(ScenarioDescriptionTest, ReadsEveryValue)
     const auto& udpOut = std::get<Stream::Config>(scenario.flows[1].content);
     EXPECT_EQ(std::make_tuple(udpOut.ipv6, udpOut.srcPort, udpOut.dstPort, udpOut.tos),
               std::make_tuple(0, 1, 6000, 4));
-    EXPECT_EQ(udpOut.interFrameGap, 10000000);
-    EXPECT_EQ(udpOut.numberOfFrames, 10u);
     ASSERT_EQ(udpOut.frames.size(), 1u);
-    EXPECT_EQ(udpOut.frames[0].bytes.size(), 16u);
-    EXPECT_TRUE(udpOut.frames[0].hasTimeTag);
-    EXPECT_EQ(udpOut.frames[0].position, 8u);
+    const auto& frame = udpOut.frames[0];
+    EXPECT_EQ(std::make_tuple(udpOut.interFrameGap, udpOut.numberOfFrames, frame.bytes.size(),
+                              frame.hasTimeTag, frame.position),
+              std::make_tuple(std::int64_t(10000000), 10u, 16u, true, 8u));
 
     EXPECT_EQ(scenario.flows[2].kind(), FlowKind::UdpTrigger);
     const auto& udpIn = std::get<PXTriggerPlan>(scenario.flows[2].content);
     EXPECT_EQ(std::make_tuple(udpIn.engine.source, udpIn.engine.srcPort, udpIn.engine.dstPort),
               std::make_tuple(std::string("127.0.0.1"), 5000, 6000));
-    EXPECT_TRUE(udpIn.engine.latencyOn);
-    EXPECT_EQ(udpIn.engine.latencyPosition, 8u);
-    EXPECT_EQ(udpIn.sizeMin, 0);
-    EXPECT_EQ(udpIn.sizeMax, 900);
-
+    EXPECT_EQ(std::make_tuple(udpIn.engine.latencyOn, udpIn.engine.latencyPosition, udpIn.sizeMin,
+                              udpIn.sizeMax),
+              std::make_tuple(true, 8u, 0, 900));
     ASSERT_EQ(scenario.monitors.size(), 1u);
-    EXPECT_EQ(scenario.monitors[0].id, 9);
-    EXPECT_EQ(scenario.monitors[0].intervalNs, 500000000);
+    EXPECT_EQ(std::make_tuple(scenario.monitors[0].id, scenario.monitors[0].intervalNs),
+              std::make_tuple(9, std::int64_t(500000000)));
 }
 
 TEST(ScenarioDescriptionTest, TheRunIsBuiltFromWhatWasRead)
