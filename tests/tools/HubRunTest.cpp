@@ -285,25 +285,6 @@ TEST(HubRunHttpdStats, PathNameAndTargetMatchingFollowTheFlowsRule)
         EXPECT_EQ(targetMatchesUrl(c.target, c.url), c.matches) << c.target << " " << c.url;
 }
 
-TEST(HubRunHttpdStats, ParsesLinesAndSkipsBrokenOnes)
-{
-    const auto connections = parseConnectionStats(
-        "{\"method\":\"GET\",\"target\":\"/a/b/?ns=1\",\"bytes\":1000,\"seconds\":0.5,"
-        "\"peer\":\"127.0.0.1:5\"}\n"
-        "\n"
-        "not json\n"
-        "{\"method\":\"PUT\",\"target\":7,\"bytes\":1,\"seconds\":1}\n"
-        "{\"method\":\"PUT\",\"target\":\"/a/c/?ns=1\",\"bytes\":2000,\"seconds\":2}\n"
-        "{\"method\":\"PUT\",\"target\":\"/a/c-2/?ns=1\",\"bytes\":10");
-    ASSERT_EQ(connections.size(), 2u);
-    const ConnectionStat& get = connections[0];
-    // A line without "address" and "port": taken from "peer".
-    EXPECT_EQ(std::tie(get.method, get.bytes, get.peer, get.address, get.port),
-              std::make_tuple("GET", 1000u, "127.0.0.1:5", "127.0.0.1", 5));
-    EXPECT_DOUBLE_EQ(get.seconds, 0.5);
-    EXPECT_EQ(connections[1].target, "/a/c/?ns=1");
-}
-
 namespace {
 
 // Two endpoints that each ran a GET and a PUT of "/demo/x" (the GET from port 7000) and a
@@ -412,7 +393,7 @@ TEST(HubRunHttpdStats, EndpointsOnOneAddressAreAmbiguousNotSummed)
 
 constexpr std::int64_t kT0 = 1'800'000'000'000'000'000;
 
-TEST(HubRunHttpdStats, TheServersLinesReadBackUnchanged)
+TEST(HubRunHttpdStats, TheServersLinesReadBackUnchangedAndBrokenOnesAreSkipped)
 {
     TempDir dir;
     const std::string path = dir.write("stats.jsonl", "");
@@ -425,9 +406,16 @@ TEST(HubRunHttpdStats, TheServersLinesReadBackUnchanged)
         stats.record({"PUT", "/a\"b\\c\n\x01\xff/?ns=1", 7, 0.25, "[::1]:9", "::1", 9, 0, 0});
     }
     std::ifstream in(path);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Then a line without "address" and "port" (taken from "peer"), and broken ones skipped.
+    const std::string text =
+        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) +
+        "{\"method\":\"GET\",\"target\":\"/a/b/?ns=1\",\"bytes\":1000,\"seconds\":0.5,"
+        "\"peer\":\"127.0.0.1:5\"}\n\nnot json\n{\"method\":\"PUT\",\"target\":7,\"bytes\":1,"
+        "\"seconds\":1}\n{\"method\":\"PUT\",\"target\":\"/a/c/"
+        "?ns=1\",\"bytes\":2000,\"seconds\":2}\n"
+        "{\"method\":\"PUT\",\"target\":\"/a/c-2/?ns=1\",\"bytes\":10";
     const auto connections = parseConnectionStats(text);
-    ASSERT_EQ(connections.size(), 2u) << text;
+    ASSERT_EQ(connections.size(), 4u) << text;
     const ConnectionStat& get = connections[0];
     EXPECT_EQ(
         std::tie(get.method, get.target, get.bytes, get.peer, get.address, get.port, get.startNs),
@@ -436,6 +424,11 @@ TEST(HubRunHttpdStats, TheServersLinesReadBackUnchanged)
     EXPECT_NEAR(get.seconds, 4.000123, 1e-6);
     EXPECT_EQ(connections[1].target.substr(0, 8), "/a\"b\\c\n\x01");
     EXPECT_EQ(connections[1].address, "::1");
+    const ConnectionStat& peerOnly = connections[2];
+    EXPECT_EQ(std::tie(peerOnly.target, peerOnly.bytes, peerOnly.address, peerOnly.port),
+              std::make_tuple("/a/b/?ns=1", 1000u, "127.0.0.1", 5));
+    EXPECT_DOUBLE_EQ(peerOnly.seconds, 0.5);
+    EXPECT_EQ(connections[3].target, "/a/c/?ns=1");
 }
 
 namespace {
