@@ -3,9 +3,6 @@
 #include "JsonParse.h"
 #include "LoopbackPort.h"
 #include "ScenarioTestSupport.h"
-#include "bus/PXEventBus.h"
-#include "bus/PXEventType.h"
-#include "scenario/PXScenarioManager.h"
 #include "scenario/PXScenarioResult.h"
 
 #include <boost/asio/ip/udp.hpp>
@@ -15,7 +12,6 @@
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
-using scenariotest::EventRecorder;
 using scenariotest::waitFor;
 using testsupport::unusedLoopbackPort;
 
@@ -53,35 +49,19 @@ std::uint64_t sum(const Json::Value& array)
     return total;
 }
 
-class LoopbackRunTest : public ::testing::Test
+class LoopbackRunTest : public scenariotest::ManagerOnBus
 {
 protected:
-    LoopbackRunTest()
-    {
-        manager = std::make_unique<PXScenarioManager>(bus);
-        for (int id : {SCENARIO_DESCRIPTION_SET, SCENARIO_START_TIME_SET, SCENARIO_STARTING,
-                       SCENARIO_ENDED, RESULT_LIST, TX_SPEED, RX_SPEED})
-            bus->subscribe(id, &recorder);
-        manager->start();
-    }
-    ~LoopbackRunTest() override
-    {
-        manager->stop();
-        manager.reset();
-        bus->unsubscribe(&recorder);
-    }
-
     // Runs the description now and returns the parsed result list.
     Json::Value run(const std::string& description)
     {
-        bus->publish(SET_SCENARIO_DESCRIPTION, description);
-        EXPECT_EQ(recorder.last(SCENARIO_DESCRIPTION_SET)->status, 0);
-        bus->publish(SET_SCENARIO_START_TIME,
-                     std::to_string(roamnode::nowNanoseconds() + 20000000));
-        EXPECT_EQ(recorder.last(SCENARIO_START_TIME_SET)->status, 0);
+        EXPECT_EQ(set(SET_SCENARIO_DESCRIPTION, description, SCENARIO_DESCRIPTION_SET), 0);
+        EXPECT_EQ(set(SET_SCENARIO_START_TIME,
+                      std::to_string(roamnode::nowNanoseconds() + 20000000),
+                      SCENARIO_START_TIME_SET),
+                  0);
         EXPECT_TRUE(waitFor([&] { return recorder.count(SCENARIO_ENDED) == 1; }, 5000ms));
-        bus->publish(GET_RESULT_LIST);
-        const std::string text = recorder.last(RESULT_LIST)->text;
+        const std::string text = resultList();
         const auto list = testsupport::parsed(text);
         EXPECT_TRUE(list) << text;
         return list.value_or(Json::Value());
@@ -114,10 +94,6 @@ protected:
         EXPECT_GE(measured, 1);
         EXPECT_GE(subMillisecond, 1) << flow["latencyarray"];
     }
-
-    std::shared_ptr<PXEventBus> bus = std::make_shared<PXEventBus>();
-    EventRecorder recorder;
-    std::unique_ptr<PXScenarioManager> manager;
 };
 
 } // namespace

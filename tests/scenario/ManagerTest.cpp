@@ -1,49 +1,19 @@
 // The scenario manager on the bus: its answers, codes 46 to 48, the result list and its reset.
 #include "ScenarioTestSupport.h"
-#include "bus/PXEventBus.h"
-#include "bus/PXEventType.h"
-#include "scenario/PXScenarioManager.h"
 #include "scenario/PXScenarioResult.h"
 
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
-using scenariotest::EventRecorder;
 using scenariotest::waitFor;
 
 namespace {
 
 const char* emptyScenario = "{\"scenarioid\": 21, \"duration\": 0, \"flows\": []}";
 
-class ManagerTest : public ::testing::Test
+class ManagerTest : public scenariotest::ManagerOnBus
 {
 protected:
-    ManagerTest()
-    {
-        PXScenarioWorker::Timing timing;
-        timing.gaugeInterval = 50ms;
-        manager = std::make_unique<PXScenarioManager>(bus, timing);
-        for (int id : {SCENARIO_DESCRIPTION_SET, SCENARIO_START_TIME, SET_SCENARIO_START_TIME,
-                       SCENARIO_START_TIME_SET, ABORT_DETECTION_INTERVAL,
-                       ABORT_DETECTION_INTERVAL_SET, RESULT_LIST, RESULT_LIST_SET,
-                       SCENARIO_STARTING, RX_SPEED, TX_SPEED, SCENARIO_ENDED, SCENARIO_DESCRIPTION})
-            bus->subscribe(id, &recorder);
-        manager->start();
-    }
-    ~ManagerTest() override
-    {
-        manager->stop();
-        manager.reset();
-        bus->unsubscribe(&recorder);
-    }
-
-    int set(int id, const std::string& value, int reply)
-    {
-        bus->publish(id, value);
-        const auto* answer = recorder.last(reply);
-        return answer ? answer->status : -1;
-    }
-
     // The manager's own notification carries a number; the hub's request carries text.
     int notifications() const
     {
@@ -52,16 +22,6 @@ protected:
             n += entry.id == SET_SCENARIO_START_TIME && entry.text.empty() ? 1 : 0;
         return n;
     }
-
-    std::string resultList()
-    {
-        bus->publish(GET_RESULT_LIST);
-        return recorder.last(RESULT_LIST)->text;
-    }
-
-    std::shared_ptr<PXEventBus> bus = std::make_shared<PXEventBus>();
-    EventRecorder recorder;
-    std::unique_ptr<PXScenarioManager> manager;
 };
 
 } // namespace

@@ -1,10 +1,15 @@
 #pragma once
 
+#include "bus/PXEventBus.h"
 #include "bus/PXEventHandler.h"
+#include "bus/PXEventType.h"
 #include "bus/PXStatus.h"
+#include "scenario/PXScenarioManager.h"
 
 #include <QCoreApplication>
 #include <QTest>
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
@@ -92,6 +97,48 @@ public:
     }
 
     std::vector<Entry> events;
+};
+
+// The scenario manager on a bus of its own, started, and a recorder of what goes over the bus.
+class ManagerOnBus : public ::testing::Test
+{
+protected:
+    ManagerOnBus()
+    {
+        PXScenarioWorker::Timing timing;
+        timing.gaugeInterval = std::chrono::milliseconds(50);
+        manager = std::make_unique<PXScenarioManager>(bus, timing);
+        for (int id : {SCENARIO_DESCRIPTION_SET, SCENARIO_START_TIME, SET_SCENARIO_START_TIME,
+                       SCENARIO_START_TIME_SET, ABORT_DETECTION_INTERVAL,
+                       ABORT_DETECTION_INTERVAL_SET, RESULT_LIST, RESULT_LIST_SET,
+                       SCENARIO_STARTING, RX_SPEED, TX_SPEED, SCENARIO_ENDED, SCENARIO_DESCRIPTION})
+            bus->subscribe(id, &recorder);
+        manager->start();
+    }
+    ~ManagerOnBus() override
+    {
+        manager->stop();
+        manager.reset();
+        bus->unsubscribe(&recorder);
+    }
+
+    // Publishes `value` on `id` and gives the status of the last `reply`; -1 when none came.
+    int set(int id, const std::string& value, int reply)
+    {
+        bus->publish(id, value);
+        const auto* answer = recorder.last(reply);
+        return answer ? answer->status : -1;
+    }
+
+    std::string resultList()
+    {
+        bus->publish(GET_RESULT_LIST);
+        return recorder.last(RESULT_LIST)->text;
+    }
+
+    std::shared_ptr<PXEventBus> bus = std::make_shared<PXEventBus>();
+    EventRecorder recorder;
+    std::unique_ptr<PXScenarioManager> manager;
 };
 
 } // namespace scenariotest
