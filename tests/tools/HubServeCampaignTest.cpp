@@ -160,17 +160,19 @@ protected:
                 endpointHome(i)));
     }
 
-    // Waits (bounded) until the hub's output holds `text` `count` times.
+    // Waits (bounded) until the hub's output holds `text` `count` times. Looks again at every
+    // line, and every 50 ms for what comes on standard error: the PostgreSQL case must stop the
+    // database soon after the first write.
     bool waitFor(const std::string& text, int count = 1, std::chrono::milliseconds wait = 40s)
     {
         const auto deadline = std::chrono::steady_clock::now() + wait;
-        for (;;) {
-            if (occurrences(text) >= count)
-                return true;
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            m_hub->waitForLine([](const std::string&) { return false; }, 200ms); // reads meanwhile
+        while (occurrences(text) < count) {
+            if (std::chrono::steady_clock::now() >= deadline ||
+                (!m_hub->waitForLine([](const std::string&) { return true; }, 50ms) &&
+                 m_hub->waitForExit(0ms)))
+                return occurrences(text) >= count;
         }
+        return true;
     }
     int occurrences(const std::string& text)
     {
