@@ -291,6 +291,7 @@ namespace {
 // stream, starting at kStart for 10 s.
 constexpr std::int64_t kStart = 1'800'000'000'000'000'000;
 constexpr std::int64_t kSec = 1'000'000'000;
+// The server counted each of these connections in 2 s.
 
 std::vector<roamnode::report::EndpointResults> twoHttpEndpoints(const std::string& addressA,
                                                                 const std::string& addressB)
@@ -320,20 +321,6 @@ std::vector<roamnode::report::EndpointResults> twoHttpEndpoints(const std::strin
     return endpoints;
 }
 
-ConnectionStat connection(const std::string& method, const std::string& target, std::uint64_t bytes,
-                          const std::string& address, int port, std::int64_t start)
-{
-    ConnectionStat c;
-    c.method = method;
-    c.target = target;
-    c.bytes = bytes;
-    c.seconds = 2.0;
-    c.address = address;
-    c.port = port;
-    c.startNs = start;
-    return c;
-}
-
 } // namespace
 
 TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRun)
@@ -341,16 +328,16 @@ TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRun)
     auto endpoints = twoHttpEndpoints("10.0.0.1", "10.0.0.2");
     const std::vector<ConnectionStat> connections = {
         // Endpoint A's GET, its restart (any port), and its PUT.
-        connection("GET", "/demo/x/?ns=4000", 1'000'000, "10.0.0.1", 7000, kStart),
-        connection("GET", "/demo/x-2/?ns=2000", 1'000'000, "10.0.0.1", 40001, kStart + 4 * kSec),
-        connection("PUT", "/demo/x/?ns=4000&rate=1000", 500'000, "10.0.0.1", 40002, kStart),
+        {"GET", "/demo/x/?ns=4000", 1'000'000, 2.0, "", "10.0.0.1", 7000, kStart},
+        {"GET", "/demo/x-2/?ns=2000", 1'000'000, 2.0, "", "10.0.0.1", 40001, kStart + 4 * kSec},
+        {"PUT", "/demo/x/?ns=4000&rate=1000", 500'000, 2.0, "", "10.0.0.1", 40002, kStart},
         // Endpoint B's GET.
-        connection("GET", "/demo/x/?ns=4000", 3'000'000, "10.0.0.2", 7000, kStart + kSec),
+        {"GET", "/demo/x/?ns=4000", 3'000'000, 2.0, "", "10.0.0.2", 7000, kStart + kSec},
         // Not this run: an earlier one, a later one; and a GET from A's address on a port
         // that is not the flow's.
-        connection("GET", "/demo/x/?ns=4000", 7'000'000, "10.0.0.1", 7000, kStart - 60 * kSec),
-        connection("PUT", "/demo/x/?ns=4000", 7'000'000, "10.0.0.2", 1, kStart + 30 * kSec),
-        connection("GET", "/demo/x/?ns=4000", 7'000'000, "10.0.0.1", 7001, kStart),
+        {"GET", "/demo/x/?ns=4000", 7'000'000, 2.0, "", "10.0.0.1", 7000, kStart - 60 * kSec},
+        {"PUT", "/demo/x/?ns=4000", 7'000'000, 2.0, "", "10.0.0.2", 1, kStart + 30 * kSec},
+        {"GET", "/demo/x/?ns=4000", 7'000'000, 2.0, "", "10.0.0.1", 7001, kStart},
     };
     EXPECT_EQ(applyConnectionStats(endpoints, connections), 3);
     const auto& a = endpoints[0].summaries[0].flows;
@@ -376,8 +363,8 @@ TEST(HubRunHttpdStats, EndpointsOnOneAddressAreAmbiguousNotSummed)
     // only for the endpoint whose connection used it, and both used it here.
     auto endpoints = twoHttpEndpoints("127.0.0.1", "127.0.0.1");
     const std::vector<ConnectionStat> connections = {
-        connection("PUT", "/demo/x/?ns=4000", 500'000, "127.0.0.1", 40002, kStart),
-        connection("PUT", "/demo/x/?ns=4000", 600'000, "127.0.0.1", 40003, kStart),
+        {"PUT", "/demo/x/?ns=4000", 500'000, 2.0, "", "127.0.0.1", 40002, kStart},
+        {"PUT", "/demo/x/?ns=4000", 600'000, 2.0, "", "127.0.0.1", 40003, kStart},
     };
     EXPECT_EQ(applyConnectionStats(endpoints, connections), 0);
     for (const auto& endpoint : endpoints) {
