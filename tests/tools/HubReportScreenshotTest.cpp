@@ -12,25 +12,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 constexpr int kSkipped = 77;
 
+// The name of the Chromium on PATH; empty when there is none.
 std::string findChromium()
 {
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path ? path : "");
-    std::string dir;
-    while (std::getline(dirs, dir, ':'))
-        for (const char* name : {"chromium", "chromium-browser"}) {
-            const std::filesystem::path candidate = std::filesystem::path(dir) / name;
-            if (access(candidate.c_str(), X_OK) == 0)
-                return candidate.string();
-        }
+    for (const std::string name : {"chromium", "chromium-browser"})
+        if (std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0)
+            return name;
     return {};
 }
 
