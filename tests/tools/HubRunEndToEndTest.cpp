@@ -130,12 +130,9 @@ protected:
 // Two runs against one roamnode-httpd and its one statistics file. First three endpoints run the
 // same scenario at once: each streams 40 frames to one open socket, and their HTTP flows from
 // one address cannot be told apart by the server, which the hub says instead of giving each the
-// sum. Then a map gives two of them scenarios of their own with one start (the third is not part
-// of it): endpoint 0 streams to endpoint 1's trigger, which listens for a quarter of the stream's
-// half second, and the hub pairs them across the endpoints and gives the loss; endpoint 0's HTTP
-// flows get the server's counts of this run only, and its GET to a port where nothing listens
-// fails.
-TEST_F(HubRunEndToEnd, SameScenarioOnThreeEndpointsThenAMapWithTheHttpServersCounts)
+// sum. Then one endpoint's HTTP flows get the server's counts of this run only, and its GET to a
+// port where nothing listens fails.
+TEST_F(HubRunEndToEnd, SameScenarioOnThreeEndpointsThenTheHttpServersCounts)
 {
     const std::string stats = path("httpd-stats.jsonl");
     ChildProcess httpd(ROAMNODE_HTTPD_BINARY,
@@ -174,9 +171,9 @@ TEST_F(HubRunEndToEnd, SameScenarioOnThreeEndpointsThenAMapWithTheHttpServersCou
     EXPECT_NE(same.output.find("report: "), std::string::npos) << same.output;
     Json::Value results = readResults();
     ASSERT_EQ(results["endpoints"].size(), 3u) << same.output;
-    std::vector<std::string> ids;
+    std::set<std::string> devices;
     for (const Json::Value& endpoint : results["endpoints"]) {
-        ids.push_back(endpoint["deviceid"].asString());
+        devices.insert(endpoint["deviceid"].asString());
         EXPECT_EQ(endpoint["status"].asString(), "done");
         EXPECT_TRUE(endpoint["clockoffsetns"].isIntegral());
         EXPECT_EQ(endpoint["info"]["app-version"].asString(), "2.12.3.0");
@@ -187,7 +184,7 @@ TEST_F(HubRunEndToEnd, SameScenarioOnThreeEndpointsThenAMapWithTheHttpServersCou
         EXPECT_EQ(flowOf(list[0], 1)["status"].asString(), "success");
         EXPECT_EQ(packets(flowOf(list[0], 1)), 40u);
     }
-    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 3u);
+    EXPECT_EQ(devices.size(), 3u);
     ASSERT_EQ(results["summary"].size(), 3u);
     for (const Json::Value& summary : results["summary"])
         for (const int id : {2, 3}) {
@@ -196,56 +193,22 @@ TEST_F(HubRunEndToEnd, SameScenarioOnThreeEndpointsThenAMapWithTheHttpServersCou
         }
     EXPECT_TRUE(QFile::exists(QString::fromStdString(path("out/report.html"))));
 
-    const std::string src = std::to_string(testsupport::unusedLoopbackPort(SOCK_DGRAM));
-    const std::string dst = std::to_string(testsupport::unusedLoopbackPort(SOCK_DGRAM));
+    // The HTTP flows of one endpoint alone, and a GET to a port where nothing listens.
     const int deadPort = testsupport::unusedLoopbackPort();
-    write("receiver.json", "{\"scenarioid\": 22, \"duration\": 200000000, \"flows\": [{\"id\": 2, "
-                           "\"flowtype\": \"triggerv4\", \"flow\": {\"srcipv4\": \"127.0.0.1\", "
-                           "\"srcport\": " +
-                               src + ", \"dstport\": " + dst + "}}]}");
-    const std::string map =
-        "// sender and receiver\n{\"" + ids[0] +
-        "\": {\"scenarioid\": 21, \"duration\": 1200000000, \"flows\": [" +
-        streamFlow(50, std::stoi(src), std::stoi(dst)) + ", " + httpFlow(2, "get", "get", 8080) +
-        ", " + httpFlow(3, "put", "put", 8080) + ", " + httpFlow(4, "get", "dead", deadPort) +
-        "]}, \"" + ids[1] + "\": \"receiver.json\"}";
-    const HubRun mapped = run(with({"--map", write("map.json", map), "--clock-samples", "1"}), 3);
-    const std::string& output = mapped.output;
-    EXPECT_EQ(mapped.exitCode, 3) << output;
-    // Who the endpoint outside the map is: its id, then its name and addresses.
-    const std::string outside = "endpoint " + ids[2] + " (\"";
-    const auto at = output.find(outside);
-    ASSERT_NE(at, std::string::npos) << output;
-    EXPECT_NE(
-        output.substr(at, output.find('\n', at) - at).find("registered; not part of this run"),
-        std::string::npos)
-        << output;
+    const HubRun alone =
+        run(with({write("http.json", "{\"scenarioid\": 8, \"duration\": 1200000000, \"flows\": [" +
+                                         httpFlow(2, "get", "get", 8080) + ", " +
+                                         httpFlow(3, "put", "put", 8080) + ", " +
+                                         httpFlow(4, "get", "dead", deadPort) + "]}"),
+                  "--clock-samples", "1"}),
+            1);
+    const std::string& output = alone.output;
+    EXPECT_EQ(alone.exitCode, 3) << output;
     EXPECT_NE(output.find("* measured by the HTTP server"), std::string::npos) << output;
-
     results = readResults();
-    ASSERT_EQ(results["endpoints"].size(), 2u) << output;
-    std::set<Json::Int64> starts;
-    std::map<int, Json::UInt64> counted; // by scenario
-    for (const Json::Value& endpoint : results["endpoints"]) {
-        starts.insert(endpoint["hubstarttime"].asInt64());
-        const Json::Value& list = endpoint["resultlist"][0];
-        EXPECT_EQ(list["scenarioid"].asInt(), endpoint["deviceid"].asString() == ids[0] ? 21 : 22);
-        counted[list["scenarioid"].asInt()] = packets(list["flows"][0]);
-        EXPECT_TRUE(endpoint["clockafter"]["errorns"].isIntegral());
-    }
-    EXPECT_EQ(starts.size(), 1u) << "one start for both";
-    EXPECT_EQ(counted[21], 50u);
-    EXPECT_GT(counted[21], counted[22]);
-    std::map<int, Json::Value> summaries;
-    for (const Json::Value& summary : results["summary"])
-        summaries[summary["scenarioid"].asInt()] = summary;
-    const Json::Value& trigger = flowOf(summaries[22], 2);
-    EXPECT_EQ(trigger["pairing"].asString(), "paired") << output;
-    const auto lost = static_cast<Json::Int64>(counted[21] - counted[22]);
-    EXPECT_EQ(trigger["lostpackets"].asInt64(), lost);
-    EXPECT_NE(output.find(std::to_string(lost) + " ("), std::string::npos) << output;
+    ASSERT_EQ(results["summary"][0]["flows"].size(), 3u) << output;
     for (const int id : {2, 3, 4}) {
-        const Json::Value& flow = flowOf(summaries[21], id);
+        const Json::Value& flow = flowOf(results["summary"][0], id);
         EXPECT_EQ(flow["measuredby"].asString(), "server") << output;
         if (id == 4) {
             // Nothing reached the server: the endpoint says so, and the server's count agrees.
@@ -264,6 +227,66 @@ TEST_F(HubRunEndToEnd, SameScenarioOnThreeEndpointsThenAMapWithTheHttpServersCou
         EXPECT_FALSE(flow["failed"].asBool()) << output;
     }
     EXPECT_FALSE(results["allflowssucceeded"].asBool());
+}
+
+TEST_F(HubRunEndToEnd, AMapGivesEachEndpointItsOwnScenarioWithOneStart)
+{
+    // A first run that drives nobody lists the device ids of the two endpoints.
+    const HubRun listing =
+        run({write("none.json", "{\"scenarioid\": 1, \"duration\": 1, \"flows\": []}"), "--device",
+             "nobody", "--register-timeout", "3"},
+            2);
+    EXPECT_EQ(listing.exitCode, 1) << listing.output;
+    std::vector<std::string> ids;
+    std::istringstream lines(listing.output);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("endpoint ", 0) == 0 &&
+            line.find("registered; not part of this run") != std::string::npos) {
+            ids.push_back(line.substr(9, line.find(' ', 9) - 9));
+            // Who it is: the id, then its name and addresses.
+            EXPECT_EQ(line.substr(9 + ids.back().size(), 3), " (\"") << line;
+        }
+    ASSERT_EQ(ids.size(), 2u) << listing.output;
+
+    // Endpoint 0 streams to endpoint 1's trigger, which listens for a quarter of the stream's
+    // half second: the hub pairs them across the endpoints and gives the loss.
+    const std::string src = std::to_string(testsupport::unusedLoopbackPort(SOCK_DGRAM));
+    const std::string dst = std::to_string(testsupport::unusedLoopbackPort(SOCK_DGRAM));
+    write("receiver.json", "{\"scenarioid\": 22, \"duration\": 200000000, \"flows\": [{\"id\": 2, "
+                           "\"flowtype\": \"triggerv4\", \"flow\": {\"srcipv4\": \"127.0.0.1\", "
+                           "\"srcport\": " +
+                               src + ", \"dstport\": " + dst + "}}]}");
+    const std::string map = "// sender and receiver\n{\"" + ids[0] +
+                            "\": {\"scenarioid\": 21, \"duration\": 1000000000, \"flows\": [" +
+                            streamFlow(50, std::stoi(src), std::stoi(dst)) + "]}, \"" + ids[1] +
+                            "\": \"receiver.json\"}";
+    const HubRun mapped =
+        run({"--map", write("map.json", map), "--start-in", "2", "--clock-samples", "1"}, 2);
+    const std::string& output = mapped.output;
+    ASSERT_EQ(mapped.exitCode, 0) << output;
+    const Json::Value results = readResults();
+    ASSERT_EQ(results["endpoints"].size(), 2u);
+    std::set<Json::Int64> starts;
+    Json::UInt64 sent = 0, received = 0;
+    for (const Json::Value& endpoint : results["endpoints"]) {
+        starts.insert(endpoint["hubstarttime"].asInt64());
+        const Json::Value& scenario = endpoint["resultlist"][0];
+        const bool sender = endpoint["deviceid"].asString() == ids[0];
+        EXPECT_EQ(scenario["scenarioid"].asInt(), sender ? 21 : 22);
+        (sender ? sent : received) += packets(scenario["flows"][0]);
+        EXPECT_TRUE(endpoint["clockafter"]["errorns"].isIntegral());
+    }
+    EXPECT_EQ(starts.size(), 1u) << "one start for both";
+    EXPECT_EQ(sent, 50u);
+    EXPECT_GT(sent, received);
+    const Json::Value* trigger = nullptr;
+    for (const Json::Value& scenario : results["summary"])
+        if (scenario["scenarioid"].asInt() == 22)
+            trigger = &scenario["flows"][0];
+    ASSERT_TRUE(trigger) << output;
+    EXPECT_EQ((*trigger)["pairing"].asString(), "paired") << output;
+    EXPECT_EQ((*trigger)["lostpackets"].asInt64(), static_cast<Json::Int64>(sent - received));
+    EXPECT_NE(output.find(std::to_string(sent - received) + " ("), std::string::npos) << output;
 }
 
 TEST_F(HubRunEndToEnd, ARefusedScenarioEndsWithTheEndpointsMessage)
