@@ -209,12 +209,9 @@ TEST(HubRunScenarioFile, MapsDeviceIdsToInlineAndFileScenarios)
     EXPECT_EQ(scenarios["dev-a"]["scenarioid"].asInt(), 1);
     EXPECT_EQ(scenarios["dev-b"]["scenarioid"].asInt(), 2);
 
-    const std::string missing = dir.write("missing.json", "{\"dev-c\": \"nowhere.json\"}");
-    EXPECT_FALSE(readScenarioMap(missing, scenarios, error));
-    const std::string notObject = dir.write("bad.json", "{\"dev-c\": 5}");
-    EXPECT_FALSE(readScenarioMap(notObject, scenarios, error));
-    const std::string empty = dir.write("empty.json", "{}");
-    EXPECT_FALSE(readScenarioMap(empty, scenarios, error));
+    // A file that is not there, an entry that is not a scenario, and no entry at all.
+    for (const char* bad : {"{\"dev-c\": \"nowhere.json\"}", "{\"dev-c\": 5}", "{}"})
+        EXPECT_FALSE(readScenarioMap(dir.write("bad.json", bad), scenarios, error)) << bad;
 }
 
 TEST(HubRunScenarioFile, AMapKeyIsAnIdOrAUniqueNameOrAddress)
