@@ -6,12 +6,15 @@
 
 #include "bus/TimePoint.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace {
+
+using namespace std::chrono_literals;
 
 std::string stream(const std::string& destination, std::int64_t gapNs, std::int64_t durationNs)
 {
@@ -32,42 +35,39 @@ class PolicyEndToEnd : public ::testing::Test
 protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
 
-    QString write(const QString& name, const std::string& text)
+    std::string write(const std::string& name, const std::string& text)
     {
-        QFile file(m_dir.path() + "/" + name);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text.data(), static_cast<qint64>(text.size()));
-        return file.fileName();
+        const std::string path = m_dir.path().toStdString() + "/" + name;
+        std::ofstream(path) << text;
+        return path;
     }
 
     // The hub's reply to each of `requests`, sent one per exchange to an endpoint started with
     // `arguments` followed by the hub's address.
     std::vector<std::string> replies(const std::vector<std::string>& requests,
-                                     QStringList arguments)
+                                     std::vector<std::string> arguments)
     {
-        QStringList hubArguments = {"--port",
-                                    "0",
-                                    "--bind",
-                                    "127.0.0.1",
-                                    "--exit-after-replies",
-                                    QString::number(requests.size() + 1),
-                                    "{\"command\": \"set\", \"heartbeatinterval\": \"200\"}"};
-        for (const std::string& request : requests)
-            hubArguments << QString::fromStdString(request);
-        QProcess hub;
-        hub.start(ROAMNODE_HUB_BINARY, hubArguments);
-        const int port = safetytest::hubPort(hub);
+        std::vector<std::string> hubArguments = {
+            "--port",
+            "0",
+            "--bind",
+            "127.0.0.1",
+            "--exit-after-replies",
+            std::to_string(requests.size() + 1),
+            "{\"command\": \"set\", \"heartbeatinterval\": \"200\"}"};
+        hubArguments.insert(hubArguments.end(), requests.begin(), requests.end());
+        testsupport::ChildProcess hub(ROAMNODE_HUB_BINARY, hubArguments);
+        const int port = testsupport::listeningPort(hub);
         EXPECT_NE(port, 0);
-        QProcess endpoint;
-        arguments << "127.0.0.1:" + QString::number(port);
-        safetytest::startEndpoint(endpoint, m_dir.path() + "/home", arguments);
-        std::vector<std::string> lines;
+        arguments.push_back("127.0.0.1:" + std::to_string(port));
+        const auto endpoint = safetytest::startEndpoint(m_dir.path().toStdString(), arguments);
         std::vector<std::string> found;
-        while (found.size() < requests.size() + 1 &&
-               safetytest::waitForLine(hub, "reply ", 15000, lines))
-            found.push_back(lines.back().substr(6));
-        safetytest::endProcess(endpoint);
-        safetytest::endProcess(hub);
+        while (found.size() < requests.size() + 1)
+            if (const auto line = hub.waitForLine(
+                    [](const std::string& l) { return l.rfind("reply ", 0) == 0; }, 15s))
+                found.push_back(line->substr(6));
+            else
+                break;
         if (!found.empty())
             found.erase(found.begin());
         return found;
@@ -78,7 +78,7 @@ protected:
 
 TEST_F(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
 {
-    const QString policy =
+    const std::string policy =
         write("policy.json", "// the hub is 127.0.0.1, outside these\n"
                              "{\"destinations\": [\"10.0.0.0/8\"],\n"
                              " \"maxstreamrate\": 1000000, \"maxduration\": 2}\n");
@@ -123,13 +123,11 @@ TEST_F(PolicyEndToEnd, APolicyThatCannotBeUsedStopsTheEndpoint)
         {"{\n  \"maxflows\": 3,\n  \"maxrate\": 60\n}", "policy.json: line 3: unknown key"},
     };
     for (const auto& entry : cases) {
-        const QString policy = write("policy.json", entry.text);
-        QProcess endpoint;
-        safetytest::startEndpoint(endpoint, m_dir.path() + "/home",
-                                  {"--policy", policy, "127.0.0.1:9"});
-        ASSERT_TRUE(endpoint.waitForFinished(10000)) << entry.text;
-        EXPECT_EQ(endpoint.exitCode(), 2) << entry.text;
-        const std::string error = endpoint.readAllStandardError().toStdString();
+        const std::string policy = write("policy.json", entry.text);
+        const auto endpoint = safetytest::startEndpoint(m_dir.path().toStdString(),
+                                                        {"--policy", policy, "127.0.0.1:9"});
+        EXPECT_EQ(endpoint->waitForExit(10s), 2) << entry.text;
+        const std::string error = endpoint->errText();
         EXPECT_NE(error.find(entry.message), std::string::npos) << error;
         EXPECT_NE(error.find("not starting"), std::string::npos) << error;
     }

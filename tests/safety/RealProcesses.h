@@ -1,73 +1,39 @@
 #pragma once
 
-// The real endpoint and the real hub tool as child processes on loopback, for the policy and
-// TLS tests: QProcess itself is the process wrapper; these only start them and read lines.
-#include <QDir>
-#include <QElapsedTimer>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QStringList>
+// The real endpoint and the real hub tool as child processes on loopback, for the policy and TLS
+// tests. Owned by the test's thread.
+#include "ChildProcess.h"
 
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace safetytest {
 
+using namespace std::chrono_literals;
+
 // The endpoint at home in `home` (its own device id and log), with `arguments`.
-inline void startEndpoint(QProcess& process, const QString& home, const QStringList& arguments)
+inline std::unique_ptr<testsupport::ChildProcess>
+startEndpoint(const std::string& home, const std::vector<std::string>& arguments)
 {
-    QDir().mkpath(home);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("HOME", home);
-    environment.insert("XDG_DATA_HOME", home);
-    environment.insert("XDG_CONFIG_HOME", home);
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(home);
-    process.start(ROAMNODE_BINARY, arguments);
+    return std::make_unique<testsupport::ChildProcess>(ROAMNODE_BINARY, arguments,
+                                                       testsupport::homeIn(home), home);
 }
 
-// Lines of standard output of `process` (and of standard error, when merged) until one starts
-// with `prefix` or `timeoutMs` passes; all lines read so far are appended to `lines`.
-inline bool waitForLine(QProcess& process, const std::string& prefix, int timeoutMs,
-                        std::vector<std::string>& lines)
+// The first line of standard output and error together that contains `text`, once one came
+// within `timeout`; "" otherwise.
+inline std::string waitForText(testsupport::ChildProcess& process, const std::string& text,
+                               std::chrono::milliseconds timeout = 15s)
 {
-    QElapsedTimer timer;
-    timer.start();
-    std::string buffer;
-    while (timer.elapsed() < timeoutMs) {
-        process.waitForReadyRead(100);
-        buffer += process.readAll().toStdString();
-        for (auto end = buffer.find('\n'); end != std::string::npos; end = buffer.find('\n')) {
-            lines.push_back(buffer.substr(0, end));
-            buffer.erase(0, end + 1);
-            if (lines.back().rfind(prefix, 0) == 0)
-                return true;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (bool ended = false;; ended = process.waitForExit(100ms).has_value()) { // reads meanwhile
+        const std::string all = process.errText() + "\n" + process.outText();
+        const auto at = all.find(text);
+        if (at != std::string::npos) {
+            const auto start = all.rfind('\n', at) + 1;
+            return all.substr(start, all.find('\n', at) - start);
         }
-        if (process.state() == QProcess::NotRunning && process.bytesAvailable() == 0)
-            return false;
-    }
-    return false;
-}
-
-// The port from the hub's first line, "listening on 127.0.0.1:PORT"; 0 when it does not come.
-inline int hubPort(QProcess& hub)
-{
-    std::vector<std::string> lines;
-    if (!waitForLine(hub, "listening on 127.0.0.1:", 10000, lines))
-        return 0;
-    return std::stoi(lines.back().substr(lines.back().rfind(':') + 1));
-}
-
-// Ends a child however the test left it: asked first, killed if it does not listen.
-inline void endProcess(QProcess& process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(3000);
+        if (ended || std::chrono::steady_clock::now() >= deadline)
+            return {};
     }
 }
 

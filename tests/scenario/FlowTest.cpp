@@ -1,5 +1,6 @@
 // Flow objects: speed reports, frame overheads, the result they fill, and flows that cannot
 // start.
+#include "LoopbackPort.h"
 #include "ScenarioTestSupport.h"
 #include "TcpTestPeer.h"
 #include "UdpTestPeers.h"
@@ -55,23 +56,18 @@ std::string streamJson(const std::string& type, const std::string& address, std:
            "\"contentlist\": [\"00112233\"]}}";
 }
 
+// A trigger on `dst` for frames from `address`:`src`, measuring latency when asked.
 std::string triggerJson(const std::string& type, const std::string& address, std::uint16_t src,
-                        std::uint16_t dst)
+                        std::uint16_t dst, bool latency = false)
 {
     const bool v6 = type == "triggerv6";
     return "{\"id\": 5, \"flowtype\": \"" + type +
            "\", \"flow\": {\"srcport\": " + std::to_string(src) +
            ", \"dstport\": " + std::to_string(dst) + ", \"" + (v6 ? "srcipv6" : "srcipv4") +
-           "\": \"" + address + "\"}}";
-}
-
-// A trigger on `port` measuring latency, expecting its frames from 127.0.0.1:`senderPort`.
-std::string latencyTriggerJson(std::uint16_t senderPort, std::uint16_t port)
-{
-    return "{\"id\": 5, \"flowtype\": \"triggerv4\", \"flow\": {\"srcport\": " +
-           std::to_string(senderPort) + ", \"dstport\": " + std::to_string(port) +
-           ", \"srcipv4\": \"127.0.0.1\", \"latency\": {\"type\": \"average\", "
-           "\"position\": 8, \"timeoffset\": 0}}}";
+           "\": \"" + address + "\"" +
+           (latency ? ", \"latency\": {\"type\": \"average\", \"position\": 8, "
+                      "\"timeoffset\": 0}}}"
+                    : "}}");
 }
 
 class ReportCollector : public QObject
@@ -98,6 +94,17 @@ public:
 roamnode::time_point at(std::int64_t ns)
 {
     return roamnode::fromNanoseconds(ns);
+}
+
+// Waits (bounded) for the running flow's result, stops and releases it; its error message when
+// the result is "error", else what the result said.
+std::string errorOnceEnded(PXFlow& flow)
+{
+    EXPECT_TRUE(scenariotest::waitFor([&] { return !flow.result()->status().empty(); }, 5000ms));
+    flow.stop();
+    flow.releaseEngine();
+    const std::string status = flow.result()->status();
+    return status == "error" ? flow.result()->errorMessage() : "status " + status;
 }
 
 } // namespace
@@ -151,10 +158,7 @@ TEST(FlowSpeedTest, ElapsedTimeIsWholeMilliseconds)
 
 TEST(FlowSpeedTest, TriggerReportsReceiveAndAddsLatencyEntryOnReset)
 {
-    auto scenario = parseOne(
-        "{\"id\": 5, \"flowtype\": \"triggerv4\", \"flow\": {\"srcport\": 1, \"dstport\": 2, "
-        "\"srcipv4\": \"127.0.0.1\", \"latency\": {\"type\": \"average\", \"position\": 8, "
-        "\"timeoffset\": 0}}}");
+    auto scenario = parseOne(triggerJson("triggerv4", "127.0.0.1", 1, 2, true));
     auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[0]);
     ReportCollector collector(flow);
     flow.resetSpeed();
@@ -210,8 +214,10 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
     boost::asio::io_context io;
     boost::asio::ip::udp::socket sender(
         io, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
-    const std::uint16_t port = scenariotest::freeUdpPort(false);
-    auto scenario = parseOne(latencyTriggerJson(sender.local_endpoint().port(), port), 10000000000);
+    const std::uint16_t port = testsupport::unusedLoopbackPort(SOCK_DGRAM);
+    auto scenario =
+        parseOne(triggerJson("triggerv4", "127.0.0.1", sender.local_endpoint().port(), port, true),
+                 10000000000);
     auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[0]);
     flow.run();
     ASSERT_TRUE(flow.hasEngine());
@@ -269,8 +275,10 @@ TEST(FlowTriggerWarnings, TenThousandFarOffTagsGiveALineASecond)
     boost::asio::io_context io;
     const auto loopback = boost::asio::ip::make_address("127.0.0.1");
     boost::asio::ip::udp::socket sender(io, boost::asio::ip::udp::endpoint(loopback, 0));
-    const std::uint16_t port = scenariotest::freeUdpPort(false);
-    auto scenario = parseOne(latencyTriggerJson(sender.local_endpoint().port(), port), 60000000000);
+    const std::uint16_t port = testsupport::unusedLoopbackPort(SOCK_DGRAM);
+    auto scenario =
+        parseOne(triggerJson("triggerv4", "127.0.0.1", sender.local_endpoint().port(), port, true),
+                 60000000000);
     auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[0]);
     const std::int64_t began = roamnode::nowNanoseconds();
     flow.run();
@@ -312,7 +320,7 @@ TEST(FlowTriggerWarnings, TenThousandFarOffTagsGiveALineASecond)
 // the run leaves it so.
 TEST(FlowStreamResult, StreamThatFellShortSaysSo)
 {
-    const std::uint16_t port = scenariotest::freeUdpPort(false);
+    const std::uint16_t port = testsupport::unusedLoopbackPort(SOCK_DGRAM);
     auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", port, 9));
     auto& flow = dynamic_cast<PXFlowStream&>(*scenario->flows[0]);
     // Posted before the flow starts the loop: the stall runs before the first frame is due.
@@ -323,28 +331,19 @@ TEST(FlowStreamResult, StreamThatFellShortSaysSo)
     flow.run();
     ASSERT_TRUE(flow.hasEngine());
     stall.releaseAt(stallEnd);
-    ASSERT_TRUE(scenariotest::waitFor([&] { return !flow.result()->status().empty(); }, 5000ms));
-    flow.stop();
-    EXPECT_EQ(flow.result()->status(), "error");
-    EXPECT_EQ(flow.result()->errorMessage(), "sent 0 of 3 frames by the end of the stream");
-    flow.releaseEngine();
+    EXPECT_EQ(errorOnceEnded(flow), "sent 0 of 3 frames by the end of the stream");
 }
 
 // A destination the kernel refuses every send to (a broadcast address, without the broadcast
 // option) ends the stream at once; its result names the refusal.
 TEST(FlowStreamResult, StreamThatCannotSendSaysWhy)
 {
-    const std::uint16_t port = scenariotest::freeUdpPort(false);
+    const std::uint16_t port = testsupport::unusedLoopbackPort(SOCK_DGRAM);
     auto scenario = parseOne(streamJson("streamv4", "127.255.255.255", port, 9));
     auto& flow = dynamic_cast<PXFlowStream&>(*scenario->flows[0]);
     flow.run();
-    ASSERT_TRUE(scenariotest::waitFor([&] { return !flow.result()->status().empty(); }, 5000ms));
-    flow.stop();
-    EXPECT_EQ(flow.result()->status(), "error");
-    EXPECT_EQ(flow.result()->errorMessage(),
-              "sent 0 of 3 frames: cannot send to 127.255.255.255 port 9: Permission denied "
-              "(code 13)");
-    flow.releaseEngine();
+    EXPECT_EQ(errorOnceEnded(flow), "sent 0 of 3 frames: cannot send to 127.255.255.255 port 9: "
+                                    "Permission denied (code 13)");
 }
 
 // An HTTP flow whose server refuses the request (any status but 200) has failed, whatever the
@@ -362,54 +361,46 @@ TEST(FlowTcpResult, StatusOtherThan200IsAnError)
             "\"initialtimetowait\": 0, \"url\": \"/a/b\", \"srcport\": 0, \"dstport\": " +
             std::to_string(server.port()) +
             ", \"duration\": 3000000000, \"dstipv4\": \"127.0.0.1\", \"tcprestart\": true}}");
-        auto& flow = dynamic_cast<PXFlowTcp&>(*scenario->flows[0]);
-        flow.run();
-        ASSERT_TRUE(
-            scenariotest::waitFor([&] { return !flow.result()->status().empty(); }, 5000ms));
-        flow.stop();
-        EXPECT_EQ(flow.result()->status(), "error") << status;
-        EXPECT_EQ(flow.result()->errorMessage(), "the HTTP server answered \"" + status + "\"");
-        flow.releaseEngine();
+        scenario->flows[0]->run();
+        EXPECT_EQ(errorOnceEnded(*scenario->flows[0]),
+                  "the HTTP server answered \"" + status + "\"");
     }
 }
 
 // A flow that cannot start must not take the endpoint down: its result says why.
-TEST(FlowStartFailureTest, AddressThatIsNotAnAddress)
-{
-    const std::uint16_t port = scenariotest::freeUdpPort(false);
-    auto scenario = parseOne(streamJson("streamv4", "not-an-address", port, 9) + ", " +
-                             triggerJson("triggerv4", "nowhere", 9, port));
-    for (const auto& flow : scenario->flows) {
-        EXPECT_NO_THROW(flow->run());
-        ASSERT_TRUE(flow->result());
-        EXPECT_EQ(flow->result()->status(), "error");
-        const std::string message = flow->result()->errorMessage();
-        EXPECT_NE(message.find("Cannot start"), std::string::npos) << message;
-        EXPECT_NE(message.find(std::to_string(port)), std::string::npos) << message;
-        EXPECT_NE(message.find("nvalid argument"), std::string::npos) << message;
-        flow->stop();
-        flow->releaseEngine();
-    }
-    EXPECT_FALSE(dynamic_cast<PXFlowStream&>(*scenario->flows[0]).hasEngine());
-    EXPECT_FALSE(dynamic_cast<PXFlowTrigger&>(*scenario->flows[1]).hasEngine());
-}
-
-TEST(FlowStartFailureTest, LocalPortInUse)
+TEST(FlowStartFailureTest, AddressThatIsNotAnAddressAndLocalPortInUse)
 {
     boost::asio::io_context context;
     boost::asio::ip::udp::socket holder(
         context, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), 0));
-    const std::uint16_t port = holder.local_endpoint().port();
-    auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", port, 9) + ", " +
-                             triggerJson("triggerv4", "127.0.0.1", 9, port));
-    for (const auto& flow : scenario->flows) {
-        EXPECT_NO_THROW(flow->run());
-        EXPECT_EQ(flow->result()->status(), "error");
-        const std::string message = flow->result()->errorMessage();
-        EXPECT_NE(message.find("bind"), std::string::npos) << message;
-        EXPECT_NE(message.find("local UDP port " + std::to_string(port)), std::string::npos)
-            << message;
-        EXPECT_NE(message.find("in use"), std::string::npos) << message;
+    const std::uint16_t busy = holder.local_endpoint().port();
+    const std::uint16_t free = testsupport::unusedLoopbackPort(SOCK_DGRAM);
+    const struct
+    {
+        std::string flows;
+        std::vector<std::string> said;
+    } cases[] = {
+        {streamJson("streamv4", "not-an-address", free, 9) + ", " +
+             triggerJson("triggerv4", "nowhere", 9, free),
+         {"Cannot start", std::to_string(free), "nvalid argument"}},
+        {streamJson("streamv4", "127.0.0.1", busy, 9) + ", " +
+             triggerJson("triggerv4", "127.0.0.1", 9, busy),
+         {"bind", "local UDP port " + std::to_string(busy), "in use"}},
+    };
+    for (const auto& c : cases) {
+        auto scenario = parseOne(c.flows);
+        for (const auto& flow : scenario->flows) {
+            EXPECT_NO_THROW(flow->run());
+            ASSERT_TRUE(flow->result());
+            EXPECT_EQ(flow->result()->status(), "error");
+            const std::string message = flow->result()->errorMessage();
+            for (const std::string& text : c.said)
+                EXPECT_NE(message.find(text), std::string::npos) << message;
+            flow->stop();
+            flow->releaseEngine();
+        }
+        EXPECT_FALSE(dynamic_cast<PXFlowStream&>(*scenario->flows[0]).hasEngine());
+        EXPECT_FALSE(dynamic_cast<PXFlowTrigger&>(*scenario->flows[1]).hasEngine());
     }
 }
 

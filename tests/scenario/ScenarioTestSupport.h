@@ -1,13 +1,15 @@
 #pragma once
 
+#include "bus/PXEventBus.h"
 #include "bus/PXEventHandler.h"
+#include "bus/PXEventType.h"
 #include "bus/PXStatus.h"
+#include "scenario/PXScenarioManager.h"
 
 #include <QCoreApplication>
 #include <QTest>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/udp.hpp>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
@@ -26,15 +28,6 @@ template <typename Predicate> bool waitFor(Predicate pred, std::chrono::millisec
         QTest::qWait(5);
     }
     return true;
-}
-
-// A port the system just handed out and took back: free for the test to bind.
-inline std::uint16_t freeUdpPort(bool v6)
-{
-    boost::asio::io_context context;
-    const auto protocol = v6 ? boost::asio::ip::udp::v6() : boost::asio::ip::udp::v4();
-    boost::asio::ip::udp::socket socket(context, boost::asio::ip::udp::endpoint(protocol, 0));
-    return socket.local_endpoint().port();
 }
 
 // Everything published on the ids it subscribes to, in order.
@@ -104,6 +97,48 @@ public:
     }
 
     std::vector<Entry> events;
+};
+
+// The scenario manager on a bus of its own, started, and a recorder of what goes over the bus.
+class ManagerOnBus : public ::testing::Test
+{
+protected:
+    ManagerOnBus()
+    {
+        PXScenarioWorker::Timing timing;
+        timing.gaugeInterval = std::chrono::milliseconds(50);
+        manager = std::make_unique<PXScenarioManager>(bus, timing);
+        for (int id : {SCENARIO_DESCRIPTION_SET, SCENARIO_START_TIME, SET_SCENARIO_START_TIME,
+                       SCENARIO_START_TIME_SET, ABORT_DETECTION_INTERVAL,
+                       ABORT_DETECTION_INTERVAL_SET, RESULT_LIST, RESULT_LIST_SET,
+                       SCENARIO_STARTING, RX_SPEED, TX_SPEED, SCENARIO_ENDED, SCENARIO_DESCRIPTION})
+            bus->subscribe(id, &recorder);
+        manager->start();
+    }
+    ~ManagerOnBus() override
+    {
+        manager->stop();
+        manager.reset();
+        bus->unsubscribe(&recorder);
+    }
+
+    // Publishes `value` on `id` and gives the status of the last `reply`; -1 when none came.
+    int set(int id, const std::string& value, int reply)
+    {
+        bus->publish(id, value);
+        const auto* answer = recorder.last(reply);
+        return answer ? answer->status : -1;
+    }
+
+    std::string resultList()
+    {
+        bus->publish(GET_RESULT_LIST);
+        return recorder.last(RESULT_LIST)->text;
+    }
+
+    std::shared_ptr<PXEventBus> bus = std::make_shared<PXEventBus>();
+    EventRecorder recorder;
+    std::unique_ptr<PXScenarioManager> manager;
 };
 
 } // namespace scenariotest

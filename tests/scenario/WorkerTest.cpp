@@ -1,9 +1,12 @@
 // The worker: its start timer, the gauge's speeds and a scenario run again.
+#include "LoopbackPort.h"
 #include "ScenarioTestSupport.h"
 #include "device/PXNetworkInfoMonitorResultSet.h"
 #include "scenario/PXScenarioResult.h"
 #include "scenario/PXScenarioWorker.h"
 #include "scenario/ScenarioDescription.h"
+
+#include <boost/asio/ip/udp.hpp>
 
 #include <gtest/gtest.h>
 
@@ -25,7 +28,7 @@ std::shared_ptr<const PXScenarioPlan> scenarioWithFlows(std::uint64_t duration, 
         PXTriggerPlan trigger;
         trigger.engine.source = "127.0.0.1";
         trigger.engine.srcPort = 9;
-        trigger.engine.dstPort = scenariotest::freeUdpPort(false);
+        trigger.engine.dstPort = testsupport::unusedLoopbackPort(SOCK_DGRAM);
         scenario->flows.push_back({static_cast<std::uint32_t>(i), IpVersion::V4, trigger});
     }
     return scenario;
@@ -89,33 +92,29 @@ runTwice(PXScenarioWorker& worker, WorkerSignals& seen,
 
 } // namespace
 
-TEST(GaugeSpeedTest, ReportsWithinOneSecondAddUp)
-{
-    const std::int64_t t = 50 * 1000000000LL;
-    EXPECT_FLOAT_EQ(PXScenarioGaugeWorker::speed({}, 1000ms), 0.0f);
-    EXPECT_FLOAT_EQ(PXScenarioGaugeWorker::speed(
-                        {{t, 1000, 125000.0f}, {t + 3000000, 1000, 125000.0f}}, 1000ms),
-                    2.0f);
-    // A report over 2 s counts at its own rate.
-    EXPECT_FLOAT_EQ(PXScenarioGaugeWorker::speed({{t, 2000, 250000.0f}}, 1000ms), 1.0f);
-}
-
-TEST(GaugeSpeedTest, ReportsNineHundredNinetyMillisecondsOlderAreLeftOut)
+TEST(GaugeSpeedTest, ReportsWithinOneSecondAddUpAndOlderOnesAreLeftOut)
 {
     const std::int64_t t = 50 * 1000000000LL;
     const std::int64_t ms = 1000000;
-    EXPECT_FLOAT_EQ(PXScenarioGaugeWorker::speed(
-                        {{t - 990 * ms, 1000, 125000.0f}, {t, 1000, 125000.0f}}, 1000ms),
-                    1.0f);
-    EXPECT_FLOAT_EQ(PXScenarioGaugeWorker::speed(
-                        {{t - 989 * ms, 1000, 125000.0f}, {t, 1000, 125000.0f}}, 1000ms),
-                    2.0f);
-    // The walk stops at the first old report: anything before it is left out, even if newer.
-    EXPECT_FLOAT_EQ(
-        PXScenarioGaugeWorker::speed(
-            {{t - 10 * ms, 1000, 125000.0f}, {t - 995 * ms, 1000, 125000.0f}, {t, 1000, 125000.0f}},
-            1000ms),
-        1.0f);
+    const struct
+    {
+        std::vector<Sample> samples; // time, milliseconds of the report, bytes per second
+        float mbps;
+    } cases[] = {
+        {{}, 0.0f},
+        {{{t, 1000, 125000.0f}, {t + 3 * ms, 1000, 125000.0f}}, 2.0f},
+        // A report over 2 s counts at its own rate.
+        {{{t, 2000, 250000.0f}}, 1.0f},
+        // 990 ms older than the newest: left out; 989 ms: counted.
+        {{{t - 990 * ms, 1000, 125000.0f}, {t, 1000, 125000.0f}}, 1.0f},
+        {{{t - 989 * ms, 1000, 125000.0f}, {t, 1000, 125000.0f}}, 2.0f},
+        // The walk stops at the first old report: anything before it is left out, even if newer.
+        {{{t - 10 * ms, 1000, 125000.0f}, {t - 995 * ms, 1000, 125000.0f}, {t, 1000, 125000.0f}},
+         1.0f},
+    };
+    for (const auto& c : cases)
+        EXPECT_FLOAT_EQ(PXScenarioGaugeWorker::speed(c.samples, 1000ms), c.mbps)
+            << &c - cases << ": " << c.samples.size() << " samples";
 }
 
 TEST(GaugeLoopTest, EmitsOnlyWhileActive)

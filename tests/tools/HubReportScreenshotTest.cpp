@@ -1,89 +1,30 @@
-// Draws report.html of a made-up two-flow run in headless Chromium and checks that a real page
-// came out. Exit status 77 (skipped) when no Chromium is installed.
+// Draws report.html of a made-up run (ReportSamples.h) in headless Chromium and checks that a real
+// page came out. Exit status 77 (skipped) when no Chromium is installed.
 //
 //   test_hub_report_screenshot OUTPUT_DIR
 
 #include "HtmlReport.h"
+#include "JsonParse.h"
+#include "ReportSamples.h"
 #include "ResultSummary.h"
-
-#include <json/reader.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 constexpr int kSkipped = 77;
 
+// The name of the Chromium on PATH; empty when there is none.
 std::string findChromium()
 {
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path ? path : "");
-    std::string dir;
-    while (std::getline(dirs, dir, ':'))
-        for (const char* name : {"chromium", "chromium-browser"}) {
-            const std::filesystem::path candidate = std::filesystem::path(dir) / name;
-            if (access(candidate.c_str(), X_OK) == 0)
-                return candidate.string();
-        }
+    for (const std::string name : {"chromium", "chromium-browser"})
+        if (std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0)
+            return name;
     return {};
-}
-
-// Five seconds of a stream into a trigger with latency, and a monitor.
-Json::Value resultList()
-{
-    const long long t0 = 1700000000000000000LL;
-    std::string flows;
-    for (int id = 1; id <= 2; ++id) {
-        std::string times, packets, bytes, latency;
-        for (int s = 0; s < 5; ++s) {
-            const std::string sep = s ? ", " : "";
-            times += sep + std::to_string(t0 + s * 1000000000LL);
-            packets += sep + std::to_string(400 + 20 * s);
-            bytes += sep + std::to_string((400 + 20 * s) * 242);
-            latency += sep + "{\"latencymin\": " + std::to_string(20000 + 1000 * s) +
-                       ", \"latencymax\": " + std::to_string(300000 + 50000 * s) +
-                       ", \"latencyavg\": " + std::to_string(60000 + 9000 * s) +
-                       ", \"jitter\": 15000}";
-        }
-        flows += std::string(id > 1 ? ", " : "") + "{\"id\": " + std::to_string(id) +
-                 ", \"status\": \"success\", \"errormsg\": \"\", \"timestamparray\": [" + times +
-                 "], \"packetcountarray\": [" + packets + "], \"bytecountarray\": [" + bytes +
-                 "]," + "\"timestampfirst\": " + std::to_string(t0) +
-                 ", \"timestamplast\": " + std::to_string(t0 + 4900000000LL) +
-                 (id == 2 ? ", \"latencyarray\": [" + latency + "]" : "") + "}";
-    }
-    std::string samples;
-    for (int s = 0; s < 5; ++s)
-        samples += std::string(s ? ", " : "") +
-                   "{\"timestamp\": " + std::to_string(t0 + s * 1000000000LL) +
-                   ", \"interfaces\": [{\"name\": \"wlan0\", \"type\": \"wifi_ieee80211\", "
-                   "\"ssid\": \"lab\", \"rssi\": " +
-                   std::to_string(-50 - s) + ", \"txrate\": 144000000, \"channel\": 36}]}";
-    const std::string text = "[{\"scenarioid\": 1, \"timestamp\": " + std::to_string(t0) +
-                             ", \"flows\":[" + flows +
-                             "], \"monitors\":[{\"id\":1, "
-                             "\"type\":\"networkinfo\", \"status\":\"success\", "
-                             "\"errormsg\":\"\", \"monitorresult\":[" +
-                             samples + "]}]}]";
-    Json::Value value;
-    Json::Reader().parse(text, value);
-    return value;
-}
-
-Json::Value description()
-{
-    Json::Value value;
-    Json::Reader().parse(R"({"flows": [
-        {"id": 1, "flowtype": "streamv4", "flow": {"srcport": 40020, "dstport": 40021}},
-        {"id": 2, "flowtype": "triggerv4", "flow": {"srcport": 40020, "dstport": 40021}}]})",
-                         value);
-    return value;
 }
 
 } // namespace
@@ -102,8 +43,10 @@ int main(int argc, char** argv)
     const std::filesystem::path dir = std::filesystem::absolute(argv[1]);
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir / "profile");
-    const auto summaries = roamnode::report::summarize(resultList(), description(), "test");
-    if (summaries.size() != 1 || summaries[0].flows.size() != 2) {
+    const auto summaries = roamnode::report::summarize(
+        testsupport::parsed(kResultList).value_or(Json::Value()),
+        testsupport::parsed(kDescription).value_or(Json::Value()), "test");
+    if (summaries.size() != 1 || summaries[0].flows.size() != 3) {
         std::fputs("the made-up result list did not summarize\n", stderr);
         return 1;
     }

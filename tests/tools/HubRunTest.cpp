@@ -17,36 +17,27 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
+#include <sstream>
+#include <tuple>
 #include <vector>
 
 using namespace hubrun;
 
 namespace {
 
-// argv from a list of words; "run" comes first as the hub hands it over.
-class Args
+// The words of `line`, split at blanks, as argv; "run" comes first as the hub hands it over.
+bool parse(const std::string& line, RunOptions& options, std::string& error)
 {
-public:
-    explicit Args(const std::vector<const char*>& words)
-    {
-        m_words.push_back("run");
-        m_words.insert(m_words.end(), words.begin(), words.end());
-        for (std::string& word : m_words)
-            m_argv.push_back(word.data());
-    }
-    int argc() const { return static_cast<int>(m_argv.size()); }
-    char** argv() { return m_argv.data(); }
-
-private:
-    std::vector<std::string> m_words;
-    std::vector<char*> m_argv;
-};
-
-bool parse(const std::vector<const char*>& words, RunOptions& options, std::string& error)
-{
-    Args args(words);
-    return parseRunOptions(args.argc(), args.argv(), options, error);
+    std::vector<std::string> words = {"run"};
+    std::istringstream split(line);
+    for (std::string word; split >> word;)
+        words.push_back(word);
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    return parseRunOptions(static_cast<int>(argv.size()), argv.data(), options, error);
 }
 
 class TempDir
@@ -71,78 +62,57 @@ private:
 
 } // namespace
 
-TEST(HubRunOptions, DefaultsWithOnlyAScenario)
+TEST(HubRunOptions, DefaultsAndEveryOption)
 {
     RunOptions options;
     std::string error;
-    ASSERT_TRUE(parse({"demo.json"}, options, error)) << error;
-    EXPECT_EQ(options.scenarioPath, "demo.json");
-    EXPECT_EQ(options.port, 9100);
+    ASSERT_TRUE(parse("demo.json", options, error)) << error;
+    EXPECT_EQ(std::tie(options.scenarioPath, options.port, options.outDir, options.endpoints),
+              std::make_tuple("demo.json", 9100, "roamnode-results", 0u));
     EXPECT_DOUBLE_EQ(options.startInSeconds, 3.0);
-    EXPECT_EQ(options.outDir, "roamnode-results");
-    EXPECT_EQ(options.endpoints, 0u);
     EXPECT_TRUE(options.devices.empty());
     EXPECT_TRUE(options.portRewrites.empty());
-}
 
-TEST(HubRunOptions, EveryOption)
-{
-    RunOptions options;
-    std::string error;
-    ASSERT_TRUE(parse({"--port",    "0",
-                       "s.json",    "--device",
-                       "a",         "--device",
-                       "b",         "--endpoints",
-                       "2",         "--start-in",
-                       "1.5",       "--out",
-                       "/tmp/x",    "--register-timeout",
-                       "7",         "--rewrite-port",
-                       "8080=4321", "--httpd-stats",
-                       "st.jsonl",  "--clock-samples",
-                       "2",         "--bind",
-                       "127.0.0.1", "--wide"},
-                      options, error))
+    RunOptions every;
+    ASSERT_TRUE(parse("--port 0 s.json --device a --device b --endpoints 2 --start-in 1.5 --out "
+                      "/tmp/x --register-timeout 7 --rewrite-port 8080=4321 --httpd-stats "
+                      "st.jsonl --clock-samples 2 --bind 127.0.0.1 --wide",
+                      every, error))
         << error;
-    EXPECT_EQ(options.port, 0);
-    EXPECT_EQ(options.devices, (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(options.endpoints, 2u);
-    EXPECT_DOUBLE_EQ(options.startInSeconds, 1.5);
-    EXPECT_EQ(options.outDir, "/tmp/x");
-    EXPECT_DOUBLE_EQ(options.registerTimeoutSeconds, 7.0);
-    ASSERT_EQ(options.portRewrites.size(), 1u);
-    EXPECT_EQ(options.portRewrites[0].first, 8080);
-    EXPECT_EQ(options.portRewrites[0].second, 4321);
-    EXPECT_EQ(options.httpdStatsPath, "st.jsonl");
-    EXPECT_EQ(options.clockSamples, 2u);
-    EXPECT_EQ(options.bindAddresses, (std::vector<std::string>{"127.0.0.1"}));
-    EXPECT_TRUE(options.wide);
+    EXPECT_EQ(std::tie(every.port, every.endpoints, every.outDir, every.httpdStatsPath),
+              std::make_tuple(0, 2u, "/tmp/x", "st.jsonl"));
+    EXPECT_EQ(every.devices, (std::vector<std::string>{"a", "b"}));
+    EXPECT_DOUBLE_EQ(every.startInSeconds, 1.5);
+    EXPECT_DOUBLE_EQ(every.registerTimeoutSeconds, 7.0);
+    EXPECT_EQ(every.portRewrites, decltype(every.portRewrites)({{8080, 4321}}));
+    EXPECT_EQ(every.clockSamples, 2u);
+    EXPECT_EQ(every.bindAddresses, (std::vector<std::string>{"127.0.0.1"}));
+    EXPECT_TRUE(every.wide);
 }
 
 TEST(HubRunOptions, RefusesBadValuesAndCombinations)
 {
-    const std::vector<std::vector<const char*>> bad = {
-        {},                                              // no scenario
-        {"a.json", "b.json"},                            // two scenarios
-        {"a.json", "--port", "65536"},                   // port out of range
-        {"a.json", "--port", "-1"},                      // not a number
-        {"a.json", "--port"},                            // missing value
-        {"a.json", "--endpoints", "0"},                  // nobody to drive
-        {"a.json", "--start-in", "soon"},                // not seconds
-        {"a.json", "--start-in", "-2"},                  // in the past
-        {"a.json", "--rewrite-port", "8080"},            // no target
-        {"a.json", "--rewrite-port", "8080=0"},          // port 0
-        {"a.json", "--rewrite-port", "x=1"},             // not a number
-        {"a.json", "--map", "m.json"},                   // scenario and map
-        {"--map", "m.json", "--endpoints", "2"},         // the map names the endpoints
-        {"a.json", "--device", "x", "--endpoints", "2"}, // disagree
-        {"a.json", "--frobnicate", "1"},                 // unknown
-    };
-    for (const auto& words : bad) {
+    for (const char* words : {
+             "",                                // no scenario
+             "a.json b.json",                   // two scenarios
+             "a.json --port 65536",             // port out of range
+             "a.json --port -1",                // not a number
+             "a.json --port",                   // missing value
+             "a.json --endpoints 0",            // nobody to drive
+             "a.json --start-in soon",          // not seconds
+             "a.json --start-in -2",            // in the past
+             "a.json --rewrite-port 8080",      // no target
+             "a.json --rewrite-port 8080=0",    // port 0
+             "a.json --rewrite-port x=1",       // not a number
+             "a.json --map m.json",             // scenario and map
+             "--map m.json --endpoints 2",      // the map names the endpoints
+             "a.json --device x --endpoints 2", // disagree
+             "a.json --frobnicate 1",           // unknown
+         }) {
         RunOptions options;
         std::string error;
-        EXPECT_FALSE(parse(words, options, error))
-            << "accepted argument set #" << (&words - bad.data());
-        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(parse(words, options, error)) << "accepted: " << words;
+        EXPECT_FALSE(error.empty()) << words;
     }
 }
 
@@ -150,10 +120,10 @@ TEST(HubRunOptions, MapAloneAndHelp)
 {
     RunOptions options;
     std::string error;
-    ASSERT_TRUE(parse({"--map", "m.json"}, options, error)) << error;
+    ASSERT_TRUE(parse("--map m.json", options, error)) << error;
     EXPECT_EQ(options.mapPath, "m.json");
     RunOptions help;
-    ASSERT_TRUE(parse({"--help"}, help, error));
+    ASSERT_TRUE(parse("--help", help, error));
     EXPECT_TRUE(help.help);
     // The help names every exit status and where a device id comes from.
     const std::string usage = runUsage();
@@ -162,38 +132,32 @@ TEST(HubRunOptions, MapAloneAndHelp)
         EXPECT_NE(usage.find(text), std::string::npos) << text;
 }
 
-TEST(HubRunClockOffset, PicksTheSampleWithTheShortestRoundTrip)
+TEST(HubRunClockOffset, PicksTheSampleWithTheShortestRoundTripAndSkipsImpossibleOnes)
 {
     const std::int64_t base = 1'700'000'000'000'000'000;
-    const std::vector<ClockSample> samples = {
-        {base, base + 5'000'000 + 2'000'000, base + 4'000'000},      // 4 ms round trip
-        {base + 10'000'000, base + 10'000'000 + 5'000'000 + 250'000, // 0.5 ms: the one
-         base + 10'500'000},
-        {base + 20'000'000, base + 20'000'000 + 9'000'000, base + 23'000'000}, // 3 ms
+    const std::int64_t odd = base + 1; // the midpoint must not lose 1 ns
+    const struct
+    {
+        std::vector<ClockSample> samples; // hub sent, endpoint's time, hub received
+        std::optional<std::pair<std::int64_t, std::int64_t>> offsetAndRoundTrip;
+    } cases[] = {
+        {{{base, base + 5'000'000 + 2'000'000, base + 4'000'000},     // 4 ms round trip
+          {base + 10'000'000, base + 15'250'000, base + 10'500'000},  // 0.5 ms: the one
+          {base + 20'000'000, base + 29'000'000, base + 23'000'000}}, // 3 ms
+         std::make_pair(5'000'000, 500'000)},
+        {{{odd, odd - 3'000'000 + 1, odd + 2}}, std::make_pair(-3'000'000, 2)},
+        {{}, std::nullopt},
+        // A reply before its request, and an endpoint that sent no time.
+        {{{100, 50, 90}, {100, 0, 200}}, std::nullopt},
+        {{{100, 50, 90}, {1000, 1600, 1200}}, std::make_pair(500, 200)},
     };
-    const auto offset = estimateClockOffset(samples);
-    ASSERT_TRUE(offset);
-    EXPECT_EQ(offset->roundTripNs, 500'000);
-    EXPECT_EQ(offset->offsetNs, 5'000'000);
-}
-
-TEST(HubRunClockOffset, NegativeOffsetAndOddMidpoint)
-{
-    const std::int64_t base = 1'700'000'000'000'000'001; // odd: the midpoint must not lose 1 ns
-    const auto offset = estimateClockOffset({{base, base - 3'000'000 + 1, base + 2}});
-    ASSERT_TRUE(offset);
-    EXPECT_EQ(offset->offsetNs, -3'000'000);
-    EXPECT_EQ(offset->roundTripNs, 2);
-}
-
-TEST(HubRunClockOffset, SkipsImpossibleSamples)
-{
-    EXPECT_FALSE(estimateClockOffset({}));
-    // A reply before its request, and an endpoint that sent no time.
-    EXPECT_FALSE(estimateClockOffset({{100, 50, 90}, {100, 0, 200}}));
-    const auto offset = estimateClockOffset({{100, 50, 90}, {1000, 1600, 1200}});
-    ASSERT_TRUE(offset);
-    EXPECT_EQ(offset->offsetNs, 500);
+    for (const auto& c : cases) {
+        const auto offset = estimateClockOffset(c.samples);
+        ASSERT_EQ(offset.has_value(), c.offsetAndRoundTrip.has_value()) << &c - cases;
+        if (offset)
+            EXPECT_EQ(std::make_pair(offset->offsetNs, offset->roundTripNs), *c.offsetAndRoundTrip)
+                << &c - cases;
+    }
 }
 
 TEST(HubRunScenarioFile, ReadsCommentsAndRewritesOnlyMatchingDstPorts)
@@ -245,12 +209,9 @@ TEST(HubRunScenarioFile, MapsDeviceIdsToInlineAndFileScenarios)
     EXPECT_EQ(scenarios["dev-a"]["scenarioid"].asInt(), 1);
     EXPECT_EQ(scenarios["dev-b"]["scenarioid"].asInt(), 2);
 
-    const std::string missing = dir.write("missing.json", "{\"dev-c\": \"nowhere.json\"}");
-    EXPECT_FALSE(readScenarioMap(missing, scenarios, error));
-    const std::string notObject = dir.write("bad.json", "{\"dev-c\": 5}");
-    EXPECT_FALSE(readScenarioMap(notObject, scenarios, error));
-    const std::string empty = dir.write("empty.json", "{}");
-    EXPECT_FALSE(readScenarioMap(empty, scenarios, error));
+    // A file that is not there, an entry that is not a scenario, and no entry at all.
+    for (const char* bad : {"{\"dev-c\": \"nowhere.json\"}", "{\"dev-c\": 5}", "{}"})
+        EXPECT_FALSE(readScenarioMap(dir.write("bad.json", bad), scenarios, error)) << bad;
 }
 
 TEST(HubRunScenarioFile, AMapKeyIsAnIdOrAUniqueNameOrAddress)
@@ -321,33 +282,13 @@ TEST(HubRunHttpdStats, PathNameAndTargetMatchingFollowTheFlowsRule)
         EXPECT_EQ(targetMatchesUrl(c.target, c.url), c.matches) << c.target << " " << c.url;
 }
 
-TEST(HubRunHttpdStats, ParsesLinesAndSkipsBrokenOnes)
-{
-    const auto connections = parseConnectionStats(
-        "{\"method\":\"GET\",\"target\":\"/a/b/?ns=1\",\"bytes\":1000,\"seconds\":0.5,"
-        "\"peer\":\"127.0.0.1:5\"}\n"
-        "\n"
-        "not json\n"
-        "{\"method\":\"PUT\",\"target\":7,\"bytes\":1,\"seconds\":1}\n"
-        "{\"method\":\"PUT\",\"target\":\"/a/c/?ns=1\",\"bytes\":2000,\"seconds\":2}\n"
-        "{\"method\":\"PUT\",\"target\":\"/a/c-2/?ns=1\",\"bytes\":10");
-    ASSERT_EQ(connections.size(), 2u);
-    EXPECT_EQ(connections[0].method, "GET");
-    EXPECT_EQ(connections[0].bytes, 1000u);
-    EXPECT_DOUBLE_EQ(connections[0].seconds, 0.5);
-    EXPECT_EQ(connections[0].peer, "127.0.0.1:5");
-    // A line without "address" and "port": taken from "peer".
-    EXPECT_EQ(connections[0].address, "127.0.0.1");
-    EXPECT_EQ(connections[0].port, 5);
-    EXPECT_EQ(connections[1].target, "/a/c/?ns=1");
-}
-
 namespace {
 
 // Two endpoints that each ran a GET and a PUT of "/demo/x" (the GET from port 7000) and a
 // stream, starting at kStart for 10 s.
 constexpr std::int64_t kStart = 1'800'000'000'000'000'000;
 constexpr std::int64_t kSec = 1'000'000'000;
+// The server counted each of these connections in 2 s.
 
 std::vector<roamnode::report::EndpointResults> twoHttpEndpoints(const std::string& addressA,
                                                                 const std::string& addressB)
@@ -377,20 +318,6 @@ std::vector<roamnode::report::EndpointResults> twoHttpEndpoints(const std::strin
     return endpoints;
 }
 
-ConnectionStat connection(const std::string& method, const std::string& target, std::uint64_t bytes,
-                          const std::string& address, int port, std::int64_t start)
-{
-    ConnectionStat c;
-    c.method = method;
-    c.target = target;
-    c.bytes = bytes;
-    c.seconds = 2.0;
-    c.address = address;
-    c.port = port;
-    c.startNs = start;
-    return c;
-}
-
 } // namespace
 
 TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRun)
@@ -398,16 +325,16 @@ TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRun)
     auto endpoints = twoHttpEndpoints("10.0.0.1", "10.0.0.2");
     const std::vector<ConnectionStat> connections = {
         // Endpoint A's GET, its restart (any port), and its PUT.
-        connection("GET", "/demo/x/?ns=4000", 1'000'000, "10.0.0.1", 7000, kStart),
-        connection("GET", "/demo/x-2/?ns=2000", 1'000'000, "10.0.0.1", 40001, kStart + 4 * kSec),
-        connection("PUT", "/demo/x/?ns=4000&rate=1000", 500'000, "10.0.0.1", 40002, kStart),
+        {"GET", "/demo/x/?ns=4000", 1'000'000, 2.0, "", "10.0.0.1", 7000, kStart},
+        {"GET", "/demo/x-2/?ns=2000", 1'000'000, 2.0, "", "10.0.0.1", 40001, kStart + 4 * kSec},
+        {"PUT", "/demo/x/?ns=4000&rate=1000", 500'000, 2.0, "", "10.0.0.1", 40002, kStart},
         // Endpoint B's GET.
-        connection("GET", "/demo/x/?ns=4000", 3'000'000, "10.0.0.2", 7000, kStart + kSec),
+        {"GET", "/demo/x/?ns=4000", 3'000'000, 2.0, "", "10.0.0.2", 7000, kStart + kSec},
         // Not this run: an earlier one, a later one; and a GET from A's address on a port
         // that is not the flow's.
-        connection("GET", "/demo/x/?ns=4000", 7'000'000, "10.0.0.1", 7000, kStart - 60 * kSec),
-        connection("PUT", "/demo/x/?ns=4000", 7'000'000, "10.0.0.2", 1, kStart + 30 * kSec),
-        connection("GET", "/demo/x/?ns=4000", 7'000'000, "10.0.0.1", 7001, kStart),
+        {"GET", "/demo/x/?ns=4000", 7'000'000, 2.0, "", "10.0.0.1", 7000, kStart - 60 * kSec},
+        {"PUT", "/demo/x/?ns=4000", 7'000'000, 2.0, "", "10.0.0.2", 1, kStart + 30 * kSec},
+        {"GET", "/demo/x/?ns=4000", 7'000'000, 2.0, "", "10.0.0.1", 7001, kStart},
     };
     EXPECT_EQ(applyConnectionStats(endpoints, connections), 3);
     const auto& a = endpoints[0].summaries[0].flows;
@@ -433,8 +360,8 @@ TEST(HubRunHttpdStats, EndpointsOnOneAddressAreAmbiguousNotSummed)
     // only for the endpoint whose connection used it, and both used it here.
     auto endpoints = twoHttpEndpoints("127.0.0.1", "127.0.0.1");
     const std::vector<ConnectionStat> connections = {
-        connection("PUT", "/demo/x/?ns=4000", 500'000, "127.0.0.1", 40002, kStart),
-        connection("PUT", "/demo/x/?ns=4000", 600'000, "127.0.0.1", 40003, kStart),
+        {"PUT", "/demo/x/?ns=4000", 500'000, 2.0, "", "127.0.0.1", 40002, kStart},
+        {"PUT", "/demo/x/?ns=4000", 600'000, 2.0, "", "127.0.0.1", 40003, kStart},
     };
     EXPECT_EQ(applyConnectionStats(endpoints, connections), 0);
     for (const auto& endpoint : endpoints) {
@@ -450,7 +377,7 @@ TEST(HubRunHttpdStats, EndpointsOnOneAddressAreAmbiguousNotSummed)
 
 constexpr std::int64_t kT0 = 1'800'000'000'000'000'000;
 
-TEST(HubRunHttpdStats, TheServersLinesReadBackUnchanged)
+TEST(HubRunHttpdStats, TheServersLinesReadBackUnchangedAndBrokenOnesAreSkipped)
 {
     TempDir dir;
     const std::string path = dir.write("stats.jsonl", "");
@@ -463,19 +390,29 @@ TEST(HubRunHttpdStats, TheServersLinesReadBackUnchanged)
         stats.record({"PUT", "/a\"b\\c\n\x01\xff/?ns=1", 7, 0.25, "[::1]:9", "::1", 9, 0, 0});
     }
     std::ifstream in(path);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Then a line without "address" and "port" (taken from "peer"), and broken ones skipped.
+    const std::string text =
+        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) +
+        "{\"method\":\"GET\",\"target\":\"/a/b/?ns=1\",\"bytes\":1000,\"seconds\":0.5,"
+        "\"peer\":\"127.0.0.1:5\"}\n\nnot json\n{\"method\":\"PUT\",\"target\":7,\"bytes\":1,"
+        "\"seconds\":1}\n{\"method\":\"PUT\",\"target\":\"/a/c/"
+        "?ns=1\",\"bytes\":2000,\"seconds\":2}\n"
+        "{\"method\":\"PUT\",\"target\":\"/a/c-2/?ns=1\",\"bytes\":10";
     const auto connections = parseConnectionStats(text);
-    ASSERT_EQ(connections.size(), 2u) << text;
-    EXPECT_EQ(connections[0].method, "GET");
-    EXPECT_EQ(connections[0].target, "/demo/download/?ns=4000000000");
-    EXPECT_EQ(connections[0].bytes, 3'999'744u);
-    EXPECT_NEAR(connections[0].seconds, 4.000123, 1e-6);
-    EXPECT_EQ(connections[0].peer, "127.0.0.1:4");
-    EXPECT_EQ(connections[0].address, "127.0.0.1");
-    EXPECT_EQ(connections[0].port, 4);
-    EXPECT_EQ(connections[0].startNs, kT0);
+    ASSERT_EQ(connections.size(), 4u) << text;
+    const ConnectionStat& get = connections[0];
+    EXPECT_EQ(
+        std::tie(get.method, get.target, get.bytes, get.peer, get.address, get.port, get.startNs),
+        std::make_tuple("GET", "/demo/download/?ns=4000000000", 3'999'744u, "127.0.0.1:4",
+                        "127.0.0.1", 4, kT0));
+    EXPECT_NEAR(get.seconds, 4.000123, 1e-6);
     EXPECT_EQ(connections[1].target.substr(0, 8), "/a\"b\\c\n\x01");
     EXPECT_EQ(connections[1].address, "::1");
+    const ConnectionStat& peerOnly = connections[2];
+    EXPECT_EQ(std::tie(peerOnly.target, peerOnly.bytes, peerOnly.address, peerOnly.port),
+              std::make_tuple("/a/b/?ns=1", 1000u, "127.0.0.1", 5));
+    EXPECT_DOUBLE_EQ(peerOnly.seconds, 0.5);
+    EXPECT_EQ(connections[3].target, "/a/c/?ns=1");
 }
 
 namespace {

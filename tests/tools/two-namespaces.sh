@@ -36,12 +36,8 @@ cleanup() {
         for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
         kill -KILL "$pid" 2>/dev/null
     done
-    ip netns del "$ns_a" 2>/dev/null
-    ip netns del "$ns_b" 2>/dev/null
-    ip link del "${tag}a0" 2>/dev/null
-    ip link del "${tag}b0" 2>/dev/null
-    ip link del "${tag}ab" 2>/dev/null
-    ip link del "$bridge" 2>/dev/null
+    for ns in "$ns_a" "$ns_b"; do ip netns del "$ns" 2>/dev/null; done
+    for link in "${tag}a0" "${tag}b0" "${tag}ab" "$bridge"; do ip link del "$link" 2>/dev/null; done
 }
 trap cleanup EXIT
 trap 'exit 130' INT
@@ -92,12 +88,13 @@ http_port=$(wait_for_line "$work/httpd.log" '^listening on [0-9]+' 10) || fail "
 http_port=${http_port##* }
 
 udp_src=40020 udp_dst=40021
-http_flows() { # ID_BASE URL_PREFIX
-    local id=$1 url=$2
-    printf '{"id": %d, "flowtype": "tcpv4", "flow": {"requestmethod": "get", "initialtimetowait": 0, "url": "/%s/get", "srcport": 0, "dstipv4": "%s", "dstport": %d, "duration": 2000000000, "ratelimit": 1000000}}, ' \
-        "$id" "$url" "$net.1" "$http_port"
-    printf '{"id": %d, "flowtype": "tcpv4", "flow": {"requestmethod": "put", "initialtimetowait": 0, "url": "/%s/put", "srcport": 0, "dstipv4": "%s", "dstport": %d, "duration": 2000000000, "ratelimit": 1000000}}' \
-        "$((id + 1))" "$url" "$net.1" "$http_port"
+http_flows() { # a GET (id 2) and a PUT (id 3)
+    local id=2 sep=
+    for method in get put; do
+        printf '%s{"id": %d, "flowtype": "tcpv4", "flow": {"requestmethod": "%s", "initialtimetowait": 0, "url": "/t/%s", "srcport": 0, "dstipv4": "%s", "dstport": %d, "duration": 2000000000, "ratelimit": 1000000}}' \
+            "$sep" "$id" "$method" "$method" "$net.1" "$http_port"
+        id=$((id + 1)) sep=", "
+    done
 }
 frame=$(python3 -c 'print("00" * 1400)')
 cat >"$work/map.json" <<EOF
@@ -106,11 +103,11 @@ cat >"$work/map.json" <<EOF
     {"id": 1, "flowtype": "streamv4", "flow": {"initialtimetowait": 0, "srcport": $udp_src,
      "dstipv4": "$link.2", "dstport": $udp_dst, "interframegap": 500000,
      "numberofframes": 5000, "contentlist": ["$frame"]}},
-    $(http_flows 2 t)]},
+    $(http_flows)]},
   "$addr_b": {"scenarioid": 92, "duration": 2500000000, "flows": [
     {"id": 1, "flowtype": "triggerv4", "flow": {"srcipv4": "$link.1", "srcport": $udp_src,
      "dstport": $udp_dst}},
-    $(http_flows 2 t)]}
+    $(http_flows)]}
 }
 EOF
 
