@@ -13,6 +13,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <map>
 #include <memory>
@@ -97,7 +102,8 @@ protected:
 
     // Runs the hub with `arguments` and `endpoints` endpoints, each with a HOME of its own (so a
     // device id of its own, the same in every run of the test), until the hub ends (bounded).
-    HubRun run(const std::vector<std::string>& arguments, int endpoints)
+    // `silentPeer`: also a connection that never says hello, as a hung endpoint's would.
+    HubRun run(const std::vector<std::string>& arguments, int endpoints, bool silentPeer = false)
     {
         std::vector<std::string> all = {"run",       "--port", "0",         "--bind",
                                         "127.0.0.1", "--out",  path("out"), "--register-timeout",
@@ -109,6 +115,15 @@ protected:
         EXPECT_NE(port, 0) << hub.allOutput();
         if (port == 0)
             return result;
+        const int silent = silentPeer ? ::socket(AF_INET, SOCK_STREAM, 0) : -1;
+        if (silent >= 0) {
+            sockaddr_in hubAddress{};
+            hubAddress.sin_family = AF_INET;
+            hubAddress.sin_port = htons(static_cast<std::uint16_t>(port));
+            hubAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            EXPECT_EQ(
+                ::connect(silent, reinterpret_cast<sockaddr*>(&hubAddress), sizeof hubAddress), 0);
+        }
         std::vector<std::unique_ptr<ChildProcess>> children;
         for (int i = 0; i < endpoints; ++i) {
             const std::string home = path("endpoint-" + std::to_string(i));
@@ -118,6 +133,8 @@ protected:
                 testsupport::homeIn(home), home));
         }
         const auto status = hub.waitForExit(90s);
+        if (silent >= 0)
+            ::close(silent);
         result.output = hub.outText() + hub.errText();
         EXPECT_TRUE(status) << result.output;
         result.exitCode = status.value_or(-1);
@@ -303,6 +320,8 @@ TEST_F(HubRunEndToEnd, ARefusedScenarioEndsWithTheEndpointsMessage)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(path("out/results.json"))));
 }
 
+// Also while a connection that never says hello is still being waited for: the hub ends with
+// that exchange pending and leaves nothing behind (a leak there once changed its status).
 TEST_F(HubRunEndToEnd, NoEndpointEndsAfterTheRegisterTimeout)
 {
     QElapsedTimer timer;
@@ -310,8 +329,9 @@ TEST_F(HubRunEndToEnd, NoEndpointEndsAfterTheRegisterTimeout)
     const HubRun result =
         run({write("s.json", "{\"scenarioid\": 3, \"duration\": 1, \"flows\": []}"),
              "--register-timeout", "0.5"},
-            0);
+            0, true);
     EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_EQ(result.output.find("Sanitizer"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("0 of 1 endpoint(s) registered"), std::string::npos)
         << result.output;
     EXPECT_LT(timer.elapsed(), 10000);

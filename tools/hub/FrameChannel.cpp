@@ -52,41 +52,40 @@ void FrameChannel::armDeadline(std::chrono::milliseconds timeout)
 void FrameChannel::readFrame(std::chrono::milliseconds timeout, ReadHandler handler)
 {
     m_frame = roamnode::FrameAccumulator(kMaxFrameBytes);
-    m_readHandler = std::move(handler);
     armDeadline(timeout);
-    readSome();
+    readSome(std::make_shared<ReadHandler>(std::move(handler)));
 }
 
-void FrameChannel::readSome()
+// The handler travels with the pending read, never in a member: a read still pending when the
+// I/O context goes away then releases it, and with it whatever the handler holds (the exchange
+// that holds this channel), instead of keeping both alive in a cycle.
+void FrameChannel::readSome(std::shared_ptr<ReadHandler> handler)
 {
     auto self = shared_from_this();
-    m_stream.readSome(asio::buffer(m_buffer),
-                      [self](const boost::system::error_code& ec, std::size_t size) {
-                          if (ec) {
-                              self->finishRead(self->m_timedOut ? asio::error::timed_out : ec);
-                              return;
-                          }
-                          switch (self->m_frame.add(self->m_buffer.data(), size)) {
-                          case roamnode::FrameAccumulator::State::Complete:
-                              self->finishRead({});
-                              break;
-                          case roamnode::FrameAccumulator::State::TooLarge:
-                              self->finishRead(asio::error::message_size);
-                              break;
-                          case roamnode::FrameAccumulator::State::NeedMore:
-                              self->readSome();
-                              break;
-                          }
-                      });
+    m_stream.readSome(asio::buffer(m_buffer), [self, handler](const boost::system::error_code& ec,
+                                                              std::size_t size) {
+        if (ec) {
+            self->finishRead(*handler, self->m_timedOut ? asio::error::timed_out : ec);
+            return;
+        }
+        switch (self->m_frame.add(self->m_buffer.data(), size)) {
+        case roamnode::FrameAccumulator::State::Complete:
+            self->finishRead(*handler, {});
+            break;
+        case roamnode::FrameAccumulator::State::TooLarge:
+            self->finishRead(*handler, asio::error::message_size);
+            break;
+        case roamnode::FrameAccumulator::State::NeedMore:
+            self->readSome(handler);
+            break;
+        }
+    });
 }
 
-void FrameChannel::finishRead(const boost::system::error_code& error)
+void FrameChannel::finishRead(const ReadHandler& handler, const boost::system::error_code& error)
 {
     m_deadline.cancel();
-    ReadHandler handler = std::move(m_readHandler);
-    m_readHandler = nullptr;
-    if (handler)
-        handler(error, error ? std::string() : m_frame.payload());
+    handler(error, error ? std::string() : m_frame.payload());
 }
 
 void FrameChannel::writeFrame(const std::string& payload, std::chrono::milliseconds timeout,

@@ -48,15 +48,14 @@ public:
 
 private:
     void armDeadline(std::chrono::milliseconds timeout);
-    void readSome();
-    void finishRead(const boost::system::error_code& error);
+    void readSome(std::shared_ptr<ReadHandler> handler);
+    void finishRead(const ReadHandler& handler, const boost::system::error_code& error);
 
     HubStream m_stream;
     boost::asio::ip::tcp::socket& m_socket; // beneath m_stream
     boost::asio::steady_timer m_deadline;
     std::vector<char> m_buffer;
     roamnode::FrameAccumulator m_frame;
-    ReadHandler m_readHandler;
     std::string m_outgoing;
     bool m_timedOut = false;
     unsigned m_generation = 0;
