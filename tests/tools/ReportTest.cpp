@@ -111,6 +111,19 @@ TEST(ResultSummary, ToleratesOddShapes)
                   Json::Value());
     ASSERT_EQ(huge.size(), 1u);
     EXPECT_EQ(huge[0].flows.size(), 1u);
+    // Seconds and monitor samples so far apart that their difference leaves the 64-bit range
+    // (fuzzing again): the seconds between count as empty, the page is drawn.
+    const auto apart =
+        summarize(parse(R"([{"scenarioid": 1, "timestamp": 1700000000000000000, "flows": [{"id": 1,
+              "timestamparray": [-8746744071709551616, 1700000000000000000],
+              "packetcountarray": [1, 1], "bytecountarray": [100, 100]}], "monitors": [{"id": 2,
+              "type": "networkinfo", "monitorresult": [{"timestamp": -8746744072709551616,
+              "interfaces": [{"name": "wlan0", "rssi": -50}]}]}]}])"),
+                  Json::Value());
+    ASSERT_EQ(apart.size(), 1u);
+    ASSERT_EQ(apart[0].flows.size(), 1u);
+    EXPECT_EQ(apart[0].flows[0].minMbps, 0.0);
+    EXPECT_NE(htmlReport("apart", apart).find("<svg"), std::string::npos);
 }
 
 TEST(SummaryTable, ShowsEveryFlowWithStatusAndError)
