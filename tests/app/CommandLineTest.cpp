@@ -45,6 +45,12 @@ TEST(CommandLine, ExitStatusAndOutputOfOneShotCalls)
         {{"a", "b"}, 255, {"rallyhub"}, ""},
         {{"--"}, 255, {"rallyhub"}, ""},
         {{"--bogus"}, 1, {}, "bogus"},
+        // Certificates for a plain address: not a channel without them, no start at all.
+        {{"--cert", "me.pem", "127.0.0.1:1"},
+         2,
+         {},
+         "roamnode: --ca, --cert and --key are for a tls:// rallyhub; 127.0.0.1:1 is a plain "
+         "address, not starting"},
     };
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
