@@ -88,17 +88,23 @@ constexpr double secondsOf(double ns)
 {
     return ns / kNanosecondsPerSecond;
 }
+// A double as a signed count: truncated, saturated at the range, 0 for NaN (converting a value
+// out of range as it is would be undefined).
+inline std::int64_t saturatingFromDouble(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= 9.2233720368547758e18)
+        return std::numeric_limits<std::int64_t>::max();
+    if (value <= -9.2233720368547758e18)
+        return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(value);
+}
+
 // Seconds a person gave (an option, a schedule) in nanoseconds, rounded and saturated.
 inline std::int64_t nanosecondsOfSeconds(double seconds)
 {
-    const double ns = std::round(seconds * kNanosecondsPerSecond);
-    if (std::isnan(ns))
-        return 0;
-    if (ns >= 9.2e18)
-        return std::numeric_limits<std::int64_t>::max();
-    if (ns <= -9.2e18)
-        return std::numeric_limits<std::int64_t>::min();
-    return static_cast<std::int64_t>(ns);
+    return saturatingFromDouble(std::round(seconds * kNanosecondsPerSecond));
 }
 
 // The start of the whole second `ns` lies in (towards zero, as the result list counts).

@@ -217,22 +217,17 @@ TEST_F(ManagerTest, WifiAnswersUseTheLastListWithoutReading)
 {
     m_system.entries = {R::packet("wlan0"), R::ipv4("wlan0", "10.0.0.2")};
     m_system.wirelessAnswers["wlan0"] = {R::associated("lab", 5180e6, 0xC9, 1000)};
-    const auto askWifi = [this] {
+    const auto wifiAnswers = [this] {
         for (int id : {GET_SSID, GET_BSSID, GET_RSSI})
             m_bus->publish(id);
+        return m_listener.lastText(SSID) + " " + m_listener.lastText(BSSID) + " " +
+               m_listener.lastText(RSSI);
     };
     // Nothing read yet: the defaults.
-    askWifi();
-    EXPECT_EQ(m_listener.lastText(SSID), "");
-    EXPECT_EQ(m_listener.lastText(BSSID), "00:00:00:00:00:00");
-    EXPECT_EQ(m_listener.lastText(RSSI), "-127");
+    EXPECT_EQ(wifiAnswers(), " 00:00:00:00:00:00 -127");
     EXPECT_EQ(m_system.addressCalls, 0);
-
     m_bus->publish(REFRESH_NETWORK_INFO);
-    askWifi();
-    EXPECT_EQ(m_listener.lastText(SSID), "lab");
-    EXPECT_EQ(m_listener.lastText(BSSID), "00:11:22:33:44:55");
-    EXPECT_EQ(m_listener.lastText(RSSI), "-55");
+    EXPECT_EQ(wifiAnswers(), "lab 00:11:22:33:44:55 -55");
     EXPECT_EQ(m_system.addressCalls, 1);
 
     // The scenario run thread samples through the manager while the main thread answers.

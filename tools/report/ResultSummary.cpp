@@ -19,18 +19,9 @@ std::int64_t asInt64(const Json::Value& v)
         return v.asInt64();
     if (v.isUInt64())
         return static_cast<std::int64_t>(v.asUInt64());
-    if (v.isDouble()) {
-        // A number past the 64-bit range (5e22 in a damaged list) saturates: converting it
-        // as it is would be undefined.
-        const double d = v.asDouble();
-        if (!(d == d))
-            return 0;
-        if (d >= 9.2233720368547758e18)
-            return std::numeric_limits<std::int64_t>::max();
-        if (d <= -9.2233720368547758e18)
-            return std::numeric_limits<std::int64_t>::min();
-        return static_cast<std::int64_t>(d);
-    }
+    // A number past the 64-bit range (5e22 in a damaged list) saturates.
+    if (v.isDouble())
+        return roamnode::saturatingFromDouble(v.asDouble());
     return 0;
 }
 
