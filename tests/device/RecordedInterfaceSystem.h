@@ -109,6 +109,23 @@ private:
     std::mutex m_mutex;
 };
 
+// The record the laptop's associated Wi-Fi card gives.
+inline InterfaceInfo labWifi()
+{
+    InterfaceInfo info;
+    info.type = InterfaceType::Wifi;
+    info.name = "wlan0";
+    info.mac = "a4:c3:f0:11:22:33";
+    info.ipv4 = {"192.168.1.20"};
+    info.ipv6 = {"fe80::a6c3:f0ff:fe11:2233/64"};
+    info.ssid = "lab";
+    info.bssid = "00:11:22:33:44:55";
+    info.rssi = -52;
+    info.txrate = info.rxrate = 144400000;
+    info.channel = 36;
+    return info;
+}
+
 // An interface source reading a recorded system, counting its reads.
 class RecordedInterfaceSource : public InterfaceSource
 {
