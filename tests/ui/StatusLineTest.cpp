@@ -16,6 +16,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <cstdlib>
 #include <regex>
 
 using roamnode::formatStatusLine;
@@ -41,27 +42,27 @@ TEST(StatusLine, CutToTheBuffer)
 
 namespace {
 
-// Captures what the console front end prints into a temporary file (not a terminal, so every
-// update is its own line).
+// Captures what the console front end prints in memory (not a terminal, so every update is its
+// own line).
 class Capture
 {
 public:
-    Capture() : m_file(std::tmpfile()) {}
-    ~Capture() { std::fclose(m_file); }
+    Capture() : m_file(open_memstream(&m_buffer, &m_size)) {}
+    ~Capture()
+    {
+        std::fclose(m_file);
+        std::free(m_buffer);
+    }
     std::FILE* file() const { return m_file; }
-    std::string text() const
+    std::string text()
     {
         std::fflush(m_file);
-        std::rewind(m_file);
-        std::string out;
-        char buffer[512];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, m_file)) > 0)
-            out.append(buffer, n);
-        return out;
+        return std::string(m_buffer, m_size);
     }
 
 private:
+    char* m_buffer = nullptr;
+    std::size_t m_size = 0;
     std::FILE* m_file;
 };
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -16,7 +17,7 @@ protected:
     void SetUp() override { start(std::make_shared<PXEventBus>()); }
 };
 
-TEST_F(PageStackTest, StartsOnTheRvpPageInPortrait)
+TEST_F(PageStackTest, StartsOnTheRvpPageInPortraitAndClosingItCloses)
 {
     EXPECT_EQ(window()->width(), 500);
     EXPECT_EQ(window()->height(), 600);
@@ -24,6 +25,9 @@ TEST_F(PageStackTest, StartsOnTheRvpPageInPortrait)
     EXPECT_EQ(pageVariant(), "phone-portrait");
     EXPECT_NE(onTop("rvpIp"), nullptr);
     EXPECT_TRUE(window()->isVisible());
+    // Closing the first page closes the window.
+    window()->close();
+    EXPECT_FALSE(window()->isVisible());
 }
 
 TEST_F(PageStackTest, KeysGoToTheAddressField)
@@ -95,29 +99,21 @@ TEST_F(PageStackTest, RefreshWaitsHalfASecondAfterTheLastWidthChange)
     EXPECT_EQ(currentPageName(), "rvp");
 }
 
-TEST_F(PageStackTest, ClosingGoesBackWhileAllowed)
+TEST_F(PageStackTest, ClosingGoesBackWhileAllowedAndEndsWhileContacting)
 {
     showPage("main", "speed");
     window()->close();
     ASSERT_TRUE(waitFor([&] { return currentPageName() == "rvp"; }));
     EXPECT_TRUE(window()->isVisible());
     EXPECT_EQ(stack()->property("depth").toInt(), 1);
-}
 
-TEST_F(PageStackTest, ClosingFromTheMainPageEndsWhileContacting)
-{
+    // Not while contacting the hub: then closing ends the program.
     showPage("main", "speed");
     m_bus->publish(APP_STATE_CHANGED, TRY_CONTACT_RVP);
     EXPECT_FALSE(property("toolbar", "backButtonEnabled").toBool());
     window()->close();
     EXPECT_FALSE(window()->isVisible());
     EXPECT_EQ(currentPageName(), "main");
-}
-
-TEST_F(PageStackTest, ClosingTheFirstPageCloses)
-{
-    window()->close();
-    EXPECT_FALSE(window()->isVisible());
 }
 
 TEST_F(PageStackTest, OnlyThePageOnTopIsAChildOfTheStackAfterGoingBack)
@@ -132,40 +128,28 @@ TEST_F(PageStackTest, OnlyThePageOnTopIsAChildOfTheStackAfterGoingBack)
     EXPECT_EQ(currentPageName(), "main");
 }
 
+// A root that is not a window, or a page that does not build, ends the program with a message
+// that names the file and line.
 TEST(PXGuiManagerSetup, RootThatIsNotAWindowEndsTheProgram)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("item.qml");
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("import QtQuick 2.2\nItem {}\n");
-    file.close();
-    EXPECT_DEATH(
-        {
-            QQmlApplicationEngine engine;
-            PXGuiManager manager(std::make_shared<PXEventBus>(), nullptr);
-            manager.setup(&engine, QUrl::fromLocalFile(path));
-        },
-        "Error: Your root item has to be a Window\\.");
-}
-
-TEST(PXGuiManagerSetup, BrokenPageIsReportedBeforeTheEnd)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("broken.qml");
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("import QtQuick 2.2\nItem { width: }\n");
-    file.close();
-    EXPECT_DEATH(
-        {
-            QQmlApplicationEngine engine;
-            PXGuiManager manager(std::make_shared<PXEventBus>(), nullptr);
-            manager.setup(&engine, QUrl::fromLocalFile(path));
-        },
-        "broken\\.qml:2.*Error: Your root item has to be a Window\\.");
+    for (const auto& [name, text, message] :
+         {std::make_tuple("item.qml", "Item {}", "Error: Your root item has to be a Window\\."),
+          std::make_tuple("broken.qml", "Item { width: }",
+                          "broken\\.qml:2.*Error: Your root item has to be a Window\\.")}) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("import QtQuick 2.2\n") + text + "\n");
+        file.close();
+        EXPECT_DEATH(
+            {
+                QQmlApplicationEngine engine;
+                PXGuiManager manager(std::make_shared<PXEventBus>(), nullptr);
+                manager.setup(&engine, QUrl::fromLocalFile(file.fileName()));
+            },
+            message);
+    }
 }
 
 } // namespace

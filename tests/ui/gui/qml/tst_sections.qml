@@ -30,20 +30,6 @@ TestCase {
         guiManager.clear();
     }
 
-    function test_state_bar_lights_one_marker()
-    {
-        var bar = load("PXAppStateSection.qml");
-        compare(bar.objectName, "appState");
-        bar.changeAppStateBar(3);
-        compare(bar.appState, 3);
-        bar.changeAppStateBar(0);
-        compare(bar.appState, 0);
-        bar.changeAppStateBar(9);
-        compare(bar.appState, 0);
-        // A pulse without a lit marker is ignored.
-        bar.onHeartbeat();
-    }
-
     function test_action_button_reports_its_state()
     {
         var section = load("PXActionButtonSection.qml");
