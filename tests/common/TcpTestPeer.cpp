@@ -1,12 +1,10 @@
 #include "TcpTestPeer.h"
 
-#include <boost/asio/post.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/streambuf.hpp>
 #include <boost/asio/write.hpp>
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 

@@ -1,7 +1,6 @@
 #include "WarningCapture.h"
 
 #include <QString>
-#include <QtGlobal>
 
 #include <algorithm>
 #include <condition_variable>

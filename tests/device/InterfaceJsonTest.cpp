@@ -3,8 +3,6 @@
 #include "JsonParse.h"
 #include "RecordedInterfaceSystem.h"
 
-#include <json/json.h>
-
 #include <gtest/gtest.h>
 
 TEST(InterfaceJson, RecordsAreWrittenByteForByte)

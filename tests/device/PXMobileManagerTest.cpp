@@ -12,8 +12,6 @@
 
 #include "JsonParse.h"
 
-#include <json/json.h>
-
 #include <gtest/gtest.h>
 
 #include <sys/utsname.h>

@@ -4,9 +4,7 @@
 #include "WarningCapture.h"
 #include "device/InterfaceJson.h"
 
-#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include <gtest/gtest.h>

@@ -10,8 +10,6 @@
 
 #include <QQmlContext>
 #include <QQmlEngine>
-#include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
