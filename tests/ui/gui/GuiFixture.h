@@ -24,10 +24,14 @@
 #include <vector>
 
 // The real page stack in an offscreen window, driven by a manager on the bus the test gives.
-// Local storage lives in a temporary folder so the tests never touch the user's database.
+// Local storage lives in a temporary folder so the tests never touch the user's database. By
+// default the window gets a bus of its own, so that no manager of the application object acts on
+// the states a test publishes.
 class GuiFixture : public ::testing::Test
 {
 protected:
+    void SetUp() override { start(std::make_shared<PXEventBus>()); }
+
     void start(std::shared_ptr<PXEventBus> bus, const QString& storagePath = QString())
     {
         ASSERT_TRUE(storage().isValid());

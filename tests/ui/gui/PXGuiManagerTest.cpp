@@ -13,13 +13,7 @@
 
 namespace {
 
-class PXGuiManagerTest : public GuiFixture
-{
-protected:
-    // Most tests drive the window through a bus of their own, so that no manager of the
-    // application object acts on the states they publish.
-    void SetUp() override { start(std::make_shared<PXEventBus>()); }
-};
+using PXGuiManagerTest = GuiFixture;
 
 TEST(PXGuiManagerResources, FontsAndImagesAreCompiledIn)
 {

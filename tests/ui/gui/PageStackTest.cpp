@@ -11,11 +11,7 @@
 
 namespace {
 
-class PageStackTest : public GuiFixture
-{
-protected:
-    void SetUp() override { start(std::make_shared<PXEventBus>()); }
-};
+using PageStackTest = GuiFixture;
 
 TEST_F(PageStackTest, StartsOnTheRvpPageInPortraitAndClosingItCloses)
 {
