@@ -173,23 +173,9 @@ TEST_F(ManagerTest, DeviceIdComesFromTheFrontEnd)
     m_bus->publish(GET_DEVICE_ID);
     EXPECT_EQ(m_listener.ids(), std::vector<int>{DEVICE_ID_NEEDED});
 
-    class FrontEnd : public PXEventHandler
-    {
-    public:
-        explicit FrontEnd(std::shared_ptr<PXEventBus> bus) : m_bus(std::move(bus))
-        {
-            m_bus->subscribe(DEVICE_ID_NEEDED, this);
-        }
-        ~FrontEnd() override { m_bus->unsubscribe(this); }
-        using PXEventHandler::handleEvent;
-        void handleEvent(int, PXEmptyEventContents) override
-        {
-            m_bus->publish(DEVICE_ID, std::string("3f1c-uuid"));
-        }
-
-    private:
-        std::shared_ptr<PXEventBus> m_bus;
-    } frontEnd(m_bus);
+    testsupport::BusRecorder frontEnd(*m_bus, {DEVICE_ID_NEEDED}, [this](int) {
+        m_bus->publish(DEVICE_ID, std::string("3f1c-uuid"));
+    });
     m_bus->publish(GET_DEVICE_ID);
     EXPECT_EQ(m_listener.lastText(DEVICE_ID), "3f1c-uuid");
     EXPECT_EQ(m_listener.count(DEVICE_ID), 1);
