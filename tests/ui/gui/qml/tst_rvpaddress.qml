@@ -19,7 +19,13 @@ TestCase {
             { tag: "nine groups", text: "1:2:3:4:5:6:7:8:9", valid: false },
             { tag: "letter g", text: "fe80::g1", valid: false },
             { tag: "zone index", text: "fe80::1%eth0", valid: false },
-            { tag: "port after ipv4", text: "10.0.0.1:9100", valid: false }
+            { tag: "port after ipv4", text: "10.0.0.1:9100", valid: false },
+            // A hub that wants TLS: "tls://" before the address the field otherwise accepts.
+            { tag: "tls ipv4", text: "tls://10.001.0.1", valid: true },
+            { tag: "tls host name", text: "tls://hub.lab", valid: true },
+            { tag: "tls ipv6", text: "TLS://fe80::1", valid: true },
+            { tag: "tls scheme alone", text: "tls://", valid: false },
+            { tag: "other scheme", text: "http://hub", valid: false }
         ];
     }
 
@@ -38,7 +44,12 @@ TestCase {
             { tag: "host name", text: "server.local", sent: "server.local" },
             { tag: "three groups", text: "10.1.2", sent: "10.1.2" },
             { tag: "digits in a host name", text: "10.1.2.host", sent: "10.1.2.host" },
-            { tag: "ipv6", text: "fe80::1", sent: "fe80::1" }
+            { tag: "ipv6", text: "fe80::1", sent: "fe80::1" },
+            { tag: "tls ipv4", text: "tls://10.001.0.1", sent: "tls://10.1.0.1" },
+            { tag: "tls host name", text: "tls://hub.lab", sent: "tls://hub.lab" },
+            { tag: "tls ipv6", text: "TLS://fe80::1", sent: "tls://fe80::1" },
+            { tag: "tls scheme alone", text: "tls://", sent: "tls://" },
+            { tag: "other scheme", text: "http://hub", sent: "http://hub" }
         ];
     }
 
