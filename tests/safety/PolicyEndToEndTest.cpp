@@ -1,7 +1,8 @@
 // The real endpoint with --policy against the real hub tool on loopback: descriptions that break
 // the policy are refused with their code's message naming the value and nothing is armed; the
-// same descriptions pass without a policy; the hub's own address is always allowed; a policy
-// file that cannot be used stops the endpoint with status 2 and names the line.
+// hub's own address is always allowed; a policy file that cannot be used stops the endpoint with
+// status 2 and names the line. The rules and their messages are PolicyTest's; here the demand
+// read from a real description and the wiring.
 #include "RealProcesses.h"
 
 #include "bus/TimePoint.h"
@@ -104,33 +105,17 @@ TEST_F(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
         "{\"status\": \"success\"}",
     };
     EXPECT_EQ(replies(requests, {"--policy", policy}), withPolicy);
-
-    const std::vector<std::string> without = replies(requests, {});
-    ASSERT_EQ(without.size(), requests.size());
-    for (std::size_t i = 0; i < requests.size(); ++i)
-        EXPECT_NE(without[i].find("\"status\": \"success\""), std::string::npos) << without[i];
-    EXPECT_EQ(without[1].find("\"scenariostarttime\": 0"), std::string::npos) << without[1];
 }
 
 TEST_F(PolicyEndToEnd, APolicyThatCannotBeUsedStopsTheEndpoint)
 {
-    const struct
-    {
-        const char* text;
-        const char* message;
-    } cases[] = {
-        {"{\n  \"maxflows\": 3\n  \"maxduration\": 60\n}", "policy.json: line 3, column 3"},
-        {"{\n  \"maxflows\": 3,\n  \"maxrate\": 60\n}", "policy.json: line 3: unknown key"},
-    };
-    for (const auto& entry : cases) {
-        const std::string policy = write("policy.json", entry.text);
-        const auto endpoint = safetytest::startEndpoint(m_dir.path().toStdString(),
-                                                        {"--policy", policy, "127.0.0.1:9"});
-        EXPECT_EQ(endpoint->waitForExit(10s), 2) << entry.text;
-        const std::string error = endpoint->errText();
-        EXPECT_NE(error.find(entry.message), std::string::npos) << error;
-        EXPECT_NE(error.find("not starting"), std::string::npos) << error;
-    }
+    const std::string policy = write("policy.json", "{\n  \"maxflows\": 3,\n  \"maxrate\": 60\n}");
+    const auto endpoint =
+        safetytest::startEndpoint(m_dir.path().toStdString(), {"--policy", policy, "127.0.0.1:9"});
+    EXPECT_EQ(endpoint->waitForExit(10s), 2);
+    const std::string error = endpoint->errText();
+    EXPECT_NE(error.find("policy.json: line 3: unknown key"), std::string::npos) << error;
+    EXPECT_NE(error.find("not starting"), std::string::npos) << error;
 }
 
 } // namespace
