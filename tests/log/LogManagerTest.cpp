@@ -1,3 +1,4 @@
+#include "BusRecorder.h"
 #include "bus/PXEventBus.h"
 #include "bus/PXEventType.h"
 #include "log/LogFormat.h"
@@ -83,26 +84,6 @@ template <typename Run> long peakGrowthKiB(Run run)
     return peakRssKiB() - before;
 }
 
-class Answers : public PXEventHandler
-{
-public:
-    using PXEventHandler::handleEvent;
-    explicit Answers(PXEventBus& bus) : m_bus(bus)
-    {
-        for (const int id : {LOG_FILE, DEBUG_LEVEL, DEBUG_LEVEL_SET, LOG_FILE_SET})
-            bus.subscribe(id, this);
-    }
-    ~Answers() override { m_bus.unsubscribe(this); }
-    void handleEvent(int id, std::string value) override { (id == LOG_FILE ? log : level) = value; }
-    void handleEvent(int, PXStatus status) override { lastStatus = statusCode(status); }
-
-    std::string log, level;
-    int lastStatus = -1;
-
-private:
-    PXEventBus& m_bus;
-};
-
 class LogManagerTest : public ::testing::Test
 {
 protected:
@@ -119,8 +100,18 @@ protected:
         std::ofstream(path(), std::ios::binary) << text;
     }
 
+    // The status of the last answer to a "set" on `reply`, as a number.
+    int status(int reply) const { return std::stoi(m_answers.last(reply).value_or("-1")); }
+    std::string logFile()
+    {
+        m_bus->publish(GET_LOG_FILE);
+        return m_answers.lastText(LOG_FILE);
+    }
+
     QTemporaryDir m_dir;
     std::shared_ptr<PXEventBus> m_bus = std::make_shared<PXEventBus>();
+    testsupport::BusRecorder m_answers{*m_bus,
+                                       {LOG_FILE, DEBUG_LEVEL, DEBUG_LEVEL_SET, LOG_FILE_SET}};
 };
 
 std::shared_ptr<PXLogEntry> entry(int level, std::int64_t ms, std::string message)
@@ -146,16 +137,15 @@ TEST_F(LogManagerTest, DefaultThresholdKeepsOnlyWarningsAndAbove)
 TEST_F(LogManagerTest, DebugLevelRecordsEveryRowAndItsOwnMessageAgainstTheOldThreshold)
 {
     PXLogManager manager(m_bus, path());
-    Answers answers(*m_bus);
     m_bus->publish(SET_DEBUG_LEVEL, "debug");
-    EXPECT_EQ(answers.lastStatus, 0);
+    EXPECT_EQ(status(DEBUG_LEVEL_SET), 0);
     EXPECT_EQ(manager.threshold(), 0);
     EXPECT_EQ(manager.entryCount(), 0u); // recorded against "warning"
 
     m_bus->publish(SET_DEBUG_LEVEL, "info");
     EXPECT_EQ(manager.entryCount(), 1u); // recorded against "debug"
     m_bus->publish(GET_DEBUG_LEVEL);
-    EXPECT_EQ(answers.level, "info");
+    EXPECT_EQ(m_answers.lastText(DEBUG_LEVEL), "info");
 
     m_bus->publish(SET_DEBUG_LEVEL, "debug");
     const int rowsBefore = static_cast<int>(manager.entryCount());
@@ -176,14 +166,13 @@ TEST_F(LogManagerTest, DebugLevelRecordsEveryRowAndItsOwnMessageAgainstTheOldThr
 TEST_F(LogManagerTest, DebugLevelIsALevelNameBareOrQuoted)
 {
     PXLogManager manager(m_bus, path());
-    Answers answers(*m_bus);
     for (const char* bad : {"DEBUG", "verbose", "\"DEBUG\"", "\"", ""}) {
         m_bus->publish(SET_DEBUG_LEVEL, std::string(bad));
-        EXPECT_EQ(answers.lastStatus, 49) << bad;
+        EXPECT_EQ(status(DEBUG_LEVEL_SET), 49) << bad;
         EXPECT_EQ(manager.threshold(), 2);
     }
     m_bus->publish(SET_DEBUG_LEVEL, "\"error\"");
-    EXPECT_EQ(answers.lastStatus, 0);
+    EXPECT_EQ(status(DEBUG_LEVEL_SET), 0);
     EXPECT_EQ(manager.threshold(), 3);
 }
 
@@ -211,15 +200,13 @@ TEST_F(LogManagerTest, StopWritesAndStartLoadsTheSameEntries)
         m_bus->publish(HEARTBEAT_FAILED);
         manager.stop();
     }
-    auto bus = std::make_shared<PXEventBus>();
-    PXLogManager reloaded(bus, path());
+    PXLogManager reloaded(m_bus, path());
     reloaded.start();
-    Answers answers(*bus);
-    bus->publish(GET_LOG_FILE);
-    EXPECT_NE(answers.log.find("Set the \\\\\\\"Interval\\\\\\\" parameter to: a;b\\\\c"),
+    const std::string log = logFile();
+    EXPECT_NE(log.find("Set the \\\\\\\"Interval\\\\\\\" parameter to: a;b\\\\c"),
               std::string::npos)
-        << answers.log;
-    EXPECT_NE(answers.log.find("Failed heartbeat occured"), std::string::npos);
+        << log;
+    EXPECT_NE(log.find("Failed heartbeat occured"), std::string::npos);
     EXPECT_EQ(reloaded.entryCount(), 2u);
 }
 
@@ -228,13 +215,11 @@ TEST_F(LogManagerTest, SetLogFileEmptiesTheListButNotTheFile)
     writeFile("3;5;old;");
     PXLogManager manager(m_bus, path());
     manager.start();
-    Answers answers(*m_bus);
     m_bus->publish(SET_LOG_FILE, "anything");
-    EXPECT_EQ(answers.lastStatus, 0);
+    EXPECT_EQ(status(LOG_FILE_SET), 0);
     EXPECT_EQ(manager.entryCount(), 0u);
     EXPECT_EQ(readFile(), "3;5;old;");
-    m_bus->publish(GET_LOG_FILE);
-    EXPECT_EQ(answers.log, "[]");
+    EXPECT_EQ(logFile(), "[]");
     manager.stop();
     EXPECT_EQ(readFile(), "");
 }
@@ -253,13 +238,12 @@ TEST_F(LogManagerTest, KeepsTheNewestEntriesOnly)
 TEST_F(LogManagerTest, LongValuesAreCutAndTheFileStaysWithinItsBound)
 {
     PXLogManager manager(m_bus, path());
-    Answers answers(*m_bus);
     m_bus->publish(SET_DEBUG_LEVEL, "debug");
     const std::string big(8 * 1024 * 1024, 'd');
     m_bus->publish(SET_SCENARIO_DESCRIPTION, big);
-    m_bus->publish(GET_LOG_FILE);
-    EXPECT_LT(answers.log.size(), 2 * kMaxMessageBytes);
-    EXPECT_NE(answers.log.find("d" + kEllipsis + "\""), std::string::npos);
+    const std::string log = logFile();
+    EXPECT_LT(log.size(), 2 * kMaxMessageBytes);
+    EXPECT_NE(log.find("d" + kEllipsis + "\""), std::string::npos);
 
     // Each value alone is cut; together they would still make a file of 4.4 MiB.
     const std::string value(2 * kMaxMessageBytes, 'v');
@@ -274,37 +258,32 @@ TEST_F(LogManagerTest, LongValuesAreCutAndTheFileStaysWithinItsBound)
     EXPECT_EQ(back.back()->message.size(), kMaxMessageBytes + kEllipsis.size());
 }
 
-TEST_F(LogManagerTest, HugeFileLoadsFieldByFieldKeepingTheNewestEntries)
+// A 200 MiB hole of NUL bytes (a sparse file, so nothing is written) before more entries than
+// the list keeps, and 50 MB of ';': the loader goes field by field, keeping the newest entries,
+// and holds little at any time.
+TEST_F(LogManagerTest, HugeFilesLoadFieldByFieldKeepingTheNewestEntries)
 {
-    // A 200 MiB hole of NUL bytes (a sparse file, so nothing is written), then more entries
-    // than the list keeps, then one more.
     std::ofstream(path(), std::ios::binary) << "2;1;before the hole;";
-    const std::size_t hole = 200u * 1024 * 1024;
-    ASSERT_EQ(truncate(path().c_str(), static_cast<off_t>(hole)), 0);
+    ASSERT_EQ(truncate(path().c_str(), static_cast<off_t>(200u * 1024 * 1024)), 0);
     {
         std::ofstream out(path(), std::ios::binary | std::ios::app);
         for (std::size_t i = 0; i < PXLogManager::kMaxEntries + 5; ++i)
             out << "2;" << i << ";entry " << i << ";";
         out << ";3;77;last;";
     }
-
     PXLogManager manager(m_bus, path());
     EXPECT_LT(peakGrowthKiB([&] { manager.start(); }), 64 * 1024) << "KiB more at the peak";
     ASSERT_EQ(manager.entryCount(), PXLogManager::kMaxEntries);
-    Answers answers(*m_bus);
-    m_bus->publish(GET_LOG_FILE);
-    EXPECT_EQ(answers.log.find("before the hole"), std::string::npos);
-    EXPECT_EQ(answers.log.find("\"entry 5\""), std::string::npos);
-    EXPECT_NE(answers.log.find("\"entry 6\""), std::string::npos);
-    EXPECT_NE(answers.log.find("\"last\""), std::string::npos);
-}
+    const std::string log = logFile();
+    EXPECT_EQ(log.find("before the hole"), std::string::npos);
+    EXPECT_EQ(log.find("\"entry 5\""), std::string::npos);
+    EXPECT_NE(log.find("\"entry 6\""), std::string::npos);
+    EXPECT_NE(log.find("\"last\""), std::string::npos);
 
-TEST_F(LogManagerTest, FileOfSemicolonsOnlyLoadsNothing)
-{
     writeFile(std::string(50u * 1000 * 1000, ';'));
-    PXLogManager manager(m_bus, path());
-    EXPECT_LT(peakGrowthKiB([&] { manager.start(); }), 64 * 1024) << "KiB more at the peak";
-    EXPECT_EQ(manager.entryCount(), 0u);
+    PXLogManager semicolons(std::make_shared<PXEventBus>(), path());
+    EXPECT_LT(peakGrowthKiB([&] { semicolons.start(); }), 64 * 1024) << "KiB more at the peak";
+    EXPECT_EQ(semicolons.entryCount(), 0u);
 }
 
 TEST(LogFormat, FileFormatAndItsEscapes)
