@@ -27,7 +27,6 @@ namespace {
 struct Report
 {
     bool tx = false;
-    roamnode::time_point time;
     float bytes = 0.0f;
     std::chrono::milliseconds diff{0};
 };
@@ -69,23 +68,19 @@ std::string triggerJson(const std::string& type, const std::string& address, std
                     : "}}");
 }
 
+// The speed reports of a flow, sent and received, as they are emitted.
 class ReportCollector : public QObject
 {
 public:
     explicit ReportCollector(PXFlow& flow)
     {
-        connect(
-            &flow, &PXFlow::flowTxSpeed, this,
-            [this](roamnode::time_point t, float b, std::chrono::milliseconds d) {
-                reports.push_back({true, t, b, d});
-            },
-            Qt::DirectConnection);
-        connect(
-            &flow, &PXFlow::flowRxSpeed, this,
-            [this](roamnode::time_point t, float b, std::chrono::milliseconds d) {
-                reports.push_back({false, t, b, d});
-            },
-            Qt::DirectConnection);
+        for (const bool tx : {true, false})
+            connect(
+                &flow, tx ? &PXFlow::flowTxSpeed : &PXFlow::flowRxSpeed, this,
+                [this, tx](roamnode::time_point, float bytes, std::chrono::milliseconds diff) {
+                    reports.push_back({tx, bytes, diff});
+                },
+                Qt::DirectConnection);
     }
     std::vector<Report> reports;
 };
@@ -95,11 +90,11 @@ roamnode::time_point at(std::int64_t ns)
     return roamnode::fromNanoseconds(ns);
 }
 
-std::string httpJson(const std::string& method, std::uint16_t port)
+std::string httpJson(const std::string& method)
 {
     return "{\"id\": 6, \"flowtype\": \"tcpv4\", \"flow\": {\"requestmethod\": \"" + method +
-           "\", \"initialtimetowait\": 0, \"url\": \"x\", \"srcport\": 0, \"dstport\": " +
-           std::to_string(port) + ", \"duration\": 1, \"dstipv4\": \"127.0.0.1\"}}";
+           "\", \"initialtimetowait\": 0, \"url\": \"x\", \"srcport\": 0, \"dstport\": 1, "
+           "\"duration\": 1, \"dstipv4\": \"127.0.0.1\"}}";
 }
 
 } // namespace
@@ -161,7 +156,7 @@ TEST(FlowSpeedTest, TriggerReportsReceiveAndAddsLatencyEntryOnReset)
 TEST(FlowSpeedTest, HttpGetReceivesAndPutTransmitsWithoutOverhead)
 {
     for (const std::string method : {"get", "put"}) {
-        auto scenario = parseOne(httpJson(method, 1));
+        auto scenario = parseOne(httpJson(method));
         auto& flow = dynamic_cast<PXFlowTcp&>(*scenario->flows[0]);
         ReportCollector collector(flow);
         flow.resetSpeed();
@@ -179,9 +174,8 @@ TEST(FlowSpeedTest, HttpGetReceivesAndPutTransmitsWithoutOverhead)
 // end of the run must leave so. Stopped and released before a run, a flow has nothing to say.
 TEST(FlowEnd, AFailureIsKeptOverTheEndThatFollows)
 {
-    auto scenario =
-        parseOne(streamJson("streamv4", "127.0.0.1", 1, 2) + ", " +
-                 triggerJson("triggerv4", "127.0.0.1", 1, 2) + ", " + httpJson("get", 1));
+    auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", 1, 2) + ", " +
+                             triggerJson("triggerv4", "127.0.0.1", 1, 2) + ", " + httpJson("get"));
     for (const auto& flow : scenario->flows) {
         flow->stop();
         flow->releaseEngine();
@@ -289,46 +283,27 @@ TEST(FlowTriggerWarnings, TenThousandFarOffTagsGiveALineASecond)
         EXPECT_NE(lines[i].find(" similar suppressed)"), std::string::npos) << lines[i];
 }
 
-// A flow that cannot start must not take the endpoint down: its result says why.
-TEST(FlowStartFailureTest, AddressThatIsNotAnAddressAndLocalPortInUse)
+// A flow that cannot start must not take the endpoint down: its result says why (the engine
+// tests pin the engines' reasons, a port in use among them), and it holds no engine.
+TEST(FlowStartFailureTest, AddressThatIsNotAnAddress)
 {
-    boost::asio::io_context context;
-    boost::asio::ip::udp::socket holder(
-        context, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), 0));
-    const std::uint16_t busy = holder.local_endpoint().port();
     const std::uint16_t free = testsupport::unusedLoopbackPort(SOCK_DGRAM);
-    const struct
-    {
-        std::string flows;
-        std::vector<std::string> said;
-    } cases[] = {
-        {streamJson("streamv4", "not-an-address", free, 9) + ", " +
-             triggerJson("triggerv4", "nowhere", 9, free),
-         {"Cannot start", std::to_string(free), "nvalid argument"}},
-        {streamJson("streamv4", "127.0.0.1", busy, 9) + ", " +
-             triggerJson("triggerv4", "127.0.0.1", 9, busy),
-         {"bind", "local UDP port " + std::to_string(busy), "in use"}},
-    };
-    for (const auto& c : cases) {
-        auto scenario = parseOne(c.flows);
-        for (const auto& flow : scenario->flows) {
-            EXPECT_NO_THROW(flow->run());
-            ASSERT_TRUE(flow->result());
-            EXPECT_EQ(flow->result()->status(), "error");
-            const std::string message = flow->result()->errorMessage();
-            for (const std::string& text : c.said)
-                EXPECT_NE(message.find(text), std::string::npos) << message;
-            flow->stop();
-            flow->releaseEngine();
-        }
-        EXPECT_FALSE(dynamic_cast<PXFlowStream&>(*scenario->flows[0]).hasEngine());
-        EXPECT_FALSE(dynamic_cast<PXFlowTrigger&>(*scenario->flows[1]).hasEngine());
+    auto scenario = parseOne(streamJson("streamv4", "not-an-address", free, 9) + ", " +
+                             triggerJson("triggerv4", "nowhere", 9, free));
+    for (const auto& flow : scenario->flows) {
+        EXPECT_NO_THROW(flow->run());
+        EXPECT_EQ(flow->result()->status(), "error");
+        const std::string message = flow->result()->errorMessage();
+        for (const std::string text :
+             {std::string("Cannot start"), std::to_string(free), std::string("nvalid argument")})
+            EXPECT_NE(message.find(text), std::string::npos) << message;
+        flow->stop();
+        flow->releaseEngine();
     }
-}
-
-TEST(FlowStartFailureTest, FlowNotOwnedBySharedPointer)
-{
-    PXFlowStream flow(1, IpVersion::V4, Stream::Config{}, std::make_shared<PXFlowResult>(1));
-    EXPECT_NO_THROW(flow.run());
-    EXPECT_EQ(flow.result()->status(), "error");
+    EXPECT_FALSE(dynamic_cast<PXFlowStream&>(*scenario->flows[0]).hasEngine());
+    EXPECT_FALSE(dynamic_cast<PXFlowTrigger&>(*scenario->flows[1]).hasEngine());
+    // Not owned by a shared pointer, a flow cannot hand its engine a weak one.
+    PXFlowStream unowned(1, IpVersion::V4, Stream::Config{}, std::make_shared<PXFlowResult>(1));
+    EXPECT_NO_THROW(unowned.run());
+    EXPECT_EQ(unowned.result()->status(), "error");
 }
