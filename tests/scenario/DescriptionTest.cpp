@@ -224,16 +224,21 @@ TEST(ScenarioDescriptionTest, EveryCodeInTheOrderOfTheChecks)
         // the first failure wins
         {"flow error before monitor error", "stream.srcport-; mon.id-", 29},
     };
+    // A refused description leaves the scenario stored before it as it was.
+    PXScenarioPlan stored;
+    ASSERT_EQ(parse(edited("scenarioid=99; flows=[]"), stored), 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        PXScenarioPlan scenario;
-        scenario.id = -99;
+        PXScenarioPlan scenario = stored;
         const Json::Value root = edited(c.edits);
         EXPECT_TRUE(c.edits.empty() || root != baseDescription()); // the edit took
         int code = -1;
         EXPECT_NO_THROW(code = parse(root, scenario));
         EXPECT_EQ(code, c.code) << scenarioErrorText(code);
-        EXPECT_EQ(scenario.id != -99, c.code == 0);
+        EXPECT_EQ(scenario.id != 99, c.code == 0);
+        if (c.code != 0)
+            EXPECT_EQ(std::make_pair(scenario.flows.size(), scenario.description),
+                      std::make_pair(stored.flows.size(), stored.description));
         EXPECT_FALSE(scenarioErrorText(code).empty() && code != 0);
         EXPECT_NE(scenarioErrorText(code), "Unknown error");
     }
@@ -284,17 +289,6 @@ TEST(ScenarioDescriptionTest, NoValueOfAnyTypeMakesItThrow)
             PXScenarioPlan scenario;
             EXPECT_NO_THROW(parse(edited(path + "=" + replacement), scenario)) << path;
         }
-}
-
-TEST(ScenarioDescriptionTest, FailureLeavesTheStoredScenario)
-{
-    PXScenarioPlan scenario;
-    ASSERT_EQ(parse(baseDescription(), scenario), 0);
-    const std::string stored = scenario.description;
-    EXPECT_EQ(parse(edited("scenarioid=8; stream.dstport-"), scenario), 32);
-    EXPECT_EQ(scenario.id, 7);
-    EXPECT_EQ(scenario.flows.size(), 3u);
-    EXPECT_EQ(scenario.description, stored);
 }
 
 TEST(ScenarioDescriptionTest, ReadsEveryValue)
@@ -357,12 +351,9 @@ TEST(ScenarioDescriptionTest, TheRunIsBuiltFromWhatWasRead)
         EXPECT_EQ(run->flows[i]->result(), record->flowResults()[i]);
     }
     EXPECT_NE(dynamic_cast<PXFlowTcp*>(run->flows[0].get()), nullptr);
-    auto* udpOut = dynamic_cast<PXFlowStream*>(run->flows[1].get());
-    ASSERT_NE(udpOut, nullptr);
-    EXPECT_EQ(udpOut->frameOverhead(), 62u);
+    EXPECT_NE(dynamic_cast<PXFlowStream*>(run->flows[1].get()), nullptr);
     auto* udpIn = dynamic_cast<PXFlowTrigger*>(run->flows[2].get());
     ASSERT_NE(udpIn, nullptr);
-    EXPECT_EQ(udpIn->frameOverhead(), 42u);
     EXPECT_EQ(udpIn->config().receiveDuration, 2000000000u);
     ASSERT_EQ(run->monitors.size(), 1u);
     auto* monitor = dynamic_cast<PXNetworkInfoMonitor*>(run->monitors[0].get());

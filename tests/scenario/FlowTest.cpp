@@ -2,7 +2,7 @@
 // off, and flows that cannot start.
 #include "LoopbackPort.h"
 #include "ScenarioTestSupport.h"
-#include "WarningCapture.h"
+#include "UdpTestPeers.h"
 #include "device/InterfaceSource.h"
 #include "flows/UdpContext.h"
 #include "scenario/PXScenarioResult.h"
@@ -13,12 +13,8 @@
 #include "scenario/flows/PXFlowTrigger.h"
 
 #include <boost/asio/ip/udp.hpp>
-#include <boost/asio/post.hpp>
 
 #include <gtest/gtest.h>
-
-#include <future>
-#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -212,13 +208,8 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
 
     // Hold the trigger's thread while the datagram arrives.
     auto context = UdpContext::get(false, port);
-    std::promise<void> release;
-    std::promise<void> held;
-    boost::asio::post(context->eventLoop(), [&held, done = release.get_future().share()] {
-        held.set_value();
-        done.wait_for(10s);
-    });
-    ASSERT_EQ(held.get_future().wait_for(5s), std::future_status::ready);
+    udptest::LoopStall stall(*context);
+    ASSERT_TRUE(stall.waitHeld());
 
     const std::int64_t sentAt = roamnode::nowNanoseconds();
     std::vector<std::uint8_t> frame(64, 0x5a);
@@ -234,8 +225,7 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
     const std::int64_t second = 1000000000;
     const std::int64_t releaseAt =
         std::max(queuedBy / second * second + second, queuedBy + 50000000);
-    std::this_thread::sleep_until(roamnode::fromNanoseconds(releaseAt));
-    release.set_value();
+    stall.releaseAt(releaseAt);
 
     ASSERT_TRUE(
         scenariotest::waitFor([&] { return !flow.result()->countEntries().empty(); }, 2000ms));
@@ -259,7 +249,7 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
 // how many like it were held back since the one before.
 TEST(FlowTriggerWarnings, TenThousandFarOffTagsGiveALineASecond)
 {
-    testsupport::WarningCapture warnings;
+    udptest::WarningCapture warnings;
     auto scenario = parseOne(triggerJson("triggerv4", "127.0.0.1", 1, 2, true));
     auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[0]);
     flow.resetSpeed();
