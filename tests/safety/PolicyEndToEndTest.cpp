@@ -43,37 +43,6 @@ protected:
         return path;
     }
 
-    // The hub's reply to each of `requests`, sent one per exchange to an endpoint started with
-    // `arguments` followed by the hub's address.
-    std::vector<std::string> replies(const std::vector<std::string>& requests,
-                                     std::vector<std::string> arguments)
-    {
-        std::vector<std::string> hubArguments = {
-            "--port",
-            "0",
-            "--bind",
-            "127.0.0.1",
-            "--exit-after-replies",
-            std::to_string(requests.size() + 1),
-            "{\"command\": \"set\", \"heartbeatinterval\": \"200\"}"};
-        hubArguments.insert(hubArguments.end(), requests.begin(), requests.end());
-        testsupport::ChildProcess hub(ROAMNODE_HUB_BINARY, hubArguments);
-        const int port = testsupport::listeningPort(hub);
-        EXPECT_NE(port, 0);
-        arguments.push_back("127.0.0.1:" + std::to_string(port));
-        const auto endpoint = safetytest::startEndpoint(m_dir.path().toStdString(), arguments);
-        std::vector<std::string> found;
-        while (found.size() < requests.size() + 1)
-            if (const auto line = hub.waitForLine(
-                    [](const std::string& l) { return l.rfind("reply ", 0) == 0; }, 15s))
-                found.push_back(line->substr(6));
-            else
-                break;
-        if (!found.empty())
-            found.erase(found.begin());
-        return found;
-    }
-
     QTemporaryDir m_dir;
 };
 
@@ -104,7 +73,18 @@ TEST_F(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
         // To the hub's own address, within every limit.
         "{\"status\": \"success\"}",
     };
-    EXPECT_EQ(replies(requests, {"--policy", policy}), withPolicy);
+    std::vector<std::string> arguments = {"{\"command\": \"set\", \"heartbeatinterval\": \"200\"}"};
+    arguments.insert(arguments.end(), requests.begin(), requests.end());
+    const auto hub = safetytest::startHub(0, arguments);
+    const int port = testsupport::listeningPort(*hub);
+    ASSERT_NE(port, 0);
+    const auto endpoint = safetytest::startEndpoint(
+        m_dir.path().toStdString(), {"--policy", policy, "127.0.0.1:" + std::to_string(port)});
+    EXPECT_NE(safetytest::nextReply(*hub, 15s), "") << "never registered";
+    std::vector<std::string> replies;
+    for (std::size_t i = 0; i < requests.size(); ++i)
+        replies.push_back(safetytest::nextReply(*hub, 15s));
+    EXPECT_EQ(replies, withPolicy);
 }
 
 TEST_F(PolicyEndToEnd, APolicyThatCannotBeUsedStopsTheEndpoint)

@@ -6,6 +6,7 @@
 #include "ChildProcess.h"
 #include "JsonParse.h"
 #include "LoopbackPort.h"
+#include "RealProcesses.h"
 #include "ScenarioTestSupport.h"
 #include "bus/TimePoint.h"
 
@@ -18,41 +19,13 @@
 #include <json/writer.h>
 
 #include <csignal>
-#include <functional>
 #include <map>
 
 using namespace std::chrono_literals;
-using testsupport::ChildProcess;
+using safetytest::nextReply;
+using safetytest::startHub;
 
 namespace {
-
-// roamnode-hub sending `requests`, one per exchange, on `port` (0: the system's choice).
-std::unique_ptr<ChildProcess> startHub(std::uint16_t port, const std::vector<std::string>& requests)
-{
-    std::vector<std::string> arguments = {"--port", std::to_string(port), "--bind", "127.0.0.1"};
-    arguments.insert(arguments.end(), requests.begin(), requests.end());
-    return std::make_unique<ChildProcess>(ROAMNODE_HUB_BINARY, arguments);
-}
-
-// The next reply the hub printed that `accept` takes, without "reply "; "" at the timeout.
-std::string nextReply(
-    ChildProcess& hub, std::chrono::milliseconds timeout,
-    const std::function<bool(const std::string&)>& accept = [](const std::string&) { return true; })
-{
-    const auto line = hub.waitForLine(
-        [&](const std::string& l) { return l.rfind("reply ", 0) == 0 && accept(l.substr(6)); },
-        timeout);
-    return line ? line->substr(6) : std::string();
-}
-
-// The real endpoint, at home in `home`, registering with the hub on `hubPort`.
-std::unique_ptr<ChildProcess> startEndpoint(const QTemporaryDir& home, std::uint16_t hubPort)
-{
-    const std::string folder = home.path().toStdString();
-    return std::make_unique<ChildProcess>(
-        ROAMNODE_BINARY, std::vector<std::string>{"127.0.0.1:" + std::to_string(hubPort)},
-        testsupport::homeIn(folder), folder);
-}
 
 // A scenario of `duration` ns without flows yet.
 Json::Value scenario(std::int64_t duration)
@@ -142,7 +115,8 @@ TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
     auto hub = startHub(0, requests);
     const auto hubPort = static_cast<std::uint16_t>(testsupport::listeningPort(*hub, 5s));
     ASSERT_NE(hubPort, 0);
-    const auto endpoint = startEndpoint(home, hubPort);
+    const auto endpoint = safetytest::startEndpoint(home.path().toStdString(),
+                                                    {"127.0.0.1:" + std::to_string(hubPort)});
     ASSERT_TRUE(endpoint->started());
     EXPECT_NE(nextReply(*hub, 30s).find("\"success\""), std::string::npos) << "never registered";
     EXPECT_EQ(nextReply(*hub, 10s), "{\"status\": \"success\"}");
