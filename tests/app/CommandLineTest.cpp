@@ -9,22 +9,9 @@
 #include <csignal>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;
-
-namespace {
-
-std::string fileText(const std::string& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-} // namespace
 
 TEST(CommandLine, ExitStatusAndOutputOfOneShotCalls)
 {
@@ -123,7 +110,8 @@ TEST(CommandLine, HeadlessRunSaysOnceWhyTheHubIsUnreachableAndStopsCleanlyOnSign
             << node.outText();
         EXPECT_EQ(node.errText(), c.said);
         EXPECT_EQ(node.signalAndWait(c.signalNumber, 10s), 0);
-        const std::string entries = fileText(logPath);
+        std::ifstream file(logPath);
+        const std::string entries{std::istreambuf_iterator<char>(file), {}};
         EXPECT_EQ(entries.rfind("2;1700000000000;kept across the stop;", 0), 0u) << entries;
         std::size_t said = 0;
         for (auto at = entries.find("Heartbeat was not able to connect to the RVP");
