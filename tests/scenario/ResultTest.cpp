@@ -90,18 +90,6 @@ TEST(FlowResultTest, OneLatencyHasNoJitterAndAllRejectedGivesAnEmptyObject)
     EXPECT_NE(rejected.json().find("\"latencyarray\": [{}]"), std::string::npos) << rejected.json();
 }
 
-TEST(ResultListJsonTest, EmptyListAndEmptyFlow)
-{
-    EXPECT_EQ(resultListJson({}), "[]");
-    auto record = std::make_shared<PXScenarioResult>(3);
-    record->setTimestamp(1700000000000000000);
-    record->createFlowResult(-1);
-    EXPECT_EQ(resultListJson({record}),
-              "[{\"scenarioid\": 3, \"timestamp\": 1700000000000000000, \"flows\":[{\"id\": -1, "
-              "\"status\": \"\", \"errormsg\": \"\", \"timestamparray\": [], "
-              "\"packetcountarray\": [], \"bytecountarray\": []}]}]");
-}
-
 TEST(ResultListJsonTest, ExactTextOfAFullRecord)
 {
     auto first = std::make_shared<PXScenarioResult>(12);
@@ -123,6 +111,7 @@ TEST(ResultListJsonTest, ExactTextOfAFullRecord)
     other->errorMessage = "none";
     first->addMonitorResult(other);
     auto second = std::make_shared<PXScenarioResult>(13);
+    second->createFlowResult(-1);
 
     const std::string expected =
         "[{\"scenarioid\": 12, \"timestamp\": 10000000000, \"flows\":["
@@ -140,8 +129,11 @@ TEST(ResultListJsonTest, ExactTextOfAFullRecord)
         info->resultJson() +
         "}, {\"id\":5, \"type\":\"custom\", \"status\":\"unknown\", \"errormsg\":\"none\", "
         "\"monitorresult\":{}}]}, "
-        "{\"scenarioid\": 13, \"timestamp\": 0, \"flows\":[]}]";
+        "{\"scenarioid\": 13, \"timestamp\": 0, \"flows\":[{\"id\": -1, \"status\": \"\", "
+        "\"errormsg\": \"\", \"timestamparray\": [], \"packetcountarray\": [], "
+        "\"bytecountarray\": []}]}]";
     EXPECT_EQ(resultListJson({first, second}), expected);
+    EXPECT_EQ(resultListJson({}), "[]");
 
     first->clear();
     EXPECT_EQ(resultListJson({first}),
