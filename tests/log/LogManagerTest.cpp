@@ -162,28 +162,22 @@ TEST_F(LogManagerTest, DebugLevelIsALevelNameBareOrQuoted)
     EXPECT_EQ(manager.threshold(), 3);
 }
 
-TEST_F(LogManagerTest, RewritesFileEveryTwentyFifthEntry)
+// The file is rewritten at every 25th entry and at the stop; a start loads it again.
+TEST_F(LogManagerTest, RewritesFileEveryTwentyFifthEntryAndAtTheStop)
 {
     writeFile("2;1000;loaded;");
-    PXLogManager manager(m_bus, path());
-    manager.start();
-    ASSERT_EQ(manager.entryCount(), 1u);
-    for (int i = 0; i < 23; ++i)
-        m_bus->publish(HEARTBEAT_FAILED);
-    EXPECT_EQ(manager.entryCount(), 24u);
-    EXPECT_EQ(readFile(), "2;1000;loaded;"); // not yet rewritten
-    m_bus->publish(HEARTBEAT_FAILED);
-    EXPECT_EQ(decodeLogFile(readFile()).size(), 25u);
-}
-
-TEST_F(LogManagerTest, StopWritesAndStartLoadsTheSameEntries)
-{
     {
         PXLogManager manager(m_bus, path());
         manager.start();
+        ASSERT_EQ(manager.entryCount(), 1u);
+        for (int i = 0; i < 23; ++i)
+            m_bus->publish(HEARTBEAT_FAILED);
+        EXPECT_EQ(manager.entryCount(), 24u);
+        EXPECT_EQ(readFile(), "2;1000;loaded;"); // not yet rewritten
+        m_bus->publish(HEARTBEAT_FAILED);
+        EXPECT_EQ(decodeLogFile(readFile()).size(), 25u);
         m_bus->publish(SET_DEBUG_LEVEL, "debug");
         m_bus->publish(SET_HEARTBEAT_INTERVAL, "a;b\\c"); // a separator inside a message
-        m_bus->publish(HEARTBEAT_FAILED);
         manager.stop();
     }
     PXLogManager reloaded(m_bus, path());
@@ -192,8 +186,9 @@ TEST_F(LogManagerTest, StopWritesAndStartLoadsTheSameEntries)
     EXPECT_NE(log.find("Set the \\\\\\\"Interval\\\\\\\" parameter to: a;b\\\\c"),
               std::string::npos)
         << log;
+    EXPECT_NE(log.find("\"loaded\""), std::string::npos);
     EXPECT_NE(log.find("Failed heartbeat occured"), std::string::npos);
-    EXPECT_EQ(reloaded.entryCount(), 2u);
+    EXPECT_EQ(reloaded.entryCount(), 26u);
 }
 
 TEST_F(LogManagerTest, SetLogFileEmptiesTheListButNotTheFile)
