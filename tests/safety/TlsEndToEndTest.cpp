@@ -82,14 +82,15 @@ TEST_F(TlsEndToEnd, TheHubTakesTrustedCertificatesOnlyAndTheEndpointSaysWhy)
                                                                "127.0.0.1:" + std::to_string(port),
                                                                "-CAfile", file("ca", "pem")});
         EXPECT_NE(safetytest::waitForText(*hub, entry.hubSays), "") << hub->allOutput();
-        if (entry.endpointSays)
+        if (entry.endpointSays) {
             EXPECT_NE(
                 safetytest::waitForText(*client, "cannot reach 127.0.0.1:" + std::to_string(port) +
                                                      ": " + entry.endpointSays),
                 "")
                 << client->allOutput();
-        else if (entry.certificate)
+        } else if (entry.certificate) {
             EXPECT_NE(safetytest::nextReply(*hub, 15s), "") << hub->allOutput();
+        }
     }
 }
 

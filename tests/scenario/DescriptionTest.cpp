@@ -236,9 +236,10 @@ TEST(ScenarioDescriptionTest, EveryCodeInTheOrderOfTheChecks)
         EXPECT_NO_THROW(code = parse(root, scenario));
         EXPECT_EQ(code, c.code) << scenarioErrorText(code);
         EXPECT_EQ(scenario.id != 99, c.code == 0);
-        if (c.code != 0)
+        if (c.code != 0) {
             EXPECT_EQ(std::make_pair(scenario.flows.size(), scenario.description),
                       std::make_pair(stored.flows.size(), stored.description));
+        }
         EXPECT_FALSE(scenarioErrorText(code).empty() && code != 0);
         EXPECT_NE(scenarioErrorText(code), "Unknown error");
     }
@@ -262,12 +263,13 @@ TEST(ScenarioDescriptionTest, TextThatIsNotAnObjectAndAnEmptyScenario)
         PXScenarioPlan scenario;
         EXPECT_EQ(parseScenarioDescription(text, scenario), expected) << text.substr(0, 80);
         // An empty scenario is one; its text is kept compact, for the hub to read back.
-        if (expected == 0)
+        if (expected == 0) {
             EXPECT_EQ(
                 std::make_tuple(scenario.id, scenario.flows.size(), scenario.monitors.size(),
                                 scenario.description),
                 std::make_tuple(-4, 0ul, 0ul,
                                 std::string("{\"duration\":5,\"flows\":[],\"scenarioid\":-4}")));
+        }
     }
 }
 

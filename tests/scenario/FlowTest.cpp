@@ -284,7 +284,7 @@ TEST(FlowStartFailureTest, AddressThatIsNotAnAddress)
         EXPECT_NO_THROW(flow->run());
         EXPECT_EQ(flow->result()->status(), "error");
         const std::string message = flow->result()->errorMessage();
-        for (const std::string text :
+        for (const std::string& text :
              {std::string("Cannot start"), std::to_string(free), std::string("nvalid argument")})
             EXPECT_NE(message.find(text), std::string::npos) << message;
         flow->stop();
