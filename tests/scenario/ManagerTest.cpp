@@ -122,24 +122,21 @@ TEST_F(ManagerTest, AcceptedStartTimeIsNotifiedBeforeTheReplyAndTruncated)
     }
 }
 
-TEST_F(ManagerTest, AbortDetectionIntervalBelongsToTheDescription)
-{
-    EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), 0u);
-    ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
-    EXPECT_EQ(set(SET_ABORT_DETECTION_INTERVAL, "\"5000000000\"", ABORT_DETECTION_INTERVAL_SET), 0);
-    EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), 5000000000u);
-    ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
-    EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), 0u);
-}
-
-TEST_F(ManagerTest, DescriptionIsAnsweredAsStored)
+// The description is answered as stored ("" before any); the abort detection interval belongs to
+// it and starts again from 0 with the next.
+TEST_F(ManagerTest, DescriptionAndItsAbortDetectionInterval)
 {
     bus->publish(GET_SCENARIO_DESCRIPTION);
     EXPECT_EQ(recorder.lastText(SCENARIO_DESCRIPTION), "\"\"");
+    EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), 0u);
     ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
     bus->publish(GET_SCENARIO_DESCRIPTION);
     EXPECT_EQ(recorder.lastText(SCENARIO_DESCRIPTION),
               "{\"duration\":0,\"flows\":[],\"scenarioid\":21}");
+    EXPECT_EQ(set(SET_ABORT_DETECTION_INTERVAL, "\"5000000000\"", ABORT_DETECTION_INTERVAL_SET), 0);
+    EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), 5000000000u);
+    ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
+    EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), 0u);
 }
 
 // The start time reads 0 before any and once it has passed; the run's record joins the result
