@@ -65,50 +65,26 @@ TEST(EventBus, DeliversInSubscriptionOrderAndDepthFirst)
     EXPECT_EQ(log, expected);
 }
 
-TEST(EventBus, DuplicateSubscriptionDeliversOnceAndOtherPayloadTypesAreIgnored)
+// A handler subscribed twice hears an event once, none of the payload types it has no overload
+// for, and the time the event was published at.
+TEST(EventBus, DuplicateSubscriptionOtherPayloadTypesAndPublicationTime)
 {
     PXEventBus bus;
     std::vector<std::string> log;
     RecordingHandler handler("h", log);
     bus.subscribe(DEVICE_ID, &handler);
     bus.subscribe(DEVICE_ID, &handler);
-    bus.publish(DEVICE_ID, "abc");
+    const auto stamped = roamnode::fromNanoseconds(1234567890123456789LL);
+    bus.publish(DEVICE_ID, std::string("abc"), stamped);
     EXPECT_EQ(log, std::vector<std::string>{"h:40:abc"});
     EXPECT_EQ(bus.registrationCount(), 1u);
+    EXPECT_EQ(handler.lastTime, stamped);
 
     bus.publish(DEVICE_ID, 1.5f); // float: the handler has no float overload
     bus.publish(DEVICE_ID, PXStatus::Success);
     EXPECT_EQ(log.size(), 1u);
-}
-
-TEST(EventBus, UnsubscribedHandlerIsNeverCalled)
-{
-    PXEventBus bus;
-    std::vector<std::string> log;
-    {
-        RecordingHandler handler("gone", log);
-        bus.subscribe(HEARTBEAT_OK, &handler);
-        bus.subscribe(HEARTBEAT_MISSED, &handler);
-        bus.unsubscribe(&handler);
-    }
-    bus.publish(HEARTBEAT_OK);
-    bus.publish(HEARTBEAT_MISSED);
-    EXPECT_TRUE(log.empty());
-    EXPECT_EQ(bus.registrationCount(), 0u);
-}
-
-TEST(EventBus, PublicationTimeReachesHandler)
-{
-    PXEventBus bus;
-    std::vector<std::string> log;
-    RecordingHandler handler("h", log);
-    bus.subscribe(GET_LOCAL_TIME, &handler);
-    const auto stamped = roamnode::fromNanoseconds(1234567890123456789LL);
-    bus.publish(GET_LOCAL_TIME, stamped);
-    EXPECT_EQ(handler.lastTime, stamped);
-
     const auto before = std::chrono::system_clock::now();
-    bus.publish(GET_LOCAL_TIME);
+    bus.publish(DEVICE_ID);
     EXPECT_GE(handler.lastTime, before);
 }
 
@@ -132,4 +108,20 @@ TEST(EventBus, SubscriptionsChangedDuringDeliveryAreSafe)
     bus.subscribe(SCENARIO_ENDED, &subscriber);
     bus.publish(SCENARIO_ENDED);
     EXPECT_EQ(log, (std::vector<std::string>{"subscriber:35:empty", "late:35:empty"}));
+
+    // Unsubscribed from every id, a handler that is gone is never called.
+    log.clear();
+    {
+        RecordingHandler gone("gone", log);
+        bus.subscribe(HEARTBEAT_MISSED, &gone);
+        bus.subscribe(SCENARIO_ENDED, &gone);
+        bus.unsubscribe(&gone);
+    }
+    bus.unsubscribe(&after);
+    bus.unsubscribe(&subscriber);
+    bus.unsubscribe(&late);
+    bus.publish(HEARTBEAT_MISSED);
+    bus.publish(SCENARIO_ENDED);
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(bus.registrationCount(), 0u);
 }

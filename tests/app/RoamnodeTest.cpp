@@ -1,4 +1,5 @@
 #include "app/Roamnode.h"
+#include "BusRecorder.h"
 #include "bus/PXEventBus.h"
 #include "bus/PXEventType.h"
 #include "bus/Version.h"
@@ -11,28 +12,6 @@
 #include <vector>
 
 namespace {
-
-class StateRecorder : public PXEventHandler
-{
-public:
-    using PXEventHandler::handleEvent;
-    explicit StateRecorder(PXEventBus& bus) : m_bus(bus)
-    {
-        m_bus.subscribe(APP_STATE_CHANGED, this);
-        m_bus.subscribe(APP_VERSION, this);
-        m_bus.subscribe(CAPABILITIES, this);
-    }
-    ~StateRecorder() override { m_bus.unsubscribe(this); }
-
-    void handleEvent(int, AppState state) override { states.push_back(state); }
-    void handleEvent(int id, std::string value) override { texts.push_back(value); }
-
-    std::vector<AppState> states;
-    std::vector<std::string> texts;
-
-private:
-    PXEventBus& m_bus;
-};
 
 // The application object writes "pxlog.txt" into the working directory; keep tests out of the
 // source tree.
@@ -58,7 +37,7 @@ TEST_F(RoamnodeTest, StartsBootingAndFollowsHeartbeatAndScenarioEventsWithoutGua
     Roamnode roamnode;
     EXPECT_EQ(roamnode.getAppState(), BOOTING);
     auto bus = roamnode.getEventBus();
-    StateRecorder recorder(*bus);
+    testsupport::BusRecorder recorder(*bus, {APP_STATE_CHANGED});
     roamnode.start();
     EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
     roamnode.connectToRvp("127.0.0.1");
@@ -83,10 +62,15 @@ TEST_F(RoamnodeTest, StartsBootingAndFollowsHeartbeatAndScenarioEventsWithoutGua
     EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
 
     // Every transition is published, repeated values included.
-    const std::vector<AppState> expected = {
-        BOOTING_READY, TRY_CONTACT_RVP, REGISTERED,      ARMED,           RUNNING,
-        REGISTERED,    REGISTERED,      TRY_CONTACT_RVP, TRY_CONTACT_RVP, BOOTING_READY};
-    EXPECT_EQ(recorder.states, expected);
+    std::string expected;
+    std::string published;
+    for (const AppState state :
+         {BOOTING_READY, TRY_CONTACT_RVP, REGISTERED, ARMED, RUNNING, REGISTERED, REGISTERED,
+          TRY_CONTACT_RVP, TRY_CONTACT_RVP, BOOTING_READY})
+        expected += std::to_string(state) + " ";
+    for (const auto& entry : recorder.entries)
+        published += entry.text + " ";
+    EXPECT_EQ(published, expected);
     roamnode.stop();
 }
 
@@ -94,17 +78,17 @@ TEST_F(RoamnodeTest, AnswersVersionAndCapabilities)
 {
     Roamnode roamnode;
     auto bus = roamnode.getEventBus();
-    StateRecorder recorder(*bus);
+    testsupport::BusRecorder recorder(*bus, {APP_VERSION, CAPABILITIES});
     bus->publish(GET_APP_VERSION);
     bus->publish(GET_CAPABILITIES);
     bus->publish(GET_CAPABILITIES);
-    ASSERT_EQ(recorder.texts.size(), 3u);
-    EXPECT_EQ(recorder.texts[0], roamnode::kVersion);
+    ASSERT_EQ(recorder.entries.size(), 3u);
+    EXPECT_EQ(recorder.entries[0].text, roamnode::kVersion);
     const std::string capabilities =
         "{\"ipv4\": true, \"streamv4\": 1, \"triggerv4\": 1, \"tcpv4\": 1, \"ipv6\": true, "
         "\"streamv6\": 1, \"triggerv6\": 1, \"tcpv6\": 1, \"latency\": {\"stream\": true, "
         "\"trigger\": [\"average\"]}, \"tcprestart\": true, \"monitor\": {\"networkinfo\": true}}";
-    EXPECT_EQ(recorder.texts[1], capabilities);
-    EXPECT_EQ(recorder.texts[2], capabilities);
+    EXPECT_EQ(recorder.entries[1].text, capabilities);
+    EXPECT_EQ(recorder.entries[2].text, capabilities);
     EXPECT_EQ(roamnode.getVersion(), roamnode::kVersion);
 }

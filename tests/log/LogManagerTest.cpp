@@ -1,3 +1,4 @@
+#include "BusRecorder.h"
 #include "bus/PXEventBus.h"
 #include "bus/PXEventType.h"
 #include "log/LogFormat.h"
@@ -55,53 +56,22 @@ bool isJson(const std::string& text)
     return error.error == QJsonParseError::NoError;
 }
 
-// The peak resident size since the last reset, in KiB.
-long peakRssKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
-bool resetPeakRss()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return static_cast<bool>(clear);
-}
-
-// How many KiB more the peak resident size grew while `run` ran.
+// How many KiB more the peak resident size (VmHWM, reset first) grew while `run` ran.
 template <typename Run> long peakGrowthKiB(Run run)
 {
-    EXPECT_TRUE(resetPeakRss());
-    const long before = peakRssKiB();
+    const auto peak = [] {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmHWM:", 0) == 0)
+                return std::stol(line.substr(6));
+        return -1L;
+    };
+    std::ofstream clear("/proc/self/clear_refs");
+    EXPECT_TRUE(static_cast<bool>(clear << "5" << std::flush));
+    const long before = peak();
     run();
-    return peakRssKiB() - before;
+    return peak() - before;
 }
-
-class Answers : public PXEventHandler
-{
-public:
-    using PXEventHandler::handleEvent;
-    explicit Answers(PXEventBus& bus) : m_bus(bus)
-    {
-        for (const int id : {LOG_FILE, DEBUG_LEVEL, DEBUG_LEVEL_SET, LOG_FILE_SET})
-            bus.subscribe(id, this);
-    }
-    ~Answers() override { m_bus.unsubscribe(this); }
-    void handleEvent(int id, std::string value) override { (id == LOG_FILE ? log : level) = value; }
-    void handleEvent(int, PXStatus status) override { lastStatus = statusCode(status); }
-
-    std::string log, level;
-    int lastStatus = -1;
-
-private:
-    PXEventBus& m_bus;
-};
 
 class LogManagerTest : public ::testing::Test
 {
@@ -119,8 +89,18 @@ protected:
         std::ofstream(path(), std::ios::binary) << text;
     }
 
+    // The status of the last answer to a "set" on `reply`, as a number.
+    int status(int reply) const { return std::stoi(m_answers.last(reply).value_or("-1")); }
+    std::string logFile()
+    {
+        m_bus->publish(GET_LOG_FILE);
+        return m_answers.lastText(LOG_FILE);
+    }
+
     QTemporaryDir m_dir;
     std::shared_ptr<PXEventBus> m_bus = std::make_shared<PXEventBus>();
+    testsupport::BusRecorder m_answers{*m_bus,
+                                       {LOG_FILE, DEBUG_LEVEL, DEBUG_LEVEL_SET, LOG_FILE_SET}};
 };
 
 std::shared_ptr<PXLogEntry> entry(int level, std::int64_t ms, std::string message)
@@ -131,7 +111,9 @@ std::shared_ptr<PXLogEntry> entry(int level, std::int64_t ms, std::string messag
 
 } // namespace
 
-TEST_F(LogManagerTest, DefaultThresholdKeepsOnlyWarningsAndAbove)
+// The default threshold keeps warnings and above only; the message that sets the level is
+// recorded against the level before it.
+TEST_F(LogManagerTest, DebugLevelRecordsEveryRowAndItsOwnMessageAgainstTheOldThreshold)
 {
     PXLogManager manager(m_bus, path());
     m_bus->publish(HEARTBEAT_STARTED);
@@ -141,21 +123,15 @@ TEST_F(LogManagerTest, DefaultThresholdKeepsOnlyWarningsAndAbove)
     m_bus->publish(HEARTBEAT_FAILED);
     m_bus->publish(HEARTBEAT_CONNECT_FAILED);
     EXPECT_EQ(manager.entryCount(), 2u);
-}
-
-TEST_F(LogManagerTest, DebugLevelRecordsEveryRowAndItsOwnMessageAgainstTheOldThreshold)
-{
-    PXLogManager manager(m_bus, path());
-    Answers answers(*m_bus);
     m_bus->publish(SET_DEBUG_LEVEL, "debug");
-    EXPECT_EQ(answers.lastStatus, 0);
+    EXPECT_EQ(status(DEBUG_LEVEL_SET), 0);
     EXPECT_EQ(manager.threshold(), 0);
-    EXPECT_EQ(manager.entryCount(), 0u); // recorded against "warning"
+    EXPECT_EQ(manager.entryCount(), 2u);
 
     m_bus->publish(SET_DEBUG_LEVEL, "info");
-    EXPECT_EQ(manager.entryCount(), 1u); // recorded against "debug"
+    EXPECT_EQ(manager.entryCount(), 3u);
     m_bus->publish(GET_DEBUG_LEVEL);
-    EXPECT_EQ(answers.level, "info");
+    EXPECT_EQ(m_answers.lastText(DEBUG_LEVEL), "info");
 
     m_bus->publish(SET_DEBUG_LEVEL, "debug");
     const int rowsBefore = static_cast<int>(manager.entryCount());
@@ -176,51 +152,43 @@ TEST_F(LogManagerTest, DebugLevelRecordsEveryRowAndItsOwnMessageAgainstTheOldThr
 TEST_F(LogManagerTest, DebugLevelIsALevelNameBareOrQuoted)
 {
     PXLogManager manager(m_bus, path());
-    Answers answers(*m_bus);
     for (const char* bad : {"DEBUG", "verbose", "\"DEBUG\"", "\"", ""}) {
         m_bus->publish(SET_DEBUG_LEVEL, std::string(bad));
-        EXPECT_EQ(answers.lastStatus, 49) << bad;
+        EXPECT_EQ(status(DEBUG_LEVEL_SET), 49) << bad;
         EXPECT_EQ(manager.threshold(), 2);
     }
     m_bus->publish(SET_DEBUG_LEVEL, "\"error\"");
-    EXPECT_EQ(answers.lastStatus, 0);
+    EXPECT_EQ(status(DEBUG_LEVEL_SET), 0);
     EXPECT_EQ(manager.threshold(), 3);
 }
 
-TEST_F(LogManagerTest, RewritesFileEveryTwentyFifthEntry)
+// The file is rewritten at every 25th entry and at the stop; a start loads it again.
+TEST_F(LogManagerTest, RewritesFileEveryTwentyFifthEntryAndAtTheStop)
 {
     writeFile("2;1000;loaded;");
-    PXLogManager manager(m_bus, path());
-    manager.start();
-    ASSERT_EQ(manager.entryCount(), 1u);
-    for (int i = 0; i < 23; ++i)
-        m_bus->publish(HEARTBEAT_FAILED);
-    EXPECT_EQ(manager.entryCount(), 24u);
-    EXPECT_EQ(readFile(), "2;1000;loaded;"); // not yet rewritten
-    m_bus->publish(HEARTBEAT_FAILED);
-    EXPECT_EQ(decodeLogFile(readFile()).size(), 25u);
-}
-
-TEST_F(LogManagerTest, StopWritesAndStartLoadsTheSameEntries)
-{
     {
         PXLogManager manager(m_bus, path());
         manager.start();
+        ASSERT_EQ(manager.entryCount(), 1u);
+        for (int i = 0; i < 23; ++i)
+            m_bus->publish(HEARTBEAT_FAILED);
+        EXPECT_EQ(manager.entryCount(), 24u);
+        EXPECT_EQ(readFile(), "2;1000;loaded;"); // not yet rewritten
+        m_bus->publish(HEARTBEAT_FAILED);
+        EXPECT_EQ(decodeLogFile(readFile()).size(), 25u);
         m_bus->publish(SET_DEBUG_LEVEL, "debug");
         m_bus->publish(SET_HEARTBEAT_INTERVAL, "a;b\\c"); // a separator inside a message
-        m_bus->publish(HEARTBEAT_FAILED);
         manager.stop();
     }
-    auto bus = std::make_shared<PXEventBus>();
-    PXLogManager reloaded(bus, path());
+    PXLogManager reloaded(m_bus, path());
     reloaded.start();
-    Answers answers(*bus);
-    bus->publish(GET_LOG_FILE);
-    EXPECT_NE(answers.log.find("Set the \\\\\\\"Interval\\\\\\\" parameter to: a;b\\\\c"),
+    const std::string log = logFile();
+    EXPECT_NE(log.find("Set the \\\\\\\"Interval\\\\\\\" parameter to: a;b\\\\c"),
               std::string::npos)
-        << answers.log;
-    EXPECT_NE(answers.log.find("Failed heartbeat occured"), std::string::npos);
-    EXPECT_EQ(reloaded.entryCount(), 2u);
+        << log;
+    EXPECT_NE(log.find("\"loaded\""), std::string::npos);
+    EXPECT_NE(log.find("Failed heartbeat occured"), std::string::npos);
+    EXPECT_EQ(reloaded.entryCount(), 26u);
 }
 
 TEST_F(LogManagerTest, SetLogFileEmptiesTheListButNotTheFile)
@@ -228,39 +196,19 @@ TEST_F(LogManagerTest, SetLogFileEmptiesTheListButNotTheFile)
     writeFile("3;5;old;");
     PXLogManager manager(m_bus, path());
     manager.start();
-    Answers answers(*m_bus);
     m_bus->publish(SET_LOG_FILE, "anything");
-    EXPECT_EQ(answers.lastStatus, 0);
+    EXPECT_EQ(status(LOG_FILE_SET), 0);
     EXPECT_EQ(manager.entryCount(), 0u);
     EXPECT_EQ(readFile(), "3;5;old;");
-    m_bus->publish(GET_LOG_FILE);
-    EXPECT_EQ(answers.log, "[]");
+    EXPECT_EQ(logFile(), "[]");
     manager.stop();
     EXPECT_EQ(readFile(), "");
-}
-
-TEST_F(LogManagerTest, KeepsTheNewestEntriesOnly)
-{
-    PXLogManager manager(m_bus, path());
-    const std::size_t total = PXLogManager::kMaxEntries + 30;
-    for (std::size_t i = 0; i < total; ++i)
-        m_bus->publish(HEARTBEAT_FAILED);
-    EXPECT_EQ(manager.entryCount(), PXLogManager::kMaxEntries);
-    manager.stop();
-    EXPECT_EQ(decodeLogFile(readFile()).size(), PXLogManager::kMaxEntries);
 }
 
 TEST_F(LogManagerTest, LongValuesAreCutAndTheFileStaysWithinItsBound)
 {
     PXLogManager manager(m_bus, path());
-    Answers answers(*m_bus);
     m_bus->publish(SET_DEBUG_LEVEL, "debug");
-    const std::string big(8 * 1024 * 1024, 'd');
-    m_bus->publish(SET_SCENARIO_DESCRIPTION, big);
-    m_bus->publish(GET_LOG_FILE);
-    EXPECT_LT(answers.log.size(), 2 * kMaxMessageBytes);
-    EXPECT_NE(answers.log.find("d" + kEllipsis + "\""), std::string::npos);
-
     // Each value alone is cut; together they would still make a file of 4.4 MiB.
     const std::string value(2 * kMaxMessageBytes, 'v');
     for (int i = 0; i < 1100; ++i)
@@ -274,37 +222,32 @@ TEST_F(LogManagerTest, LongValuesAreCutAndTheFileStaysWithinItsBound)
     EXPECT_EQ(back.back()->message.size(), kMaxMessageBytes + kEllipsis.size());
 }
 
-TEST_F(LogManagerTest, HugeFileLoadsFieldByFieldKeepingTheNewestEntries)
+// A 200 MiB hole of NUL bytes (a sparse file, so nothing is written) before more entries than
+// the list keeps, and 50 MB of ';': the loader goes field by field, keeping the newest entries,
+// and holds little at any time.
+TEST_F(LogManagerTest, HugeFilesLoadFieldByFieldKeepingTheNewestEntries)
 {
-    // A 200 MiB hole of NUL bytes (a sparse file, so nothing is written), then more entries
-    // than the list keeps, then one more.
     std::ofstream(path(), std::ios::binary) << "2;1;before the hole;";
-    const std::size_t hole = 200u * 1024 * 1024;
-    ASSERT_EQ(truncate(path().c_str(), static_cast<off_t>(hole)), 0);
+    ASSERT_EQ(truncate(path().c_str(), static_cast<off_t>(200u * 1024 * 1024)), 0);
     {
         std::ofstream out(path(), std::ios::binary | std::ios::app);
         for (std::size_t i = 0; i < PXLogManager::kMaxEntries + 5; ++i)
             out << "2;" << i << ";entry " << i << ";";
         out << ";3;77;last;";
     }
-
     PXLogManager manager(m_bus, path());
     EXPECT_LT(peakGrowthKiB([&] { manager.start(); }), 64 * 1024) << "KiB more at the peak";
     ASSERT_EQ(manager.entryCount(), PXLogManager::kMaxEntries);
-    Answers answers(*m_bus);
-    m_bus->publish(GET_LOG_FILE);
-    EXPECT_EQ(answers.log.find("before the hole"), std::string::npos);
-    EXPECT_EQ(answers.log.find("\"entry 5\""), std::string::npos);
-    EXPECT_NE(answers.log.find("\"entry 6\""), std::string::npos);
-    EXPECT_NE(answers.log.find("\"last\""), std::string::npos);
-}
+    const std::string log = logFile();
+    EXPECT_EQ(log.find("before the hole"), std::string::npos);
+    EXPECT_EQ(log.find("\"entry 5\""), std::string::npos);
+    EXPECT_NE(log.find("\"entry 6\""), std::string::npos);
+    EXPECT_NE(log.find("\"last\""), std::string::npos);
 
-TEST_F(LogManagerTest, FileOfSemicolonsOnlyLoadsNothing)
-{
     writeFile(std::string(50u * 1000 * 1000, ';'));
-    PXLogManager manager(m_bus, path());
-    EXPECT_LT(peakGrowthKiB([&] { manager.start(); }), 64 * 1024) << "KiB more at the peak";
-    EXPECT_EQ(manager.entryCount(), 0u);
+    PXLogManager semicolons(std::make_shared<PXEventBus>(), path());
+    EXPECT_LT(peakGrowthKiB([&] { semicolons.start(); }), 64 * 1024) << "KiB more at the peak";
+    EXPECT_EQ(semicolons.entryCount(), 0u);
 }
 
 TEST(LogFormat, FileFormatAndItsEscapes)

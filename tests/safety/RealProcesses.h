@@ -1,9 +1,10 @@
 #pragma once
 
-// The real endpoint and the real hub tool as child processes on loopback, for the policy and TLS
-// tests. Owned by the test's thread.
+// The real endpoint and the real hub tool as child processes on loopback, for the scenario,
+// policy and TLS tests. Owned by the test's thread.
 #include "ChildProcess.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,26 @@ startEndpoint(const std::string& home, const std::vector<std::string>& arguments
 {
     return std::make_unique<testsupport::ChildProcess>(ROAMNODE_BINARY, arguments,
                                                        testsupport::homeIn(home), home);
+}
+
+// roamnode-hub on loopback `port` (0: the system's choice) with `arguments`, which hold the
+// requests it sends, one per exchange.
+inline std::unique_ptr<testsupport::ChildProcess> startHub(std::uint16_t port,
+                                                           std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.end(), {"--port", std::to_string(port), "--bind", "127.0.0.1"});
+    return std::make_unique<testsupport::ChildProcess>(ROAMNODE_HUB_BINARY, arguments);
+}
+
+// The next reply the hub printed that `accept` takes, without "reply "; "" at the timeout.
+inline std::string nextReply(
+    testsupport::ChildProcess& hub, std::chrono::milliseconds timeout,
+    const std::function<bool(const std::string&)>& accept = [](const std::string&) { return true; })
+{
+    const auto line = hub.waitForLine(
+        [&](const std::string& l) { return l.rfind("reply ", 0) == 0 && accept(l.substr(6)); },
+        timeout);
+    return line ? line->substr(6) : std::string();
 }
 
 // The first line of standard output and error together that contains `text`, once one came

@@ -16,37 +16,33 @@ public:
 
 } // namespace
 
-TEST(FlowResultTest, SamplesOfOneSecondShareAnEntry)
+// Samples of one second share an entry; a late sample, whose second is before the newest
+// entry's, counts in the newest; the entries grow beyond what was reserved for them.
+TEST(FlowResultTest, SamplesCountInTheirSecondOrTheNewest)
 {
     PXFlowResult result(1);
     result.addSample(100, 10 * s + 200000000);
     result.addSample(50, 10 * s + 900000000);
-    const auto entries = result.countEntries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].time, 10 * s + 200000000);
-    EXPECT_EQ(entries[0].samples, 2u);
-    EXPECT_EQ(entries[0].bytes, 150u);
-    EXPECT_EQ(result.firstTime(), 10 * s + 200000000);
-    EXPECT_EQ(result.lastTime(), 10 * s + 900000000);
-    EXPECT_NE(result.json().find("\"timestamparray\": [10000000000]"), std::string::npos);
-}
-
-TEST(FlowResultTest, LateSamplesCountInTheNewestEntry)
-{
-    PXFlowResult result(1);
-    result.addSample(10, 10 * s);
     result.addSample(10, 12 * s + 5);
-    result.addSample(10, 11 * s); // late: its second is before the newest entry's
+    result.addSample(10, 11 * s);
     result.addSample(10, 9 * s);
-    const auto entries = result.countEntries();
+    auto entries = result.countEntries();
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].samples, 1u);
-    EXPECT_EQ(entries[1].samples, 3u);
-    EXPECT_EQ(entries[1].bytes, 30u);
-    EXPECT_EQ(result.firstTime(), 10 * s);
-    EXPECT_EQ(result.lastTime(), 9 * s);
+    EXPECT_EQ(std::make_tuple(entries[0].time, entries[0].samples, entries[0].bytes),
+              std::make_tuple(10 * s + 200000000, 2ul, 150ul));
+    EXPECT_EQ(std::make_tuple(entries[1].samples, entries[1].bytes), std::make_tuple(3ul, 30ul));
+    EXPECT_EQ(std::make_pair(result.firstTime(), result.lastTime()),
+              std::make_pair(10 * s + 200000000, 9 * s));
+    EXPECT_NE(result.json().find("\"timestamparray\": [10000000000, 12000000000]"),
+              std::string::npos);
+
+    for (std::int64_t i = 13; i < 500; ++i)
+        result.addSample(1, i * s, 10);
+    EXPECT_EQ(result.countEntries().size(), 489u);
+    EXPECT_EQ(result.latencyEntries().size(), 487u);
 }
 
+// 60 s either way is the limit; a rejected latency is still a frame, and is counted.
 TEST(FlowResultTest, LatencyOfSixtySecondsIsTheLimit)
 {
     PXFlowResult result(1);
@@ -56,40 +52,29 @@ TEST(FlowResultTest, LatencyOfSixtySecondsIsTheLimit)
     result.addSample(1, 10 * s, -60 * s);
     const auto entries = result.latencyEntries();
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].count, 2u);
-    EXPECT_EQ(entries[0].rejected, 2u);
-    EXPECT_EQ(entries[0].min, -60 * s);
-    EXPECT_EQ(entries[0].max, 60 * s);
-    // Rejected values are still frames: they are counted.
+    EXPECT_EQ(
+        std::make_tuple(entries[0].count, entries[0].rejected, entries[0].min, entries[0].max),
+        std::make_tuple(2ul, 2ul, -60 * s, 60 * s));
     EXPECT_EQ(result.countEntries()[0].samples, 4u);
 }
 
-TEST(FlowResultTest, WelfordMeanAndSampleDeviation)
+TEST(FlowResultTest, LatencyEntriesFollowTheSecondsWithWelfordsMeanAndDeviation)
 {
     PXFlowResult result(1);
-    for (std::int64_t v : {2, 4, 4, 4, 5, 5, 7, 9})
+    result.addLatencyEntry(9 * s);
+    result.addSample(1, 9 * s + 5, 100);
+    for (std::int64_t v : {2, 4, 4, 4, 5, 5, 7})
         result.addSample(1, 10 * s, v * 1000);
-    const auto entry = result.latencyEntries().at(0);
-    EXPECT_EQ(entry.min, 2000);
-    EXPECT_EQ(entry.max, 9000);
-    EXPECT_DOUBLE_EQ(entry.mean, 5000.0);
-    // Sum of squared deviations 32e6 over 7: sqrt(4571428.57) = 2138.09...
-    EXPECT_NEAR(entry.squaredDeviations, 32e6, 1e-3);
-    EXPECT_NE(result.json().find("\"latencyavg\": 5000, \"jitter\": 2138}"), std::string::npos);
-}
-
-TEST(FlowResultTest, LatencyEntriesFollowTheSeconds)
-{
-    PXFlowResult result(1);
-    result.addLatencyEntry(10 * s);
-    result.addSample(1, 10 * s + 5, 100);
-    result.addSample(1, 11 * s + 5, 300);
-    result.addSample(1, 10 * s + 7, 500); // late: goes to the newest entry
+    result.addSample(1, 9 * s + 7, 9000); // late: goes to the newest entry
     const auto entries = result.latencyEntries();
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].time, 10 * s);
-    EXPECT_EQ(entries[0].count, 1u);
-    EXPECT_EQ(entries[1].count, 2u);
+    EXPECT_EQ(std::make_tuple(entries[0].time, entries[0].count), std::make_tuple(9 * s, 1ul));
+    const auto& entry = entries[1];
+    EXPECT_EQ(std::make_tuple(entry.count, entry.min, entry.max),
+              std::make_tuple(8ul, 2000l, 9000l));
+    EXPECT_DOUBLE_EQ(entry.mean, 5000.0);
+    // Sum of squared deviations 32e6.
+    EXPECT_NEAR(entry.squaredDeviations, 32e6, 1e-3);
 }
 
 TEST(FlowResultTest, OneLatencyHasNoJitterAndAllRejectedGivesAnEmptyObject)
@@ -103,27 +88,6 @@ TEST(FlowResultTest, OneLatencyHasNoJitterAndAllRejectedGivesAnEmptyObject)
     PXFlowResult rejected(2);
     rejected.addSample(1, 10 * s, 61 * s);
     EXPECT_NE(rejected.json().find("\"latencyarray\": [{}]"), std::string::npos) << rejected.json();
-}
-
-TEST(FlowResultTest, TheEntriesGrowBeyondTheReservation)
-{
-    PXFlowResult result(1);
-    for (std::int64_t i = 0; i < 500; ++i)
-        result.addSample(1, i * s, 10);
-    EXPECT_EQ(result.countEntries().size(), 500u);
-    EXPECT_EQ(result.latencyEntries().size(), 500u);
-}
-
-TEST(ResultListJsonTest, EmptyListAndEmptyFlow)
-{
-    EXPECT_EQ(resultListJson({}), "[]");
-    auto record = std::make_shared<PXScenarioResult>(3);
-    record->setTimestamp(1700000000000000000);
-    record->createFlowResult(-1);
-    EXPECT_EQ(resultListJson({record}),
-              "[{\"scenarioid\": 3, \"timestamp\": 1700000000000000000, \"flows\":[{\"id\": -1, "
-              "\"status\": \"\", \"errormsg\": \"\", \"timestamparray\": [], "
-              "\"packetcountarray\": [], \"bytecountarray\": []}]}]");
 }
 
 TEST(ResultListJsonTest, ExactTextOfAFullRecord)
@@ -147,6 +111,7 @@ TEST(ResultListJsonTest, ExactTextOfAFullRecord)
     other->errorMessage = "none";
     first->addMonitorResult(other);
     auto second = std::make_shared<PXScenarioResult>(13);
+    second->createFlowResult(-1);
 
     const std::string expected =
         "[{\"scenarioid\": 12, \"timestamp\": 10000000000, \"flows\":["
@@ -164,8 +129,11 @@ TEST(ResultListJsonTest, ExactTextOfAFullRecord)
         info->resultJson() +
         "}, {\"id\":5, \"type\":\"custom\", \"status\":\"unknown\", \"errormsg\":\"none\", "
         "\"monitorresult\":{}}]}, "
-        "{\"scenarioid\": 13, \"timestamp\": 0, \"flows\":[]}]";
+        "{\"scenarioid\": 13, \"timestamp\": 0, \"flows\":[{\"id\": -1, \"status\": \"\", "
+        "\"errormsg\": \"\", \"timestamparray\": [], \"packetcountarray\": [], "
+        "\"bytecountarray\": []}]}]";
     EXPECT_EQ(resultListJson({first, second}), expected);
+    EXPECT_EQ(resultListJson({}), "[]");
 
     first->clear();
     EXPECT_EQ(resultListJson({first}),
