@@ -7,7 +7,7 @@ set(ROAMNODE_THREAD_SUITES
     test_udp "Stream*"
     test_udp "Trigger*"
     test_scenario "ScenarioExecutorTest.*:WorkerRunTest.*:GaugeLoopTest.*:GaugeSpeedTest.*"
-    test_scenario "StartTimerTest.*:ManagerTest.*:LoopbackRunTest.*"
+    test_scenario "StartTimerTest.*:ManagerTest.*"
     test_heartbeat "Session*"
     test_heartbeat "ManagerTest.*"
     test_device "MonitorTest.*"

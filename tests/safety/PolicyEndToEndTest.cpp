@@ -62,7 +62,7 @@ TEST_F(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
         setDescription(stream("127.0.0.1", 10000000, 1000000000)),
     };
     const std::string refused = "{\"errormessage\": \"Error in <scenariodescription>: ";
-    const std::vector<std::string> withPolicy = {
+    const std::vector<std::string> refusedByThePolicy = {
         refused + "destination 198.51.100.7 is outside the allowed networks\", "
                   "\"status\": \"variable-error\"}",
         "{\"scenariostarttime\": 0, \"status\": \"success\"}",
@@ -75,16 +75,29 @@ TEST_F(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
     };
     std::vector<std::string> arguments = {"{\"command\": \"set\", \"heartbeatinterval\": \"200\"}"};
     arguments.insert(arguments.end(), requests.begin(), requests.end());
-    const auto hub = safetytest::startHub(0, arguments);
-    const int port = testsupport::listeningPort(*hub);
-    ASSERT_NE(port, 0);
-    const auto endpoint = safetytest::startEndpoint(
-        m_dir.path().toStdString(), {"--policy", policy, "127.0.0.1:" + std::to_string(port)});
-    EXPECT_NE(safetytest::nextReply(*hub, 15s), "") << "never registered";
-    std::vector<std::string> replies;
-    for (std::size_t i = 0; i < requests.size(); ++i)
-        replies.push_back(safetytest::nextReply(*hub, 15s));
-    EXPECT_EQ(replies, withPolicy);
+    // With the policy, then the same descriptions without one: all of them pass and arm.
+    for (const bool withPolicy : {true, false}) {
+        SCOPED_TRACE(withPolicy);
+        const auto hub = safetytest::startHub(0, arguments);
+        const int port = testsupport::listeningPort(*hub);
+        ASSERT_NE(port, 0);
+        std::vector<std::string> endpointArguments = {"127.0.0.1:" + std::to_string(port)};
+        if (withPolicy)
+            endpointArguments.insert(endpointArguments.begin(), {"--policy", policy});
+        const auto endpoint =
+            safetytest::startEndpoint(m_dir.path().toStdString(), endpointArguments);
+        EXPECT_NE(safetytest::nextReply(*hub, 15s), "") << "never registered";
+        std::vector<std::string> replies;
+        for (std::size_t i = 0; i < requests.size(); ++i)
+            replies.push_back(safetytest::nextReply(*hub, 15s));
+        if (withPolicy) {
+            EXPECT_EQ(replies, refusedByThePolicy);
+            continue;
+        }
+        for (const std::string& reply : replies)
+            EXPECT_NE(reply.find("\"status\": \"success\""), std::string::npos) << reply;
+        EXPECT_EQ(replies[1].find("\"scenariostarttime\": 0"), std::string::npos) << replies[1];
+    }
 }
 
 TEST_F(PolicyEndToEnd, APolicyThatCannotBeUsedStopsTheEndpoint)
