@@ -319,7 +319,9 @@ TEST(SummaryTable, FitsOneHundredColumnsUnlessWide)
         EXPECT_NE(wide.find(header), std::string::npos) << header << "\n" << wide;
 }
 
-TEST(HtmlReport, NoChartsOfPlaceholdersAndNoGreenForZeroBytes)
+// An HTTP flow the server counted nothing of, one it counted 1 MB of, a stream, and a monitor
+// that saw no Wi-Fi.
+TEST(HtmlReport, ServerFiguresMarkedNoChartsOfPlaceholdersAndNoGreenForZeroBytes)
 {
     ScenarioSummary s;
     s.scenarioId = 1;
@@ -337,10 +339,25 @@ TEST(HtmlReport, NoChartsOfPlaceholdersAndNoGreenForZeroBytes)
     http.type = "tcpv4";
     http.status = "success";
     http.measuredByServer = true;
-    s.flows = {http};
+    FlowSummary counted = http;
+    counted.bytes = 1'000'000;
+    counted.meanMbps = 2.0;
+    FlowSummary stream;
+    stream.type = "streamv4";
+    s.flows = {http, counted, stream};
     const std::string html = htmlReport("t", {s});
     EXPECT_NE(html.find("no Wi-Fi association during the run"), std::string::npos);
     EXPECT_EQ(html.find("Monitor 4: RSSI"), std::string::npos);
     EXPECT_NE(html.find("class=\"status-bad\">success (0 bytes)"), std::string::npos) << html;
+    EXPECT_NE(html.find("measured by the HTTP server"), std::string::npos);
     EXPECT_TRUE(http.failed());
+    EXPECT_FALSE(counted.failed());
+    const std::string table = summaryTable({s});
+    for (const char* text : {"1.00 MB *", "2.00 *", "* measured by the HTTP server"})
+        EXPECT_NE(table.find(text), std::string::npos) << text << "\n" << table;
+    const Json::Value json = summaryJson({s});
+    EXPECT_EQ(json[0]["flows"][1]["measuredby"].asString(), "server");
+    EXPECT_EQ(json[0]["flows"][2]["measuredby"].asString(), "endpoint");
+    s.flows = {stream};
+    EXPECT_EQ(summaryTable({s}).find("measured by"), std::string::npos);
 }
