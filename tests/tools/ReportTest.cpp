@@ -1,18 +1,37 @@
 #include "FlowPairing.h"
 #include "HtmlReport.h"
 #include "JsonParse.h"
-#include "ReportSamples.h"
 #include "ResultSummary.h"
 #include "SummaryTable.h"
 #include "SvgChart.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 namespace {
 
 using namespace roamnode::report;
+
+// A result list as the endpoint writes it: a stream (id 1) that sent 100 frames, the trigger
+// (id 2) that counted 98 of them with latency, an HTTP flow without samples that failed, and a
+// monitor with two samples.
+inline const char* const kResultList =
+    R"([{"scenarioid": 7, "timestamp": 1700000000000000000,"flows":[
+ {"id": 1, "status": "success", "errormsg": "", "timestamparray": [1700000000000000000, 1700000001000000000, 1700000002000000000], "packetcountarray": [10, 80, 10], "bytecountarray": [1060, 8480, 1060],"timestampfirst": 1700000000100000000, "timestamplast": 1700000002090000000},
+ {"id": 2, "status": "success", "errormsg": "", "timestamparray": [1700000000000000000, 1700000001000000000, 1700000002000000000], "packetcountarray": [10, 78, 10], "bytecountarray": [1060, 8268, 1060],"timestampfirst": 1700000000100000000, "timestamplast": 1700000002090000000, "latencyarray": [{"latencymin": 100000, "latencymax": 300000, "latencyavg": 200000, "jitter": 50000}, {"latencymin": 90000, "latencymax": 400000, "latencyavg": 150000, "jitter": 40000}, {}]},
+ {"id": 3, "status": "error", "errormsg": "invalid destination address 'x'", "timestamparray": [], "packetcountarray": [], "bytecountarray": []}
+],"monitors":[{"id":4,"type":"networkinfo","status":"success","errormsg":"","monitorresult":[{"timestamp": 1700000000000000000,"interfaces": [{"type": "loopback","name": "lo","displayname": "lo","mac": "00:00:00:00:00:00","ipv4": ["127.0.0.1"],"ipv6": [],"ssid": "","bssid": "00:00:00:00:00:00","rssi": -127,"txrate":-1,"rxrate":-1,"channel":-1}, {"type": "wifi_ieee80211","name": "wlan0","displayname": "wlan0","mac": "a4:c3:f0:11:22:33","ipv4": [],"ipv6": [],"ssid": "lab","bssid": "00:11:22:33:44:55","rssi": -52,"txrate":144400000,"rxrate":144400000,"channel":36}]}, {"timestamp": 1700000001000000000,"interfaces": []}]}]}])";
+
+inline const char* const kDescription = R"({"scenarioid": 7, "duration": 2000000000, "flows": [
+ {"id": 1, "flowtype": "streamv4", "flow": {"srcport": 5000, "dstport": 6000,
+  "dstipv4": "127.0.0.1", "interframegap": 20000000, "numberofframes": 100}},
+ {"id": 2, "flowtype": "triggerv4", "flow": {"srcport": 5000, "dstport": 6000,
+  "srcipv4": "127.0.0.1"}},
+ {"id": 3, "flowtype": "tcpv4", "flow": {"requestmethod": "get"}}]})";
 
 Json::Value parse(const std::string& text)
 {
@@ -32,6 +51,23 @@ std::vector<ScenarioSummary> pairedSummaries(const std::string& endpoint = "dev-
          0}};
     pairStreamsAndTriggers(endpoints);
     return endpoints[0].summaries;
+}
+
+// The run of kResultList: its start and one endpoint 1.5 ms ahead.
+RunInfo sampleRun()
+{
+    RunInfo run;
+    run.startNs = 1700000000000000000;
+    EndpointInfo endpoint;
+    endpoint.name = "lab";
+    endpoint.id = "3f2a";
+    endpoint.addresses = "10.0.0.5, fd00::5";
+    endpoint.os = "Linux debian 12";
+    endpoint.appVersion = "2.12.3.0";
+    endpoint.offsetNs = 1'500'000;
+    endpoint.offsetErrorNs = 45'000;
+    run.endpoints.push_back(endpoint);
+    return run;
 }
 
 } // namespace
@@ -151,15 +187,7 @@ TEST(SvgChart, AxesOfHugeValuesAndTinySpansDrawAFewTicks)
 TEST(HtmlReport, SelfContainedWithCharts)
 {
     const auto scenarios = pairedSummaries("<dev>");
-    RunInfo run;
-    run.startNs = 1700000000000000000;
-    EndpointInfo endpoint;
-    endpoint.name = "lab";
-    endpoint.id = "3f2a";
-    endpoint.addresses = "10.0.0.5";
-    endpoint.offsetNs = 1'500'000;
-    endpoint.offsetErrorNs = 45'000;
-    run.endpoints.push_back(endpoint);
+    const RunInfo run = sampleRun();
     const std::string html = htmlReport("Roamnode run", scenarios, run);
     for (const char* text :
          {"2023-11-14 22:13:20.000 UTC", "+1.500 ms \xc2\xb1 0.045 ms", "10.0.0.5",
@@ -360,4 +388,35 @@ TEST(HtmlReport, ServerFiguresMarkedNoChartsOfPlaceholdersAndNoGreenForZeroBytes
     EXPECT_EQ(json[0]["flows"][2]["measuredby"].asString(), "endpoint");
     s.flows = {stream};
     EXPECT_EQ(summaryTable({s}).find("measured by"), std::string::npos);
+}
+
+// The page as headless Chromium draws it (skipped where there is none): a PNG with tables, text
+// and charts, kept in the build folder to look at.
+TEST(HtmlReport, ABrowserDrawsThePage)
+{
+    std::string chromium;
+    for (const std::string name : {"chromium", "chromium-browser"})
+        if (chromium.empty() && std::system(("command -v " + name + " >/dev/null").c_str()) == 0)
+            chromium = name;
+    if (chromium.empty())
+        GTEST_SKIP() << "no chromium installed";
+    const std::filesystem::path dir = REPORT_SCREENSHOT_DIR;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir / "profile");
+    std::ofstream(dir / "report.html") << htmlReport("Screenshot", pairedSummaries(), sampleRun());
+    // A fresh profile and no network: the page needs nothing from outside.
+    const std::string command =
+        "timeout 90 '" + chromium +
+        "' --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync "
+        "--user-data-dir='" +
+        (dir / "profile").string() + "' --screenshot='" + (dir / "report.png").string() +
+        "' --window-size=1200,2000 'file://" + (dir / "report.html").string() + "' >'" +
+        (dir / "chromium.log").string() + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << "see " << dir / "chromium.log";
+    std::ifstream file(dir / "report.png", std::ios::binary);
+    const std::string png(std::istreambuf_iterator<char>(file), {});
+    EXPECT_EQ(png.substr(0, 4), "\x89PNG");
+    // A blank 1200x2000 page compresses to a few hundred bytes; tables, text and charts do not.
+    EXPECT_GT(png.size(), 20000u);
 }

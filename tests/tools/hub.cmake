@@ -28,13 +28,6 @@ target_compile_definitions(test_hub_run_e2e PRIVATE
 add_dependencies(test_hub_run_e2e roamnode-httpd)
 gtest_discover_tests(test_hub_run_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
-# The HTML report as a browser draws it; skipped (77) where no Chromium is installed.
-add_executable(test_hub_report_screenshot HubReportScreenshotTest.cpp)
-target_link_libraries(test_hub_report_screenshot PRIVATE roamnode_report roamnode_testsupport)
-add_test(NAME hub_report_screenshot COMMAND test_hub_report_screenshot
-    ${CMAKE_CURRENT_BINARY_DIR}/report-screenshot)
-set_tests_properties(hub_report_screenshot PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
-
 # roamnode-httpd --help: on standard output, status 0, and it names --stats (demo.sh looks).
 add_test(NAME httpd_help COMMAND sh -c "'$<TARGET_FILE:roamnode-httpd>' --help | grep -q -- --stats")
 
