@@ -1,8 +1,7 @@
 # `roamnode-hub serve` with two real endpoints for a short campaign: the archive (SQLite, and
 # PostgreSQL in a throw-away cluster where it is installed), export, /metrics, SIGHUP, SIGTERM.
 add_executable(test_hub_serve HubServeCampaignTest.cpp)
-find_package(Qt5 REQUIRED COMPONENTS Network)
-target_link_libraries(test_hub_serve PRIVATE roamnode_testsupport GTest::gtest Qt5::Core Qt5::Network)
+target_link_libraries(test_hub_serve PRIVATE roamnode_testsupport GTest::gtest_main Qt5::Core)
 target_compile_definitions(test_hub_serve PRIVATE
     ROAMNODE_BINARY="$<TARGET_FILE:roamnode>"
     ROAMNODE_HUB_BINARY="$<TARGET_FILE:roamnode-hub>")
