@@ -49,25 +49,18 @@ std::string write(const QTemporaryDir& dir, const std::string& name, const std::
 
 } // namespace
 
-TEST(HubRunOptions, DefaultsAndEveryOption)
+TEST(HubRunOptions, EveryOptionAMapAloneAndHelp)
 {
-    RunOptions options;
-    std::string error;
-    ASSERT_TRUE(parse("demo.json", options, error)) << error;
-    EXPECT_EQ(std::tie(options.scenarioPath, options.port, options.outDir, options.endpoints),
-              std::make_tuple("demo.json", 9100, "roamnode-results", 0u));
-    EXPECT_DOUBLE_EQ(options.startInSeconds, 3.0);
-    EXPECT_TRUE(options.devices.empty());
-    EXPECT_TRUE(options.portRewrites.empty());
-
     RunOptions every;
+    std::string error;
     ASSERT_TRUE(parse("--port 0 s.json --device a --device b --endpoints 2 --start-in 1.5 --out "
                       "/tmp/x --register-timeout 7 --rewrite-port 8080=4321 --httpd-stats "
                       "st.jsonl --clock-samples 2 --bind 127.0.0.1 --wide",
                       every, error))
         << error;
-    EXPECT_EQ(std::tie(every.port, every.endpoints, every.outDir, every.httpdStatsPath),
-              std::make_tuple(0, 2u, "/tmp/x", "st.jsonl"));
+    EXPECT_EQ(std::tie(every.scenarioPath, every.port, every.endpoints, every.outDir,
+                       every.httpdStatsPath),
+              std::make_tuple("s.json", 0, 2u, "/tmp/x", "st.jsonl"));
     EXPECT_EQ(every.devices, (std::vector<std::string>{"a", "b"}));
     EXPECT_DOUBLE_EQ(every.startInSeconds, 1.5);
     EXPECT_DOUBLE_EQ(every.registerTimeoutSeconds, 7.0);
@@ -75,6 +68,18 @@ TEST(HubRunOptions, DefaultsAndEveryOption)
     EXPECT_EQ(every.clockSamples, 2u);
     EXPECT_EQ(every.bindAddresses, (std::vector<std::string>{"127.0.0.1"}));
     EXPECT_TRUE(every.wide);
+
+    RunOptions map;
+    ASSERT_TRUE(parse("--map m.json", map, error)) << error;
+    EXPECT_EQ(map.mapPath, "m.json");
+    RunOptions help;
+    ASSERT_TRUE(parse("--help", help, error));
+    EXPECT_TRUE(help.help);
+    // The help names every exit status and where a device id comes from.
+    const std::string usage = runUsage();
+    for (const char* text : {"Exit status: 0", "1 an endpoint", "2 a bad", "3 the run completed",
+                             "130 interrupted", "roamnode --device-id", "--wide"})
+        EXPECT_NE(usage.find(text), std::string::npos) << text;
 }
 
 TEST(HubRunOptions, RefusesBadValuesAndCombinations)
@@ -101,22 +106,6 @@ TEST(HubRunOptions, RefusesBadValuesAndCombinations)
         EXPECT_FALSE(parse(words, options, error)) << "accepted: " << words;
         EXPECT_FALSE(error.empty()) << words;
     }
-}
-
-TEST(HubRunOptions, MapAloneAndHelp)
-{
-    RunOptions options;
-    std::string error;
-    ASSERT_TRUE(parse("--map m.json", options, error)) << error;
-    EXPECT_EQ(options.mapPath, "m.json");
-    RunOptions help;
-    ASSERT_TRUE(parse("--help", help, error));
-    EXPECT_TRUE(help.help);
-    // The help names every exit status and where a device id comes from.
-    const std::string usage = runUsage();
-    for (const char* text : {"Exit status: 0", "1 an endpoint", "2 a bad", "3 the run completed",
-                             "130 interrupted", "roamnode --device-id", "--wide"})
-        EXPECT_NE(usage.find(text), std::string::npos) << text;
 }
 
 TEST(HubRunClockOffset, PicksTheSampleWithTheShortestRoundTripAndSkipsImpossibleOnes)
