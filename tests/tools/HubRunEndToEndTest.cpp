@@ -215,6 +215,7 @@ TEST_F(HubRunEndToEnd, AMapForTwoOfThreeEndpointsWithOneStartAndTheHttpServersCo
     std::map<int, Json::Value> summaries;
     for (const Json::Value& summary : results["summary"])
         summaries[summary["scenarioid"].asInt()] = summary;
+    EXPECT_EQ(flowOf(summaries[21], 1)["plannedframes"].asUInt64(), 50u) << output;
     const Json::Value& trigger = flowOf(summaries[22], 2);
     EXPECT_EQ(trigger["pairing"].asString(), "paired") << output;
     const auto lost = static_cast<Json::Int64>(counted[21] - counted[22]);
