@@ -247,47 +247,40 @@ TEST(HubRunHttpdStats, PathNameAndTargetMatchingFollowTheFlowsRule)
         EXPECT_EQ(targetMatchesUrl(c.target, c.url), c.matches) << c.target << " " << c.url;
 }
 
-namespace {
-
-// Two endpoints that each ran a GET and a PUT of "/demo/x" (the GET from port 7000) and a
-// stream, starting at kStart for 10 s.
-constexpr std::int64_t kStart = 1'800'000'000'000'000'000;
-constexpr std::int64_t kSec = 1'000'000'000;
-// The server counted each of these connections in 2 s.
-
-std::vector<roamnode::report::EndpointResults> twoHttpEndpoints(const std::string& addressA,
-                                                                const std::string& addressB)
+// Two endpoints that each ran a GET and a PUT of "/demo/x" (the GET from port 7000) and a stream,
+// starting at kT0 for 10 s; the server counted each connection below in 2 s. First on addresses
+// of their own, then both on 127.0.0.1, where the PUTs (no srcport) cannot be told apart.
+TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRunNotAnAmbiguousSum)
 {
+    constexpr std::int64_t kSec = 1'000'000'000;
+    constexpr std::int64_t kStart = 1'800'000'000'000'000'000;
     Json::Value description;
     std::string error;
-    roamnode::parseJson(R"({"duration": 10000000000, "flows": [
+    ASSERT_TRUE(roamnode::parseJson(R"({"duration": 10000000000, "flows": [
         {"id": 3, "flowtype": "tcpv4", "flow": {"requestmethod": "get", "url": "/demo/x",
          "srcport": 7000}},
         {"id": 4, "flowtype": "tcpv4", "flow": {"requestmethod": "put", "url": "/demo/x"}},
         {"id": 1, "flowtype": "streamv4", "flow": {"dstport": 1}}]})",
-                        description, &error);
-    std::vector<roamnode::report::EndpointResults> endpoints;
-    for (const std::string& address : {addressA, addressB}) {
-        roamnode::report::ScenarioSummary scenario;
-        for (const auto& [id, type] : std::vector<std::pair<int, std::string>>{
-                 {1, "streamv4"}, {3, "tcpv4"}, {4, "tcpv4"}}) {
-            roamnode::report::FlowSummary flow;
-            flow.flowId = id;
-            flow.type = type;
-            flow.status = "success";
-            scenario.flows.push_back(flow);
+                                    description, &error))
+        << error;
+    const auto twoEndpoints = [&](const std::string& addressA, const std::string& addressB) {
+        std::vector<roamnode::report::EndpointResults> endpoints;
+        for (const std::string& address : {addressA, addressB}) {
+            roamnode::report::ScenarioSummary scenario;
+            for (const auto& [id, type] : std::vector<std::pair<int, std::string>>{
+                     {1, "streamv4"}, {3, "tcpv4"}, {4, "tcpv4"}}) {
+                roamnode::report::FlowSummary flow;
+                flow.flowId = id;
+                flow.type = type;
+                flow.status = "success";
+                scenario.flows.push_back(flow);
+            }
+            scenario.flows[0].bytes = 99;
+            endpoints.push_back({address, {address}, description, {scenario}, kStart});
         }
-        scenario.flows[0].bytes = 99;
-        endpoints.push_back({address, {address}, description, {scenario}, kStart});
-    }
-    return endpoints;
-}
-
-} // namespace
-
-TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRun)
-{
-    auto endpoints = twoHttpEndpoints("10.0.0.1", "10.0.0.2");
+        return endpoints;
+    };
+    auto endpoints = twoEndpoints("10.0.0.1", "10.0.0.2");
     const std::vector<ConnectionStat> connections = {
         // Endpoint A's GET, its restart (any port), and its PUT.
         {"GET", "/demo/x/?ns=4000", 1'000'000, 2.0, "", "10.0.0.1", 7000, kStart},
@@ -317,18 +310,13 @@ TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRun)
     EXPECT_EQ(b[2].bytes, 0u);
     EXPECT_TRUE(b[2].failed());
     EXPECT_FALSE(a[2].failed());
-}
 
-TEST(HubRunHttpdStats, EndpointsOnOneAddressAreAmbiguousNotSummed)
-{
-    // Both on 127.0.0.1: the PUTs (no srcport) cannot be told apart; the GETs can by port 7000
-    // only for the endpoint whose connection used it, and both used it here.
-    auto endpoints = twoHttpEndpoints("127.0.0.1", "127.0.0.1");
-    const std::vector<ConnectionStat> connections = {
-        {"PUT", "/demo/x/?ns=4000", 500'000, 2.0, "", "127.0.0.1", 40002, kStart},
-        {"PUT", "/demo/x/?ns=4000", 600'000, 2.0, "", "127.0.0.1", 40003, kStart},
-    };
-    EXPECT_EQ(applyConnectionStats(endpoints, connections), 0);
+    endpoints = twoEndpoints("127.0.0.1", "127.0.0.1");
+    EXPECT_EQ(
+        applyConnectionStats(
+            endpoints, {{"PUT", "/demo/x/?ns=4000", 500'000, 2.0, "", "127.0.0.1", 40002, kStart},
+                        {"PUT", "/demo/x/?ns=4000", 600'000, 2.0, "", "127.0.0.1", 40003, kStart}}),
+        0);
     for (const auto& endpoint : endpoints) {
         const auto& put = endpoint.summaries[0].flows[2];
         EXPECT_TRUE(put.serverAmbiguous);
