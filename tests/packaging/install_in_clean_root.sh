@@ -1,13 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build tree, installs it with apt into a
-# fresh minimal Debian root (so every run-time dependency must come from the
-# package's own Depends) and checks what a user gets: the programs, manual
-# pages, service unit, system user, a headless endpoint that starts, and a
-# clean purge.
-#
-# The minimal root is bootstrapped once and kept as a tarball in the cache
-# folder; later runs unpack it in seconds. Exits 77 (skipped) when this
-# machine cannot bootstrap a root: not root, no debootstrap, or no mirror.
+# Builds the Debian package from a build tree, installs it with apt into a fresh minimal Debian
+# root (so every run-time dependency must come from its Depends) and checks what a user gets:
+# files, system user, a headless endpoint that starts, a reinstall and a clean purge. The root
+# is bootstrapped once and cached as a tarball. Exits 77 (skipped) when this machine cannot
+# bootstrap a root: not root, no debootstrap, or no mirror.
 set -euo pipefail
 
 [ $# -eq 6 ] || { echo "usage: $0 BUILD_DIR CPACK CACHE SOURCE_DIR VERSION PROGRAMS" >&2; exit 2; }
@@ -227,11 +223,6 @@ echo "roamnode: uid $uid gid $gid home $home shell $shell"
 [ "$home" = /var/lib/roamnode ] || fail "roamnode's home is $home, not /var/lib/roamnode"
 [ "$shell" = /usr/sbin/nologin ] || fail "roamnode can log in (shell $shell)"
 [ "$(in_root getent group roamnode | cut -d: -f3)" = "$gid" ] || fail "roamnode has no group of its own"
-
-step "running the installed program"
-version_out=$(in_root /usr/bin/roamnode --version 2>&1) || fail "roamnode --version failed: $version_out"
-echo "roamnode --version: $version_out"
-grep -qF "$version" <<<"$version_out" || fail "roamnode --version does not print $version"
 
 # An endpoint started the way its unit starts it: its own user, its own state
 # folder as working directory, home and data folder. Nobody answers on port 1

@@ -72,7 +72,7 @@ RunInfo sampleRun()
 
 } // namespace
 
-TEST(ResultSummary, CountsRatesLossAndLatency)
+TEST(ResultSummary, CountsRatesLossAndLatencyForTheTableAndJson)
 {
     const auto scenarios = pairedSummaries();
     ASSERT_EQ(scenarios.size(), 1u);
@@ -120,6 +120,14 @@ TEST(ResultSummary, CountsRatesLossAndLatency)
     EXPECT_EQ(s.monitors[0].points[0].interfaceName, "wlan0");
     EXPECT_EQ(s.monitors[0].points[0].rssi, -52);
     EXPECT_EQ(s.monitors[0].points[0].channel, 36);
+
+    const std::string table = summaryTable(scenarios);
+    for (const char* text : {"Scenario 7 on dev-1", "flow 3: invalid destination address 'x'",
+                             "2 (2.00 %)", "Monitor 4: 2 samples"})
+        EXPECT_NE(table.find(text), std::string::npos) << text;
+    const Json::Value json = summaryJson(scenarios);
+    EXPECT_EQ(json[0]["flows"][1]["lostpackets"].asInt(), 2);
+    EXPECT_TRUE(json[0]["flows"][2]["meanmbps"].isNull());
 }
 
 TEST(ResultSummary, ResultsOfAnEarlierRunAreLeftOut)
@@ -160,18 +168,6 @@ TEST(ResultSummary, ToleratesOddShapes)
     ASSERT_EQ(apart[0].flows.size(), 1u);
     EXPECT_EQ(apart[0].flows[0].minMbps, 0.0);
     EXPECT_NE(htmlReport("apart", apart).find("<svg"), std::string::npos);
-}
-
-TEST(SummaryTable, ShowsEveryFlowWithStatusAndError)
-{
-    const auto scenarios = pairedSummaries();
-    const std::string table = summaryTable(scenarios);
-    for (const char* text : {"Scenario 7 on dev-1", "flow 3: invalid destination address 'x'",
-                             "2 (2.00 %)", "Monitor 4: 2 samples"})
-        EXPECT_NE(table.find(text), std::string::npos) << text;
-    const Json::Value json = summaryJson(scenarios);
-    EXPECT_EQ(json[0]["flows"][1]["lostpackets"].asInt(), 2);
-    EXPECT_TRUE(json[0]["flows"][2]["meanmbps"].isNull());
 }
 
 TEST(SvgChart, AxesOfHugeValuesAndTinySpansDrawAFewTicks)
