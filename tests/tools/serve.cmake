@@ -23,5 +23,5 @@ add_executable(test_hub_archive HubArchiveTest.cpp ${HUB_DIR}/archive/ArchiveSpo
     ${HUB_DIR}/archive/ArchiveRecord.cpp ${HUB_DIR}/archive/ResultArchive.cpp)
 target_include_directories(test_hub_archive PRIVATE ${HUB_DIR}/archive)
 target_link_libraries(test_hub_archive PRIVATE roamnode_tools_common roamnode_bus PkgConfig::JSONCPP Qt5::Sql
-    GTest::gtest)
+    roamnode_testmain)
 gtest_discover_tests(test_hub_archive DISCOVERY_TIMEOUT 60)
