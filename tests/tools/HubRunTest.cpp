@@ -39,7 +39,6 @@ bool parse(const std::string& line, RunOptions& options, std::string& error)
     return parseRunOptions(static_cast<int>(argv.size()), argv.data(), options, error);
 }
 
-// `content` as the file `name` in `dir`; its path.
 std::string write(const QTemporaryDir& dir, const std::string& name, const std::string& content)
 {
     const std::string path = dir.path().toStdString() + "/" + name;

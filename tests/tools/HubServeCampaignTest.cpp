@@ -148,7 +148,6 @@ protected:
                    "\", \"ghost\"], \"every\": \"10s\", \"scenario\": " + scenario(6, 30) + "}]}";
     }
 
-    // Starts the hub with `archive` and both endpoints.
     void startCampaign(const std::string& archive)
     {
         for (int i = 0; i < 2; ++i) {

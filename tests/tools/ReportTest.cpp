@@ -93,7 +93,6 @@ TEST(ResultSummary, CountsRatesLossAndLatencyForTheTableAndJson)
     EXPECT_TRUE(stream.seconds.front().partial && stream.seconds.back().partial);
     EXPECT_FALSE(stream.seconds[1].partial);
     EXPECT_FALSE(stream.lostPackets);
-    // 100 frames asked for, 100 sent.
     EXPECT_EQ(stream.plannedFrames, 100u);
     EXPECT_FALSE(stream.isShort());
 
@@ -277,7 +276,6 @@ TEST(ResultSummary, PlannedFramesAndShortStreams)
         std::uint64_t planned;
         bool isShort;
     };
-    // The scenario lasts 10 s.
     const std::vector<Case> cases = {
         {R"("interframegap": 1000000, "numberofframes": 2000)", 2000, 2000, false},
         {R"("interframegap": 1000000, "numberofframes": 2000)", 1999, 2000, false},
