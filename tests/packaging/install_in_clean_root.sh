@@ -62,9 +62,7 @@ flock 9
 for old in "$(dirname "$cache")"/work.*; do
     [ -d "$old" ] || continue
     pid=$(cat "$old/pid" 2>/dev/null || echo 0)
-    if [ "$pid" -gt 0 ] && kill -0 "$pid" 2>/dev/null; then
-        continue
-    fi
+    [ "$pid" -gt 0 ] && kill -0 "$pid" 2>/dev/null && continue
     echo "removing $old, left by an earlier run"
     remove_work "$old"
 done
@@ -90,10 +88,7 @@ trap 'exit 143' TERM
 run_logged() {
     local log=$1
     shift
-    if ! "$@" >"$log" 2>&1; then
-        tail -n 40 "$log" >&2
-        return 1
-    fi
+    "$@" >"$log" 2>&1 || { tail -n 40 "$log" >&2; return 1; }
 }
 
 # 1. The package, built by CPack from the install rules into a folder of its
@@ -239,19 +234,13 @@ endpoint=$!
 database=
 for _ in $(seq 1 100); do
     database=$(find "$root$state" -path '*/QML/OfflineStorage/Databases/*.sqlite' -size +0 2>/dev/null | head -n 1)
-    if [ -n "$database" ] && grep -q 'Status: Contacting' "$work/endpoint.out"; then
-        break
-    fi
+    [ -n "$database" ] && grep -q 'Status: Contacting' "$work/endpoint.out" && break
     kill -0 "$endpoint" 2>/dev/null || break
     sleep 0.2
 done
 kill -TERM "$endpoint" 2>/dev/null || true
-if ! timeout 10 tail --pid="$endpoint" -f /dev/null; then
-    kill -KILL "$endpoint"
-    wait "$endpoint" || true
-    endpoint=
-    fail "the endpoint did not stop within 10 s of SIGTERM"
-fi
+# (cleanup() kills it if it does not stop)
+timeout 10 tail --pid="$endpoint" -f /dev/null || fail "the endpoint did not stop within 10 s of SIGTERM"
 endpoint_status=0
 wait "$endpoint" || endpoint_status=$?
 endpoint=
