@@ -19,8 +19,8 @@ promises=('NoNewPrivileges=yes' 'ProtectSystem=strict' 'ProtectHome=yes' 'Privat
 # instance with a port, as a file name with a colon would be split.
 case $name in
 roamnode@.service)
-    # ExecStart is the command line started below.
-    promises+=('User=roamnode' 'StateDirectory=roamnode/%i' 'WorkingDirectory=%S/roamnode/%i'
+    promises+=('ExecStart=/usr/bin/roamnode --policy /etc/roamnode/policy.json %i'
+        'User=roamnode' 'StateDirectory=roamnode/%i' 'WorkingDirectory=%S/roamnode/%i'
         'StandardOutput=null' 'StandardError=journal' 'Restart=on-failure'
         'RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK'
         'CapabilityBoundingSet=CAP_NET_RAW CAP_NET_ADMIN' 'AmbientCapabilities=CAP_NET_RAW CAP_NET_ADMIN')
@@ -32,7 +32,7 @@ roamnode@.service)
 roamnode-tls@.service)
     promises+=('User=roamnode' 'RestartPreventExitStatus=2'
         'RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK')
-    pattern='^ExecStart=.*tls://%i$'
+    pattern='^ExecStart=/usr/bin/roamnode --policy /etc/roamnode/policy.json .*tls://%i$'
     instances=(roamnode-tls@10.0.0.5.service) ;;
 roamnode-hub.service)
     promises+=('DynamicUser=yes' 'User=roamnode-hub' 'StateDirectory=roamnode-hub'
