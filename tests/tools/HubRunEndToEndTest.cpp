@@ -193,6 +193,7 @@ TEST_F(HubRunEndToEnd, AMapForTwoOfThreeEndpointsWithOneStartAndTheHttpServersCo
         << output;
     EXPECT_NE(output.find("* measured by the HTTP server"), std::string::npos) << output;
     EXPECT_NE(output.find("clock offset"), std::string::npos) << output;
+    EXPECT_NE(output.find("report: "), std::string::npos) << output;
     EXPECT_TRUE(QFile::exists(QString::fromStdString(path("out/report.html"))));
     const Json::Value results = readResults();
     ASSERT_EQ(results["endpoints"].size(), 2u) << output;
