@@ -1,50 +1,18 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build tree, installs it with apt into a
-# fresh minimal Debian root (so every run-time dependency must come from the
-# package's own Depends) and checks what a user gets: the programs, manual
-# pages, service unit, system user, a headless endpoint that starts, and a
-# clean purge.
-#
-# The minimal root is bootstrapped once and kept as a tarball in the cache
-# folder; later runs unpack it in seconds. Exits 77 (skipped) when this
-# machine cannot bootstrap a root: not root, no debootstrap, or no mirror.
+# Builds the Debian package from a build tree, installs it with apt into a fresh minimal Debian
+# root (so every run-time dependency must come from its Depends) and checks what a user gets:
+# files, system user, a headless endpoint that starts, a reinstall and a clean purge. The root
+# is bootstrapped once and cached as a tarball. Exits 77 (skipped) when this machine cannot
+# bootstrap a root: not root, no debootstrap, or no mirror.
 set -euo pipefail
 
+[ $# -eq 6 ] || { echo "usage: $0 BUILD_DIR CPACK CACHE SOURCE_DIR VERSION PROGRAMS" >&2; exit 2; }
+build_dir=$1 cpack=$2 cache=$3 source_dir=$4 version=$5 programs=$6
 suite=${ROAMNODE_DEBIAN_SUITE:-bookworm}
-build_dir=
-cpack=cpack
-cache=
-source_dir=
-programs=roamnode
 
-while [ $# -gt 0 ]; do
-    case "$1" in
-    --build-dir) build_dir=$2; shift 2 ;;
-    --cpack) cpack=$2; shift 2 ;;
-    --cache) cache=$2; shift 2 ;;
-    --source-dir) source_dir=$2; shift 2 ;;
-    --programs) programs=$2; shift 2 ;;
-    --version) version=$2; shift 2 ;;
-    *) echo "unknown argument: $1" >&2; exit 2 ;;
-    esac
-done
-[ -n "$build_dir" ] && [ -n "$source_dir" ] && [ -n "${version:-}" ] ||
-    { echo "--build-dir, --source-dir and --version are needed" >&2; exit 2; }
-cache=${cache:-$build_dir/tests/packaging/cache}
-
-skip() {
-    echo "SKIP: $*"
-    exit 77
-}
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-step() {
-    echo "== $* ($(date -u +%T))"
-}
+skip() { echo "SKIP: $*"; exit 77; }
+fail() { echo "FAIL: $*" >&2; exit 1; }
+step() { echo "== $* ($(date -u +%T))"; }
 
 [ "$(id -u)" -eq 0 ] || skip "bootstrapping a Debian root and chroot need root"
 command -v debootstrap >/dev/null || skip "debootstrap is not installed (scripts/install-deps.sh installs it)"
@@ -94,9 +62,7 @@ flock 9
 for old in "$(dirname "$cache")"/work.*; do
     [ -d "$old" ] || continue
     pid=$(cat "$old/pid" 2>/dev/null || echo 0)
-    if [ "$pid" -gt 0 ] && kill -0 "$pid" 2>/dev/null; then
-        continue
-    fi
+    [ "$pid" -gt 0 ] && kill -0 "$pid" 2>/dev/null && continue
     echo "removing $old, left by an earlier run"
     remove_work "$old"
 done
@@ -122,10 +88,7 @@ trap 'exit 143' TERM
 run_logged() {
     local log=$1
     shift
-    if ! "$@" >"$log" 2>&1; then
-        tail -n 40 "$log" >&2
-        return 1
-    fi
+    "$@" >"$log" 2>&1 || { tail -n 40 "$log" >&2; return 1; }
 }
 
 # 1. The package, built by CPack from the install rules into a folder of its
@@ -139,33 +102,10 @@ debs=("$work"/deb/roamnode_*.deb)
 deb=${debs[0]}
 echo "built $(basename "$deb") ($(stat -c %s "$deb") bytes)"
 
-depends=$(dpkg-deb -f "$deb" Depends)
-echo "Depends: $depends"
-for dep in adduser qml-module-qtquick2 qml-module-qtquick-localstorage libqt5sql5-sqlite \
-    libqt5core5a libqt5qml5 libc6; do
-    grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep"
-done
+# Depends is proven below: apt installs nothing else, and the endpoint runs with it.
+echo "Depends: $(dpkg-deb -f "$deb" Depends)"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
-
 contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
-expect_in_deb() {
-    grep -qxF "$1" <<<"$contents" || fail "the package lacks $1"
-}
-for program in $programs; do
-    expect_in_deb "./usr/bin/$program"
-    expect_in_deb "./usr/share/man/man1/$program.1.gz"
-done
-for path in usr/lib/systemd/system/roamnode@.service usr/lib/systemd/system/roamnode-tls@.service \
-    usr/lib/systemd/system/roamnode-hub.service usr/share/roamnode/examples/ \
-    usr/share/roamnode/examples/schedule.json etc/roamnode/policy.json etc/roamnode/tls/; do
-    expect_in_deb "./$path"
-done
-examples=()
-for example in "$source_dir"/examples/scenarios/*.json; do
-    [ -f "$example" ] || continue
-    examples+=("$(basename "$example")")
-    expect_in_deb "./usr/share/roamnode/examples/$(basename "$example")"
-done
 outside=$(grep -vE '^\./((usr/(lib/(systemd/)?)?)?|etc/|usr/(bin|share|lib/systemd/system)/.*|etc/roamnode/.*)$' <<<"$contents" || true)
 [ -z "$outside" ] || fail "the package installs outside its folders: $outside"
 control_files=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
@@ -261,10 +201,13 @@ for unit in roamnode@.service roamnode-hub.service; do
     cmp "$source_dir/packaging/systemd/$unit" "$root/usr/lib/systemd/system/$unit" \
         || fail "the installed $unit differs from packaging/systemd/$unit"
 done
-[ -d "$root/usr/share/roamnode/examples" ] || fail "/usr/share/roamnode/examples is not there"
-for example in "${examples[@]}"; do
-    cmp "$source_dir/examples/scenarios/$example" "$root/usr/share/roamnode/examples/$example" \
-        || fail "example $example was not installed as it is"
+for example in "$source_dir"/examples/scenarios/*.json; do
+    cmp "$example" "$root/usr/share/roamnode/examples/$(basename "$example")" \
+        || fail "example $(basename "$example") was not installed as it is"
+done
+for path in usr/lib/systemd/system/roamnode-tls@.service usr/share/roamnode/examples/schedule.json \
+    etc/roamnode/policy.json etc/roamnode/tls; do
+    [ -e "$root/$path" ] || fail "/$path is not there"
 done
 
 step "checking the system user"
@@ -275,11 +218,6 @@ echo "roamnode: uid $uid gid $gid home $home shell $shell"
 [ "$home" = /var/lib/roamnode ] || fail "roamnode's home is $home, not /var/lib/roamnode"
 [ "$shell" = /usr/sbin/nologin ] || fail "roamnode can log in (shell $shell)"
 [ "$(in_root getent group roamnode | cut -d: -f3)" = "$gid" ] || fail "roamnode has no group of its own"
-
-step "running the installed program"
-version_out=$(in_root /usr/bin/roamnode --version 2>&1) || fail "roamnode --version failed: $version_out"
-echo "roamnode --version: $version_out"
-grep -qF "$version" <<<"$version_out" || fail "roamnode --version does not print $version"
 
 # An endpoint started the way its unit starts it: its own user, its own state
 # folder as working directory, home and data folder. Nobody answers on port 1
@@ -296,19 +234,13 @@ endpoint=$!
 database=
 for _ in $(seq 1 100); do
     database=$(find "$root$state" -path '*/QML/OfflineStorage/Databases/*.sqlite' -size +0 2>/dev/null | head -n 1)
-    if [ -n "$database" ] && grep -q 'Status: Contacting' "$work/endpoint.out"; then
-        break
-    fi
+    [ -n "$database" ] && grep -q 'Status: Contacting' "$work/endpoint.out" && break
     kill -0 "$endpoint" 2>/dev/null || break
     sleep 0.2
 done
 kill -TERM "$endpoint" 2>/dev/null || true
-if ! timeout 10 tail --pid="$endpoint" -f /dev/null; then
-    kill -KILL "$endpoint"
-    wait "$endpoint" || true
-    endpoint=
-    fail "the endpoint did not stop within 10 s of SIGTERM"
-fi
+# (cleanup() kills it if it does not stop)
+timeout 10 tail --pid="$endpoint" -f /dev/null || fail "the endpoint did not stop within 10 s of SIGTERM"
 endpoint_status=0
 wait "$endpoint" || endpoint_status=$?
 endpoint=

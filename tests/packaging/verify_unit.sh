@@ -1,20 +1,17 @@
 #!/usr/bin/env bash
-# systemd must accept a service unit as shipped, and the unit must keep what it promises its
-# users: a silent edit must not drop any of it. verify insists that ExecStart names an existing
-# program, so a copy points at the built one; the manual page named in Documentation= is looked
-# up in the source tree.
+# A service unit as shipped: systemd accepts it, it keeps what it promises its users (a silent
+# edit must not drop any of it), and an endpoint's command line in it starts with the shipped
+# policy (the TLS one with certificates made here); a start that is refused (status 2) fails.
+# verify insists that ExecStart names an existing program, so a copy points at the built one;
+# the manual page named in Documentation= is the built one. No ANALYZE: verify is left out.
+#
+#   verify_unit.sh UNIT BINARY MAN_PAGE PACKAGING_DIR [ANALYZE]
 set -euo pipefail
 
-unit=$1
-binary=$2
-man_page=$3
-analyze=${4:-systemd-analyze}
+unit=$1 binary=$2 man_page=$3 packaging_dir=$4 analyze=${5:-}
 name=$(basename "$unit")
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
 promises=('NoNewPrivileges=yes' 'ProtectSystem=strict' 'ProtectHome=yes' 'PrivateTmp=yes'
     'ProtectKernelTunables=yes' 'ProtectControlGroups=yes' 'WantedBy=multi-user.target')
@@ -52,8 +49,13 @@ done
 grep -qE -- "$pattern" "$unit" || fail "$unit has no line matching $pattern"
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/units" "$work/man/man1"
+pid=
+cleanup() {
+    if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/units" "$work/man/man1" "$work/tls" "$work/home"
 sed -E "s#^ExecStart=/usr/bin/roamnode(-hub)? #ExecStart=$binary #" "$unit" >"$work/units/$name"
 grep -q "^ExecStart=$binary " "$work/units/$name" || fail "could not point ExecStart at $binary"
 man_check=--man=no
@@ -62,7 +64,7 @@ if command -v man >/dev/null; then
     export MANPATH=$work/man
     man_check=--man=yes
 fi
-
+[ -n "$analyze" ] || { echo "no systemd-analyze: verify left out"; instances=(); }
 for instance in "${instances[@]}"; do
     shown=${instance:-$name}
     # verify passes some complaints with status 0; none are acceptable.
@@ -73,3 +75,22 @@ for instance in "${instances[@]}"; do
     fi
     echo "ok: systemd-analyze verify $shown"
 done
+
+[ "$name" != roamnode-hub.service ] || exit 0
+bash "$(dirname "$0")/../safety/make-certificates.sh" "$work/tls"
+# The command line as this machine can run it; the hub is a closed port on loopback.
+command=$(sed -n 's/^ExecStart=//p' "$unit" |
+    sed -e "s#/usr/bin/roamnode#$binary#" -e "s#/etc/roamnode/policy.json#$packaging_dir/policy.json#" \
+        -e "s#/etc/roamnode/tls/#$work/tls/#g" -e 's#%i#127.0.0.1:1#')
+expected='policy: destinations 10.0.0.0/8 172.16.0.0/12 192.168.0.0/16 169.254.0.0/16 fc00::/7 fe80::/10 (and the hub), stream rate 1000000000 bit/s, total rate 1000000000 bit/s, duration 3600 s, flows 256, HTTP ratelimit any, unlimited HTTP allowed, local UDP ports 1024-65535'
+# shellcheck disable=SC2086 # the command line is split as systemd splits it
+HOME=$work/home XDG_DATA_HOME=$work/home QT_QPA_PLATFORM=offscreen $command >"$work/out" 2>&1 &
+pid=$!
+for _ in $(seq 100); do
+    grep -qxF "$expected" "$work/out" && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+grep -qxF "$expected" "$work/out" || { cat "$work/out" >&2; fail "$command did not start with the shipped policy"; }
+kill -0 "$pid" 2>/dev/null || { cat "$work/out" >&2; fail "$command stopped"; }
+echo "ok: $name starts with the shipped policy"

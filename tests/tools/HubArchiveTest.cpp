@@ -1,11 +1,11 @@
 // The archive's spool and SQLite back end, in a temporary folder: a long run goes in whole.
+// (roamnode_testmain: Qt SQL loads its drivers as plugins, which needs the application object.)
 
 #include "ArchiveSpool.h"
 #include "ResultArchive.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 
 namespace {
@@ -61,11 +61,3 @@ TEST(HubArchive, ALongRunGoesFromTheSpoolIntoTheArchiveWhole)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    // Qt SQL loads its drivers as plugins, which needs the application object.
-    QCoreApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -5,7 +5,6 @@
 #include "ClockOffset.h"
 #include "ConnectionStats.h"
 #include "EndpointDriver.h"
-#include "HtmlReport.h"
 #include "HttpdStats.h"
 #include "RunOptions.h"
 #include "ScenarioFile.h"
@@ -14,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
+#include <QTemporaryDir>
+
 #include <fstream>
 #include <optional>
 #include <set>
@@ -40,47 +39,27 @@ bool parse(const std::string& line, RunOptions& options, std::string& error)
     return parseRunOptions(static_cast<int>(argv.size()), argv.data(), options, error);
 }
 
-class TempDir
+std::string write(const QTemporaryDir& dir, const std::string& name, const std::string& content)
 {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/hubrun-test-XXXXXX";
-        m_path = mkdtemp(pattern);
-    }
-    ~TempDir() { std::filesystem::remove_all(m_path); }
-    std::string write(const std::string& name, const std::string& content) const
-    {
-        const std::string path = m_path + "/" + name;
-        std::ofstream(path) << content;
-        return path;
-    }
-
-private:
-    std::string m_path;
-};
+    const std::string path = dir.path().toStdString() + "/" + name;
+    std::ofstream(path) << content;
+    return path;
+}
 
 } // namespace
 
-TEST(HubRunOptions, DefaultsAndEveryOption)
+TEST(HubRunOptions, EveryOptionAMapAloneAndHelp)
 {
-    RunOptions options;
-    std::string error;
-    ASSERT_TRUE(parse("demo.json", options, error)) << error;
-    EXPECT_EQ(std::tie(options.scenarioPath, options.port, options.outDir, options.endpoints),
-              std::make_tuple("demo.json", 9100, "roamnode-results", 0u));
-    EXPECT_DOUBLE_EQ(options.startInSeconds, 3.0);
-    EXPECT_TRUE(options.devices.empty());
-    EXPECT_TRUE(options.portRewrites.empty());
-
     RunOptions every;
+    std::string error;
     ASSERT_TRUE(parse("--port 0 s.json --device a --device b --endpoints 2 --start-in 1.5 --out "
                       "/tmp/x --register-timeout 7 --rewrite-port 8080=4321 --httpd-stats "
                       "st.jsonl --clock-samples 2 --bind 127.0.0.1 --wide",
                       every, error))
         << error;
-    EXPECT_EQ(std::tie(every.port, every.endpoints, every.outDir, every.httpdStatsPath),
-              std::make_tuple(0, 2u, "/tmp/x", "st.jsonl"));
+    EXPECT_EQ(std::tie(every.scenarioPath, every.port, every.endpoints, every.outDir,
+                       every.httpdStatsPath),
+              std::make_tuple("s.json", 0, 2u, "/tmp/x", "st.jsonl"));
     EXPECT_EQ(every.devices, (std::vector<std::string>{"a", "b"}));
     EXPECT_DOUBLE_EQ(every.startInSeconds, 1.5);
     EXPECT_DOUBLE_EQ(every.registerTimeoutSeconds, 7.0);
@@ -88,6 +67,18 @@ TEST(HubRunOptions, DefaultsAndEveryOption)
     EXPECT_EQ(every.clockSamples, 2u);
     EXPECT_EQ(every.bindAddresses, (std::vector<std::string>{"127.0.0.1"}));
     EXPECT_TRUE(every.wide);
+
+    RunOptions map;
+    ASSERT_TRUE(parse("--map m.json", map, error)) << error;
+    EXPECT_EQ(map.mapPath, "m.json");
+    RunOptions help;
+    ASSERT_TRUE(parse("--help", help, error));
+    EXPECT_TRUE(help.help);
+    // The help names every exit status and where a device id comes from.
+    const std::string usage = runUsage();
+    for (const char* text : {"Exit status: 0", "1 an endpoint", "2 a bad", "3 the run completed",
+                             "130 interrupted", "roamnode --device-id", "--wide"})
+        EXPECT_NE(usage.find(text), std::string::npos) << text;
 }
 
 TEST(HubRunOptions, RefusesBadValuesAndCombinations)
@@ -114,22 +105,6 @@ TEST(HubRunOptions, RefusesBadValuesAndCombinations)
         EXPECT_FALSE(parse(words, options, error)) << "accepted: " << words;
         EXPECT_FALSE(error.empty()) << words;
     }
-}
-
-TEST(HubRunOptions, MapAloneAndHelp)
-{
-    RunOptions options;
-    std::string error;
-    ASSERT_TRUE(parse("--map m.json", options, error)) << error;
-    EXPECT_EQ(options.mapPath, "m.json");
-    RunOptions help;
-    ASSERT_TRUE(parse("--help", help, error));
-    EXPECT_TRUE(help.help);
-    // The help names every exit status and where a device id comes from.
-    const std::string usage = runUsage();
-    for (const char* text : {"Exit status: 0", "1 an endpoint", "2 a bad", "3 the run completed",
-                             "130 interrupted", "roamnode --device-id", "--wide"})
-        EXPECT_NE(usage.find(text), std::string::npos) << text;
 }
 
 TEST(HubRunClockOffset, PicksTheSampleWithTheShortestRoundTripAndSkipsImpossibleOnes)
@@ -185,33 +160,35 @@ TEST(HubRunScenarioFile, ReadsCommentsAndRewritesOnlyMatchingDstPorts)
     EXPECT_EQ(rewriteDstPort(notAScenario, 8080, 1), 0);
 }
 
-TEST(HubRunScenarioFile, ReportsSyntaxErrorsAndMissingFiles)
-{
-    Json::Value value;
-    std::string error;
-    EXPECT_FALSE(roamnode::parseJson("{\"a\": }", value, &error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(readJsonFile("/nonexistent/scenario.json", value, error));
-    EXPECT_NE(error.find("/nonexistent/scenario.json"), std::string::npos);
-}
-
 TEST(HubRunScenarioFile, MapsDeviceIdsToInlineAndFileScenarios)
 {
-    TempDir dir;
-    dir.write("b.json", "// B's part\n{\"scenarioid\": 2, \"duration\": 1, \"flows\": []}");
+    QTemporaryDir dir;
+    write(dir, "b.json", "// B's part\n{\"scenarioid\": 2, \"duration\": 1, \"flows\": []}");
     const std::string map =
-        dir.write("map.json", "{\"dev-a\": {\"scenarioid\": 1, \"duration\": 1, \"flows\": []},\n"
-                              " \"dev-b\": \"b.json\"}");
+        write(dir, "map.json",
+              "{\"dev-a\": {\"scenarioid\": 1, \"duration\": 1, \"flows\": []},\n"
+              " \"dev-b\": \"b.json\"}");
     std::map<std::string, Json::Value> scenarios;
     std::string error;
     ASSERT_TRUE(readScenarioMap(map, scenarios, error)) << error;
     ASSERT_EQ(scenarios.size(), 2u);
     EXPECT_EQ(scenarios["dev-a"]["scenarioid"].asInt(), 1);
     EXPECT_EQ(scenarios["dev-b"]["scenarioid"].asInt(), 2);
+    // The template shipped for two machines is such a map.
+    std::map<std::string, Json::Value> shipped;
+    ASSERT_TRUE(readScenarioMap(ROAMNODE_SOURCE_DIR "/examples/scenarios/two-machine-template.json",
+                                shipped, error))
+        << error;
+    EXPECT_EQ(shipped.size(), 2u);
+    for (const auto& entry : shipped)
+        EXPECT_TRUE(entry.second["flows"].isArray()) << entry.first;
 
-    // A file that is not there, an entry that is not a scenario, and no entry at all.
-    for (const char* bad : {"{\"dev-c\": \"nowhere.json\"}", "{\"dev-c\": 5}", "{}"})
-        EXPECT_FALSE(readScenarioMap(dir.write("bad.json", bad), scenarios, error)) << bad;
+    // A file that is not there, an entry that is not a scenario, no entry, and broken JSON.
+    for (const char* bad :
+         {"{\"dev-c\": \"nowhere.json\"}", "{\"dev-c\": 5}", "{}", "{\"dev-c\": }"})
+        EXPECT_FALSE(readScenarioMap(write(dir, "bad.json", bad), scenarios, error)) << bad;
+    EXPECT_FALSE(readScenarioMap("/nonexistent/map.json", scenarios, error));
+    EXPECT_NE(error.find("/nonexistent/map.json"), std::string::npos) << error;
 }
 
 TEST(HubRunScenarioFile, AMapKeyIsAnIdOrAUniqueNameOrAddress)
@@ -239,19 +216,6 @@ TEST(HubRunScenarioFile, AMapKeyIsAnIdOrAUniqueNameOrAddress)
         EXPECT_EQ(matchMapKey(map, c.id, c.name, c.addresses, problem), c.key) << c.id << c.name;
         EXPECT_EQ(problem.empty(), !c.ambiguous) << problem;
     }
-}
-
-TEST(HubRunScenarioFile, TheTwoMachineTemplateIsAMap)
-{
-    std::map<std::string, Json::Value> scenarios;
-    std::string error;
-    ASSERT_TRUE(readScenarioMap(std::string(ROAMNODE_SOURCE_DIR) +
-                                    "/examples/scenarios/two-machine-template.json",
-                                scenarios, error))
-        << error;
-    EXPECT_EQ(scenarios.size(), 2u);
-    for (const auto& entry : scenarios)
-        EXPECT_TRUE(entry.second["flows"].isArray()) << entry.first;
 }
 
 TEST(HubRunHttpdStats, PathNameAndTargetMatchingFollowTheFlowsRule)
@@ -282,47 +246,40 @@ TEST(HubRunHttpdStats, PathNameAndTargetMatchingFollowTheFlowsRule)
         EXPECT_EQ(targetMatchesUrl(c.target, c.url), c.matches) << c.target << " " << c.url;
 }
 
-namespace {
-
-// Two endpoints that each ran a GET and a PUT of "/demo/x" (the GET from port 7000) and a
-// stream, starting at kStart for 10 s.
-constexpr std::int64_t kStart = 1'800'000'000'000'000'000;
-constexpr std::int64_t kSec = 1'000'000'000;
-// The server counted each of these connections in 2 s.
-
-std::vector<roamnode::report::EndpointResults> twoHttpEndpoints(const std::string& addressA,
-                                                                const std::string& addressB)
+// Two endpoints that each ran a GET and a PUT of "/demo/x" (the GET from port 7000) and a stream,
+// starting at kT0 for 10 s; the server counted each connection below in 2 s. First on addresses
+// of their own, then both on 127.0.0.1, where the PUTs (no srcport) cannot be told apart.
+TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRunNotAnAmbiguousSum)
 {
+    constexpr std::int64_t kSec = 1'000'000'000;
+    constexpr std::int64_t kStart = 1'800'000'000'000'000'000;
     Json::Value description;
     std::string error;
-    roamnode::parseJson(R"({"duration": 10000000000, "flows": [
+    ASSERT_TRUE(roamnode::parseJson(R"({"duration": 10000000000, "flows": [
         {"id": 3, "flowtype": "tcpv4", "flow": {"requestmethod": "get", "url": "/demo/x",
          "srcport": 7000}},
         {"id": 4, "flowtype": "tcpv4", "flow": {"requestmethod": "put", "url": "/demo/x"}},
         {"id": 1, "flowtype": "streamv4", "flow": {"dstport": 1}}]})",
-                        description, &error);
-    std::vector<roamnode::report::EndpointResults> endpoints;
-    for (const std::string& address : {addressA, addressB}) {
-        roamnode::report::ScenarioSummary scenario;
-        for (const auto& [id, type] : std::vector<std::pair<int, std::string>>{
-                 {1, "streamv4"}, {3, "tcpv4"}, {4, "tcpv4"}}) {
-            roamnode::report::FlowSummary flow;
-            flow.flowId = id;
-            flow.type = type;
-            flow.status = "success";
-            scenario.flows.push_back(flow);
+                                    description, &error))
+        << error;
+    const auto twoEndpoints = [&](const std::string& addressA, const std::string& addressB) {
+        std::vector<roamnode::report::EndpointResults> endpoints;
+        for (const std::string& address : {addressA, addressB}) {
+            roamnode::report::ScenarioSummary scenario;
+            for (const auto& [id, type] : std::vector<std::pair<int, std::string>>{
+                     {1, "streamv4"}, {3, "tcpv4"}, {4, "tcpv4"}}) {
+                roamnode::report::FlowSummary flow;
+                flow.flowId = id;
+                flow.type = type;
+                flow.status = "success";
+                scenario.flows.push_back(flow);
+            }
+            scenario.flows[0].bytes = 99;
+            endpoints.push_back({address, {address}, description, {scenario}, kStart});
         }
-        scenario.flows[0].bytes = 99;
-        endpoints.push_back({address, {address}, description, {scenario}, kStart});
-    }
-    return endpoints;
-}
-
-} // namespace
-
-TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRun)
-{
-    auto endpoints = twoHttpEndpoints("10.0.0.1", "10.0.0.2");
+        return endpoints;
+    };
+    auto endpoints = twoEndpoints("10.0.0.1", "10.0.0.2");
     const std::vector<ConnectionStat> connections = {
         // Endpoint A's GET, its restart (any port), and its PUT.
         {"GET", "/demo/x/?ns=4000", 1'000'000, 2.0, "", "10.0.0.1", 7000, kStart},
@@ -352,18 +309,13 @@ TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRun)
     EXPECT_EQ(b[2].bytes, 0u);
     EXPECT_TRUE(b[2].failed());
     EXPECT_FALSE(a[2].failed());
-}
 
-TEST(HubRunHttpdStats, EndpointsOnOneAddressAreAmbiguousNotSummed)
-{
-    // Both on 127.0.0.1: the PUTs (no srcport) cannot be told apart; the GETs can by port 7000
-    // only for the endpoint whose connection used it, and both used it here.
-    auto endpoints = twoHttpEndpoints("127.0.0.1", "127.0.0.1");
-    const std::vector<ConnectionStat> connections = {
-        {"PUT", "/demo/x/?ns=4000", 500'000, 2.0, "", "127.0.0.1", 40002, kStart},
-        {"PUT", "/demo/x/?ns=4000", 600'000, 2.0, "", "127.0.0.1", 40003, kStart},
-    };
-    EXPECT_EQ(applyConnectionStats(endpoints, connections), 0);
+    endpoints = twoEndpoints("127.0.0.1", "127.0.0.1");
+    EXPECT_EQ(
+        applyConnectionStats(
+            endpoints, {{"PUT", "/demo/x/?ns=4000", 500'000, 2.0, "", "127.0.0.1", 40002, kStart},
+                        {"PUT", "/demo/x/?ns=4000", 600'000, 2.0, "", "127.0.0.1", 40003, kStart}}),
+        0);
     for (const auto& endpoint : endpoints) {
         const auto& put = endpoint.summaries[0].flows[2];
         EXPECT_TRUE(put.serverAmbiguous);
@@ -379,8 +331,8 @@ constexpr std::int64_t kT0 = 1'800'000'000'000'000'000;
 
 TEST(HubRunHttpdStats, TheServersLinesReadBackUnchangedAndBrokenOnesAreSkipped)
 {
-    TempDir dir;
-    const std::string path = dir.write("stats.jsonl", "");
+    QTemporaryDir dir;
+    const std::string path = write(dir, "stats.jsonl", "");
     {
         ConnectionStats stats(path);
         ASSERT_TRUE(stats.isOpen());
@@ -471,6 +423,9 @@ TEST(HubRunEndpointDriver, SendsTheStartOnTheEndpointsClock)
     EXPECT_EQ(set["scenariodescription"]["scenarioid"].asInt(), 4);
     EXPECT_EQ(set["scenariostarttime"].asInt64(), hubStart + 7 * kMs);
     driver.onReply(R"({"status": "success"})", now + kMs);
+    // The hello of the exchange right after the set may still say "registered": not the end.
+    driver.onHello("registered", now + 900 * kMs);
+    EXPECT_EQ(driver.nextRequest(now + 900 * kMs, hubStart, 2.0), EndpointDriver::kNop);
     EXPECT_EQ(driver.phase(), EndpointDriver::Phase::Armed);
 
     // Back from the run: result list, then its reset.
@@ -504,22 +459,6 @@ TEST(HubRunEndpointDriver, SendsTheStartOnTheEndpointsClock)
     EXPECT_EQ(driver.clockAfter()->offsetNs, 7500 * 1000);
     EXPECT_EQ(driver.clockAfter()->errorNs(), kMs);
     EXPECT_EQ(driver.clock()->errorNs(), kMs / 2);
-}
-
-TEST(HubRunEndpointDriver, ARegisteredHelloBeforeTheRunEndsIsNotTheEnd)
-{
-    EndpointDriver driver("dev", reply(R"({"scenarioid": 4, "duration": 5000000000, "flows": []})"),
-                          2);
-    std::int64_t hubStart = 0;
-    identifyAndClock(driver, hubStart);
-    driver.release();
-    const std::int64_t now = kT0 + 4000 * kMs;
-    driver.nextRequest(now, hubStart, 1.0);
-    driver.onReply(R"({"status": "success"})", now);
-    // The hello of the exchange right after the set may still say "registered".
-    driver.onHello("registered", now + 900 * kMs);
-    EXPECT_EQ(driver.nextRequest(now + 900 * kMs, hubStart, 1.0), EndpointDriver::kNop);
-    EXPECT_EQ(driver.phase(), EndpointDriver::Phase::Armed);
 }
 
 TEST(HubRunEndpointDriver, ARefusedStartTimeAsksForTheScenariosOwnError)
@@ -566,35 +505,4 @@ TEST(HubRunEndpointDriver, SilenceAndGarbageEndTheDriver)
     EndpointDriver unasked("dev", reply(R"({"duration": 1})"), 1);
     unasked.onReply(R"({"status": "success"})", kT0);
     EXPECT_EQ(unasked.phase(), EndpointDriver::Phase::Identify);
-}
-
-TEST(HubRunHttpdStats, ServerFiguresAreMarkedInTableJsonAndPage)
-{
-    roamnode::report::ScenarioSummary scenario;
-    scenario.scenarioId = 1;
-    roamnode::report::FlowSummary http;
-    http.flowId = 3;
-    http.type = "tcpv4";
-    http.status = "success";
-    http.bytes = 1'000'000;
-    http.meanMbps = 2.0;
-    http.measuredByServer = true;
-    scenario.flows.push_back(http);
-    roamnode::report::FlowSummary stream;
-    stream.flowId = 1;
-    stream.type = "streamv4";
-    scenario.flows.push_back(stream);
-
-    const std::string table = roamnode::report::summaryTable({scenario});
-    EXPECT_NE(table.find("1.00 MB *"), std::string::npos) << table;
-    EXPECT_NE(table.find("2.00 *"), std::string::npos) << table;
-    EXPECT_NE(table.find("* measured by the HTTP server"), std::string::npos) << table;
-    const Json::Value json = roamnode::report::summaryJson({scenario});
-    EXPECT_EQ(json[0]["flows"][0]["measuredby"].asString(), "server");
-    EXPECT_EQ(json[0]["flows"][1]["measuredby"].asString(), "endpoint");
-    const std::string page = roamnode::report::htmlReport("t", {scenario});
-    EXPECT_NE(page.find("measured by the HTTP server"), std::string::npos);
-
-    scenario.flows.erase(scenario.flows.begin());
-    EXPECT_EQ(roamnode::report::summaryTable({scenario}).find("measured by"), std::string::npos);
 }

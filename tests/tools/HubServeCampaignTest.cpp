@@ -9,9 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -150,7 +148,6 @@ protected:
                    "\", \"ghost\"], \"every\": \"10s\", \"scenario\": " + scenario(6, 30) + "}]}";
     }
 
-    // Starts the hub with `archive` and both endpoints.
     void startCampaign(const std::string& archive)
     {
         for (int i = 0; i < 2; ++i) {
@@ -198,21 +195,20 @@ protected:
         return n;
     }
 
-    std::string scrapeMetrics()
+    // The /metrics page as Prometheus' own parser (Debian's python3-prometheus-client, hence
+    // /usr/bin) reads it: one "name endpoint value" line per sample.
+    std::string metricSamples()
     {
         const std::string text = output();
-        const auto at = text.find("metrics on http://") + 18;
-        const std::string where = text.substr(at, text.find("/metrics", at) - at);
-        QTcpSocket socket;
-        socket.connectToHost("127.0.0.1",
-                             static_cast<quint16>(std::stoi(where.substr(where.rfind(':') + 1))));
-        if (!socket.waitForConnected(5000))
-            return {};
-        socket.write("GET /metrics HTTP/1.1\r\nHost: hub\r\n\r\n");
-        QByteArray response;
-        while (socket.waitForReadyRead(5000))
-            response += socket.readAll();
-        return response.mid(response.indexOf("\r\n\r\n") + 4).toStdString();
+        const auto at = text.find("metrics on http://") + 11;
+        return run("/usr/bin/python3",
+                   {"-c",
+                    "import sys, urllib.request\nfrom prometheus_client.parser import "
+                    "text_string_to_metric_families as parse\npage = urllib.request.urlopen("
+                    "sys.argv[1], timeout=5).read().decode()\nfor f in parse(page):\n  for s in "
+                    "f.samples: print(s.name, s.labels.get('endpoint_id', '-'), s.value)",
+                    text.substr(at, text.find("/metrics", at) + 8 - at)})
+            .value_or("");
     }
 
     // SIGTERM: the runs under way finish and are archived, the hub exits 0.
@@ -261,32 +257,26 @@ protected:
             if (format == "csv")
                 std::getline(lines, line); // the header
             while (std::getline(lines, line)) {
-                if (line.empty())
-                    continue;
-                std::string start, device, flow, version;
-                std::uint64_t packets = 0;
+                // Schema version, run start, device, flow and packets of one record.
+                std::vector<std::string> f;
                 if (format == "csv") {
-                    std::vector<std::string> f;
                     std::istringstream fields(line);
                     for (std::string field; std::getline(fields, field, ',');)
                         f.push_back(field);
                     f.resize(13);
-                    std::tie(version, start, device, flow) = std::tie(f[0], f[2], f[5], f[8]);
-                    packets = std::strtoull(f[12].c_str(), nullptr, 10);
+                    f = {f[0], f[2], f[5], f[8], f[12]};
                 } else {
                     const Json::Value r = testsupport::parsed(line).value_or(Json::Value());
-                    EXPECT_TRUE(r.isObject()) << line;
-                    version = std::to_string(r["schema_version"].asInt());
-                    start = r["run_start_utc"].asString();
-                    device = r["device_id"].asString();
-                    flow = std::to_string(r["flow_id"].asInt());
-                    packets = r["packets"].asUInt64();
+                    f = {std::to_string(r["schema_version"].asInt()), r["run_start_utc"].asString(),
+                         r["device_id"].asString(), std::to_string(r["flow_id"].asInt()),
+                         std::to_string(r["packets"].asUInt64())};
                 }
-                EXPECT_EQ(version, "1");
+                EXPECT_EQ(f[0], "1") << line;
                 // "2026-12-07T10:00:01.250Z" against results.json's "2026-12-07 10:00:01.250 UTC"
-                start.resize(std::max<std::size_t>(start.size(), 11));
-                start[10] = ' ';
-                exported[start.substr(0, 23) + " " + device + " " + flow] += packets;
+                f[1].resize(std::max<std::size_t>(f[1].size(), 11));
+                f[1][10] = ' ';
+                exported[f[1].substr(0, 23) + " " + f[2] + " " + f[3]] +=
+                    std::strtoull(f[4].c_str(), nullptr, 10);
             }
             EXPECT_EQ(exported, expected) << format;
         }
@@ -307,17 +297,8 @@ TEST_F(HubServeCampaign, SqliteHoldsEveryRunWholeAndMetricsSighupSigtermBehave)
     ASSERT_TRUE(waitFor("test b: run finished")) << output();
     EXPECT_GT(occurrences("test b: endpoint ghost absent"), 0);
 
-    // Prometheus' own parser (Debian's python3-prometheus-client, hence /usr/bin) reads the
-    // page; the last run's figures are on it.
-    std::ofstream(path("metrics.txt")) << scrapeMetrics();
-    const std::string samples =
-        run("/usr/bin/python3",
-            {"-c",
-             "import sys\nfrom prometheus_client.parser import text_string_to_metric_families as "
-             "parse\nfor f in parse(open(sys.argv[1]).read()):\n  for s in f.samples: "
-             "print(s.name, s.labels.get('endpoint_id', '-'), s.value)",
-             path("metrics.txt")})
-            .value_or("");
+    // The last run's figures are on the metrics page.
+    const std::string samples = metricSamples();
     EXPECT_NE(samples.find("roamnode_flow_throughput_mbps " + m_ids[0]), std::string::npos)
         << samples;
     EXPECT_NE(samples.find("roamnode_hub_endpoints_registered - 2.0"), std::string::npos)
@@ -359,10 +340,3 @@ TEST_F(HubServeCampaign, PostgresLosesNoRunWhileItsDatabaseIsDown)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

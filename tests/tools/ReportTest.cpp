@@ -1,18 +1,37 @@
 #include "FlowPairing.h"
 #include "HtmlReport.h"
 #include "JsonParse.h"
-#include "ReportSamples.h"
 #include "ResultSummary.h"
 #include "SummaryTable.h"
 #include "SvgChart.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 namespace {
 
 using namespace roamnode::report;
+
+// A result list as the endpoint writes it: a stream (id 1) that sent 100 frames, the trigger
+// (id 2) that counted 98 of them with latency, an HTTP flow without samples that failed, and a
+// monitor with two samples.
+inline const char* const kResultList =
+    R"([{"scenarioid": 7, "timestamp": 1700000000000000000,"flows":[
+ {"id": 1, "status": "success", "errormsg": "", "timestamparray": [1700000000000000000, 1700000001000000000, 1700000002000000000], "packetcountarray": [10, 80, 10], "bytecountarray": [1060, 8480, 1060],"timestampfirst": 1700000000100000000, "timestamplast": 1700000002090000000},
+ {"id": 2, "status": "success", "errormsg": "", "timestamparray": [1700000000000000000, 1700000001000000000, 1700000002000000000], "packetcountarray": [10, 78, 10], "bytecountarray": [1060, 8268, 1060],"timestampfirst": 1700000000100000000, "timestamplast": 1700000002090000000, "latencyarray": [{"latencymin": 100000, "latencymax": 300000, "latencyavg": 200000, "jitter": 50000}, {"latencymin": 90000, "latencymax": 400000, "latencyavg": 150000, "jitter": 40000}, {}]},
+ {"id": 3, "status": "error", "errormsg": "invalid destination address 'x'", "timestamparray": [], "packetcountarray": [], "bytecountarray": []}
+],"monitors":[{"id":4,"type":"networkinfo","status":"success","errormsg":"","monitorresult":[{"timestamp": 1700000000000000000,"interfaces": [{"type": "loopback","name": "lo","displayname": "lo","mac": "00:00:00:00:00:00","ipv4": ["127.0.0.1"],"ipv6": [],"ssid": "","bssid": "00:00:00:00:00:00","rssi": -127,"txrate":-1,"rxrate":-1,"channel":-1}, {"type": "wifi_ieee80211","name": "wlan0","displayname": "wlan0","mac": "a4:c3:f0:11:22:33","ipv4": [],"ipv6": [],"ssid": "lab","bssid": "00:11:22:33:44:55","rssi": -52,"txrate":144400000,"rxrate":144400000,"channel":36}]}, {"timestamp": 1700000001000000000,"interfaces": []}]}]}])";
+
+inline const char* const kDescription = R"({"scenarioid": 7, "duration": 2000000000, "flows": [
+ {"id": 1, "flowtype": "streamv4", "flow": {"srcport": 5000, "dstport": 6000,
+  "dstipv4": "127.0.0.1", "interframegap": 20000000, "numberofframes": 100}},
+ {"id": 2, "flowtype": "triggerv4", "flow": {"srcport": 5000, "dstport": 6000,
+  "srcipv4": "127.0.0.1"}},
+ {"id": 3, "flowtype": "tcpv4", "flow": {"requestmethod": "get"}}]})";
 
 Json::Value parse(const std::string& text)
 {
@@ -34,9 +53,26 @@ std::vector<ScenarioSummary> pairedSummaries(const std::string& endpoint = "dev-
     return endpoints[0].summaries;
 }
 
+// The run of kResultList: its start and one endpoint 1.5 ms ahead.
+RunInfo sampleRun()
+{
+    RunInfo run;
+    run.startNs = 1700000000000000000;
+    EndpointInfo endpoint;
+    endpoint.name = "lab";
+    endpoint.id = "3f2a";
+    endpoint.addresses = "10.0.0.5, fd00::5";
+    endpoint.os = "Linux debian 12";
+    endpoint.appVersion = "2.12.3.0";
+    endpoint.offsetNs = 1'500'000;
+    endpoint.offsetErrorNs = 45'000;
+    run.endpoints.push_back(endpoint);
+    return run;
+}
+
 } // namespace
 
-TEST(ResultSummary, CountsRatesLossAndLatency)
+TEST(ResultSummary, CountsRatesLossAndLatencyForTheTableAndJson)
 {
     const auto scenarios = pairedSummaries();
     ASSERT_EQ(scenarios.size(), 1u);
@@ -57,7 +93,6 @@ TEST(ResultSummary, CountsRatesLossAndLatency)
     EXPECT_TRUE(stream.seconds.front().partial && stream.seconds.back().partial);
     EXPECT_FALSE(stream.seconds[1].partial);
     EXPECT_FALSE(stream.lostPackets);
-    // 100 frames asked for, 100 sent.
     EXPECT_EQ(stream.plannedFrames, 100u);
     EXPECT_FALSE(stream.isShort());
 
@@ -84,6 +119,14 @@ TEST(ResultSummary, CountsRatesLossAndLatency)
     EXPECT_EQ(s.monitors[0].points[0].interfaceName, "wlan0");
     EXPECT_EQ(s.monitors[0].points[0].rssi, -52);
     EXPECT_EQ(s.monitors[0].points[0].channel, 36);
+
+    const std::string table = summaryTable(scenarios);
+    for (const char* text : {"Scenario 7 on dev-1", "flow 3: invalid destination address 'x'",
+                             "2 (2.00 %)", "Monitor 4: 2 samples"})
+        EXPECT_NE(table.find(text), std::string::npos) << text;
+    const Json::Value json = summaryJson(scenarios);
+    EXPECT_EQ(json[0]["flows"][1]["lostpackets"].asInt(), 2);
+    EXPECT_TRUE(json[0]["flows"][2]["meanmbps"].isNull());
 }
 
 TEST(ResultSummary, ResultsOfAnEarlierRunAreLeftOut)
@@ -126,18 +169,6 @@ TEST(ResultSummary, ToleratesOddShapes)
     EXPECT_NE(htmlReport("apart", apart).find("<svg"), std::string::npos);
 }
 
-TEST(SummaryTable, ShowsEveryFlowWithStatusAndError)
-{
-    const auto scenarios = pairedSummaries();
-    const std::string table = summaryTable(scenarios);
-    for (const char* text : {"Scenario 7 on dev-1", "flow 3: invalid destination address 'x'",
-                             "2 (2.00 %)", "Monitor 4: 2 samples"})
-        EXPECT_NE(table.find(text), std::string::npos) << text;
-    const Json::Value json = summaryJson(scenarios);
-    EXPECT_EQ(json[0]["flows"][1]["lostpackets"].asInt(), 2);
-    EXPECT_TRUE(json[0]["flows"][2]["meanmbps"].isNull());
-}
-
 TEST(SvgChart, AxesOfHugeValuesAndTinySpansDrawAFewTicks)
 {
     // Absolute times a nanosecond apart: a tick step too small to move such a value once made
@@ -151,15 +182,7 @@ TEST(SvgChart, AxesOfHugeValuesAndTinySpansDrawAFewTicks)
 TEST(HtmlReport, SelfContainedWithCharts)
 {
     const auto scenarios = pairedSummaries("<dev>");
-    RunInfo run;
-    run.startNs = 1700000000000000000;
-    EndpointInfo endpoint;
-    endpoint.name = "lab";
-    endpoint.id = "3f2a";
-    endpoint.addresses = "10.0.0.5";
-    endpoint.offsetNs = 1'500'000;
-    endpoint.offsetErrorNs = 45'000;
-    run.endpoints.push_back(endpoint);
+    const RunInfo run = sampleRun();
     const std::string html = htmlReport("Roamnode run", scenarios, run);
     for (const char* text :
          {"2023-11-14 22:13:20.000 UTC", "+1.500 ms \xc2\xb1 0.045 ms", "10.0.0.5",
@@ -253,7 +276,6 @@ TEST(ResultSummary, PlannedFramesAndShortStreams)
         std::uint64_t planned;
         bool isShort;
     };
-    // The scenario lasts 10 s.
     const std::vector<Case> cases = {
         {R"("interframegap": 1000000, "numberofframes": 2000)", 2000, 2000, false},
         {R"("interframegap": 1000000, "numberofframes": 2000)", 1999, 2000, false},
@@ -319,7 +341,9 @@ TEST(SummaryTable, FitsOneHundredColumnsUnlessWide)
         EXPECT_NE(wide.find(header), std::string::npos) << header << "\n" << wide;
 }
 
-TEST(HtmlReport, NoChartsOfPlaceholdersAndNoGreenForZeroBytes)
+// An HTTP flow the server counted nothing of, one it counted 1 MB of, a stream, and a monitor
+// that saw no Wi-Fi.
+TEST(HtmlReport, ServerFiguresMarkedNoChartsOfPlaceholdersAndNoGreenForZeroBytes)
 {
     ScenarioSummary s;
     s.scenarioId = 1;
@@ -337,10 +361,56 @@ TEST(HtmlReport, NoChartsOfPlaceholdersAndNoGreenForZeroBytes)
     http.type = "tcpv4";
     http.status = "success";
     http.measuredByServer = true;
-    s.flows = {http};
+    FlowSummary counted = http;
+    counted.bytes = 1'000'000;
+    counted.meanMbps = 2.0;
+    FlowSummary stream;
+    stream.type = "streamv4";
+    s.flows = {http, counted, stream};
     const std::string html = htmlReport("t", {s});
     EXPECT_NE(html.find("no Wi-Fi association during the run"), std::string::npos);
     EXPECT_EQ(html.find("Monitor 4: RSSI"), std::string::npos);
     EXPECT_NE(html.find("class=\"status-bad\">success (0 bytes)"), std::string::npos) << html;
+    EXPECT_NE(html.find("measured by the HTTP server"), std::string::npos);
     EXPECT_TRUE(http.failed());
+    EXPECT_FALSE(counted.failed());
+    const std::string table = summaryTable({s});
+    for (const char* text : {"1.00 MB *", "2.00 *", "* measured by the HTTP server"})
+        EXPECT_NE(table.find(text), std::string::npos) << text << "\n" << table;
+    const Json::Value json = summaryJson({s});
+    EXPECT_EQ(json[0]["flows"][1]["measuredby"].asString(), "server");
+    EXPECT_EQ(json[0]["flows"][2]["measuredby"].asString(), "endpoint");
+    s.flows = {stream};
+    EXPECT_EQ(summaryTable({s}).find("measured by"), std::string::npos);
+}
+
+// The page as headless Chromium draws it (skipped where there is none): a PNG with tables, text
+// and charts, kept in the build folder to look at.
+TEST(HtmlReport, ABrowserDrawsThePage)
+{
+    std::string chromium;
+    for (const std::string name : {"chromium", "chromium-browser"})
+        if (chromium.empty() && std::system(("command -v " + name + " >/dev/null").c_str()) == 0)
+            chromium = name;
+    if (chromium.empty())
+        GTEST_SKIP() << "no chromium installed";
+    const std::filesystem::path dir = REPORT_SCREENSHOT_DIR;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir / "profile");
+    std::ofstream(dir / "report.html") << htmlReport("Screenshot", pairedSummaries(), sampleRun());
+    // A fresh profile and no network: the page needs nothing from outside.
+    const std::string command =
+        "timeout 90 '" + chromium +
+        "' --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync "
+        "--user-data-dir='" +
+        (dir / "profile").string() + "' --screenshot='" + (dir / "report.png").string() +
+        "' --window-size=1200,2000 'file://" + (dir / "report.html").string() + "' >'" +
+        (dir / "chromium.log").string() + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << "see " << dir / "chromium.log";
+    std::ifstream file(dir / "report.png", std::ios::binary);
+    const std::string png(std::istreambuf_iterator<char>(file), {});
+    EXPECT_EQ(png.substr(0, 4), "\x89PNG");
+    // A blank 1200x2000 page compresses to a few hundred bytes; tables, text and charts do not.
+    EXPECT_GT(png.size(), 20000u);
 }

@@ -1,8 +1,7 @@
 # `roamnode-hub serve` with two real endpoints for a short campaign: the archive (SQLite, and
 # PostgreSQL in a throw-away cluster where it is installed), export, /metrics, SIGHUP, SIGTERM.
 add_executable(test_hub_serve HubServeCampaignTest.cpp)
-find_package(Qt5 REQUIRED COMPONENTS Network)
-target_link_libraries(test_hub_serve PRIVATE roamnode_testsupport GTest::gtest Qt5::Core Qt5::Network)
+target_link_libraries(test_hub_serve PRIVATE roamnode_testsupport GTest::gtest_main Qt5::Core)
 target_compile_definitions(test_hub_serve PRIVATE
     ROAMNODE_BINARY="$<TARGET_FILE:roamnode>"
     ROAMNODE_HUB_BINARY="$<TARGET_FILE:roamnode-hub>")
@@ -24,5 +23,5 @@ add_executable(test_hub_archive HubArchiveTest.cpp ${HUB_DIR}/archive/ArchiveSpo
     ${HUB_DIR}/archive/ArchiveRecord.cpp ${HUB_DIR}/archive/ResultArchive.cpp)
 target_include_directories(test_hub_archive PRIVATE ${HUB_DIR}/archive)
 target_link_libraries(test_hub_archive PRIVATE roamnode_tools_common roamnode_bus PkgConfig::JSONCPP Qt5::Sql
-    GTest::gtest)
+    roamnode_testmain)
 gtest_discover_tests(test_hub_archive DISCOVERY_TIMEOUT 60)
