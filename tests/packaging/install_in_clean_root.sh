@@ -223,6 +223,10 @@ echo "roamnode: uid $uid gid $gid home $home shell $shell"
 # folder as working directory, home and data folder. Nobody answers on port 1
 # of the loopback, so it stays "Contacting"; what matters is that the QML
 # modules and the SQLite driver from Depends let it store its identifier.
+step "running the installed program"
+version_out=$(in_root /usr/bin/roamnode --version 2>&1) || fail "roamnode --version failed: $version_out"
+grep -qF "$version" <<<"$version_out" || fail "roamnode --version does not print $version"
+
 step "running a headless endpoint as the unit does"
 state=/var/lib/roamnode/127.0.0.1:1
 install -d -o "$uid" -g "$gid" -m 0750 "$root$state"

@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -147,18 +148,19 @@ protected:
     QTemporaryDir m_dir;
 };
 
-// Three endpoints and a map for two of them, which names the third as not part of the run: one
-// streams to the other's trigger (paired across the endpoints, with the loss), and its HTTP flows
-// get roamnode-httpd's counts, while its GET to a port where nothing listens fails.
-TEST_F(HubRunEndToEnd, AMapForTwoOfThreeEndpointsWithOneStartAndTheHttpServersCounts)
+// Four endpoints and a map for three of them, which names the fourth as not part of the run and
+// gives three result lists: one streams to another's trigger (paired across the endpoints, with
+// the loss), and its HTTP flows get roamnode-httpd's counts, while its GET to a port where nothing
+// listens fails; the third runs a scenario without flows.
+TEST_F(HubRunEndToEnd, AMapForThreeOfFourEndpointsWithOneStartAndTheHttpServersCounts)
 {
     std::vector<std::string> ids;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         ChildProcess id(ROAMNODE_BINARY, {"--device-id"}, home(i));
         ASSERT_EQ(id.waitForExit(30s), 0) << id.allOutput();
         ids.push_back(id.outText().substr(0, id.outText().find('\n')));
     }
-    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 3u);
+    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 4u);
 
     const std::string stats = path("httpd-stats.jsonl");
     ChildProcess httpd(ROAMNODE_HTTPD_BINARY,
@@ -177,15 +179,16 @@ TEST_F(HubRunEndToEnd, AMapForTwoOfThreeEndpointsWithOneStartAndTheHttpServersCo
         "\": {\"scenarioid\": 21, \"duration\": 1200000000, \"flows\": [" +
         streamFlow(50, std::stoi(src), std::stoi(dst)) + ", " + httpFlow(2, "get", "get", 8080) +
         ", " + httpFlow(3, "put", "put", 8080) + ", " + httpFlow(4, "get", "dead", deadPort) +
-        "]}, \"" + ids[1] + "\": \"receiver.json\"}";
+        "]}, \"" + ids[1] + "\": \"receiver.json\", \"" + ids[2] +
+        "\": {\"scenarioid\": 23, \"duration\": 200000000, \"flows\": []}}";
     const HubRun mapped =
         run({"--map", write("map.json", map), "--httpd-stats", stats, "--rewrite-port",
              "8080=" + std::to_string(httpPort), "--start-in", "2", "--clock-samples", "1"},
-            3);
+            4);
     const std::string& output = mapped.output;
     EXPECT_EQ(mapped.exitCode, 3) << output;
     // Who the endpoint outside the map is: its id, then its name and addresses.
-    const auto at = output.find("endpoint " + ids[2] + " (\"");
+    const auto at = output.find("endpoint " + ids[3] + " (\"");
     ASSERT_NE(at, std::string::npos) << output;
     EXPECT_NE(
         output.substr(at, output.find('\n', at) - at).find("registered; not part of this run"),
@@ -196,21 +199,24 @@ TEST_F(HubRunEndToEnd, AMapForTwoOfThreeEndpointsWithOneStartAndTheHttpServersCo
     EXPECT_NE(output.find("report: "), std::string::npos) << output;
     EXPECT_TRUE(QFile::exists(QString::fromStdString(path("out/report.html"))));
     const Json::Value results = readResults();
-    ASSERT_EQ(results["endpoints"].size(), 2u) << output;
+    ASSERT_EQ(results["endpoints"].size(), 3u) << output;
     std::set<Json::Int64> starts;
     std::map<int, Json::UInt64> counted; // by scenario
     for (const Json::Value& endpoint : results["endpoints"]) {
         starts.insert(endpoint["hubstarttime"].asInt64());
         const Json::Value& list = endpoint["resultlist"][0];
-        EXPECT_EQ(list["scenarioid"].asInt(), endpoint["deviceid"].asString() == ids[0] ? 21 : 22);
-        counted[list["scenarioid"].asInt()] = packets(list["flows"][0]);
-        EXPECT_EQ(list["flows"][0]["status"].asString(), "success");
+        const auto index = std::find(ids.begin(), ids.end(), endpoint["deviceid"].asString());
+        EXPECT_EQ(list["scenarioid"].asInt(), 21 + (index - ids.begin()));
         EXPECT_EQ(endpoint["status"].asString(), "done");
+        if (list["scenarioid"].asInt() != 23) {
+            counted[list["scenarioid"].asInt()] = packets(list["flows"][0]);
+            EXPECT_EQ(list["flows"][0]["status"].asString(), "success");
+        }
         EXPECT_EQ(endpoint["info"]["app-version"].asString(), "2.12.3.0");
         EXPECT_TRUE(endpoint["clockoffsetns"].isIntegral());
         EXPECT_TRUE(endpoint["clockafter"]["errorns"].isIntegral());
     }
-    EXPECT_EQ(starts.size(), 1u) << "one start for both";
+    EXPECT_EQ(starts.size(), 1u) << "one start for all";
     EXPECT_EQ(counted[21], 50u);
     EXPECT_GT(counted[21], counted[22]);
     std::map<int, Json::Value> summaries;

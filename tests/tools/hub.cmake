@@ -35,3 +35,13 @@ add_test(NAME httpd_help COMMAND sh -c "'$<TARGET_FILE:roamnode-httpd>' --help |
 add_test(NAME demo_prints_the_report_once
     COMMAND sh -c "BUILD_DIR='${CMAKE_BINARY_DIR}' '${CMAKE_SOURCE_DIR}/scripts/demo.sh' > '${CMAKE_CURRENT_BINARY_DIR}/demo.out' 2>&1; status=$?; cat '${CMAKE_CURRENT_BINARY_DIR}/demo.out'; [ $status -eq 0 ] && [ $(grep -c 'report.html' '${CMAKE_CURRENT_BINARY_DIR}/demo.out') -eq 1 ]")
 set_tests_properties(demo_prints_the_report_once PROPERTIES TIMEOUT 150 RUN_SERIAL TRUE)
+
+# Two endpoints in network namespaces with addresses of their own, a token bucket on the link
+# between them: loss across endpoints, HTTP bytes per endpoint, a short stream, exit status 3.
+# Skipped (77) without root or network namespaces.
+add_test(NAME hub_two_namespaces
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/two-namespaces.sh $<TARGET_FILE:roamnode>
+        $<TARGET_FILE:roamnode-hub> $<TARGET_FILE:roamnode-httpd>
+        ${CMAKE_CURRENT_BINARY_DIR}/two-namespaces)
+set_tests_properties(hub_two_namespaces PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180
+    RUN_SERIAL TRUE)
