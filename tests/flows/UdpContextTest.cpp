@@ -71,6 +71,13 @@ TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleased)
     auto third = UdpContext::get(false, port);
     EXPECT_EQ(third->localPort(), port);
     EXPECT_EQ(UdpContext::get(false, port), third);
+
+    // The other family on the same port number has a context of its own.
+    auto v6 = UdpContext::get(true, port);
+    EXPECT_NE(v6, third);
+    EXPECT_TRUE(v6->ipv6());
+    EXPECT_FALSE(third->ipv6());
+    EXPECT_EQ(v6->localPort(), port);
 }
 
 TEST(UdpContextRegistry, PortZeroIsSharedAndFreedOnRelease)
@@ -137,37 +144,41 @@ TEST(UdpContextThread, ReleaseInsideItsOwnHandlerDoesNotJoinItself)
     EXPECT_EQ(UdpContext::get(false, port)->localPort(), port);
 }
 
-TEST(UdpContextAddress, ParsesBothFamiliesAndScope)
+// Text of the family, with a scope by number or name, or the reason it is no address.
+TEST(UdpContextAddress, ParsesTheFamilyAndScopeOrRefusesTheText)
 {
-    const udp::endpoint v4 = UdpContext::makeEndpoint(false, "127.0.0.1", 5000, "destination");
-    EXPECT_TRUE(v4.address().is_v4());
-    EXPECT_EQ(v4.port(), 5000);
-
-    const udp::endpoint v6 = UdpContext::makeEndpoint(true, "::1%3", 6000, "source");
-    ASSERT_TRUE(v6.address().is_v6());
-    EXPECT_EQ(v6.address().to_v6().scope_id(), 3u);
-
-    const unsigned lo = ::if_nametoindex("lo");
-    const udp::endpoint named = UdpContext::makeEndpoint(true, "fe80::1%lo", 1, "source");
-    EXPECT_EQ(named.address().to_v6().scope_id(), lo);
-}
-
-TEST(UdpContextAddress, RefusesTextThatIsNoAddressOfTheFamily)
-{
-    const auto expectInvalid = [](bool ipv6, const std::string& text, const std::string& what) {
-        try {
-            UdpContext::makeEndpoint(ipv6, text, 1, "destination");
-            ADD_FAILURE() << "accepted '" << text << "'";
-        } catch (const boost::system::system_error& e) {
-            EXPECT_EQ(e.code().value(), 22);
-            EXPECT_EQ(std::string(e.what()).rfind(what, 0), 0u) << e.what();
-        }
+    const struct
+    {
+        bool ipv6;
+        std::string text;
+        unsigned scope;
+        std::string what; // empty: accepted
+    } cases[] = {
+        {false, "127.0.0.1", 0, ""},
+        {true, "::1%3", 3, ""},
+        {true, "fe80::1%lo", ::if_nametoindex("lo"), ""},
+        {false, "foo", 0, "invalid destination address 'foo'"},
+        {false, "", 0, "invalid destination address ''"},
+        {false, "256.1.1.1", 0, "invalid destination address '256.1.1.1'"},
+        {false, "::1", 0, "destination address '::1' is not IPv4"},
+        {true, "127.0.0.1", 0, "destination address '127.0.0.1' is not IPv6"},
     };
-    expectInvalid(false, "foo", "invalid destination address 'foo'");
-    expectInvalid(false, "", "invalid destination address ''");
-    expectInvalid(false, "256.1.1.1", "invalid destination address '256.1.1.1'");
-    expectInvalid(false, "::1", "destination address '::1' is not IPv4");
-    expectInvalid(true, "127.0.0.1", "destination address '127.0.0.1' is not IPv6");
+    for (const auto& c : cases) {
+        try {
+            const udp::endpoint endpoint =
+                UdpContext::makeEndpoint(c.ipv6, c.text, 5000, "destination");
+            EXPECT_EQ(c.what, "") << c.text;
+            EXPECT_EQ(endpoint.address().is_v6(), c.ipv6) << c.text;
+            EXPECT_EQ(endpoint.port(), 5000);
+            if (c.ipv6) {
+                EXPECT_EQ(endpoint.address().to_v6().scope_id(), c.scope) << c.text;
+            }
+        } catch (const boost::system::system_error& e) {
+            EXPECT_EQ(e.code().value(), 22) << c.text;
+            EXPECT_EQ(std::string(e.what()).rfind(c.what, 0), 0u) << e.what();
+            EXPECT_NE(c.what, "") << c.text;
+        }
+    }
 }
 
 TEST(UdpContextAddress, ExpectedSenderNeedsAddressScopeAndPort)
