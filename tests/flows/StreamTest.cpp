@@ -17,30 +17,56 @@
 
 using namespace udptest;
 
+// Templates go out in turn, never ahead of the gap. A tagged one carries its send time plus the
+// offset, in tens of nanoseconds, little-endian in the eight bytes before `position` (counted
+// from the end); a tag that would not lie wholly inside the frame leaves the frame as it is.
 TEST(StreamSend, TemplatesAreSentInTurnAndFollowTheGap)
 {
+    const std::size_t none = ~std::size_t(0);
+    const struct
+    {
+        std::uint64_t position;
+        std::int64_t offset;
+        std::size_t tagAt;
+    } tags[] = {{8, 0, 56},   {8, -12345, 57}, {8, 987654321, 58}, {67, 0, 0},
+                {0, 0, none}, {4, 0, none},    {71, 0, none},      {~0ull, 0, none}};
+    std::vector<FrameTemplate> templates;
+    for (std::uint8_t k = 0; k < 8; ++k) {
+        templates.push_back(frameOf(64 + k, k));
+        templates.back().hasTimeTag = true;
+        templates.back().position = tags[k].position;
+        templates.back().timeOffset = tags[k].offset;
+    }
     Peer peer;
     auto recorder = std::make_shared<StreamRecorder>();
-    const std::int64_t gap = 20000000;
-    Stream stream(recorder,
-                  streamTo(peer.port(), {frameOf(10, 0), frameOf(20, 1), frameOf(30, 2)}, 7, gap));
+    const std::int64_t gap = 5000000;
+    Stream stream(recorder, streamTo(peer.port(), templates, 16, gap));
     const std::uint16_t localPort = runningContext(false)->localPort();
     const std::int64_t before = roamnode::nowNanoseconds();
     stream.start();
     ASSERT_TRUE(recorder->waitFinished());
-    recorder->expectCompleteOrEndedLate(7, before, gap);
+    recorder->expectCompleteOrEndedLate(16, before, gap);
 
     const auto frames = recorder->frames();
     ASSERT_FALSE(frames.empty());
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        const auto first = static_cast<std::uint8_t>(i % 3);
+        const std::uint8_t k = i % 8;
         auto datagram = peer.receive();
         ASSERT_TRUE(datagram) << i;
-        EXPECT_EQ(datagram->bytes, frameOf(10 + 10 * first, first).bytes) << i;
+        auto expected = frameOf(64 + k, k).bytes;
+        const std::int64_t sendTime = toNs(frames[i].now);
+        if (tags[k].tagAt != none) {
+            EXPECT_EQ(readLittleEndian(datagram->bytes, tags[k].tagAt),
+                      static_cast<std::uint64_t>((sendTime + tags[k].offset) / 10))
+                << i;
+            std::copy_n(datagram->bytes.begin() + tags[k].tagAt, 8,
+                        expected.begin() + tags[k].tagAt);
+        }
+        EXPECT_EQ(datagram->bytes, expected) << i;
         EXPECT_EQ(datagram->sender.port(), localPort);
-        EXPECT_EQ(frames[i].bytes, 10u + 10 * first);
+        EXPECT_EQ(frames[i].bytes, 64u + k);
         // Never ahead of the clock (a late loop may send several at once, never early).
-        EXPECT_GE(toNs(frames[i].now), before + static_cast<std::int64_t>(i) * gap) << i;
+        EXPECT_GE(sendTime, before + static_cast<std::int64_t>(i) * gap) << i;
     }
     EXPECT_EQ(peer.pending(), 0u);
     EXPECT_EQ(recorder->finishedCount(), 1);
@@ -269,48 +295,6 @@ TEST(StreamStop, FlowGoneIsSimplyNotTold)
     ASSERT_TRUE(datagram);
     EXPECT_EQ(datagram->bytes.size(), 64u);
     stream.stop();
-}
-
-// The tag is the send time plus the offset, in tens of nanoseconds, little-endian in the eight
-// bytes before `position`; a position outside the frame leaves the frame as it is.
-TEST(StreamTimeTag, EightBytesBeforeThePositionHoldTheSendTime)
-{
-    const std::size_t none = ~std::size_t(0);
-    const struct
-    {
-        std::uint64_t position;
-        std::int64_t offset;
-        std::size_t tagAt;
-    } cases[] = {{8, 0, 56},   {8, -12345, 56}, {8, 987654321, 56}, {64, 0, 0},
-                 {0, 0, none}, {4, 0, none},    {65, 0, none},      {~0ull, 0, none}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.position) + " " + std::to_string(c.offset));
-        Peer peer;
-        auto recorder = std::make_shared<StreamRecorder>();
-        FrameTemplate tagged = frameOf(64, 0);
-        tagged.hasTimeTag = true;
-        tagged.position = c.position;
-        tagged.timeOffset = c.offset;
-        Stream stream(recorder, streamTo(peer.port(), {tagged}, 1, 1000000000));
-        const std::int64_t before = roamnode::nowNanoseconds();
-        stream.start();
-        ASSERT_TRUE(recorder->waitFinished());
-        const std::int64_t after = roamnode::nowNanoseconds();
-        const auto frames = recorder->frames();
-        ASSERT_EQ(frames.size(), 1u);
-        auto datagram = peer.receive();
-        ASSERT_TRUE(datagram);
-        auto expected = tagged.bytes;
-        const std::int64_t sendTime = toNs(frames[0].now);
-        EXPECT_GE(sendTime, before);
-        EXPECT_LE(sendTime, after);
-        if (c.tagAt != none) {
-            EXPECT_EQ(readLittleEndian(datagram->bytes, c.tagAt),
-                      static_cast<std::uint64_t>((sendTime + c.offset) / 10));
-            std::copy_n(datagram->bytes.begin() + c.tagAt, 8, expected.begin() + c.tagAt);
-        }
-        EXPECT_EQ(datagram->bytes, expected);
-    }
 }
 
 // In a namespace of our own, loopback goes through a slow token bucket and the stream's socket
