@@ -2,9 +2,6 @@
 
 #include "ChildProcess.h"
 #include "JsonParse.h"
-#include "device/HostInterfaceSystem.h"
-#include "device/InterfaceReader.h"
-#include "device/PXMobileManager.h"
 
 #include <sys/utsname.h>
 
@@ -39,44 +36,6 @@ ChildProcess startEndpoint(const QTemporaryDir& dir, const std::string& port)
 {
     return ChildProcess(ROAMNODE_BINARY, {"127.0.0.1:" + port},
                         testsupport::homeIn(dir.path().toStdString()), dir.path().toStdString());
-}
-
-// The device variables as this host has them, and every JSON text among them parses.
-void expectDeviceVariables(const std::string& reply)
-{
-    const auto parsed = testsupport::parsed(reply);
-    ASSERT_TRUE(parsed) << reply;
-    const Json::Value& value = *parsed;
-    EXPECT_EQ(value["status"].asString(), "success") << reply;
-    utsname names{};
-    ASSERT_EQ(uname(&names), 0);
-    EXPECT_EQ(value["device-os"].asString(), names.sysname);
-    EXPECT_EQ(value["device-givenname"].asString(), names.nodename);
-    EXPECT_EQ(value["device-type"].asString(), "Desktop");
-    EXPECT_EQ(value["device-os-version"].asString(), PXMobileManager::osVersion());
-    EXPECT_DOUBLE_EQ(value["batterylevel"].asDouble(), -1.0);
-    EXPECT_TRUE(value["ssid"].isString());
-    EXPECT_EQ(value["device-ipv4"].asString(),
-              PXMobileManager::usableIpv4(readInterfaces(hostInterfaceSystem())));
-    EXPECT_TRUE(value["device-ipv6"].isArray()) << reply;
-
-    const Json::Value& interfaces = value["interfaces"];
-    ASSERT_TRUE(interfaces.isArray()) << reply;
-    bool loopback = false;
-    for (const Json::Value& record : interfaces) {
-        if (record["name"].asString() == "lo") {
-            loopback = true;
-            EXPECT_EQ(record["type"].asString(), "loopback");
-            EXPECT_EQ(record["ipv4"][0].asString(), "127.0.0.1");
-        }
-    }
-    EXPECT_TRUE(loopback) << reply;
-
-    const Json::Value& network = value["networkinfo"];
-    ASSERT_TRUE(network.isObject()) << reply;
-    EXPECT_TRUE(network["interfaces"].isArray());
-    EXPECT_TRUE(network["ssid"].isString());
-    EXPECT_TRUE(network["bssid"].isString());
 }
 
 } // namespace
@@ -140,7 +99,19 @@ TEST(EndToEnd, RegistersAnswersAndRegistersAgainAfterTheHubReturns)
                   ", \"heartbeatinterval\": 1000000000, \"interfaces\": [",
                   ", \"status\": \"success\"}"})
                 EXPECT_NE(reply->find(member), std::string::npos) << member << "\nin " << *reply;
-            expectDeviceVariables(reply->substr(6));
+            // Each variable comes from its owner (whose tests pin the values): all are there,
+            // the host's own system among them.
+            const auto parsed = testsupport::parsed(reply->substr(6));
+            ASSERT_TRUE(parsed) << *reply;
+            for (const char* name :
+                 {"app-version", "capabilities", "heartbeatinterval", "batterylevel", "device-os",
+                  "device-os-version", "device-givenname", "device-type", "device-ipv4",
+                  "device-ipv6", "ssid", "interfaces", "networkinfo"})
+                EXPECT_TRUE(parsed->isMember(name)) << name;
+            utsname names{};
+            ASSERT_EQ(uname(&names), 0);
+            EXPECT_EQ((*parsed)["device-os"].asString(), names.sysname);
+            EXPECT_TRUE((*parsed)["networkinfo"].isObject()) << *reply;
         } else {
             EXPECT_EQ(*reply, "reply {\"status\": \"success\"}");
         }
