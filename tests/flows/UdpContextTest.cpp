@@ -15,30 +15,22 @@ using namespace udptest;
 
 namespace {
 
-std::size_t threadCount()
-{
-    std::size_t count = 0;
-    if (DIR* tasks = ::opendir("/proc/self/task")) {
-        while (const dirent* entry = ::readdir(tasks)) {
-            if (entry->d_name[0] != '.')
-                ++count;
-        }
-        ::closedir(tasks);
-    }
-    return count;
-}
-
-// A joined thread leaves /proc/self/task a moment after join() returns: wait for the count,
-// within a bound, and return the last one seen.
-std::size_t threadCountReaching(std::size_t expected)
+// The threads of this process. A joined thread leaves /proc/self/task a moment after join()
+// returns: with `expected`, the count is waited for, within a bound.
+std::size_t threadCount(std::size_t expected = 0)
 {
     const auto deadline = std::chrono::steady_clock::now() + 2s;
-    std::size_t count = threadCount();
-    while (count != expected && std::chrono::steady_clock::now() < deadline) {
+    for (;;) {
+        std::size_t count = 0;
+        if (DIR* tasks = ::opendir("/proc/self/task")) {
+            while (const dirent* entry = ::readdir(tasks))
+                count += entry->d_name[0] != '.' ? 1 : 0;
+            ::closedir(tasks);
+        }
+        if (expected == 0 || count == expected || std::chrono::steady_clock::now() >= deadline)
+            return count;
         std::this_thread::sleep_for(1ms);
-        count = threadCount();
     }
-    return count;
 }
 
 // Runs one handler on the context's loop and waits for it, so the test knows the loop is up.
@@ -122,7 +114,7 @@ TEST(UdpContextThread, StartTwiceStartsOneThread)
 
     // The release joins the thread.
     context.reset();
-    EXPECT_EQ(threadCountReaching(before), before);
+    EXPECT_EQ(threadCount(before), before);
 }
 
 TEST(UdpContextThread, ReleaseInsideItsOwnHandlerDoesNotJoinItself)
