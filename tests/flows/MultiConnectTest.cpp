@@ -5,7 +5,6 @@
 #include "TcpRecorder.h"
 #include "TcpTestPeer.h"
 
-#include <boost/asio/io_context.hpp>
 #include <boost/system/system_error.hpp>
 
 #include <gtest/gtest.h>

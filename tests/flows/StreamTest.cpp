@@ -3,13 +3,9 @@
 #include "UdpTestPeers.h"
 #include "flows/UdpContext.h"
 
-#include <boost/asio/post.hpp>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <future>
 #include <limits>
 
 #include <netinet/in.h>

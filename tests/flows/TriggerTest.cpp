@@ -4,11 +4,7 @@
 #include "flows/Stream.h"
 #include "flows/UdpContext.h"
 
-#include <boost/asio/post.hpp>
-
 #include <gtest/gtest.h>
-
-#include <future>
 
 using namespace udptest;
 

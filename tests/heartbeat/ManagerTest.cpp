@@ -3,7 +3,6 @@
 
 #include "BusRecorder.h"
 #include "FakeHub.h"
-#include "TestSupport.h"
 
 #include "bus/PXEvent.h"
 #include "bus/PXEventBus.h"
@@ -12,6 +11,8 @@
 #include <QElapsedTimer>
 
 #include <gtest/gtest.h>
+
+#include <QTest>
 
 #include <algorithm>
 #include <atomic>
@@ -66,7 +67,7 @@ protected:
 
     bool waitForEvent(int id, int count, int timeoutMs = 3000)
     {
-        return testsupport::waitUntil([&]() { return recorder.count(id) >= count; }, timeoutMs);
+        return QTest::qWaitFor([&]() { return recorder.count(id) >= count; }, timeoutMs);
     }
 
     std::shared_ptr<PXEventBus> bus;
@@ -74,12 +75,6 @@ protected:
     testsupport::BusRecorder deviceManager;
     std::unique_ptr<HeartbeatManager> manager;
 };
-
-// The manager answers on this thread's event loop, so the wait must keep it running.
-bool waitForReplies(const FakeHub& hub, std::size_t count, int timeoutMs)
-{
-    return testsupport::waitUntil([&]() { return hub.replies().size() >= count; }, timeoutMs);
-}
 
 HubAction nop(int, const std::string&)
 {
@@ -152,9 +147,9 @@ TEST_F(ManagerTest, StopAndScenarioStartingStopTheHeartbeat)
     EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), 1);
 
     // Let a tick that was already queued finish, then check nothing more happens.
-    testsupport::runEventsFor(150);
+    QTest::qWait(150);
     const std::size_t exchanges = hub.replies().size();
-    testsupport::runEventsFor(300);
+    QTest::qWait(300);
     EXPECT_EQ(hub.replies().size(), exchanges);
 
     bus->publish(SCENARIO_ENDED);
@@ -226,7 +221,9 @@ TEST_F(ManagerTest, HubReadsItsVariablesAndAnUnansweredOneDoesNotBlock)
     settings.answerTimeout = 200;
     manager->setSettings(settings);
     contactHub();
-    ASSERT_TRUE(waitForReplies(hub, 2, 5000)) << "the session goes on after the bounded wait";
+    // The manager answers on this thread's event loop, so the wait must keep it running.
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return hub.replies().size() >= 2; }, 5000))
+        << "the session goes on after the bounded wait";
     EXPECT_EQ(hub.replies().at(0),
               "{\"errormessage\": \"No answer for: ssid\", "
               "\"heartbeatinterval\": 100000000, \"status\": \"variable-error\"}");
@@ -259,7 +256,7 @@ TEST_F(ManagerTest, HeartbeatFallsSilentOneIntervalBeforeTheStart)
         bus->publish(SET_SCENARIO_START_TIME, static_cast<unsigned long>(start));
         EXPECT_EQ(manager->heartbeatState() == HeartbeatManager::Stopped, c.atOnce);
         EXPECT_EQ(manager->scenarioStartTime(), start / 1000 * 1000);
-        ASSERT_TRUE(testsupport::waitUntil(
+        ASSERT_TRUE(QTest::qWaitFor(
             [&]() { return manager->heartbeatState() == HeartbeatManager::Stopped; }, 3000));
         EXPECT_GE(clock.elapsed(), c.atLeastMs);
         EXPECT_LE(clock.elapsed(), c.atMostMs);
@@ -296,9 +293,9 @@ TEST(ManagerDestruction, IsPromptDuringAnExchangeAndWhileAnswersAreAwaited)
         manager->setSettings(settings);
         manager->start();
         bus->publish(APP_STATE_CHANGED, TRY_CONTACT_RVP);
-        ASSERT_TRUE(testsupport::waitUntil([&]() { return !hub.hellos().empty(); }, 2000));
+        ASSERT_TRUE(QTest::qWaitFor([&]() { return !hub.hellos().empty(); }, 2000));
         if (requestPending)
-            testsupport::runEventsFor(100);
+            QTest::qWait(100);
         QElapsedTimer clock;
         clock.start();
         manager.reset();

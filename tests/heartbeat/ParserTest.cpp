@@ -3,13 +3,14 @@
 #include "heartbeat/HeartbeatVariables.h"
 
 #include "BusRecorder.h"
-#include "TestSupport.h"
 
 #include "bus/PXEvent.h"
 #include "bus/PXEventBus.h"
 #include "bus/PXEventType.h"
 
 #include <gtest/gtest.h>
+
+#include <QTest>
 
 #include <QTimer>
 
@@ -277,10 +278,9 @@ TEST_F(ParserTest, AwaitedAnswersGiveOneReplyEach)
         EXPECT_TRUE(replies.empty()) << "answered before its answers came";
         if (c.then)
             c.then();
-        ASSERT_TRUE(
-            testsupport::waitUntil([&] { return replies.size() >= c.replies.size(); }, 2000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return replies.size() >= c.replies.size(); }, 2000));
         bus->publish(DEVICE_ID, std::string("late"));
-        testsupport::runEventsFor(50);
+        QTest::qWait(50);
         std::vector<std::string> payloads;
         for (const std::string& reply : replies)
             payloads.push_back(unframed(reply));

@@ -3,11 +3,12 @@
 
 #include "FakeHub.h"
 #include "LoopbackPort.h"
-#include "TestSupport.h"
 
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <QTest>
 
 #include <atomic>
 #include <chrono>
@@ -268,7 +269,7 @@ TEST(SessionTimer, ZeroIntervalTicksAtMostEveryHundredMilliseconds)
 
     ThreadedSession running(parent);
     running.session->start();
-    testsupport::runEventsFor(550);
+    QTest::qWait(550);
     ASSERT_TRUE(running.end());
 
     // One immediate exchange plus one per 100 ms: 6 or 7 at most, far from thousands.
@@ -296,9 +297,9 @@ TEST(SessionTimer, TicksMissedDuringALongExchangeCollapseIntoOne)
 
     ThreadedSession running(parent);
     running.session->start();
-    ASSERT_TRUE(testsupport::waitUntil([&]() { return parent.outcomes().size() >= 1; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return parent.outcomes().size() >= 1; }, 3000));
     const auto firstEnded = Clock::now();
-    ASSERT_TRUE(testsupport::waitUntil([&]() { return parent.outcomes().size() >= 4; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return parent.outcomes().size() >= 4; }, 3000));
     const auto fourthEnded = Clock::now();
     ASSERT_TRUE(running.end());
 
@@ -321,7 +322,7 @@ TEST(SessionAbort, EndsAWaitingExchangeAtOnce)
 
     ThreadedSession running(parent);
     QMetaObject::invokeMethod(running.session.get(), "on_heartbeat_timer", Qt::QueuedConnection);
-    ASSERT_TRUE(testsupport::waitUntil([&]() { return !hub.hellos().empty(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return !hub.hellos().empty(); }, 2000));
 
     const auto started = Clock::now();
     ASSERT_TRUE(running.end());
