@@ -162,8 +162,8 @@ TEST_F(ManagerTest, StopAndScenarioStartingStopTheHeartbeat)
 }
 
 // What the hub sets is answered with a status, kept, and read back; the interval comes and goes
-// in nanoseconds and is kept in milliseconds.
-TEST_F(ManagerTest, VariablesKeepWhatWasSet)
+// in nanoseconds and is kept in milliseconds. The local time is read, too.
+TEST_F(ManagerTest, VariablesKeepWhatWasSetAndTheLocalTimeIsTheRequests)
 {
     const struct
     {
@@ -197,10 +197,7 @@ TEST_F(ManagerTest, VariablesKeepWhatWasSet)
             EXPECT_EQ(manager->settings().interval, c.intervalMs);
         }
     }
-}
-
-TEST_F(ManagerTest, LocalTimeIsTheTimeOfTheRequest)
-{
+    // The local time is the time of the request.
     const auto received = std::chrono::system_clock::now() - std::chrono::seconds(3);
     bus->publish(GET_LOCAL_TIME, PXEmptyEventContents(), received);
     EXPECT_EQ(recorder.lastText(LOCAL_TIME), std::to_string(roamnode::toNanoseconds(received)));
@@ -270,13 +267,10 @@ TEST_F(ManagerTest, HeartbeatFallsSilentOneIntervalBeforeTheStart)
 
 // The manager goes while its session sits in a read, or while a request waits for answers that
 // would take ten seconds: it goes at once.
-TEST(ManagerDestruction, IsPromptDuringAnExchangeAndWhileAnswersAreAwaited)
+TEST_F(ManagerTest, DestructionIsPromptDuringAnExchangeAndWhileAnswersAreAwaited)
 {
     for (const bool requestPending : {false, true}) {
-        auto bus = std::make_shared<PXEventBus>();
-        testsupport::BusRecorder deviceManager(
-            *bus, {GET_DEVICE_ID}, [&](int) { bus->publish(DEVICE_ID, std::string("test-uuid")); });
-        auto manager = std::make_unique<HeartbeatManager>(bus);
+        renewManager();
         FakeHub hub([&](int, const std::string&) {
             HubAction action = hubRequest("{\"command\": \"get\", \"ssid\": 1}");
             if (!requestPending) {
@@ -285,14 +279,12 @@ TEST(ManagerDestruction, IsPromptDuringAnExchangeAndWhileAnswersAreAwaited)
             }
             return action;
         });
+        configure(hub.port());
         HeartbeatSettings settings = manager->settings();
-        settings.rvpHost = "127.0.0.1";
-        settings.rvpPort = hub.port();
         settings.readTimeout = 5000;
         settings.answerTimeout = 10000;
         manager->setSettings(settings);
-        manager->start();
-        bus->publish(APP_STATE_CHANGED, TRY_CONTACT_RVP);
+        contactHub();
         ASSERT_TRUE(QTest::qWaitFor([&]() { return !hub.hellos().empty(); }, 2000));
         if (requestPending)
             QTest::qWait(100);

