@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -20,21 +21,17 @@ namespace {
 constexpr std::int64_t kSecond = 1000000000;
 constexpr std::size_t kMegabyte = 1048576;
 
-TcpClient::Config getConfig(std::uint16_t port, std::int64_t ns = 2 * kSecond)
+// A GET, or a PUT when given a rate limit (-1: none).
+TcpClient::Config clientConfig(std::uint16_t port, std::int64_t ns = 2 * kSecond,
+                               std::optional<std::int64_t> putRate = std::nullopt)
 {
     TcpClient::Config config;
     config.host = "127.0.0.1";
     config.target = "/dir/name/?ns=" + std::to_string(ns);
     config.dstPort = port;
     config.ns = ns;
-    return config;
-}
-
-TcpClient::Config putConfig(std::uint16_t port, std::int64_t ns, std::int64_t rateLimit = -1)
-{
-    TcpClient::Config config = getConfig(port, ns);
-    config.method = 1;
-    config.rateLimit = rateLimit;
+    config.method = putRate ? 1 : 0;
+    config.rateLimit = putRate.value_or(config.rateLimit);
     return config;
 }
 
@@ -143,7 +140,7 @@ TEST(TcpClientStatus, AnythingButAnHttp200EndsWithoutCountingBytes)
             return reply;
         });
         ClientRun run;
-        run.run(getConfig(peer.port()));
+        run.run(clientConfig(peer.port()));
         EXPECT_EQ(run.recorder->finishedCount(), 1) << head;
         EXPECT_EQ(run.recorder->failure(), "the HTTP server answered \"" + quoted + "\"");
         EXPECT_TRUE(run.recorder->reports().empty()) << head;
@@ -157,7 +154,7 @@ TEST(TcpClientGet, ReportsOnlyWholeQuarterMegabytesAndNotTheShortLastPiece)
     for (const std::size_t sent : {200000u, 300000u, 1000000u}) {
         TcpTestPeer peer([sent](std::size_t) { return TcpTestPeer::ok(sent); });
         ClientRun run;
-        run.run(getConfig(peer.port()));
+        run.run(clientConfig(peer.port()));
 
         ASSERT_EQ(run.recorder->finishedCount(), 1) << sent;
         ASSERT_TRUE(peer.waitForConnections(1, 1s));
@@ -185,7 +182,7 @@ TEST(TcpClientPut, UnlimitedWritesMegabytesBackToBackAndALimitHoldsWithinOnePerc
         SCOPED_TRACE(testing::Message() << "rate " << rate);
         const bool limited = rate > 0;
         TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(); });
-        TcpClient::Config config = putConfig(peer.port(), limited ? kSecond : 400000000, rate);
+        TcpClient::Config config = clientConfig(peer.port(), limited ? kSecond : 400000000, rate);
         // Every completed write refreshes the 150 ms watchdog, so the duration ends the PUT.
         config.trafficTimeout = limited ? config.trafficTimeout : 150ms;
         ClientRun run;
@@ -257,8 +254,8 @@ TEST(TcpClientWatchdog, QuietTransfersEndInTime)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TcpTestPeer peer([&](std::size_t) { return c.reply; });
-        TcpClient::Config config = c.rateLimit > 0 ? putConfig(peer.port(), c.ns, c.rateLimit)
-                                                   : getConfig(peer.port(), c.ns);
+        TcpClient::Config config = clientConfig(
+            peer.port(), c.ns, c.rateLimit > 0 ? std::optional(c.rateLimit) : std::nullopt);
         config.trafficTimeout = c.trafficTimeout;
         ClientRun run;
         run.run(config);
@@ -286,7 +283,7 @@ TEST(TcpClientFailure, ConnectionThatCannotBeMadeFinishesAtOnceWithoutThrowing)
         [](TcpClient::Config& config) { config.ipv6 = 1; }, // the family does not match
     };
     for (std::size_t i = 0; i < std::size(failures); ++i) {
-        TcpClient::Config config = getConfig(peer.port());
+        TcpClient::Config config = clientConfig(peer.port());
         failures[i](config);
         ClientRun run;
         EXPECT_NO_THROW(run.run(config)) << i;
@@ -301,7 +298,7 @@ TEST(TcpClientFailure, FinishTwiceReportsOnce)
     TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(); });
     auto recorder = std::make_shared<TcpRecorder>();
     boost::asio::io_context eventLoop;
-    auto client = std::make_shared<TcpClient>(recorder, getConfig(peer.port()), eventLoop);
+    auto client = std::make_shared<TcpClient>(recorder, clientConfig(peer.port()), eventLoop);
     client->finish(); // before start: nothing to end
     client->start();
     client->finish();
