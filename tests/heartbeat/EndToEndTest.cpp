@@ -92,15 +92,8 @@ TEST(EndToEnd, RegistersAnswersAndRegistersAgainAfterTheHubReturns)
         const auto reply = hub->waitForLine("reply ", 10s);
         ASSERT_TRUE(reply) << hub->allOutput();
         if (i == 0) {
-            // Members in byte order of their names, each written as the hub expects it.
-            for (const char* member :
-                 {"reply {\"app-version\": \"2.12.3.0\", \"batterylevel\": ",
-                  ", \"capabilities\": {\"ipv4\": true, ", "}}, \"device-givenname\": ",
-                  ", \"heartbeatinterval\": 1000000000, \"interfaces\": [",
-                  ", \"status\": \"success\"}"})
-                EXPECT_NE(reply->find(member), std::string::npos) << member << "\nin " << *reply;
-            // Each variable comes from its owner (whose tests pin the values): all are there,
-            // the host's own system among them.
+            // Each variable comes from its owner (whose tests pin the values, as the parser's
+            // pin how the reply is written): all are there, the host's own system among them.
             const auto parsed = testsupport::parsed(reply->substr(6));
             ASSERT_TRUE(parsed) << *reply;
             for (const char* name :
@@ -112,6 +105,7 @@ TEST(EndToEnd, RegistersAnswersAndRegistersAgainAfterTheHubReturns)
             ASSERT_EQ(uname(&names), 0);
             EXPECT_EQ((*parsed)["device-os"].asString(), names.sysname);
             EXPECT_TRUE((*parsed)["networkinfo"].isObject()) << *reply;
+            EXPECT_EQ((*parsed)["status"], "success");
         } else {
             EXPECT_EQ(*reply, "reply {\"status\": \"success\"}");
         }
