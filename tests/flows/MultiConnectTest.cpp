@@ -232,7 +232,7 @@ TEST(MultiConnectStop, BetweenTwoConnectionsReportsNothing)
     EXPECT_EQ(peer.connections().size(), 1u);
 }
 
-TEST(MultiConnectStop, StopIsSafeBeforeStartTwiceAndAfterTheEnd)
+TEST(MultiConnectStop, StopIsSafeBeforeStartTwiceAfterTheEndAndWithoutAListener)
 {
     auto recorder = std::make_shared<TcpRecorder>();
     {
@@ -259,17 +259,16 @@ TEST(MultiConnectStop, StopIsSafeBeforeStartTwiceAndAfterTheEnd)
         engine->start();
         ASSERT_TRUE(peer.waitForConnections(1, 2s));
     }
-}
-
-TEST(MultiConnectStop, ListenerGoneStillEndsCleanly)
-{
-    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(300000); });
-    auto recorder = std::make_shared<TcpRecorder>();
-    auto engine = std::make_shared<MultiConnect>(recorder, flowConfig(peer.port(), 300000000));
-    recorder.reset(); // the engine holds its flow only weakly
-    engine->start();
-    ASSERT_TRUE(peer.waitForEnded(1, 2s));
-    engine->stop();
+    {
+        // The listener gone: the engine holds its flow only weakly, and ends cleanly.
+        TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(300000); });
+        auto gone = std::make_shared<TcpRecorder>();
+        auto engine = std::make_shared<MultiConnect>(gone, flowConfig(peer.port(), 300000000));
+        gone.reset();
+        engine->start();
+        ASSERT_TRUE(peer.waitForEnded(1, 2s));
+        engine->stop();
+    }
 }
 
 TEST(MultiConnectStop, ReleasedFromItsOwnThreadEndsCleanly)
