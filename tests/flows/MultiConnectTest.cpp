@@ -92,7 +92,9 @@ private:
 
 } // namespace
 
-TEST(MultiConnectPath, PathNameKeepsTheFirstTwoSegments)
+// The path name keeps the URL's first two segments; a destination that is no address throws
+// from the constructor.
+TEST(MultiConnectSetup, PathNameAndDestination)
 {
     const std::pair<const char*, const char*> cases[] = {{"/dir/name/more", "dir/name"},
                                                          {"/abc", "abc"},
@@ -106,14 +108,8 @@ TEST(MultiConnectPath, PathNameKeepsTheFirstTwoSegments)
     for (const auto& [url, pathName] : cases) {
         MultiConnect::Config config = flowConfig(80, 0);
         config.url = url;
-        auto engine = std::make_shared<MultiConnect>(recorder, config);
-        EXPECT_EQ(engine->pathName(), pathName) << url;
+        EXPECT_EQ(MultiConnect(recorder, config).pathName(), pathName) << url;
     }
-}
-
-TEST(MultiConnectPath, DestinationThatIsNotAnAddressThrowsFromTheConstructor)
-{
-    auto recorder = std::make_shared<TcpRecorder>();
     for (const char* destination : {"foo", "", "1.2.3.4.5", "example.com", "::1::2"}) {
         MultiConnect::Config config = flowConfig(80, 0);
         config.destination = destination;

@@ -125,16 +125,28 @@ TEST(TriggerLatency, LatencyComesFromTheTag)
 }
 
 // At the window's end (at once for a window of zero) the trigger reports once and counts
-// nothing after; stopped after the end, it reports again.
-TEST(TriggerWindow, WindowEndReportsOnceAndCountsNothingAfter)
+// nothing after; stopped after the end, it reports again. Stopped before the end, it reports
+// once, and the cancelled timer has nothing to say past the old end.
+TEST(TriggerWindow, WindowEndOrStopReportsOnceAndCountsNothingAfter)
 {
-    for (const std::int64_t window : {100000000, 0}) {
+    std::shared_ptr<TriggerRecorder> stoppedEarly; // checked once its trigger is gone
+    for (const auto& [window, stopEarly] :
+         {std::pair<std::int64_t, bool>{100000000, false}, {0, false}, {150000000, true}}) {
         SCOPED_TRACE(window);
         Peer peer;
         auto recorder = std::make_shared<TriggerRecorder>();
         const std::int64_t before = roamnode::nowNanoseconds();
         Trigger trigger(recorder, triggerFrom(peer.port(), window));
         trigger.start();
+        if (stopEarly) {
+            peer.sendTo(triggerPort(), bytesOf(10));
+            ASSERT_TRUE(recorder->waitFrames(1));
+            trigger.stop();
+            EXPECT_FALSE(recorder->waitFrames(2, 300ms));
+            EXPECT_EQ(recorder->finishedCount(), 1);
+            stoppedEarly = recorder;
+            continue;
+        }
         ASSERT_TRUE(recorder->waitFinished(window == 0 ? 1000ms : 5000ms));
         EXPECT_GE(roamnode::nowNanoseconds() - before, window);
         peer.sendTo(triggerPort(), bytesOf(10));
@@ -144,23 +156,8 @@ TEST(TriggerWindow, WindowEndReportsOnceAndCountsNothingAfter)
         trigger.stop();
         EXPECT_EQ(recorder->finishedCount(), 2);
     }
-}
-
-TEST(TriggerWindow, StopBeforeTheEndReportsOnce)
-{
-    Peer peer;
-    auto recorder = std::make_shared<TriggerRecorder>();
-    {
-        Trigger trigger(recorder, triggerFrom(peer.port(), 150000000));
-        trigger.start();
-        peer.sendTo(triggerPort(), bytesOf(10));
-        ASSERT_TRUE(recorder->waitFrames(1));
-        trigger.stop();
-        EXPECT_EQ(recorder->finishedCount(), 1);
-        // Past the old window end, the cancelled timer has nothing to say.
-        EXPECT_FALSE(recorder->waitFrames(2, 300ms));
-    }
-    EXPECT_EQ(recorder->finishedCount(), 1);
+    ASSERT_TRUE(stoppedEarly);
+    EXPECT_EQ(stoppedEarly->finishedCount(), 1);
 }
 
 // A stream whose source port is a trigger's destination port shares its socket and thread: the

@@ -190,8 +190,9 @@ TEST_F(ParserTest, LocalTimeIsTheReceiveTime)
                                                  ", \"status\": \"success\"}"));
 }
 
-// Values go to their owners as compact JSON, members in byte order; the reply is the status.
-TEST_F(ParserTest, SetSendsCompactJsonInByteOrderAndRepliesStatusOnly)
+// Values go to their owners as compact JSON, members in byte order; the reply is the status, with
+// the owner's text when it refused the value.
+TEST_F(ParserTest, SetSendsCompactJsonInByteOrderAndRepliesTheOwnersStatus)
 {
     for (const char* request :
          {"{\"command\": \"set\", \"heartbeatinterval\": 2000000000}",
@@ -205,10 +206,8 @@ TEST_F(ParserTest, SetSendsCompactJsonInByteOrderAndRepliesStatusOnly)
         {SET_SCENARIO_DESCRIPTION, "{\"flows\":[1,2],\"scenarioid\":\"s1\"}"},
         {SET_SCENARIO_START_TIME, "5"}};
     EXPECT_EQ(sets(), expected);
-}
 
-TEST_F(ParserTest, RejectedSetCarriesTheManagersText)
-{
+    // A rejected value: the reply carries the owner's text.
     descriptionCode = 1;
     EXPECT_EQ(answer("{\"command\": \"set\", \"scenariodescription\": \"x\"}"),
               "{\"errormessage\": \"Error in <scenariodescription>: Invalid JSON\", "
