@@ -148,7 +148,8 @@ TEST(TcpClientStatus, AnythingButAnHttp200EndsWithoutCountingBytes)
     }
 }
 
-// The request's bytes are exact.
+// The request goes out byte for byte as the server expects it; what comes back is reported in
+// whole quarter megabytes only.
 TEST(TcpClientGet, ReportsOnlyWholeQuarterMegabytesAndNotTheShortLastPiece)
 {
     for (const std::size_t sent : {200000u, 300000u, 1000000u}) {
