@@ -3,14 +3,9 @@
 #include "UdpTestPeers.h"
 #include "flows/UdpContext.h"
 
-#include <boost/asio/post.hpp>
-#include <boost/system/system_error.hpp>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <future>
 #include <limits>
 
 #include <netinet/in.h>
@@ -18,40 +13,56 @@
 
 using namespace udptest;
 
-namespace {
-
-Stream::Config configTo(const Peer& peer, std::vector<FrameTemplate> frames,
-                        std::uint64_t numberOfFrames, std::int64_t gapNs, bool ipv6 = false)
-{
-    return streamTo(peer.port(), std::move(frames), numberOfFrames, gapNs, ipv6);
-}
-
-} // namespace
-
+// Templates go out in turn, never ahead of the gap. A tagged one carries its send time plus the
+// offset, in tens of nanoseconds, little-endian in the eight bytes before `position` (counted
+// from the end); a tag that would not lie wholly inside the frame leaves the frame as it is.
 TEST(StreamSend, TemplatesAreSentInTurnAndFollowTheGap)
 {
+    const std::size_t none = ~std::size_t(0);
+    const struct
+    {
+        std::uint64_t position;
+        std::int64_t offset;
+        std::size_t tagAt;
+    } tags[] = {{8, 0, 56},   {8, -12345, 57}, {8, 987654321, 58}, {67, 0, 0},
+                {0, 0, none}, {4, 0, none},    {71, 0, none},      {~0ull, 0, none}};
+    std::vector<FrameTemplate> templates;
+    for (std::uint8_t k = 0; k < 8; ++k) {
+        templates.push_back(frameOf(64 + k, k));
+        templates.back().hasTimeTag = true;
+        templates.back().position = tags[k].position;
+        templates.back().timeOffset = tags[k].offset;
+    }
     Peer peer;
     auto recorder = std::make_shared<StreamRecorder>();
-    const std::int64_t gap = 20000000;
-    Stream stream(recorder,
-                  configTo(peer, {frameOf(10, 0), frameOf(20, 1), frameOf(30, 2)}, 7, gap));
+    const std::int64_t gap = 5000000;
+    Stream stream(recorder, streamTo(peer.port(), templates, 16, gap));
     const std::uint16_t localPort = runningContext(false)->localPort();
     const std::int64_t before = roamnode::nowNanoseconds();
     stream.start();
     ASSERT_TRUE(recorder->waitFinished());
-    recorder->expectCompleteOrEndedLate(7, before, gap);
+    recorder->expectCompleteOrEndedLate(16, before, gap);
 
     const auto frames = recorder->frames();
     ASSERT_FALSE(frames.empty());
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        const auto first = static_cast<std::uint8_t>(i % 3);
+        const std::uint8_t k = i % 8;
         auto datagram = peer.receive();
         ASSERT_TRUE(datagram) << i;
-        EXPECT_EQ(datagram->bytes, frameOf(10 + 10 * first, first).bytes) << i;
+        auto expected = frameOf(64 + k, k).bytes;
+        const std::int64_t sendTime = toNs(frames[i].now);
+        if (tags[k].tagAt != none) {
+            EXPECT_EQ(readLittleEndian(datagram->bytes, tags[k].tagAt),
+                      static_cast<std::uint64_t>((sendTime + tags[k].offset) / 10))
+                << i;
+            std::copy_n(datagram->bytes.begin() + tags[k].tagAt, 8,
+                        expected.begin() + tags[k].tagAt);
+        }
+        EXPECT_EQ(datagram->bytes, expected) << i;
         EXPECT_EQ(datagram->sender.port(), localPort);
-        EXPECT_EQ(frames[i].bytes, 10u + 10 * first);
+        EXPECT_EQ(frames[i].bytes, 64u + k);
         // Never ahead of the clock (a late loop may send several at once, never early).
-        EXPECT_GE(toNs(frames[i].now), before + static_cast<std::int64_t>(i) * gap) << i;
+        EXPECT_GE(sendTime, before + static_cast<std::int64_t>(i) * gap) << i;
     }
     EXPECT_EQ(peer.pending(), 0u);
     EXPECT_EQ(recorder->finishedCount(), 1);
@@ -83,7 +94,7 @@ TEST(StreamSend, DegenerateSchedulesEndAtOnce)
         SCOPED_TRACE(testing::Message() << c.count << " " << c.gap);
         Peer peer;
         auto recorder = std::make_shared<StreamRecorder>();
-        auto config = configTo(peer, c.templates, c.count, c.gap);
+        auto config = streamTo(peer.port(), c.templates, c.count, c.gap);
         config.initialTimeToWait = c.initialTimeToWait;
         Stream stream(recorder, config);
         stream.start();
@@ -93,76 +104,64 @@ TEST(StreamSend, DegenerateSchedulesEndAtOnce)
     }
 }
 
-TEST(StreamSchedule, FallingBehindSendsBurstsOf128UntilCaughtUp)
-{
-    Peer peer;
-    auto recorder = std::make_shared<StreamRecorder>();
-    // 1500 frames 200 us apart; the loop is held for 60 ms, when 300 frames are due, and the
-    // schedule runs long after that so that the catch-up has room on a busy machine.
-    const std::uint64_t total = 1500;
-    const std::int64_t gap = 200000;
-    Stream stream(recorder, configTo(peer, {frameOf(64, 0)}, total, gap));
-    auto context = UdpContext::get(false, 0);
-    const std::int64_t before = roamnode::nowNanoseconds();
-    const std::int64_t stallEnd = before + 60000000;
-    LoopStall stall(*context);
-    stream.start();
-    stall.releaseAt(stallEnd);
-    ASSERT_TRUE(recorder->waitFinished());
-    recorder->expectCompleteOrEndedLate(total, before, gap);
-
-    // Frames of one burst carry the burst's send time.
-    const auto frames = recorder->frames();
-    std::vector<std::size_t> bursts;
-    std::int64_t burstTime = 0;
-    for (const auto& frame : frames) {
-        if (bursts.empty() || toNs(frame.now) != burstTime)
-            bursts.push_back(0);
-        burstTime = toNs(frame.now);
-        ++bursts.back();
-    }
-    ASSERT_GE(bursts.size(), 2u);
-    EXPECT_GE(toNs(frames.front().now), stallEnd);
-    EXPECT_EQ(bursts[0], 128u);
-    EXPECT_EQ(bursts[1], 128u);
-    for (std::size_t size : bursts)
-        EXPECT_LE(size, 128u);
-    // Once caught up, frames go out one at a time on the timer.
-    if (frames.size() == total) {
-        EXPECT_NE(std::find(bursts.begin() + 2, bursts.end(), 1u), bursts.end());
-    }
-    EXPECT_EQ(peer.pending(), frames.size());
-}
-
-// 100 frames 10 us apart, all due within 1 ms of the start, and a loop held meanwhile, as a
-// loaded machine holds the sending thread past the last frame's slot. Held briefly: the frames
-// that were due still go out, late, and the stream has done what it was asked. Held past the
-// grace as well: nothing goes out any more, and the stream says so.
-TEST(StreamSchedule, StalledLoopSendsWhatFellDueWithinTheGrace)
+// A loop held while frames fall due, as a loaded machine holds the sending thread. 1500 frames
+// 200 us apart, held for 60 ms while 300 fall due: they go out in bursts of at most 128 until
+// caught up, then one at a time on the timer (the schedule runs long after, so the catch-up has
+// room on a busy machine). 100 frames 10 us apart, all due within 1 ms: held briefly, the frames
+// that were due still go out, late, and the stream has done what it was asked; held past the
+// grace as well, nothing goes out any more, and the stream says so.
+TEST(StreamSchedule, StalledLoopSendsInBurstsWhatFellDueWithinTheGrace)
 {
     const struct
     {
+        std::uint64_t total;
+        std::int64_t gap;
         std::int64_t stallNs;
-        std::size_t sent;
+        std::size_t sent; // 0 for the long schedule: as many as the machine allowed
         std::string failure;
-    } cases[] = {{10000000, 100, ""},
-                 {1000000 + Stream::kEndGraceNs + 30000000, 0,
+    } cases[] = {{1500, 200000, 60000000, 0, ""},
+                 {100, 10000, 10000000, 100, ""},
+                 {100, 10000, 1000000 + Stream::kEndGraceNs + 30000000, 0,
                   "sent 0 of 100 frames by the end of the stream"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stallNs);
         Peer peer;
         auto recorder = std::make_shared<StreamRecorder>();
-        Stream stream(recorder, configTo(peer, {frameOf(64, 0)}, 100, 10000));
+        Stream stream(recorder, streamTo(peer.port(), {frameOf(64, 0)}, c.total, c.gap));
         auto context = UdpContext::get(false, 0);
-        const std::int64_t stallEnd = roamnode::nowNanoseconds() + c.stallNs;
+        const std::int64_t before = roamnode::nowNanoseconds();
+        const std::int64_t stallEnd = before + c.stallNs;
         LoopStall stall(*context);
         stream.start();
         stall.releaseAt(stallEnd);
         ASSERT_TRUE(recorder->waitFinished());
-        EXPECT_EQ(recorder->frames().size(), c.sent);
-        EXPECT_EQ(peer.pending(), c.sent);
-        EXPECT_EQ(recorder->failure(), c.failure);
+        const auto frames = recorder->frames();
+        EXPECT_EQ(peer.pending(), frames.size());
         EXPECT_EQ(recorder->finishedCount(), 1);
+        if (c.total == 100) {
+            EXPECT_EQ(frames.size(), c.sent);
+            EXPECT_EQ(recorder->failure(), c.failure);
+            continue;
+        }
+        recorder->expectCompleteOrEndedLate(c.total, before, c.gap);
+        // Frames of one burst carry the burst's send time.
+        std::vector<std::size_t> bursts;
+        std::int64_t burstTime = 0;
+        for (const auto& frame : frames) {
+            if (bursts.empty() || toNs(frame.now) != burstTime)
+                bursts.push_back(0);
+            burstTime = toNs(frame.now);
+            ++bursts.back();
+        }
+        ASSERT_GE(bursts.size(), 2u);
+        EXPECT_GE(toNs(frames.front().now), stallEnd);
+        EXPECT_EQ(bursts[0], 128u);
+        EXPECT_EQ(bursts[1], 128u);
+        for (std::size_t size : bursts)
+            EXPECT_LE(size, 128u);
+        if (frames.size() == c.total) {
+            EXPECT_NE(std::find(bursts.begin() + 2, bursts.end(), 1u), bursts.end());
+        }
     }
 }
 
@@ -192,7 +191,7 @@ TEST(StreamSendFailure, SendThatCannotSucceedEndsTheStreamWithTheReason)
         WarningCapture warnings;
         Peer peer;
         auto recorder = std::make_shared<StreamRecorder>();
-        auto config = configTo(peer, {frameOf(c.frameBytes, 0)}, 1000, 10000000);
+        auto config = streamTo(peer.port(), {frameOf(c.frameBytes, 0)}, 1000, 10000000);
         config.destination = c.destination;
         if (c.zeroPort)
             config.dstPort = 0;
@@ -224,7 +223,7 @@ TEST(StreamSendFailure, NoRouteIsTriedAgainAtAPaceUntilTheEnd)
     Peer peer; // in the namespace too: only its port is used
     auto recorder = std::make_shared<StreamRecorder>();
     // 1.2 s of frames to an address no route leads to from a namespace with loopback alone.
-    auto config = configTo(peer, {frameOf(64, 0)}, 120, 10000000);
+    auto config = streamTo(peer.port(), {frameOf(64, 0)}, 120, 10000000);
     config.destination = "10.9.9.9";
     Stream stream(recorder, config);
     stream.start();
@@ -251,7 +250,7 @@ TEST(StreamStop, StopReportsOnceAndSendsNoMore)
         Peer peer;
         auto recorder = std::make_shared<StreamRecorder>();
         {
-            auto config = configTo(peer, {frameOf(64, 0)}, 100000, 1000000);
+            auto config = streamTo(peer.port(), {frameOf(64, 0)}, 100000, 1000000);
             config.initialTimeToWait = sentBeforeTheStop == 0 ? 10000000000 : 0;
             Stream stream(recorder, config);
             stream.start();
@@ -271,7 +270,7 @@ TEST(StreamStop, FlowGoneIsSimplyNotTold)
     Peer peer;
     auto recorder = std::make_shared<StreamRecorder>();
     std::weak_ptr<StreamRecorder> gone = recorder;
-    Stream stream(recorder, configTo(peer, {frameOf(64, 0)}, 1, 1000000000));
+    Stream stream(recorder, streamTo(peer.port(), {frameOf(64, 0)}, 1, 1000000000));
     // The engine holds its flow only weakly.
     recorder.reset();
     EXPECT_TRUE(gone.expired());
@@ -280,48 +279,6 @@ TEST(StreamStop, FlowGoneIsSimplyNotTold)
     ASSERT_TRUE(datagram);
     EXPECT_EQ(datagram->bytes.size(), 64u);
     stream.stop();
-}
-
-// The tag is the send time plus the offset, in tens of nanoseconds, little-endian in the eight
-// bytes before `position`; a position outside the frame leaves the frame as it is.
-TEST(StreamTimeTag, EightBytesBeforeThePositionHoldTheSendTime)
-{
-    const std::size_t none = ~std::size_t(0);
-    const struct
-    {
-        std::uint64_t position;
-        std::int64_t offset;
-        std::size_t tagAt;
-    } cases[] = {{8, 0, 56},   {8, -12345, 56}, {8, 987654321, 56}, {64, 0, 0},
-                 {0, 0, none}, {4, 0, none},    {65, 0, none},      {~0ull, 0, none}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.position) + " " + std::to_string(c.offset));
-        Peer peer;
-        auto recorder = std::make_shared<StreamRecorder>();
-        FrameTemplate tagged = frameOf(64, 0);
-        tagged.hasTimeTag = true;
-        tagged.position = c.position;
-        tagged.timeOffset = c.offset;
-        Stream stream(recorder, configTo(peer, {tagged}, 1, 1000000000));
-        const std::int64_t before = roamnode::nowNanoseconds();
-        stream.start();
-        ASSERT_TRUE(recorder->waitFinished());
-        const std::int64_t after = roamnode::nowNanoseconds();
-        const auto frames = recorder->frames();
-        ASSERT_EQ(frames.size(), 1u);
-        auto datagram = peer.receive();
-        ASSERT_TRUE(datagram);
-        auto expected = tagged.bytes;
-        const std::int64_t sendTime = toNs(frames[0].now);
-        EXPECT_GE(sendTime, before);
-        EXPECT_LE(sendTime, after);
-        if (c.tagAt != none) {
-            EXPECT_EQ(readLittleEndian(datagram->bytes, c.tagAt),
-                      static_cast<std::uint64_t>((sendTime + c.offset) / 10));
-            std::copy_n(datagram->bytes.begin() + c.tagAt, 8, expected.begin() + c.tagAt);
-        }
-        EXPECT_EQ(datagram->bytes, expected);
-    }
 }
 
 // In a namespace of our own, loopback goes through a slow token bucket and the stream's socket
@@ -340,7 +297,7 @@ TEST(StreamTimeTag, BurstsTheKernelTakesInPartsKeepOrderAndTags)
         templates.push_back(frameOf(200, first, 8));
     // 60 frames 2 ms apart whose first 31 are due at once.
     const std::uint64_t total = 60;
-    auto config = configTo(peer, templates, total, 2000000);
+    auto config = streamTo(peer.port(), templates, total, 2000000);
     config.initialTimeToWait = -60000000;
     Stream stream(recorder, config);
     auto context = UdpContext::get(false, 0);
@@ -369,15 +326,14 @@ TEST(StreamTimeTag, BurstsTheKernelTakesInPartsKeepOrderAndTags)
     EXPECT_EQ(peer.pending(), 0u);
 }
 
-// Both families: the type of service is set on the shared socket and the frame reaches the
-// destination from it.
+// Both families: the type of service is set on the shared socket.
 TEST(StreamSetup, TypeOfServiceIsSetOnTheSharedSocket)
 {
     for (bool ipv6 : {false, true}) {
         SCOPED_TRACE(ipv6 ? "IPv6" : "IPv4");
         Peer peer(ipv6);
         auto recorder = std::make_shared<StreamRecorder>();
-        auto config = configTo(peer, {frameOf(100, 7)}, 1, 1000000000, ipv6);
+        auto config = streamTo(peer.port(), {frameOf(100, 7)}, 1, 1000000000, ipv6);
         config.tos = 0x28;
         Stream stream(recorder, config);
         stream.start();
@@ -388,40 +344,5 @@ TEST(StreamSetup, TypeOfServiceIsSetOnTheSharedSocket)
             ::getsockopt(context->socket().native_handle(), IPPROTO_IP, IP_TOS, &tos, &length), 0);
         EXPECT_EQ(tos, 0x28);
         ASSERT_TRUE(recorder->waitFinished());
-        ASSERT_EQ(recorder->frames().size(), 1u);
-        auto datagram = peer.receive();
-        ASSERT_TRUE(datagram);
-        EXPECT_EQ(datagram->bytes, frameOf(100, 7).bytes);
-        EXPECT_EQ(datagram->sender.address().is_v6(), ipv6);
-        EXPECT_EQ(datagram->sender.port(), context->localPort());
-    }
-}
-
-// A destination that is no address, or a source port another socket holds: the constructor
-// throws, with the reason.
-TEST(StreamSetup, ConstructionFailsWithTheReason)
-{
-    Peer holder;
-    const struct
-    {
-        std::string destination;
-        std::uint16_t srcPort;
-        std::string what; // its beginning
-        int code;         // 0: any
-    } cases[] = {{"foo", 0, "invalid destination address 'foo': Invalid argument", 22},
-                 {"127.0.0.1", holder.port(), "bind", 0}};
-    for (const auto& c : cases) {
-        auto config = configTo(holder, {frameOf(10, 0)}, 1, 1000000);
-        config.destination = c.destination;
-        config.srcPort = c.srcPort;
-        try {
-            Stream stream(std::make_shared<StreamRecorder>(), config);
-            ADD_FAILURE() << "accepted " << c.destination << " port " << c.srcPort;
-        } catch (const boost::system::system_error& e) {
-            EXPECT_EQ(std::string(e.what()).rfind(c.what, 0), 0u) << e.what();
-            if (c.code != 0) {
-                EXPECT_EQ(e.code().value(), c.code);
-            }
-        }
     }
 }

@@ -15,30 +15,22 @@ using namespace udptest;
 
 namespace {
 
-std::size_t threadCount()
-{
-    std::size_t count = 0;
-    if (DIR* tasks = ::opendir("/proc/self/task")) {
-        while (const dirent* entry = ::readdir(tasks)) {
-            if (entry->d_name[0] != '.')
-                ++count;
-        }
-        ::closedir(tasks);
-    }
-    return count;
-}
-
-// A joined thread leaves /proc/self/task a moment after join() returns: wait for the count,
-// within a bound, and return the last one seen.
-std::size_t threadCountReaching(std::size_t expected)
+// The threads of this process. A joined thread leaves /proc/self/task a moment after join()
+// returns: with `expected`, the count is waited for, within a bound.
+std::size_t threadCount(std::size_t expected = 0)
 {
     const auto deadline = std::chrono::steady_clock::now() + 2s;
-    std::size_t count = threadCount();
-    while (count != expected && std::chrono::steady_clock::now() < deadline) {
+    for (;;) {
+        std::size_t count = 0;
+        if (DIR* tasks = ::opendir("/proc/self/task")) {
+            while (const dirent* entry = ::readdir(tasks))
+                count += entry->d_name[0] != '.' ? 1 : 0;
+            ::closedir(tasks);
+        }
+        if (expected == 0 || count == expected || std::chrono::steady_clock::now() >= deadline)
+            return count;
         std::this_thread::sleep_for(1ms);
-        count = threadCount();
     }
-    return count;
 }
 
 // Runs one handler on the context's loop and waits for it, so the test knows the loop is up.
@@ -71,19 +63,21 @@ TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleased)
     auto third = UdpContext::get(false, port);
     EXPECT_EQ(third->localPort(), port);
     EXPECT_EQ(UdpContext::get(false, port), third);
-}
 
-TEST(UdpContextRegistry, PortZeroIsSharedAndFreedOnRelease)
-{
-    auto first = UdpContext::get(false, 0);
-    EXPECT_EQ(UdpContext::get(false, 0), first);
-    const std::uint16_t actual = first->localPort();
+    // The other family on the same port number has a context of its own.
+    auto v6 = UdpContext::get(true, port);
+    EXPECT_NE(v6, third);
+    EXPECT_TRUE(v6->ipv6());
+    EXPECT_FALSE(third->ipv6());
+    EXPECT_EQ(v6->localPort(), port);
+
+    // Port 0 is one context as well, on a port of the system's choice; released, it frees it.
+    auto any = UdpContext::get(false, 0);
+    EXPECT_EQ(UdpContext::get(false, 0), any);
+    const std::uint16_t actual = any->localPort();
     ASSERT_NE(actual, 0);
-    first.reset();
-
-    // The socket was closed: the system's port can be bound again.
-    auto again = UdpContext::get(false, actual);
-    EXPECT_EQ(again->localPort(), actual);
+    any.reset();
+    EXPECT_EQ(UdpContext::get(false, actual)->localPort(), actual);
 }
 
 TEST(UdpContextRegistry, PortHeldByAnotherSocketFailsWithBind)
@@ -115,7 +109,7 @@ TEST(UdpContextThread, StartTwiceStartsOneThread)
 
     // The release joins the thread.
     context.reset();
-    EXPECT_EQ(threadCountReaching(before), before);
+    EXPECT_EQ(threadCount(before), before);
 }
 
 TEST(UdpContextThread, ReleaseInsideItsOwnHandlerDoesNotJoinItself)
@@ -137,37 +131,41 @@ TEST(UdpContextThread, ReleaseInsideItsOwnHandlerDoesNotJoinItself)
     EXPECT_EQ(UdpContext::get(false, port)->localPort(), port);
 }
 
-TEST(UdpContextAddress, ParsesBothFamiliesAndScope)
+// Text of the family, with a scope by number or name, or the reason it is no address.
+TEST(UdpContextAddress, ParsesTheFamilyAndScopeOrRefusesTheText)
 {
-    const udp::endpoint v4 = UdpContext::makeEndpoint(false, "127.0.0.1", 5000, "destination");
-    EXPECT_TRUE(v4.address().is_v4());
-    EXPECT_EQ(v4.port(), 5000);
-
-    const udp::endpoint v6 = UdpContext::makeEndpoint(true, "::1%3", 6000, "source");
-    ASSERT_TRUE(v6.address().is_v6());
-    EXPECT_EQ(v6.address().to_v6().scope_id(), 3u);
-
-    const unsigned lo = ::if_nametoindex("lo");
-    const udp::endpoint named = UdpContext::makeEndpoint(true, "fe80::1%lo", 1, "source");
-    EXPECT_EQ(named.address().to_v6().scope_id(), lo);
-}
-
-TEST(UdpContextAddress, RefusesTextThatIsNoAddressOfTheFamily)
-{
-    const auto expectInvalid = [](bool ipv6, const std::string& text, const std::string& what) {
-        try {
-            UdpContext::makeEndpoint(ipv6, text, 1, "destination");
-            ADD_FAILURE() << "accepted '" << text << "'";
-        } catch (const boost::system::system_error& e) {
-            EXPECT_EQ(e.code().value(), 22);
-            EXPECT_EQ(std::string(e.what()).rfind(what, 0), 0u) << e.what();
-        }
+    const struct
+    {
+        bool ipv6;
+        std::string text;
+        unsigned scope;
+        std::string what; // empty: accepted
+    } cases[] = {
+        {false, "127.0.0.1", 0, ""},
+        {true, "::1%3", 3, ""},
+        {true, "fe80::1%lo", ::if_nametoindex("lo"), ""},
+        {false, "foo", 0, "invalid destination address 'foo'"},
+        {false, "", 0, "invalid destination address ''"},
+        {false, "256.1.1.1", 0, "invalid destination address '256.1.1.1'"},
+        {false, "::1", 0, "destination address '::1' is not IPv4"},
+        {true, "127.0.0.1", 0, "destination address '127.0.0.1' is not IPv6"},
     };
-    expectInvalid(false, "foo", "invalid destination address 'foo'");
-    expectInvalid(false, "", "invalid destination address ''");
-    expectInvalid(false, "256.1.1.1", "invalid destination address '256.1.1.1'");
-    expectInvalid(false, "::1", "destination address '::1' is not IPv4");
-    expectInvalid(true, "127.0.0.1", "destination address '127.0.0.1' is not IPv6");
+    for (const auto& c : cases) {
+        try {
+            const udp::endpoint endpoint =
+                UdpContext::makeEndpoint(c.ipv6, c.text, 5000, "destination");
+            EXPECT_EQ(c.what, "") << c.text;
+            EXPECT_EQ(endpoint.address().is_v6(), c.ipv6) << c.text;
+            EXPECT_EQ(endpoint.port(), 5000);
+            if (c.ipv6) {
+                EXPECT_EQ(endpoint.address().to_v6().scope_id(), c.scope) << c.text;
+            }
+        } catch (const boost::system::system_error& e) {
+            EXPECT_EQ(e.code().value(), 22) << c.text;
+            EXPECT_EQ(std::string(e.what()).rfind(c.what, 0), 0u) << e.what();
+            EXPECT_NE(c.what, "") << c.text;
+        }
+    }
 }
 
 TEST(UdpContextAddress, ExpectedSenderNeedsAddressScopeAndPort)

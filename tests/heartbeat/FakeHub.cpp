@@ -32,17 +32,9 @@ bool readable(int fd, Clock::time_point deadline, const std::atomic<bool>* stop)
     return false;
 }
 
-} // namespace
-
-HubAction hubRequest(const std::string& payload)
-{
-    HubAction action;
-    action.chunks.push_back(roamnode::frameMessage(payload));
-    return action;
-}
-
-bool readFrameFrom(int fd, int timeoutMs, std::string& payload, std::size_t* frameBytes,
-                   const std::atomic<bool>* stop)
+// Reads one frame from a socket; false on error, end of stream, when timeoutMs passes or once
+// `stop` is set.
+bool readFrameFrom(int fd, int timeoutMs, std::string& payload, const std::atomic<bool>* stop)
 {
     roamnode::FrameAccumulator frame;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -56,9 +48,16 @@ bool readFrameFrom(int fd, int timeoutMs, std::string& payload, std::size_t* fra
     if (frame.state() != roamnode::FrameAccumulator::State::Complete)
         return false;
     payload = frame.payload();
-    if (frameBytes)
-        *frameBytes = frame.accumulatedBytes();
     return true;
+}
+
+} // namespace
+
+HubAction hubRequest(const std::string& payload)
+{
+    HubAction action;
+    action.chunks.push_back(roamnode::frameMessage(payload));
+    return action;
 }
 
 FakeHub::FakeHub(Script script) : m_script(std::move(script))
@@ -107,7 +106,7 @@ bool FakeHub::waitForReplies(std::size_t count, int timeoutMs) const
 void FakeHub::serve(int fd)
 {
     std::string hello;
-    if (!readFrameFrom(fd, 2000, hello, nullptr, &m_stop))
+    if (!readFrameFrom(fd, 2000, hello, &m_stop))
         return;
     int index = 0;
     {
@@ -125,8 +124,7 @@ void FakeHub::serve(int fd)
                static_cast<ssize_t>(chunk.size());
     }
     std::string reply;
-    std::size_t frameBytes = 0;
-    if (!sent || !readFrameFrom(fd, action.replyWithinMs, reply, &frameBytes, &m_stop))
+    if (!sent || !readFrameFrom(fd, action.replyWithinMs, reply, &m_stop))
         reply = "<none>";
     bool closed = false;
     const auto until = Clock::now() + std::chrono::milliseconds(action.holdAfterReplyMs);
@@ -137,7 +135,6 @@ void FakeHub::serve(int fd)
         std::lock_guard<std::mutex> lock(m_mutex);
         m_closedByEndpoint += closed ? 1 : 0;
         m_replies.push_back(reply);
-        m_replySizes.push_back(frameBytes);
     }
     m_changed.notify_all();
 }

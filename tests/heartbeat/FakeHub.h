@@ -46,10 +46,9 @@ public:
 
     std::uint16_t port() const { return m_port; }
     // Hellos as they arrive. Per ended exchange: the reply payload ("<none>" when no complete
-    // frame came) and the frame's size.
+    // frame came).
     std::vector<std::string> hellos() const { return locked(m_hellos); }
     std::vector<std::string> replies() const { return locked(m_replies); }
-    std::vector<std::size_t> replyFrameSizes() const { return locked(m_replySizes); }
     // Exchanges held open after the reply that the endpoint closed before the hold ended.
     int closedByEndpoint() const { return locked(m_closedByEndpoint); }
     bool waitForReplies(std::size_t count, int timeoutMs) const;
@@ -70,12 +69,6 @@ private:
     mutable std::condition_variable m_changed;
     std::vector<std::string> m_hellos;
     std::vector<std::string> m_replies;
-    std::vector<std::size_t> m_replySizes;
     int m_closedByEndpoint = 0;
     std::thread m_thread;
 };
-
-// Reads one frame from a socket; false on error, end of stream, when timeoutMs passes or once
-// `stop` is set.
-bool readFrameFrom(int fd, int timeoutMs, std::string& payload, std::size_t* frameBytes = nullptr,
-                   const std::atomic<bool>* stop = nullptr);

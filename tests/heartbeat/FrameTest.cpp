@@ -20,13 +20,6 @@ TEST(FrameMessage, LengthHasAtLeastFourDigits)
     EXPECT_EQ(frame.size(), 6u + 12345u);
 }
 
-TEST(FrameLength, ParsesLikeStrtol)
-{
-    for (const auto& [text, length] : std::vector<std::pair<const char*, long>>{
-             {"0021", 21}, {"  +12x", 12}, {"-5", -5}, {"abc", 0}, {"", 0}})
-        EXPECT_EQ(roamnode::parseFrameLength(text), length) << text;
-}
-
 // Chunks in the order they arrive, the state after each, and the payload once complete.
 TEST(FrameAccumulator, ChunksToStates)
 {
