@@ -27,12 +27,6 @@ using testsupport::listeningPort;
 
 namespace {
 
-struct HubRun
-{
-    int exitCode = -1;
-    std::string output; // standard output, then standard error
-};
-
 // The flow of `id` in a result list's scenario or a summary.
 const Json::Value& flowOf(const Json::Value& scenario, int id)
 {
@@ -77,20 +71,21 @@ protected:
         return testsupport::homeIn(folder);
     }
 
-    // Runs the hub with `arguments` and `endpoints` endpoints (see home()) until it ends (bounded).
-    // `silentPeer`: also a connection that never says hello, as a hung endpoint's would.
-    HubRun run(const std::vector<std::string>& arguments, int endpoints, bool silentPeer = false)
+    // Runs the hub with `arguments` and `endpoints` endpoints (see home()) until it ends (bounded):
+    // its exit status and output. `silentPeer`: also a connection that never says hello, as a
+    // hung endpoint's would.
+    std::pair<int, std::string> run(const std::vector<std::string>& arguments, int endpoints,
+                                    bool silentPeer = false)
     {
         std::vector<std::string> all = {"run",       "--port", "0",         "--bind",
                                         "127.0.0.1", "--out",  path("out"), "--register-timeout",
                                         "30"};
         all.insert(all.end(), arguments.begin(), arguments.end());
         ChildProcess hub(ROAMNODE_HUB_BINARY, all);
-        HubRun result;
         const int port = listeningPort(hub);
         EXPECT_NE(port, 0) << hub.allOutput();
         if (port == 0)
-            return result;
+            return {-1, hub.allOutput()};
         boost::asio::io_context io;
         boost::asio::ip::tcp::socket silent(io);
         if (silentPeer)
@@ -102,10 +97,8 @@ protected:
                 ROAMNODE_BINARY, std::vector<std::string>{"127.0.0.1:" + std::to_string(port)},
                 home(i), path("endpoint-" + std::to_string(i))));
         const auto status = hub.waitForExit(90s);
-        result.output = hub.outText() + hub.errText();
-        EXPECT_TRUE(status) << result.output;
-        result.exitCode = status.value_or(-1);
-        return result;
+        EXPECT_TRUE(status) << hub.allOutput();
+        return {status.value_or(-1), hub.outText() + hub.errText()};
     }
 
     QTemporaryDir m_dir;
@@ -146,12 +139,11 @@ TEST_F(HubRunEndToEnd, AMapForThreeOfFourEndpointsWithOneStartAndTheHttpServersC
         httpFlow(2, "get", "get", 8080) + ", " + httpFlow(3, "put", "put", 8080) + ", " +
         httpFlow(4, "get", "dead", deadPort) + "]}, \"" + ids[1] + "\": \"receiver.json\", \"" +
         ids[2] + "\": {\"scenarioid\": 23, \"duration\": 200000000, \"flows\": []}}";
-    const HubRun mapped =
+    const auto [status, output] =
         run({"--map", write("map.json", map), "--httpd-stats", stats, "--rewrite-port",
              "8080=" + std::to_string(httpPort), "--start-in", "2", "--clock-samples", "1"},
             4);
-    const std::string& output = mapped.output;
-    EXPECT_EQ(mapped.exitCode, 3) << output;
+    EXPECT_EQ(status, 3) << output;
     // Who the endpoint outside the map is: its id, then its name and addresses.
     const auto at = output.find("endpoint " + ids[3] + " (\"");
     ASSERT_NE(at, std::string::npos) << output;
@@ -224,9 +216,8 @@ TEST_F(HubRunEndToEnd, ARefusedScenarioEndsWithTheEndpointsMessage)
     char host[256] = {};
     ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
     const std::string map = "{\"" + std::string(host) + "\": {\"scenarioid\": 3, \"flows\": []}}";
-    const HubRun result = run({"--map", write("map.json", map), "--clock-samples", "1"}, 1);
-    const std::string& output = result.output;
-    EXPECT_EQ(result.exitCode, 1) << output;
+    const auto [status, output] = run({"--map", write("map.json", map), "--clock-samples", "1"}, 1);
+    EXPECT_EQ(status, 1) << output;
     EXPECT_NE(output.find("Error in <scenariodescription>: No <scenarioduration> value"),
               std::string::npos)
         << output;
@@ -242,14 +233,14 @@ TEST_F(HubRunEndToEnd, NoListedEndpointEndsAfterTheRegisterTimeout)
 {
     QElapsedTimer timer;
     timer.start();
-    const HubRun result =
+    const auto [status, output] =
         run({write("s.json", "{\"scenarioid\": 3, \"duration\": 1, \"flows\": []}"), "--device",
              "nobody", "--register-timeout", "3"},
             1, true);
-    EXPECT_EQ(result.exitCode, 1) << result.output;
-    EXPECT_EQ(result.output.find("Sanitizer"), std::string::npos) << result.output;
+    EXPECT_EQ(status, 1) << output;
+    EXPECT_EQ(output.find("Sanitizer"), std::string::npos) << output;
     for (const char* text : {"registered; not part of this run", "0 of 1 endpoint(s) registered"})
-        EXPECT_NE(result.output.find(text), std::string::npos) << text << "\n" << result.output;
+        EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
     EXPECT_LT(timer.elapsed(), 10000);
 }
 

@@ -374,8 +374,7 @@ constexpr std::int64_t kMs = 1'000'000;
 Json::Value reply(const std::string& text)
 {
     Json::Value value;
-    std::string error;
-    roamnode::parseJson(text, value, &error);
+    roamnode::parseJson(text, value);
     return value;
 }
 
