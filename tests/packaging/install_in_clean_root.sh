@@ -21,9 +21,7 @@ command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed"
 # The mirrors this machine's apt already uses, so the test goes where apt
 # goes; deb.debian.org where nothing says otherwise.
 sites=$(apt-get indextargets --format '$(RELEASE) $(SITE)' 2>/dev/null | sort -u || true)
-site_of() {
-    awk -v release="$1" '$1 == release { print $2; exit }' <<<"$sites"
-}
+site_of() { awk -v release="$1" '$1 == release { print $2; exit }' <<<"$sites"; }
 mirror=${ROAMNODE_DEBIAN_MIRROR:-$(site_of "$suite")}
 mirror=${mirror:-http://deb.debian.org/debian}
 security_mirror=$(site_of "$suite-security")
@@ -43,14 +41,9 @@ mounts_below() {
 
 remove_work() {
     local dir=$1 m
-    for m in $(mounts_below "$dir"); do
-        umount "$m" 2>/dev/null || umount -l "$m"
-    done
-    if [ -n "$(mounts_below "$dir")" ]; then
-        echo "left $dir in place: something is still mounted below it" >&2
-    else
-        rm -rf --one-file-system "$dir"
-    fi
+    for m in $(mounts_below "$dir"); do umount "$m" 2>/dev/null || umount -l "$m"; done
+    [ -z "$(mounts_below "$dir")" ] || { echo "left $dir in place: still mounted below" >&2; return; }
+    rm -rf --one-file-system "$dir"
 }
 
 # A run killed by the test timeout cannot clean up after itself; the next
@@ -74,10 +67,7 @@ flock -u 9
 cleanup() {
     local status=$?
     set +e
-    if [ -n "${endpoint:-}" ]; then
-        kill -KILL "$endpoint" 2>/dev/null
-        wait "$endpoint" 2>/dev/null
-    fi
+    [ -z "${endpoint:-}" ] || { kill -KILL "$endpoint"; wait "$endpoint"; } 2>/dev/null
     remove_work "$work"
     exit $status
 }

@@ -13,10 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <boost/asio/ip/tcp.hpp>
 
 #include <algorithm>
 #include <fstream>
@@ -30,20 +27,6 @@ using testsupport::listeningPort;
 
 namespace {
 
-struct HubRun
-{
-    int exitCode = -1;
-    std::string output; // standard output, then standard error
-};
-
-std::uint64_t packets(const Json::Value& flow)
-{
-    std::uint64_t total = 0;
-    for (const Json::Value& count : flow["packetcountarray"])
-        total += count.asUInt64();
-    return total;
-}
-
 // The flow of `id` in a result list's scenario or a summary.
 const Json::Value& flowOf(const Json::Value& scenario, int id)
 {
@@ -52,17 +35,6 @@ const Json::Value& flowOf(const Json::Value& scenario, int id)
             return flow;
     static const Json::Value none;
     return none;
-}
-
-// A stream of `frames` frames of 16 bytes, 10 ms apart, from 100 ms into the run.
-std::string streamFlow(int frames, int srcPort, int dstPort)
-{
-    return "{\"id\": 1, \"flowtype\": \"streamv4\", \"flow\": {\"initialtimetowait\": 100000000, "
-           "\"srcport\": " +
-           std::to_string(srcPort) +
-           ", \"dstipv4\": \"127.0.0.1\", \"dstport\": " + std::to_string(dstPort) +
-           ", \"interframegap\": 10000000, \"numberofframes\": " + std::to_string(frames) +
-           ", \"contentlist\": [\"000102030405060708090a0b0c0d0e0f\"]}}";
 }
 
 // An HTTP flow of one second at 500,000 bytes per second to /t/`name`.
@@ -91,15 +63,6 @@ protected:
         return path(name);
     }
 
-    Json::Value readResults() const
-    {
-        std::ifstream file(path("out/results.json"));
-        const auto results = testsupport::parsed(
-            std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
-        EXPECT_TRUE(results);
-        return results.value_or(Json::Value());
-    }
-
     // Endpoint `i`'s HOME and working folder: a device id of its own, the same all test long.
     testsupport::Environment home(int i) const
     {
@@ -108,41 +71,34 @@ protected:
         return testsupport::homeIn(folder);
     }
 
-    // Runs the hub with `arguments` and `endpoints` endpoints (see home()) until it ends (bounded).
-    // `silentPeer`: also a connection that never says hello, as a hung endpoint's would.
-    HubRun run(const std::vector<std::string>& arguments, int endpoints, bool silentPeer = false)
+    // Runs the hub with `arguments` and `endpoints` endpoints (see home()) until it ends (bounded):
+    // its exit status and output. `silentPeer`: also a connection that never says hello, as a
+    // hung endpoint's would.
+    std::pair<int, std::string> run(const std::vector<std::string>& arguments, int endpoints,
+                                    bool silentPeer = false)
     {
         std::vector<std::string> all = {"run",       "--port", "0",         "--bind",
                                         "127.0.0.1", "--out",  path("out"), "--register-timeout",
                                         "30"};
         all.insert(all.end(), arguments.begin(), arguments.end());
         ChildProcess hub(ROAMNODE_HUB_BINARY, all);
-        HubRun result;
         const int port = listeningPort(hub);
         EXPECT_NE(port, 0) << hub.allOutput();
         if (port == 0)
-            return result;
-        const int silent = silentPeer ? ::socket(AF_INET, SOCK_STREAM, 0) : -1;
-        if (silent >= 0) {
-            sockaddr_in hubAddress{};
-            hubAddress.sin_family = AF_INET;
-            hubAddress.sin_port = htons(static_cast<std::uint16_t>(port));
-            hubAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            EXPECT_EQ(
-                ::connect(silent, reinterpret_cast<sockaddr*>(&hubAddress), sizeof hubAddress), 0);
-        }
+            return {-1, hub.allOutput()};
+        boost::asio::io_context io;
+        boost::asio::ip::tcp::socket silent(io);
+        if (silentPeer)
+            silent.connect(
+                {boost::asio::ip::make_address("127.0.0.1"), static_cast<std::uint16_t>(port)});
         std::vector<std::unique_ptr<ChildProcess>> children;
         for (int i = 0; i < endpoints; ++i)
             children.push_back(std::make_unique<ChildProcess>(
                 ROAMNODE_BINARY, std::vector<std::string>{"127.0.0.1:" + std::to_string(port)},
                 home(i), path("endpoint-" + std::to_string(i))));
         const auto status = hub.waitForExit(90s);
-        if (silent >= 0)
-            ::close(silent);
-        result.output = hub.outText() + hub.errText();
-        EXPECT_TRUE(status) << result.output;
-        result.exitCode = status.value_or(-1);
-        return result;
+        EXPECT_TRUE(status) << hub.allOutput();
+        return {status.value_or(-1), hub.outText() + hub.errText()};
     }
 
     QTemporaryDir m_dir;
@@ -176,17 +132,18 @@ TEST_F(HubRunEndToEnd, AMapForThreeOfFourEndpointsWithOneStartAndTheHttpServersC
                                src + ", \"dstport\": " + dst + "}}]}");
     const std::string map =
         "// sender and receiver\n{\"" + ids[0] +
-        "\": {\"scenarioid\": 21, \"duration\": 1200000000, \"flows\": [" +
-        streamFlow(50, std::stoi(src), std::stoi(dst)) + ", " + httpFlow(2, "get", "get", 8080) +
-        ", " + httpFlow(3, "put", "put", 8080) + ", " + httpFlow(4, "get", "dead", deadPort) +
-        "]}, \"" + ids[1] + "\": \"receiver.json\", \"" + ids[2] +
-        "\": {\"scenarioid\": 23, \"duration\": 200000000, \"flows\": []}}";
-    const HubRun mapped =
+        "\": {\"scenarioid\": 21, \"duration\": 1200000000, \"flows\": [{\"id\": 1, \"flowtype\": "
+        "\"streamv4\", \"flow\": {\"initialtimetowait\": 100000000, \"srcport\": " +
+        src + ", \"dstipv4\": \"127.0.0.1\", \"dstport\": " + dst +
+        ", \"interframegap\": 10000000, \"numberofframes\": 50, \"contentlist\": [\"0001\"]}}, " +
+        httpFlow(2, "get", "get", 8080) + ", " + httpFlow(3, "put", "put", 8080) + ", " +
+        httpFlow(4, "get", "dead", deadPort) + "]}, \"" + ids[1] + "\": \"receiver.json\", \"" +
+        ids[2] + "\": {\"scenarioid\": 23, \"duration\": 200000000, \"flows\": []}}";
+    const auto [status, output] =
         run({"--map", write("map.json", map), "--httpd-stats", stats, "--rewrite-port",
              "8080=" + std::to_string(httpPort), "--start-in", "2", "--clock-samples", "1"},
             4);
-    const std::string& output = mapped.output;
-    EXPECT_EQ(mapped.exitCode, 3) << output;
+    EXPECT_EQ(status, 3) << output;
     // Who the endpoint outside the map is: its id, then its name and addresses.
     const auto at = output.find("endpoint " + ids[3] + " (\"");
     ASSERT_NE(at, std::string::npos) << output;
@@ -198,7 +155,10 @@ TEST_F(HubRunEndToEnd, AMapForThreeOfFourEndpointsWithOneStartAndTheHttpServersC
     EXPECT_NE(output.find("clock offset"), std::string::npos) << output;
     EXPECT_NE(output.find("report: "), std::string::npos) << output;
     EXPECT_TRUE(QFile::exists(QString::fromStdString(path("out/report.html"))));
-    const Json::Value results = readResults();
+    std::ifstream file(path("out/results.json"));
+    const Json::Value results =
+        testsupport::parsed(std::string(std::istreambuf_iterator<char>(file), {}))
+            .value_or(Json::Value());
     ASSERT_EQ(results["endpoints"].size(), 3u) << output;
     std::set<Json::Int64> starts;
     std::map<int, Json::UInt64> counted; // by scenario
@@ -209,7 +169,8 @@ TEST_F(HubRunEndToEnd, AMapForThreeOfFourEndpointsWithOneStartAndTheHttpServersC
         EXPECT_EQ(list["scenarioid"].asInt(), 21 + (index - ids.begin()));
         EXPECT_EQ(endpoint["status"].asString(), "done");
         if (list["scenarioid"].asInt() != 23) {
-            counted[list["scenarioid"].asInt()] = packets(list["flows"][0]);
+            for (const Json::Value& count : list["flows"][0]["packetcountarray"])
+                counted[list["scenarioid"].asInt()] += count.asUInt64();
             EXPECT_EQ(list["flows"][0]["status"].asString(), "success");
         }
         EXPECT_EQ(endpoint["info"]["app-version"].asString(), "2.12.3.0");
@@ -255,9 +216,8 @@ TEST_F(HubRunEndToEnd, ARefusedScenarioEndsWithTheEndpointsMessage)
     char host[256] = {};
     ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
     const std::string map = "{\"" + std::string(host) + "\": {\"scenarioid\": 3, \"flows\": []}}";
-    const HubRun result = run({"--map", write("map.json", map), "--clock-samples", "1"}, 1);
-    const std::string& output = result.output;
-    EXPECT_EQ(result.exitCode, 1) << output;
+    const auto [status, output] = run({"--map", write("map.json", map), "--clock-samples", "1"}, 1);
+    EXPECT_EQ(status, 1) << output;
     EXPECT_NE(output.find("Error in <scenariodescription>: No <scenarioduration> value"),
               std::string::npos)
         << output;
@@ -273,14 +233,14 @@ TEST_F(HubRunEndToEnd, NoListedEndpointEndsAfterTheRegisterTimeout)
 {
     QElapsedTimer timer;
     timer.start();
-    const HubRun result =
+    const auto [status, output] =
         run({write("s.json", "{\"scenarioid\": 3, \"duration\": 1, \"flows\": []}"), "--device",
              "nobody", "--register-timeout", "3"},
             1, true);
-    EXPECT_EQ(result.exitCode, 1) << result.output;
-    EXPECT_EQ(result.output.find("Sanitizer"), std::string::npos) << result.output;
+    EXPECT_EQ(status, 1) << output;
+    EXPECT_EQ(output.find("Sanitizer"), std::string::npos) << output;
     for (const char* text : {"registered; not part of this run", "0 of 1 endpoint(s) registered"})
-        EXPECT_NE(result.output.find(text), std::string::npos) << text << "\n" << result.output;
+        EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
     EXPECT_LT(timer.elapsed(), 10000);
 }
 

@@ -344,12 +344,13 @@ TEST(HubRunHttpdStats, TheServersLinesReadBackUnchangedAndBrokenOnesAreSkipped)
     std::ifstream in(path);
     // Then a line without "address" and "port" (taken from "peer"), and broken ones skipped.
     const std::string text =
-        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) +
-        "{\"method\":\"GET\",\"target\":\"/a/b/?ns=1\",\"bytes\":1000,\"seconds\":0.5,"
-        "\"peer\":\"127.0.0.1:5\"}\n\nnot json\n{\"method\":\"PUT\",\"target\":7,\"bytes\":1,"
-        "\"seconds\":1}\n{\"method\":\"PUT\",\"target\":\"/a/c/"
-        "?ns=1\",\"bytes\":2000,\"seconds\":2}\n"
-        "{\"method\":\"PUT\",\"target\":\"/a/c-2/?ns=1\",\"bytes\":10";
+        std::string(std::istreambuf_iterator<char>(in), {}) +
+        R"({"method":"GET","target":"/a/b/?ns=1","bytes":1000,"seconds":0.5,"peer":"127.0.0.1:5"}
+
+not json
+{"method":"PUT","target":7,"bytes":1,"seconds":1}
+{"method":"PUT","target":"/a/c/?ns=1","bytes":2000,"seconds":2}
+{"method":"PUT","target":"/a/c-2/?ns=1","bytes":10)";
     const auto connections = parseConnectionStats(text);
     ASSERT_EQ(connections.size(), 4u) << text;
     const ConnectionStat& get = connections[0];
@@ -374,8 +375,7 @@ constexpr std::int64_t kMs = 1'000'000;
 Json::Value reply(const std::string& text)
 {
     Json::Value value;
-    std::string error;
-    roamnode::parseJson(text, value, &error);
+    roamnode::parseJson(text, value);
     return value;
 }
 

@@ -96,12 +96,9 @@ TEST(ResultSummary, CountsRatesLossAndLatencyForTheTableAndJson)
     EXPECT_EQ(stream.plannedFrames, 100u);
     EXPECT_FALSE(stream.isShort());
 
+    // Its pairing and loss: in the table and JSON below (the rule itself: FlowPairing).
     const FlowSummary& trigger = s.flows[1];
-    EXPECT_EQ(trigger.pairing, Pairing::Paired);
-    EXPECT_EQ(trigger.pairedWith, "dev-1 flow 1");
-    ASSERT_TRUE(trigger.lostPackets);
-    EXPECT_EQ(*trigger.lostPackets, 2);
-    EXPECT_DOUBLE_EQ(*trigger.lossPercent, 2.0);
+    ASSERT_TRUE(trigger.latencyMin);
     EXPECT_EQ(*trigger.latencyMin, 90000);
     EXPECT_EQ(*trigger.latencyMax, 400000);
     // Weighted by the packets of each second: (200000 * 10 + 150000 * 78) / 88.

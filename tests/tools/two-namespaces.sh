@@ -2,14 +2,12 @@
 # Two endpoints on two "machines": network namespaces A and B with addresses of their own on a
 # bridge, the hub and roamnode-httpd outside them on the bridge's address, and a direct link
 # from A to B. A streams to B's trigger over that link through a token bucket (tc tbf) that lets
-# through far less than the stream sends; both do a GET and a PUT against the one server. The hub's results must show:
-#   - the loss of the pair = frames A sent - frames B received (the pair found across endpoints),
-#   - each endpoint's HTTP bytes = what the server counted for it (by its address), within one
-#     chunk of 64 KiB,
-#   - A's stream marked short, and exit status 3.
-# The map names the endpoints by their addresses. Exit 77 (skipped) without root, network
-# namespaces, tbf or python3. Everything made here has names unique to this run and is removed
-# however the test ends.
+# through far less than the stream sends; both do a GET and a PUT against the one server. The
+# hub's results must show the pair's loss = frames A sent - frames B received, each endpoint's
+# HTTP bytes = what the server counted from its address (within one 64 KiB chunk), A's stream
+# marked short, and exit status 3. The map names the endpoints by their addresses. Exit 77
+# (skipped) without root, network namespaces, tbf or python3. Everything made here has names
+# unique to this run and is removed however the test ends.
 #
 #   two-namespaces.sh ROAMNODE ROAMNODE_HUB ROAMNODE_HTTPD WORK_DIR
 set -uo pipefail
@@ -33,8 +31,7 @@ pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
     for pid in "${pids[@]}"; do
-        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-        kill -KILL "$pid" 2>/dev/null
+        timeout 5 tail --pid="$pid" -f /dev/null || kill -KILL "$pid" 2>/dev/null
     done
     for ns in "$ns_a" "$ns_b"; do ip netns del "$ns" 2>/dev/null; done
     for link in "${tag}a0" "${tag}b0" "${tag}ab" "$bridge"; do ip link del "$link" 2>/dev/null; done
@@ -48,8 +45,8 @@ ip netns add "$ns_b" || fail "second namespace"
 ip link add "$bridge" type bridge || skip "no bridge"
 ip addr add "$net.1/24" dev "$bridge" && ip link set "$bridge" up || fail "bridge address"
 host=2
-for ns in "$ns_a" "$ns_b"; do
-    side=$([ "$ns" = "$ns_a" ] && echo a || echo b)
+for side in a b; do
+    ns="${tag}${side^^}"
     ip link add "${tag}${side}0" type veth peer name "${tag}${side}1" || fail "veth"
     ip link set "${tag}${side}1" netns "$ns" || fail "veth into $ns"
     ip link set "${tag}${side}0" master "$bridge" && ip link set "${tag}${side}0" up || fail "veth up"
@@ -128,17 +125,10 @@ for ns in "$ns_a" "$ns_b"; do
     pids+=($!)
 done
 
-status=
-for _ in $(seq 900); do
-    if ! kill -0 "$hub_pid" 2>/dev/null; then
-        wait "$hub_pid"
-        status=$?
-        break
-    fi
-    sleep 0.1
-done
+timeout 90 tail --pid="$hub_pid" -f /dev/null || { cat "$work/hub.log"; fail "the run did not end within 90 s"; }
+wait "$hub_pid"
+status=$?
 cat "$work/hub.log"
-[ -n "$status" ] || fail "the run did not end within 90 s"
 [ "$status" -eq 3 ] || fail "exit status $status, not 3"
 
 python3 - "$work/out/results.json" "$work/httpd.jsonl" "$addr_a" "$addr_b" <<'EOF' || exit 1
