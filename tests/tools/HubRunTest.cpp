@@ -129,9 +129,10 @@ TEST(HubRunClockOffset, PicksTheSampleWithTheShortestRoundTripAndSkipsImpossible
     for (const auto& c : cases) {
         const auto offset = estimateClockOffset(c.samples);
         ASSERT_EQ(offset.has_value(), c.offsetAndRoundTrip.has_value()) << &c - cases;
-        if (offset)
+        if (offset) {
             EXPECT_EQ(std::make_pair(offset->offsetNs, offset->roundTripNs), *c.offsetAndRoundTrip)
                 << &c - cases;
+        }
     }
 }
 
