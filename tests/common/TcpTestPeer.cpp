@@ -122,9 +122,6 @@ private:
                                              followsPattern(self->m_piece.data(), n,
                                                             c.bytesReceived);
                                          c.bytesReceived += n;
-                                         if (n > 0) {
-                                             c.lastByte = Clock::now();
-                                         }
                                      });
                                      if (e) {
                                          self->end();
@@ -144,10 +141,7 @@ private:
         boost::system::error_code ignored;
         m_socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
         m_socket.close(ignored);
-        m_peer.update(m_index, [](Connection& c) {
-            c.ended = true;
-            c.endedAt = Clock::now();
-        });
+        m_peer.update(m_index, [](Connection& c) { c.ended = true; });
     }
 
     TcpTestPeer& m_peer;

@@ -36,8 +36,6 @@ public:
         bool bodyIsLetterPattern = true;
         bool ended = false;
         std::chrono::steady_clock::time_point accepted;
-        std::chrono::steady_clock::time_point lastByte;
-        std::chrono::steady_clock::time_point endedAt;
     };
 
     using Script = std::function<Reply(std::size_t index)>;
