@@ -1,7 +1,6 @@
 // Flow objects: speed reports, frame overheads, the result they fill, warnings a peer can set
 // off, and flows that cannot start.
 #include "LoopbackPort.h"
-#include "ScenarioTestSupport.h"
 #include "UdpTestPeers.h"
 #include "device/InterfaceSource.h"
 #include "flows/UdpContext.h"
@@ -13,6 +12,8 @@
 #include "scenario/flows/PXFlowTrigger.h"
 
 #include <boost/asio/ip/udp.hpp>
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -219,7 +220,7 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
     sender.send_to(
         boost::asio::buffer(frame),
         boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port));
-    ASSERT_TRUE(scenariotest::waitFor([&] { return context->socket().available() > 0; }, 2000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return context->socket().available() > 0; }, 2000));
     const std::int64_t queuedBy = roamnode::nowNanoseconds();
     // Let the thread go only in a later second, and well after the arrival.
     const std::int64_t second = 1000000000;
@@ -227,8 +228,7 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
         std::max(queuedBy / second * second + second, queuedBy + 50000000);
     stall.releaseAt(releaseAt);
 
-    ASSERT_TRUE(
-        scenariotest::waitFor([&] { return !flow.result()->countEntries().empty(); }, 2000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !flow.result()->countEntries().empty(); }, 2000));
     const auto counts = flow.result()->countEntries();
     ASSERT_EQ(counts.size(), 1u);
     EXPECT_EQ(counts[0].samples, 1u);

@@ -7,12 +7,13 @@
 #include "JsonParse.h"
 #include "LoopbackPort.h"
 #include "RealProcesses.h"
-#include "ScenarioTestSupport.h"
 #include "bus/TimePoint.h"
 
 #include <QTemporaryDir>
 
 #include <boost/asio/ip/udp.hpp>
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -122,8 +123,8 @@ TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
     EXPECT_EQ(nextReply(*hub, 10s), "{\"status\": \"success\"}");
 
     // Empty datagrams from another port, 300 ms into the run, while frames are still due.
-    ASSERT_TRUE(scenariotest::waitFor(
-        [&] { return roamnode::nowNanoseconds() > startTime + 300000000; }, 8000ms));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return roamnode::nowNanoseconds() > startTime + 300000000; }, 8000));
     boost::asio::io_context io;
     boost::asio::ip::udp::socket sender(io, boost::asio::ip::udp::v4());
     for (int i = 0; i < 50; ++i)

@@ -1,16 +1,16 @@
 // The worker: its start timer, the gauge's speeds and a scenario run again.
 #include "LoopbackPort.h"
-#include "ScenarioTestSupport.h"
 #include "device/PXNetworkInfoMonitorResultSet.h"
 #include "scenario/PXScenarioResult.h"
 #include "scenario/PXScenarioWorker.h"
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 using namespace std::chrono_literals;
-using scenariotest::waitFor;
 using Sample = PXScenarioGaugeWorker::SpeedSample;
 
 namespace {
@@ -74,7 +74,7 @@ runTwice(PXScenarioWorker& worker, WorkerSignals& seen,
     for (int run = 1; run <= 2; ++run) {
         worker.setScenario(scenario);
         worker.setStartTime(roamnode::nowNanoseconds());
-        if (!waitFor([&] { return seen.ends == run; }, 3000ms))
+        if (!QTest::qWaitFor([&] { return seen.ends == run; }, 3000))
             break;
     }
     return worker.takeFinishedResults();
@@ -122,11 +122,11 @@ TEST(GaugeLoopTest, EmitsOnlyWhileActive)
     worker.onFlowRxSpeed(now, 125000.0f, 1000ms);
     worker.onFlowRxSpeed(now + 1ms, 125000.0f, 1000ms);
     worker.onFlowTxSpeed(now, 250000.0f, 1000ms);
-    ASSERT_TRUE(waitFor([&] { return !seen.rx.empty() && !seen.tx.empty(); }, 2000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !seen.rx.empty() && !seen.tx.empty(); }, 2000));
     EXPECT_FLOAT_EQ(seen.rx.front(), 2.0f);
     EXPECT_FLOAT_EQ(seen.tx.front(), 2.0f);
     // The samples were used once: the next ticks report 0.
-    ASSERT_TRUE(waitFor([&] { return seen.rx.size() >= 3; }, 2000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.rx.size() >= 3; }, 2000));
     EXPECT_FLOAT_EQ(seen.rx.back(), 0.0f);
 
     worker.gauge()->setActive(false);
@@ -157,20 +157,20 @@ TEST(StartTimerTest, StartsOnTheNextPassNeverEarlyAndAtTheLastStartTime)
     worker.setScenario(scenarioWithFlows(0, 0));
     worker.setStartTime(roamnode::nowNanoseconds() + 500000);
     EXPECT_EQ(seen.starts, 0);
-    ASSERT_TRUE(waitFor([&] { return seen.starts == 1; }, 1000ms));
-    ASSERT_TRUE(waitFor([&] { return seen.ends == 1; }, 2000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.starts == 1; }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.ends == 1; }, 2000));
     worker.setScenario(scenarioWithFlows(0, 0));
     const std::int64_t target = roamnode::nowNanoseconds() + 150000000;
     worker.setStartTime(target);
-    ASSERT_TRUE(waitFor([&] { return seen.starts == 2; }, 2000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.starts == 2; }, 2000));
     EXPECT_GE(seen.startedAt, target - 1000000);
-    ASSERT_TRUE(waitFor([&] { return seen.ends == 2; }, 2000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.ends == 2; }, 2000));
 
     worker.setScenario(scenarioWithFlows(0, 0));
     const std::int64_t now = roamnode::nowNanoseconds();
     worker.setStartTime(now + 400000000);
     worker.setStartTime(now + 40000000);
-    ASSERT_TRUE(waitFor([&] { return seen.starts == 3; }, 1000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.starts == 3; }, 1000));
     EXPECT_GE(seen.startedAt, now + 40000000 - 1000000);
     QTest::qWait(500);
     EXPECT_EQ(seen.starts, 3);
@@ -207,9 +207,9 @@ TEST(WorkerRunTest, AbortMidRunReleasesEveryFlowAndEnds)
     auto scenario = scenarioWithFlows(60000000000, 3);
     worker.setScenario(scenario);
     worker.setStartTime(roamnode::nowNanoseconds());
-    ASSERT_TRUE(waitFor([&] { return seen.starts == 1; }, 1000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.starts == 1; }, 1000));
     worker.abortScenario();
-    ASSERT_TRUE(waitFor([&] { return seen.ends == 1; }, 1000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.ends == 1; }, 1000));
     const auto finished = worker.takeFinishedResults();
     ASSERT_EQ(finished.size(), 1u);
     ASSERT_EQ(finished[0]->flowResults().size(), 3u);
