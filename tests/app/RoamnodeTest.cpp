@@ -9,8 +9,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <vector>
-
 namespace {
 
 // The application object writes "pxlog.txt" into the working directory; keep tests out of the

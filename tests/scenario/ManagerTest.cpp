@@ -2,7 +2,6 @@
 #include "BusRecorder.h"
 #include "bus/PXEventType.h"
 #include "scenario/PXScenarioManager.h"
-#include "scenario/PXScenarioResult.h"
 
 #include <QTest>
 

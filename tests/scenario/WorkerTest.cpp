@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 using namespace std::chrono_literals;
 using Sample = PXScenarioGaugeWorker::SpeedSample;
 
