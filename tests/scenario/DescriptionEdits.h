@@ -17,13 +17,6 @@
 
 namespace descriptiontest {
 
-inline std::string write(const Json::Value& value)
-{
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    return Json::writeString(builder, value);
-}
-
 // An HTTP flow (0), a stream (1), a trigger (2) and a monitor, every one valid.
 inline Json::Value baseDescription()
 {
@@ -86,7 +79,9 @@ inline Json::Value edited(const std::string& edits, Json::Value root = baseDescr
 
 inline int parse(const Json::Value& root, PXScenarioPlan& scenario)
 {
-    return parseScenarioDescription(write(root), scenario);
+    Json::StreamWriterBuilder compact;
+    compact["indentation"] = "";
+    return parseScenarioDescription(Json::writeString(compact, root), scenario);
 }
 
 // The run built from the base description changed by `edits`.

@@ -64,20 +64,6 @@ public:
     std::vector<float> tx;
 };
 
-// Two runs of the scenario, each started at once; the records of those that ended in time.
-std::vector<std::shared_ptr<PXScenarioResult>>
-runTwice(PXScenarioWorker& worker, WorkerSignals& seen,
-         const std::shared_ptr<const PXScenarioPlan>& scenario)
-{
-    for (int run = 1; run <= 2; ++run) {
-        worker.setScenario(scenario);
-        worker.setStartTime(roamnode::nowNanoseconds());
-        if (!QTest::qWaitFor([&] { return seen.ends == run; }, 3000))
-            break;
-    }
-    return worker.takeFinishedResults();
-}
-
 } // namespace
 
 TEST(GaugeSpeedTest, ReportsWithinOneSecondAddUpAndOlderOnesAreLeftOut)
@@ -227,7 +213,12 @@ TEST(WorkerRunTest, RunningAgainGivesAFreshRecordWhoseMonitorsShareOneSampleLimi
     WorkerSignals seen(worker);
     auto scenario = scenarioWithFlows(250000000, 2);
     scenario->monitors.assign(3, {8, 100000000});
-    const auto records = runTwice(worker, seen, scenario);
+    for (int run = 1; run <= 2; ++run) {
+        worker.setScenario(scenario);
+        worker.setStartTime(roamnode::nowNanoseconds());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return seen.ends == run; }, 3000));
+    }
+    const auto records = worker.takeFinishedResults();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_NE(records[0], records[1]);
     EXPECT_LT(records[0]->timestamp(), records[1]->timestamp());
