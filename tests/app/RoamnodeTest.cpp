@@ -9,8 +9,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <vector>
-
 namespace {
 
 // The application object writes "pxlog.txt" into the working directory; keep tests out of the
@@ -39,29 +37,21 @@ TEST_F(RoamnodeTest, StartsBootingAndFollowsHeartbeatAndScenarioEventsWithoutGua
     auto bus = roamnode.getEventBus();
     testsupport::BusRecorder recorder(*bus, {APP_STATE_CHANGED});
     roamnode.start();
-    EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
     roamnode.connectToRvp("127.0.0.1");
-    EXPECT_EQ(roamnode.getAppState(), TRY_CONTACT_RVP);
-
     bus->publish(HEARTBEAT_CONNECTED);
-    EXPECT_EQ(roamnode.getAppState(), REGISTERED);
     bus->publish(SET_SCENARIO_START_TIME, std::string("123")); // a request, not an armed time
-    EXPECT_EQ(roamnode.getAppState(), REGISTERED);
     bus->publish(SET_SCENARIO_START_TIME, 123UL);
-    EXPECT_EQ(roamnode.getAppState(), ARMED);
     bus->publish(SCENARIO_STARTING);
-    EXPECT_EQ(roamnode.getAppState(), RUNNING);
     bus->publish(HEARTBEAT_CONNECTED); // no guard on the current state
-    EXPECT_EQ(roamnode.getAppState(), REGISTERED);
     bus->publish(SCENARIO_ENDED);
-    EXPECT_EQ(roamnode.getAppState(), REGISTERED);
     bus->publish(HEARTBEAT_FAILED);
     EXPECT_EQ(roamnode.getAppState(), TRY_CONTACT_RVP);
     roamnode.reconnect();
     roamnode.disconnect();
     EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
 
-    // Every transition is published, repeated values included.
+    // Every transition is published, repeated values included: start, connect, the bus events
+    // in turn, reconnect and disconnect.
     std::string expected;
     std::string published;
     for (const AppState state :

@@ -31,27 +31,22 @@ std::string setDescription(const std::string& description, const std::string& mo
     return "{\"command\": \"set\", \"scenariodescription\": " + description + more + "}";
 }
 
-class PolicyEndToEnd : public ::testing::Test
+// `text` written as "policy.json" in `dir`; its path.
+std::string writePolicy(const QTemporaryDir& dir, const std::string& text)
 {
-protected:
-    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+    const std::string path = dir.filePath("policy.json").toStdString();
+    std::ofstream(path) << text;
+    return path;
+}
 
-    std::string write(const std::string& name, const std::string& text)
-    {
-        const std::string path = m_dir.path().toStdString() + "/" + name;
-        std::ofstream(path) << text;
-        return path;
-    }
-
-    QTemporaryDir m_dir;
-};
-
-TEST_F(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
+TEST(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
 {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
     const std::string policy =
-        write("policy.json", "// the hub is 127.0.0.1, outside these\n"
-                             "{\"destinations\": [\"10.0.0.0/8\"],\n"
-                             " \"maxstreamrate\": 1000000, \"maxduration\": 2}\n");
+        writePolicy(dir, "// the hub is 127.0.0.1, outside these\n"
+                         "{\"destinations\": [\"10.0.0.0/8\"],\n"
+                         " \"maxstreamrate\": 1000000, \"maxduration\": 2}\n");
     const std::string startIn1h =
         ", \"scenariostarttime\": " + std::to_string(roamnode::nowNanoseconds() + 3600000000000);
     const std::vector<std::string> requests = {
@@ -85,7 +80,7 @@ TEST_F(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
         if (withPolicy)
             endpointArguments.insert(endpointArguments.begin(), {"--policy", policy});
         const auto endpoint =
-            safetytest::startEndpoint(m_dir.path().toStdString(), endpointArguments);
+            safetytest::startEndpoint(dir.path().toStdString(), endpointArguments);
         EXPECT_NE(safetytest::nextReply(*hub, 15s), "") << "never registered";
         std::vector<std::string> replies;
         for (std::size_t i = 0; i < requests.size(); ++i)
@@ -100,11 +95,13 @@ TEST_F(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
     }
 }
 
-TEST_F(PolicyEndToEnd, APolicyThatCannotBeUsedStopsTheEndpoint)
+TEST(PolicyEndToEnd, APolicyThatCannotBeUsedStopsTheEndpoint)
 {
-    const std::string policy = write("policy.json", "{\n  \"maxflows\": 3,\n  \"maxrate\": 60\n}");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string policy = writePolicy(dir, "{\n  \"maxflows\": 3,\n  \"maxrate\": 60\n}");
     const auto endpoint =
-        safetytest::startEndpoint(m_dir.path().toStdString(), {"--policy", policy, "127.0.0.1:9"});
+        safetytest::startEndpoint(dir.path().toStdString(), {"--policy", policy, "127.0.0.1:9"});
     EXPECT_EQ(endpoint->waitForExit(10s), 2);
     const std::string error = endpoint->errText();
     EXPECT_NE(error.find("policy.json: line 3: unknown key"), std::string::npos) << error;

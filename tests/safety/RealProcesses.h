@@ -40,21 +40,16 @@ inline std::string nextReply(
     return line ? line->substr(6) : std::string();
 }
 
-// The first line of standard output and error together that contains `text`, once one came
-// within `timeout`; "" otherwise.
-inline std::string waitForText(testsupport::ChildProcess& process, const std::string& text,
-                               std::chrono::milliseconds timeout = 15s)
+// Whether standard output or error said `text` within `timeout`.
+inline bool says(testsupport::ChildProcess& process, const std::string& text,
+                 std::chrono::milliseconds timeout = 15s)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (bool ended = false;; ended = process.waitForExit(100ms).has_value()) { // reads meanwhile
-        const std::string all = process.errText() + "\n" + process.outText();
-        const auto at = all.find(text);
-        if (at != std::string::npos) {
-            const auto start = all.rfind('\n', at) + 1;
-            return all.substr(start, all.find('\n', at) - start);
-        }
+        if (process.allOutput().find(text) != std::string::npos)
+            return true;
         if (ended || std::chrono::steady_clock::now() >= deadline)
-            return {};
+            return false;
     }
 }
 

@@ -1,22 +1,21 @@
 // Flow objects: speed reports, frame overheads, the result they fill, warnings a peer can set
 // off, and flows that cannot start.
+#include "DescriptionEdits.h"
 #include "LoopbackPort.h"
-#include "ScenarioTestSupport.h"
 #include "UdpTestPeers.h"
-#include "device/InterfaceSource.h"
 #include "flows/UdpContext.h"
-#include "scenario/PXScenarioResult.h"
-#include "scenario/PXScenarioRun.h"
-#include "scenario/ScenarioDescription.h"
 #include "scenario/flows/PXFlowStream.h"
 #include "scenario/flows/PXFlowTcp.h"
 #include "scenario/flows/PXFlowTrigger.h"
 
 #include <boost/asio/ip/udp.hpp>
 
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
+using descriptiontest::runOf;
 
 namespace {
 
@@ -26,43 +25,6 @@ struct Report
     float bytes = 0.0f;
     std::chrono::milliseconds diff{0};
 };
-
-// The run built from a description with these flows.
-std::shared_ptr<PXScenarioRun> parseOne(const std::string& flow,
-                                        std::uint64_t duration = 1000000000)
-{
-    PXScenarioPlan scenario;
-    const std::string text = "{\"scenarioid\": 1, \"duration\": " + std::to_string(duration) +
-                             ", \"flows\": [" + flow + "]}";
-    EXPECT_EQ(parseScenarioDescription(text, scenario), 0) << text;
-    return buildScenarioRun(scenario, std::make_shared<PXScenarioResult>(scenario.id),
-                            hostInterfaceSource(), nullptr);
-}
-
-std::string streamJson(const std::string& type, const std::string& address, std::uint16_t src,
-                       std::uint16_t dst)
-{
-    const bool v6 = type == "streamv6";
-    return "{\"id\": 4, \"flowtype\": \"" + type + "\", \"flow\": {\"initialtimetowait\": 0, " +
-           "\"srcport\": " + std::to_string(src) + ", \"dstport\": " + std::to_string(dst) +
-           ", \"" + (v6 ? "dstipv6" : "dstipv4") + "\": \"" + address +
-           "\", \"interframegap\": 10000000, \"numberofframes\": 3, "
-           "\"contentlist\": [\"00112233\"]}}";
-}
-
-// A trigger on `dst` for frames from `address`:`src`, measuring latency when asked.
-std::string triggerJson(const std::string& type, const std::string& address, std::uint16_t src,
-                        std::uint16_t dst, bool latency = false)
-{
-    const bool v6 = type == "triggerv6";
-    return "{\"id\": 5, \"flowtype\": \"" + type +
-           "\", \"flow\": {\"srcport\": " + std::to_string(src) +
-           ", \"dstport\": " + std::to_string(dst) + ", \"" + (v6 ? "srcipv6" : "srcipv4") +
-           "\": \"" + address + "\"" +
-           (latency ? ", \"latency\": {\"type\": \"average\", \"position\": 8, "
-                      "\"timeoffset\": 0}}}"
-                    : "}}");
-}
 
 // The speed reports of a flow, sent and received, as they are emitted.
 class ReportCollector : public QObject
@@ -86,13 +48,6 @@ roamnode::time_point at(std::int64_t ns)
     return roamnode::fromNanoseconds(ns);
 }
 
-std::string httpJson(const std::string& method)
-{
-    return "{\"id\": 6, \"flowtype\": \"tcpv4\", \"flow\": {\"requestmethod\": \"" + method +
-           "\", \"initialtimetowait\": 0, \"url\": \"x\", \"srcport\": 0, \"dstport\": 1, "
-           "\"duration\": 1, \"dstipv4\": \"127.0.0.1\"}}";
-}
-
 } // namespace
 
 // A report once a whole second has passed, in whole milliseconds: 999.999999 ms is not yet one.
@@ -100,8 +55,8 @@ TEST(FlowSpeedTest, StreamCountsOverheadAndReportsAfterOneSecond)
 {
     for (const auto& [type, overhead] : {std::pair<std::string, int>{"streamv4", 42},
                                          std::pair<std::string, int>{"streamv6", 62}}) {
-        auto scenario = parseOne(streamJson(type, type == "streamv4" ? "127.0.0.1" : "::1", 1, 2));
-        auto& flow = dynamic_cast<PXFlowStream&>(*scenario->flows[0]);
+        auto scenario = runOf("f1.flowtype=\"" + type + "\"");
+        auto& flow = dynamic_cast<PXFlowStream&>(*scenario->flows[1]);
         ReportCollector collector(flow);
         flow.resetSpeed();
         const std::int64_t start = flow.lastReport();
@@ -130,8 +85,8 @@ TEST(FlowSpeedTest, StreamCountsOverheadAndReportsAfterOneSecond)
 
 TEST(FlowSpeedTest, TriggerReportsReceiveAndAddsLatencyEntryOnReset)
 {
-    auto scenario = parseOne(triggerJson("triggerv4", "127.0.0.1", 1, 2, true));
-    auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[0]);
+    auto scenario = runOf("");
+    auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[2]);
     ReportCollector collector(flow);
     flow.resetSpeed();
     const std::int64_t start = flow.lastReport();
@@ -152,7 +107,7 @@ TEST(FlowSpeedTest, TriggerReportsReceiveAndAddsLatencyEntryOnReset)
 TEST(FlowSpeedTest, HttpGetReceivesAndPutTransmitsWithoutOverhead)
 {
     for (const std::string method : {"get", "put"}) {
-        auto scenario = parseOne(httpJson(method));
+        auto scenario = runOf("tcp.requestmethod=\"" + method + "\"");
         auto& flow = dynamic_cast<PXFlowTcp&>(*scenario->flows[0]);
         ReportCollector collector(flow);
         flow.resetSpeed();
@@ -170,8 +125,7 @@ TEST(FlowSpeedTest, HttpGetReceivesAndPutTransmitsWithoutOverhead)
 // end of the run must leave so. Stopped and released before a run, a flow has nothing to say.
 TEST(FlowEnd, AFailureIsKeptOverTheEndThatFollows)
 {
-    auto scenario = parseOne(streamJson("streamv4", "127.0.0.1", 1, 2) + ", " +
-                             triggerJson("triggerv4", "127.0.0.1", 1, 2) + ", " + httpJson("get"));
+    auto scenario = runOf("");
     for (const auto& flow : scenario->flows) {
         flow->stop();
         flow->releaseEngine();
@@ -181,11 +135,11 @@ TEST(FlowEnd, AFailureIsKeptOverTheEndThatFollows)
         flow.onFinished();
         return flow.result()->status() + ": " + flow.result()->errorMessage();
     };
-    auto& stream = dynamic_cast<PXFlowStream&>(*scenario->flows[0]);
+    auto& stream = dynamic_cast<PXFlowStream&>(*scenario->flows[1]);
     stream.onFailed("sent 0 of 3 frames by the end of the stream");
     EXPECT_EQ(ended(stream), "error: sent 0 of 3 frames by the end of the stream");
-    EXPECT_EQ(ended(dynamic_cast<PXFlowTrigger&>(*scenario->flows[1])), "success: ");
-    auto& http = dynamic_cast<PXFlowTcp&>(*scenario->flows[2]);
+    EXPECT_EQ(ended(dynamic_cast<PXFlowTrigger&>(*scenario->flows[2])), "success: ");
+    auto& http = dynamic_cast<PXFlowTcp&>(*scenario->flows[0]);
     http.onFailed("the HTTP server answered \"HTTP/1.1 404 Not Found\"");
     EXPECT_EQ(ended(http), "error: the HTTP server answered \"HTTP/1.1 404 Not Found\"");
 }
@@ -199,10 +153,10 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
     boost::asio::ip::udp::socket sender(
         io, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
     const std::uint16_t port = testsupport::unusedLoopbackPort(SOCK_DGRAM);
-    auto scenario =
-        parseOne(triggerJson("triggerv4", "127.0.0.1", sender.local_endpoint().port(), port, true),
-                 10000000000);
-    auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[0]);
+    auto scenario = runOf(
+        "duration=10000000000; trigger.srcport=" + std::to_string(sender.local_endpoint().port()) +
+        "; trigger.dstport=" + std::to_string(port));
+    auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[2]);
     flow.run();
     ASSERT_TRUE(flow.hasEngine());
 
@@ -219,7 +173,7 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
     sender.send_to(
         boost::asio::buffer(frame),
         boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port));
-    ASSERT_TRUE(scenariotest::waitFor([&] { return context->socket().available() > 0; }, 2000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return context->socket().available() > 0; }, 2000));
     const std::int64_t queuedBy = roamnode::nowNanoseconds();
     // Let the thread go only in a later second, and well after the arrival.
     const std::int64_t second = 1000000000;
@@ -227,8 +181,7 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
         std::max(queuedBy / second * second + second, queuedBy + 50000000);
     stall.releaseAt(releaseAt);
 
-    ASSERT_TRUE(
-        scenariotest::waitFor([&] { return !flow.result()->countEntries().empty(); }, 2000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !flow.result()->countEntries().empty(); }, 2000));
     const auto counts = flow.result()->countEntries();
     ASSERT_EQ(counts.size(), 1u);
     EXPECT_EQ(counts[0].samples, 1u);
@@ -250,8 +203,8 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
 TEST(FlowTriggerWarnings, TenThousandFarOffTagsGiveALineASecond)
 {
     udptest::WarningCapture warnings;
-    auto scenario = parseOne(triggerJson("triggerv4", "127.0.0.1", 1, 2, true));
-    auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[0]);
+    auto scenario = runOf("");
+    auto& flow = dynamic_cast<PXFlowTrigger&>(*scenario->flows[2]);
     flow.resetSpeed();
     const std::int64_t began = roamnode::nowNanoseconds();
     for (int i = 0; i < 10000; ++i)
@@ -278,9 +231,12 @@ TEST(FlowTriggerWarnings, TenThousandFarOffTagsGiveALineASecond)
 TEST(FlowStartFailureTest, AddressThatIsNotAnAddress)
 {
     const std::uint16_t free = testsupport::unusedLoopbackPort(SOCK_DGRAM);
-    auto scenario = parseOne(streamJson("streamv4", "not-an-address", free, 9) + ", " +
-                             triggerJson("triggerv4", "nowhere", 9, free));
-    for (const auto& flow : scenario->flows) {
+    const std::string port = std::to_string(free);
+    auto scenario = runOf("stream.dstipv4=\"not-an-address\"; stream.srcport=" + port +
+                          "; stream.dstport=9; trigger.srcipv4=\"nowhere\"; trigger.srcport=9; "
+                          "trigger.dstport=" +
+                          port);
+    for (const auto& flow : {scenario->flows[1], scenario->flows[2]}) {
         EXPECT_NO_THROW(flow->run());
         EXPECT_EQ(flow->result()->status(), "error");
         const std::string message = flow->result()->errorMessage();
@@ -290,8 +246,8 @@ TEST(FlowStartFailureTest, AddressThatIsNotAnAddress)
         flow->stop();
         flow->releaseEngine();
     }
-    EXPECT_FALSE(dynamic_cast<PXFlowStream&>(*scenario->flows[0]).hasEngine());
-    EXPECT_FALSE(dynamic_cast<PXFlowTrigger&>(*scenario->flows[1]).hasEngine());
+    EXPECT_FALSE(dynamic_cast<PXFlowStream&>(*scenario->flows[1]).hasEngine());
+    EXPECT_FALSE(dynamic_cast<PXFlowTrigger&>(*scenario->flows[2]).hasEngine());
     // Not owned by a shared pointer, a flow cannot hand its engine a weak one.
     PXFlowStream unowned(1, IpVersion::V4, Stream::Config{}, std::make_shared<PXFlowResult>(1));
     EXPECT_NO_THROW(unowned.run());

@@ -3,16 +3,12 @@
 // IPv4 and IPv6 with the time tag written by one and read by the other, reports the counts and
 // latencies in "resultlist", empties the list when the hub sets it and stops cleanly in the
 // middle of the next run.
-#include "ChildProcess.h"
 #include "JsonParse.h"
 #include "LoopbackPort.h"
 #include "RealProcesses.h"
-#include "ScenarioTestSupport.h"
 #include "bus/TimePoint.h"
 
 #include <QTemporaryDir>
-
-#include <boost/asio/ip/udp.hpp>
 
 #include <gtest/gtest.h>
 
@@ -82,10 +78,10 @@ std::uint64_t sum(const Json::Value& array)
 } // namespace
 
 // Failures show as failures too: an HTTP flow whose server refuses the connection ends with
-// "error" and a message, and empty datagrams sent at a trigger are passed over while it goes on
-// counting. Then a stop signal in the middle of a busy UDP run ends the run, joins its thread and
-// releases its sockets before the process takes itself apart: a clean exit with status 0,
-// nothing on stderr from the allocator or a sanitizer.
+// "error" and a message (it once ended as "success" with 0 bytes). Then a stop signal in the middle
+// of a busy UDP run ends the run, joins its thread and releases its sockets before the process
+// takes itself apart: a clean exit with status 0, nothing on stderr from the allocator or a
+// sanitizer.
 TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
 {
     QTemporaryDir home;
@@ -102,9 +98,6 @@ TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
     description["flows"].append(http);
     if (v6)
         addStreamIntoTrigger(description, 4, true, 20000000, 40);
-    const auto triggerPort =
-        static_cast<std::uint16_t>(description["flows"][0]["flow"]["dstport"].asUInt());
-
     // The start time leaves room for the endpoint's start on a busy machine.
     const std::int64_t startTime = roamnode::nowNanoseconds() + 3000000000;
     const std::string get = "{\"command\": \"get\", \"resultlist\": \"\"}";
@@ -120,15 +113,6 @@ TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
     ASSERT_TRUE(endpoint->started());
     EXPECT_NE(nextReply(*hub, 30s).find("\"success\""), std::string::npos) << "never registered";
     EXPECT_EQ(nextReply(*hub, 10s), "{\"status\": \"success\"}");
-
-    // Empty datagrams from another port, 300 ms into the run, while frames are still due.
-    ASSERT_TRUE(scenariotest::waitFor(
-        [&] { return roamnode::nowNanoseconds() > startTime + 300000000; }, 8000ms));
-    boost::asio::io_context io;
-    boost::asio::ip::udp::socket sender(io, boost::asio::ip::udp::v4());
-    for (int i = 0; i < 50; ++i)
-        sender.send_to(boost::asio::buffer("", 0),
-                       {boost::asio::ip::address_v4::loopback(), triggerPort});
 
     const std::string filled = nextReply(*hub, 15s, [](const std::string& reply) {
         return reply.find("\"resultlist\": [{") != std::string::npos;

@@ -73,7 +73,6 @@ TEST(FlowResultTest, LatencyEntriesFollowTheSecondsWithWelfordsMeanAndDeviation)
     EXPECT_EQ(std::make_tuple(entry.count, entry.min, entry.max),
               std::make_tuple(8ul, 2000l, 9000l));
     EXPECT_DOUBLE_EQ(entry.mean, 5000.0);
-    // Sum of squared deviations 32e6.
     EXPECT_NEAR(entry.squaredDeviations, 32e6, 1e-3);
 }
 
