@@ -52,7 +52,9 @@ void addStreamIntoTrigger(Json::Value& scenario, int id, bool v6, std::int64_t i
         ", \"interframegap\": " + std::to_string(interFrameGap) +
         ", \"numberofframes\": " + std::to_string(frames) +
         ", \"contentlist\": "
-        "[\"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff\"], "
+        "[\"" +
+        std::string(128, 'a') +
+        "\"], "
         "\"timetags\": [{" +
         tag + "}]}}"));
 }
@@ -86,18 +88,20 @@ TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
 {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
-    // 40 frames from 100 ms to 880 ms into a run of 1.5 s over IPv4 and IPv6 (where the
-    // loopback has it), and a GET nobody answers.
+    // 100 frames of 64 bytes from 100 ms to 1.09 s into a run of 1.5 s over IPv4 and IPv6 (where
+    // the loopback has it), a GET nobody answers and a monitor sampling twice a second.
     const bool v6 = testsupport::unusedLoopbackPort(SOCK_DGRAM, true) != 0;
     Json::Value description = scenario(1500000000);
-    addStreamIntoTrigger(description, 1, false, 20000000, 40);
+    addStreamIntoTrigger(description, 1, false, 10000000, 100);
+    description["monitors"].append(*testsupport::parsed(
+        R"({"monitortype": "wifi", "id": 9, "monitor": {"resultinterval": 500000000}})"));
     Json::Value http = *testsupport::parsed(R"({"id": 3, "flowtype": "tcpv4", "flow": {
         "requestmethod": "get", "initialtimetowait": 0, "url": "/refused", "srcport": 0,
         "duration": 500000000, "dstipv4": "127.0.0.1"}})");
     http["flow"]["dstport"] = testsupport::unusedLoopbackPort();
     description["flows"].append(http);
     if (v6)
-        addStreamIntoTrigger(description, 4, true, 20000000, 40);
+        addStreamIntoTrigger(description, 4, true, 10000000, 100);
     // The start time leaves room for the endpoint's start on a busy machine.
     const std::int64_t startTime = roamnode::nowNanoseconds() + 3000000000;
     const std::string get = "{\"command\": \"get\", \"resultlist\": \"\"}";
@@ -135,8 +139,8 @@ TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
             EXPECT_EQ(value.asInt64() % 1000000000, 0);
         EXPECT_TRUE(flow.isMember("timestampfirst"));
         // Every frame counted, with 42 bytes of Ethernet, IPv4 and UDP headers, 62 with IPv6.
-        EXPECT_EQ(sum(flow["packetcountarray"]), 40u) << flow;
-        EXPECT_EQ(sum(flow["bytecountarray"]), 40u * (32 + (id < 3 ? 42 : 62))) << flow;
+        EXPECT_EQ(sum(flow["packetcountarray"]), 100u) << flow;
+        EXPECT_EQ(sum(flow["bytecountarray"]), 100u * (64 + (id < 3 ? 42 : 62))) << flow;
         EXPECT_EQ(flow.isMember("latencyarray"), id % 3 == 1);
         // On loopback a frame takes microseconds; a busy machine can hold a thread for a few
         // milliseconds now and then, so one quiet second is asked for, not every one.
@@ -152,6 +156,14 @@ TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
         }
         EXPECT_EQ(measured >= 1 && subMillisecond >= 1, id % 3 == 1) << flow;
     }
+    // The monitor's samples, each with the loopback interface among this host's.
+    const Json::Value& samples = list[0]["monitors"][0]["monitorresult"];
+    EXPECT_GE(samples.size(), 2u) << filled;
+    for (const auto& sample : samples)
+        EXPECT_NE(Json::writeString(Json::StreamWriterBuilder(), sample["interfaces"])
+                      .find("\"name\" : \"lo\""),
+                  std::string::npos)
+            << sample;
     EXPECT_EQ(flows[3]["status"].asString(), "error") << flows[3];
     EXPECT_FALSE(flows[3]["errormsg"].asString().empty()) << flows[3];
 
