@@ -325,24 +325,3 @@ TEST(StreamTimeTag, BurstsTheKernelTakesInPartsKeepOrderAndTags)
     }
     EXPECT_EQ(peer.pending(), 0u);
 }
-
-// Both families: the type of service is set on the shared socket.
-TEST(StreamSetup, TypeOfServiceIsSetOnTheSharedSocket)
-{
-    for (bool ipv6 : {false, true}) {
-        SCOPED_TRACE(ipv6 ? "IPv6" : "IPv4");
-        Peer peer(ipv6);
-        auto recorder = std::make_shared<StreamRecorder>();
-        auto config = streamTo(peer.port(), {frameOf(100, 7)}, 1, 1000000000, ipv6);
-        config.tos = 0x28;
-        Stream stream(recorder, config);
-        stream.start();
-        auto context = UdpContext::get(ipv6, 0);
-        int tos = -1;
-        socklen_t length = sizeof(tos);
-        ASSERT_EQ(
-            ::getsockopt(context->socket().native_handle(), IPPROTO_IP, IP_TOS, &tos, &length), 0);
-        EXPECT_EQ(tos, 0x28);
-        ASSERT_TRUE(recorder->waitFinished());
-    }
-}
