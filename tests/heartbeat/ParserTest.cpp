@@ -170,14 +170,14 @@ TEST_F(ParserTest, RequestsAndTheirReplies)
     EXPECT_EQ(replies.back(), "0021#{\"status\": \"success\"}");
 }
 
-TEST_F(ParserTest, FloatsAreWrittenLikeTheStandardStream)
+TEST(HeartbeatFloats, WrittenLikeTheStandardStream)
 {
-    battery = 100.0f;
-    EXPECT_EQ(answer("{\"command\": \"get\", \"batterylevel\": 1}"),
-              "{\"batterylevel\": 100, \"status\": \"success\"}");
-    EXPECT_EQ(roamnode::formatFloat(1.2e-05f), "1.2e-05");
-    EXPECT_EQ(roamnode::formatFloat(87.5f), "87.5");
-    EXPECT_EQ(roamnode::formatFloat(123456789.0f), "1.23457e+08");
+    for (const auto& [value, text] :
+         std::vector<std::pair<float, std::string>>{{100.0f, "100"},
+                                                    {1.2e-05f, "1.2e-05"},
+                                                    {87.5f, "87.5"},
+                                                    {123456789.0f, "1.23457e+08"}})
+        EXPECT_EQ(roamnode::formatFloat(value), text);
 }
 
 TEST_F(ParserTest, LocalTimeIsTheReceiveTime)
