@@ -80,16 +80,6 @@ protected:
             bus->publish(DEBUG_LEVEL_SET, toPXStatus(49));
     }
 
-    // The values the owners were given, in order.
-    std::vector<std::pair<int, std::string>> sets() const
-    {
-        std::vector<std::pair<int, std::string>> out;
-        for (const auto& entry : owners.entries)
-            if (!entry.text.empty())
-                out.emplace_back(entry.id, entry.text);
-        return out;
-    }
-
     std::shared_ptr<PXEventBus> bus;
     float battery = 87.5f;
     int descriptionCode = 0;
@@ -205,7 +195,11 @@ TEST_F(ParserTest, SetSendsCompactJsonInByteOrderAndRepliesTheOwnersStatus)
         {SET_HEARTBEAT_INTERVAL, "\"2000000000\""},
         {SET_SCENARIO_DESCRIPTION, "{\"flows\":[1,2],\"scenarioid\":\"s1\"}"},
         {SET_SCENARIO_START_TIME, "5"}};
-    EXPECT_EQ(sets(), expected);
+    std::vector<std::pair<int, std::string>> given; // what the owners were given, in order
+    for (const auto& entry : owners.entries)
+        if (!entry.text.empty())
+            given.emplace_back(entry.id, entry.text);
+    EXPECT_EQ(given, expected);
 
     // A rejected value: the reply carries the owner's text.
     descriptionCode = 1;
