@@ -45,12 +45,6 @@ std::string requestLine(const std::string& request)
     return request.substr(0, request.find("\r\n"));
 }
 
-std::int64_t nsOf(const std::string& request)
-{
-    const std::size_t at = request.find("?ns=");
-    return at == std::string::npos ? -1 : std::stoll(request.substr(at + 4));
-}
-
 // Stops itself from the engine thread right after a connection ended, while the step that would
 // start the next connection is queued.
 class StopAfterFirstConnection : public MultiConnect
@@ -183,7 +177,7 @@ TEST(MultiConnectRestart, OnStartsTheNextConnectionWithTheRemainingTime)
     EXPECT_EQ(requestLine(connections[0].request), "GET /dir/name-1/?ns=1200000000 HTTP/1.1");
     EXPECT_EQ(connections[0].peerPort, sourcePort);
     EXPECT_EQ(requestLine(connections[1].request).compare(0, 20, "GET /dir/name-2/?ns="), 0);
-    const std::int64_t remaining = nsOf(connections[1].request);
+    const std::int64_t remaining = std::stoll(connections[1].request.substr(20));
     EXPECT_GT(remaining, 800000000);
     EXPECT_LE(remaining, 1000000000);
     EXPECT_NE(connections[1].peerPort, sourcePort);
@@ -228,7 +222,7 @@ TEST(MultiConnectStop, BetweenTwoConnectionsReportsNothing)
     EXPECT_EQ(peer.connections().size(), 1u);
 }
 
-TEST(MultiConnectStop, StopIsSafeBeforeStartTwiceAfterTheEndAndWithoutAListener)
+TEST(MultiConnectStop, StopIsSafeBeforeStartTwiceAfterTheEndWithoutAListenerAndFromItsOwnThread)
 {
     auto recorder = std::make_shared<TcpRecorder>();
     {
@@ -265,17 +259,17 @@ TEST(MultiConnectStop, StopIsSafeBeforeStartTwiceAfterTheEndAndWithoutAListener)
         ASSERT_TRUE(peer.waitForEnded(1, 2s));
         engine->stop();
     }
-}
-
-TEST(MultiConnectStop, ReleasedFromItsOwnThreadEndsCleanly)
-{
-    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(0, 0ms); });
-    auto listener = std::make_shared<ReleasingListener>();
-    listener->engine = std::make_shared<MultiConnect>(listener, flowConfig(peer.port(), 100000000));
-    std::future<void> released = listener->released();
-    listener->engine->start();
-    ASSERT_EQ(released.wait_for(2s), std::future_status::ready);
-    EXPECT_FALSE(listener->engine);
+    {
+        // Released by its listener from its own thread.
+        TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(0, 0ms); });
+        auto listener = std::make_shared<ReleasingListener>();
+        listener->engine =
+            std::make_shared<MultiConnect>(listener, flowConfig(peer.port(), 100000000));
+        std::future<void> released = listener->released();
+        listener->engine->start();
+        ASSERT_EQ(released.wait_for(2s), std::future_status::ready);
+        EXPECT_FALSE(listener->engine);
+    }
 }
 
 // Three flows at once against one server: a GET, a limited PUT over IPv6, and a restarting GET

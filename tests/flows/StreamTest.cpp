@@ -243,7 +243,7 @@ TEST(StreamSendFailure, NoRouteIsTriedAgainAtAPaceUntilTheEnd)
 
 // Stopped before its start time or while sending: it reports the end once, at the stop, and
 // sends no more. Once the stream is gone the context's thread is joined: nothing can report.
-TEST(StreamStop, StopReportsOnceAndSendsNoMore)
+TEST(StreamStop, StopReportsOnceSendsNoMoreAndAFlowGoneIsNotTold)
 {
     for (const std::size_t sentBeforeTheStop : {0, 3}) {
         SCOPED_TRACE(sentBeforeTheStop);
@@ -263,15 +263,11 @@ TEST(StreamStop, StopReportsOnceAndSendsNoMore)
         EXPECT_LT(sent, sentBeforeTheStop == 0 ? 1u : 100u);
         EXPECT_EQ(peer.pending(), sent);
     }
-}
-
-TEST(StreamStop, FlowGoneIsSimplyNotTold)
-{
+    // The engine holds its flow only weakly: a flow gone is simply not told.
     Peer peer;
     auto recorder = std::make_shared<StreamRecorder>();
     std::weak_ptr<StreamRecorder> gone = recorder;
     Stream stream(recorder, streamTo(peer.port(), {frameOf(64, 0)}, 1, 1000000000));
-    // The engine holds its flow only weakly.
     recorder.reset();
     EXPECT_TRUE(gone.expired());
     stream.start();
@@ -324,25 +320,4 @@ TEST(StreamTimeTag, BurstsTheKernelTakesInPartsKeepOrderAndTags)
             << "frame " << k;
     }
     EXPECT_EQ(peer.pending(), 0u);
-}
-
-// Both families: the type of service is set on the shared socket.
-TEST(StreamSetup, TypeOfServiceIsSetOnTheSharedSocket)
-{
-    for (bool ipv6 : {false, true}) {
-        SCOPED_TRACE(ipv6 ? "IPv6" : "IPv4");
-        Peer peer(ipv6);
-        auto recorder = std::make_shared<StreamRecorder>();
-        auto config = streamTo(peer.port(), {frameOf(100, 7)}, 1, 1000000000, ipv6);
-        config.tos = 0x28;
-        Stream stream(recorder, config);
-        stream.start();
-        auto context = UdpContext::get(ipv6, 0);
-        int tos = -1;
-        socklen_t length = sizeof(tos);
-        ASSERT_EQ(
-            ::getsockopt(context->socket().native_handle(), IPPROTO_IP, IP_TOS, &tos, &length), 0);
-        EXPECT_EQ(tos, 0x28);
-        ASSERT_TRUE(recorder->waitFinished());
-    }
 }

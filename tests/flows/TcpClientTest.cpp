@@ -252,6 +252,8 @@ TEST(TcpClientWatchdog, QuietTransfersEndInTime)
         {"repaying PUT", TcpTestPeer::ok(), 5 * kSecond, 100000, 300ms, 1200ms, {131072}},
         {"idle GET at its duration", TcpTestPeer::ok(), 300000000, 0, 2000ms, 1500ms, {}},
     };
+    // A flow's server that goes quiet is given 2 s; the rows shorten the wait.
+    EXPECT_EQ(MultiConnect::Config().trafficTimeout, 2s);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TcpTestPeer peer([&](std::size_t) { return c.reply; });
@@ -272,8 +274,9 @@ TEST(TcpClientWatchdog, QuietTransfersEndInTime)
     }
 }
 
-// A source port that a listening socket keeps, address reuse or not, counts as well.
-TEST(TcpClientFailure, ConnectionThatCannotBeMadeFinishesAtOnceWithoutThrowing)
+// A source port that a listening socket keeps, address reuse or not, counts as well. However
+// often the client is finished, it reports once.
+TEST(TcpClientFailure, ConnectionThatCannotBeMadeFinishesAtOnceAndFinishTwiceReportsOnce)
 {
     TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(1000); });
     TcpTestPeer holder([](std::size_t) { return TcpTestPeer::ok(); });
@@ -292,11 +295,7 @@ TEST(TcpClientFailure, ConnectionThatCannotBeMadeFinishesAtOnceWithoutThrowing)
         EXPECT_LT(run.elapsed, 1s) << i;
     }
     EXPECT_TRUE(peer.connections().empty());
-}
 
-TEST(TcpClientFailure, FinishTwiceReportsOnce)
-{
-    TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(); });
     auto recorder = std::make_shared<TcpRecorder>();
     boost::asio::io_context eventLoop;
     auto client = std::make_shared<TcpClient>(recorder, clientConfig(peer.port()), eventLoop);

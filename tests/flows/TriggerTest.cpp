@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 using namespace udptest;
 
 namespace {
@@ -161,7 +164,8 @@ TEST(TriggerWindow, WindowEndOrStopReportsOnceAndCountsNothingAfter)
 }
 
 // A stream whose source port is a trigger's destination port shares its socket and thread: the
-// stream sends to its own port and the trigger measures the latency of its own frames.
+// stream sends to its own port and the trigger measures the latency of its own frames. The
+// stream's type of service is set on the shared socket.
 TEST(UdpSharing, StreamAndTriggerOnOnePortShareSocketAndThread)
 {
     for (bool ipv6 : {false, true}) {
@@ -173,6 +177,7 @@ TEST(UdpSharing, StreamAndTriggerOnOnePortShareSocketAndThread)
         frame.timeOffset = 1000;
         Stream::Config streamConfig = streamTo(port, {frame}, 1, 1000000000, ipv6);
         streamConfig.srcPort = port;
+        streamConfig.tos = 0x28;
         Trigger::Config triggerConfig = triggerFrom(port, kLongWindow, ipv6);
         triggerConfig.dstPort = port;
         triggerConfig.latencyOn = true;
@@ -195,6 +200,11 @@ TEST(UdpSharing, StreamAndTriggerOnOnePortShareSocketAndThread)
         EXPECT_NEAR(received.latency, toNs(received.now) - toNs(sent.now), 10);
         EXPECT_GE(received.latency, -10);
         EXPECT_EQ(streamRecorder->handlerThread(), triggerRecorder->handlerThread());
+        int tos = -1;
+        socklen_t length = sizeof(tos);
+        ASSERT_EQ(
+            ::getsockopt(context->socket().native_handle(), IPPROTO_IP, IP_TOS, &tos, &length), 0);
+        EXPECT_EQ(tos, 0x28);
         trigger.stop();
     }
 }

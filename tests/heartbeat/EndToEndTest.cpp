@@ -32,12 +32,6 @@ std::unique_ptr<ChildProcess> startHub(const QTemporaryDir& dir,
                                           dir.path().toStdString());
 }
 
-ChildProcess startEndpoint(const QTemporaryDir& dir, const std::string& port)
-{
-    return ChildProcess(ROAMNODE_BINARY, {"127.0.0.1:" + port},
-                        testsupport::homeIn(dir.path().toStdString()), dir.path().toStdString());
-}
-
 } // namespace
 
 TEST(HubTool, RejectsBadArguments)
@@ -77,7 +71,8 @@ TEST(EndToEnd, RegistersAnswersAndRegistersAgainAfterTheHubReturns)
     const std::string port = std::to_string(testsupport::listeningPort(*hub));
     ASSERT_NE(port, "0") << hub->allOutput();
     const auto started = std::chrono::steady_clock::now();
-    ChildProcess endpoint = startEndpoint(dir, port);
+    ChildProcess endpoint(ROAMNODE_BINARY, {"127.0.0.1:" + port},
+                          testsupport::homeIn(dir.path().toStdString()), dir.path().toStdString());
 
     const std::regex timing("exchange-ns ([0-9]+)");
     for (std::size_t i = 0; i < requests.size(); ++i) {

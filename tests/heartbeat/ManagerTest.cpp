@@ -33,10 +33,7 @@ protected:
           deviceManager(*bus, {GET_DEVICE_ID},
                         [this](int) { bus->publish(DEVICE_ID, std::string("test-uuid")); })
     {
-        manager = std::make_unique<HeartbeatManager>(bus);
     }
-
-    ~ManagerTest() override { manager.reset(); }
 
     void configure(std::uint16_t port, std::int64_t interval = 100)
     {
@@ -73,7 +70,7 @@ protected:
     std::shared_ptr<PXEventBus> bus;
     testsupport::BusRecorder recorder;
     testsupport::BusRecorder deviceManager;
-    std::unique_ptr<HeartbeatManager> manager;
+    std::unique_ptr<HeartbeatManager> manager = std::make_unique<HeartbeatManager>(bus);
 };
 
 HubAction nop(int, const std::string&)

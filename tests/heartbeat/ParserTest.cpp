@@ -80,16 +80,6 @@ protected:
             bus->publish(DEBUG_LEVEL_SET, toPXStatus(49));
     }
 
-    // The values the owners were given, in order.
-    std::vector<std::pair<int, std::string>> sets() const
-    {
-        std::vector<std::pair<int, std::string>> out;
-        for (const auto& entry : owners.entries)
-            if (!entry.text.empty())
-                out.emplace_back(entry.id, entry.text);
-        return out;
-    }
-
     std::shared_ptr<PXEventBus> bus;
     float battery = 87.5f;
     int descriptionCode = 0;
@@ -170,14 +160,14 @@ TEST_F(ParserTest, RequestsAndTheirReplies)
     EXPECT_EQ(replies.back(), "0021#{\"status\": \"success\"}");
 }
 
-TEST_F(ParserTest, FloatsAreWrittenLikeTheStandardStream)
+TEST(HeartbeatFloats, WrittenLikeTheStandardStream)
 {
-    battery = 100.0f;
-    EXPECT_EQ(answer("{\"command\": \"get\", \"batterylevel\": 1}"),
-              "{\"batterylevel\": 100, \"status\": \"success\"}");
-    EXPECT_EQ(roamnode::formatFloat(1.2e-05f), "1.2e-05");
-    EXPECT_EQ(roamnode::formatFloat(87.5f), "87.5");
-    EXPECT_EQ(roamnode::formatFloat(123456789.0f), "1.23457e+08");
+    for (const auto& [value, text] :
+         std::vector<std::pair<float, std::string>>{{100.0f, "100"},
+                                                    {1.2e-05f, "1.2e-05"},
+                                                    {87.5f, "87.5"},
+                                                    {123456789.0f, "1.23457e+08"}})
+        EXPECT_EQ(roamnode::formatFloat(value), text);
 }
 
 TEST_F(ParserTest, LocalTimeIsTheReceiveTime)
@@ -205,7 +195,11 @@ TEST_F(ParserTest, SetSendsCompactJsonInByteOrderAndRepliesTheOwnersStatus)
         {SET_HEARTBEAT_INTERVAL, "\"2000000000\""},
         {SET_SCENARIO_DESCRIPTION, "{\"flows\":[1,2],\"scenarioid\":\"s1\"}"},
         {SET_SCENARIO_START_TIME, "5"}};
-    EXPECT_EQ(sets(), expected);
+    std::vector<std::pair<int, std::string>> given; // what the owners were given, in order
+    for (const auto& entry : owners.entries)
+        if (!entry.text.empty())
+            given.emplace_back(entry.id, entry.text);
+    EXPECT_EQ(given, expected);
 
     // A rejected value: the reply carries the owner's text.
     descriptionCode = 1;

@@ -1,4 +1,5 @@
 #include "BusRecorder.h"
+#include "JsonParse.h"
 #include "bus/PXEventBus.h"
 #include "bus/PXEventType.h"
 #include "log/LogFormat.h"
@@ -7,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QJsonDocument>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -28,32 +28,12 @@ using roamnode::log::logJson;
 const LogEntries::Limits kManagerLimits{PXLogManager::kMaxEntries, PXLogManager::kMaxFileBytes};
 const std::string kEllipsis = "\xE2\x80\xA6";
 
-std::string encodeLogFile(const EntryList& entries)
-{
-    std::ostringstream out;
-    roamnode::log::writeLogFile(out, entries);
-    return out.str();
-}
-
 EntryList decodeLogFile(const std::string& text)
 {
     std::istringstream in(text);
     LogEntries entries(kManagerLimits);
     roamnode::log::readLogFile(in, entries);
     return entries.list();
-}
-
-bool isValidUtf8(const std::string& text)
-{
-    const QByteArray bytes = QByteArray::fromStdString(text);
-    return QString::fromUtf8(bytes).toUtf8() == bytes;
-}
-
-bool isJson(const std::string& text)
-{
-    QJsonParseError error;
-    QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
-    return error.error == QJsonParseError::NoError;
 }
 
 // How many KiB more the peak resident size (VmHWM, reset first) grew while `run` ran.
@@ -112,7 +92,9 @@ std::shared_ptr<PXLogEntry> entry(int level, std::int64_t ms, std::string messag
 } // namespace
 
 // The default threshold keeps warnings and above only; the message that sets the level is
-// recorded against the level before it.
+// recorded against the level before it. A hub writes {"command": "set", "debuglevel": "error"}:
+// the level arrives as "\"error\"" and is accepted; anything that is not a level is refused
+// with 49 and changes nothing.
 TEST_F(LogManagerTest, DebugLevelRecordsEveryRowAndItsOwnMessageAgainstTheOldThreshold)
 {
     PXLogManager manager(m_bus, path());
@@ -145,24 +127,19 @@ TEST_F(LogManagerTest, DebugLevelRecordsEveryRowAndItsOwnMessageAgainstTheOldThr
     // The numeric republication of an accepted start time is not a log row.
     m_bus->publish(SET_SCENARIO_START_TIME, 5UL);
     EXPECT_EQ(static_cast<int>(manager.entryCount()) - rowsBefore, 31);
-}
 
-// A hub writes {"command": "set", "debuglevel": "error"}: the level arrives as "\"error\"" and
-// is accepted; anything that is not a level is refused with 49 and changes nothing.
-TEST_F(LogManagerTest, DebugLevelIsALevelNameBareOrQuoted)
-{
-    PXLogManager manager(m_bus, path());
     for (const char* bad : {"DEBUG", "verbose", "\"DEBUG\"", "\"", ""}) {
         m_bus->publish(SET_DEBUG_LEVEL, std::string(bad));
         EXPECT_EQ(status(DEBUG_LEVEL_SET), 49) << bad;
-        EXPECT_EQ(manager.threshold(), 2);
+        EXPECT_EQ(manager.threshold(), 0);
     }
     m_bus->publish(SET_DEBUG_LEVEL, "\"error\"");
     EXPECT_EQ(status(DEBUG_LEVEL_SET), 0);
     EXPECT_EQ(manager.threshold(), 3);
 }
 
-// The file is rewritten at every 25th entry and at the stop; a start loads it again.
+// The file is rewritten at every 25th entry and at the stop; a start loads it again. Setting
+// "logfile" empties the list but not the file, until the next rewrite.
 TEST_F(LogManagerTest, RewritesFileEveryTwentyFifthEntryAndAtTheStop)
 {
     writeFile("2;1000;loaded;");
@@ -189,19 +166,14 @@ TEST_F(LogManagerTest, RewritesFileEveryTwentyFifthEntryAndAtTheStop)
     EXPECT_NE(log.find("\"loaded\""), std::string::npos);
     EXPECT_NE(log.find("Failed heartbeat occured"), std::string::npos);
     EXPECT_EQ(reloaded.entryCount(), 26u);
-}
 
-TEST_F(LogManagerTest, SetLogFileEmptiesTheListButNotTheFile)
-{
-    writeFile("3;5;old;");
-    PXLogManager manager(m_bus, path());
-    manager.start();
+    const std::string file = readFile();
     m_bus->publish(SET_LOG_FILE, "anything");
     EXPECT_EQ(status(LOG_FILE_SET), 0);
-    EXPECT_EQ(manager.entryCount(), 0u);
-    EXPECT_EQ(readFile(), "3;5;old;");
+    EXPECT_EQ(reloaded.entryCount(), 0u);
+    EXPECT_EQ(readFile(), file);
     EXPECT_EQ(logFile(), "[]");
-    manager.stop();
+    reloaded.stop();
     EXPECT_EQ(readFile(), "");
 }
 
@@ -254,7 +226,9 @@ TEST(LogFormat, FileFormatAndItsEscapes)
 {
     const EntryList entries = {entry(2, 1700000000123, "plain"), entry(0, 5, "semi;colon"),
                                entry(4, 6, "back\\slash")};
-    const std::string text = encodeLogFile(entries);
+    std::ostringstream out;
+    roamnode::log::writeLogFile(out, entries);
+    const std::string text = out.str();
     EXPECT_EQ(text, "2;1700000000123;plain;0;5;semi\\;colon;4;6;back\\\\slash;");
     const EntryList back = decodeLogFile(text);
     ASSERT_EQ(back.size(), 3u);
@@ -312,26 +286,23 @@ TEST(LogFormat, MessagesAreCutAtACharacterBoundary)
     EXPECT_EQ(cutMessage(binary), std::string(kMaxMessageBytes, '\x80') + kEllipsis);
 }
 
-TEST(LogFormat, AnyBytesGiveValidUtf8AndValidJson)
+TEST(LogFormat, JsonAnswer)
 {
+    EXPECT_EQ(logJson({}), "[]");
+    EXPECT_EQ(logJson({entry(2, 1, "say \"hi\"\r\nnow"), entry(0, 2, "x")}),
+              "[{\"timestamp\": 1000000, \"message\": \"say \\\\\\\"hi\\\\\\\"now\", \"level\": "
+              "\"warning\"}, {\"timestamp\": 2000000, \"message\": \"x\", \"level\": \"debug\"}]");
+
+    // Any bytes give valid UTF-8 and valid JSON.
     const std::string bytes("bin\0\x01\x1f\xff\xfe\xc3(\xe2\x82\xed\xa0\x80ok\xc3\xa9{}", 22);
-    const EntryList entries = {entry(2, 1, bytes), entry(0, 2, "{\"json\": 1}"),
-                               entry(1, 3, "[1]")};
-    const std::string json = logJson(entries);
-    EXPECT_TRUE(isValidUtf8(json)) << json;
-    EXPECT_TRUE(isJson(json)) << json;
+    const std::string json =
+        logJson({entry(2, 1, bytes), entry(0, 2, "{\"json\": 1}"), entry(1, 3, "[1]")});
+    const QByteArray utf8 = QByteArray::fromStdString(json);
+    EXPECT_EQ(QString::fromUtf8(utf8).toUtf8(), utf8) << json;
+    EXPECT_TRUE(testsupport::parses(json)) << json;
     // Raw control bytes are not allowed inside JSON strings (lenient readers let them pass).
     EXPECT_TRUE(std::none_of(json.begin(), json.end(),
                              [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
     EXPECT_NE(json.find("\xEF\xBF\xBD"), std::string::npos);
     EXPECT_NE(json.find("ok\xc3\xa9"), std::string::npos); // valid characters stay
-}
-
-TEST(LogFormat, JsonAnswer)
-{
-    EXPECT_EQ(logJson({}), "[]");
-    const EntryList entries = {entry(2, 1, "say \"hi\"\r\nnow"), entry(0, 2, "x")};
-    EXPECT_EQ(logJson(entries),
-              "[{\"timestamp\": 1000000, \"message\": \"say \\\\\\\"hi\\\\\\\"now\", \"level\": "
-              "\"warning\"}, {\"timestamp\": 2000000, \"message\": \"x\", \"level\": \"debug\"}]");
 }
