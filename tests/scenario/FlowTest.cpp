@@ -3,6 +3,7 @@
 #include "DescriptionEdits.h"
 #include "LoopbackPort.h"
 #include "UdpTestPeers.h"
+#include "flows/DatagramBatch.h"
 #include "flows/UdpContext.h"
 #include "scenario/flows/PXFlowStream.h"
 #include "scenario/flows/PXFlowTcp.h"
@@ -14,10 +15,35 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 using namespace std::chrono_literals;
 using descriptiontest::runOf;
 
 namespace {
+
+// The kernel stamps datagrams on arrival only a moment after the first socket asks for stamps
+// (it turns them on in deferred work); until then a datagram is stamped when it is read. True
+// once a datagram `socket` sent itself was stamped before it was read (bounded); the socket keeps
+// stamps wanted while it lives.
+bool arrivalStampsOn(boost::asio::ip::udp::socket& socket)
+{
+    socket.set_option(
+        boost::asio::detail::socket_option::boolean<SOL_SOCKET, SO_TIMESTAMPNS>(true));
+    const auto batch = DatagramBatch::create();
+    for (int probe = 0; batch && probe < 200; ++probe) {
+        socket.send_to(boost::asio::buffer("x", 1), socket.local_endpoint());
+        pollfd readable{socket.native_handle(), POLLIN, 0};
+        if (::poll(&readable, 1, 1000) != 1)
+            return false;
+        const std::int64_t before = roamnode::nowNanoseconds();
+        boost::system::error_code error;
+        if (batch->receive(socket.native_handle(), error) == 1 &&
+            batch->at(0).receiveTime <= before)
+            return true;
+    }
+    return false;
+}
 
 struct Report
 {
@@ -152,6 +178,7 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
     boost::asio::io_context io;
     boost::asio::ip::udp::socket sender(
         io, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
+    ASSERT_TRUE(arrivalStampsOn(sender)) << "the kernel does not stamp datagrams on arrival";
     const std::uint16_t port = testsupport::unusedLoopbackPort(SOCK_DGRAM);
     auto scenario = runOf(
         "duration=10000000000; trigger.srcport=" + std::to_string(sender.local_endpoint().port()) +
