@@ -23,26 +23,25 @@ using descriptiontest::runOf;
 namespace {
 
 // The kernel stamps datagrams on arrival only a moment after the first socket asks for stamps
-// (it turns them on in deferred work); until then a datagram is stamped when it is read. True
-// once a datagram `socket` sent itself was stamped before it was read (bounded); the socket keeps
-// stamps wanted while it lives.
+// (it turns them on in deferred work, which a busy machine may run late); until then a datagram
+// is stamped when it is read. True once a datagram `socket` sent itself was stamped before it was
+// read (bounded); the socket keeps stamps wanted while it lives.
 bool arrivalStampsOn(boost::asio::ip::udp::socket& socket)
 {
     socket.set_option(
         boost::asio::detail::socket_option::boolean<SOL_SOCKET, SO_TIMESTAMPNS>(true));
     const auto batch = DatagramBatch::create();
-    for (int probe = 0; batch && probe < 200; ++probe) {
+    const auto stampedOnArrival = [&] {
         socket.send_to(boost::asio::buffer("x", 1), socket.local_endpoint());
         pollfd readable{socket.native_handle(), POLLIN, 0};
         if (::poll(&readable, 1, 1000) != 1)
             return false;
         const std::int64_t before = roamnode::nowNanoseconds();
         boost::system::error_code error;
-        if (batch->receive(socket.native_handle(), error) == 1 &&
-            batch->at(0).receiveTime <= before)
-            return true;
-    }
-    return false;
+        return batch->receive(socket.native_handle(), error) == 1 &&
+               batch->at(0).receiveTime <= before;
+    };
+    return batch && QTest::qWaitFor(stampedOnArrival, 5000);
 }
 
 struct Report
