@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QProcess>
+
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -7,12 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include <sys/types.h>
-
-// One real program run by a test: started with fork/exec, its standard output and error read
-// through pipes into lines, every wait bounded. The destructor asks it to stop (SIGTERM), kills
-// it when it does not within three seconds, and reaps it. Owned by the test's thread; no Qt
-// event loop needed.
+// One real program run by a test, on QProcess: its standard output read into lines, every wait
+// bounded. The destructor asks it to stop (SIGTERM), kills it when it does not within three
+// seconds, and reaps it. Owned by the test's thread; the waits block, no event loop needed.
 //
 //     testsupport::ChildProcess hub(ROAMNODE_HUB_BINARY, {"--port", "0"});
 //     const auto listening = hub.waitForLine("listening on ", 5s);
@@ -39,45 +38,35 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool started() const { return m_pid > 0; }
+    bool started() const { return m_started; }
 
     // The next standard output line, after those earlier waits returned, that `accept` takes
-    // (or that contains `text`); nothing when none came within `timeout` or the output ended.
+    // (or that contains `text`); nothing when none came within `timeout` or the program ended.
     std::optional<std::string> waitForLine(const Accept& accept, std::chrono::milliseconds timeout);
     std::optional<std::string> waitForLine(const std::string& text,
                                            std::chrono::milliseconds timeout);
 
-    // The exit status once the program ended by itself within `timeout`; a death by signal N
-    // gives -N. Nothing while it still runs. Reads the pipes meanwhile, so a talkative program
-    // never blocks on a full pipe.
+    // The exit status once the program ended within `timeout`; a death by signal N gives -N.
+    // Nothing while it still runs.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout);
     // Sends the signal and waits (bounded) for the exit.
     std::optional<int> signalAndWait(int signalNumber, std::chrono::milliseconds timeout);
-    // SIGKILL and reap, at once.
-    void kill();
 
-    // Everything read so far: standard output as lines (a carriage-return rewrite keeps the
-    // text after the last '\r') and as raw text, standard error as raw text.
-    const std::vector<std::string>& lines();
+    // Everything read so far: standard output and standard error as raw text.
     const std::string& outText();
     const std::string& errText();
     // Both, for failure messages.
     std::string allOutput();
 
 private:
-    // Reads what comes within `timeout`; false once both pipes are closed.
-    bool readSome(std::chrono::milliseconds timeout);
     void readAvailable();
-    void splitLines();
-    bool reap(bool block);
 
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-    std::optional<int> m_status;
+    QProcess m_process;
+    bool m_started = false;
     std::string m_outText;
     std::string m_errText;
     std::size_t m_split = 0;
+    // Standard output as lines; a carriage-return rewrite keeps the text after the last '\r'.
     std::vector<std::string> m_lines;
     std::size_t m_next = 0;
 };
