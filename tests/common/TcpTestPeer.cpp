@@ -19,9 +19,8 @@ const std::array<char, kPiece + 256>& pattern()
 {
     static const std::array<char, kPiece + 256> bytes = [] {
         std::array<char, kPiece + 256> filled{};
-        for (std::size_t i = 0; i < filled.size(); ++i) {
+        for (std::size_t i = 0; i < filled.size(); ++i)
             filled[i] = static_cast<char>((97 + i) % 256);
-        }
         return filled;
     }();
     return bytes;
@@ -76,18 +75,16 @@ private:
         if (m_reply.closeAfter) {
             m_closeTimer.expires_after(*m_reply.closeAfter);
             m_closeTimer.async_wait([self](const boost::system::error_code& e) {
-                if (!e) {
+                if (!e)
                     self->end();
-                }
             });
         }
         readMore();
         if (!m_reply.head.empty()) {
             boost::asio::async_write(m_socket, boost::asio::buffer(m_reply.head),
                                      [self](const boost::system::error_code& e, std::size_t) {
-                                         if (!e) {
+                                         if (!e)
                                              self->writeBody();
-                                         }
                                      });
         }
     }
@@ -95,9 +92,8 @@ private:
     void writeBody()
     {
         if (m_reply.bodyBytes == 0) {
-            if (m_reply.closeAfter && m_reply.closeAfter->count() == 0) {
+            if (m_reply.closeAfter && m_reply.closeAfter->count() == 0)
                 end();
-            }
             return;
         }
         m_body.assign(m_reply.bodyBytes, 'x');
@@ -105,9 +101,8 @@ private:
         boost::asio::async_write(m_socket, boost::asio::buffer(m_body),
                                  [self](const boost::system::error_code& e, std::size_t) {
                                      // A body with no closing time ends the connection.
-                                     if (!e && !self->m_reply.closeAfter) {
+                                     if (!e && !self->m_reply.closeAfter)
                                          self->end();
-                                     }
                                  });
     }
 
@@ -133,9 +128,8 @@ private:
 
     void end()
     {
-        if (m_ended) {
+        if (m_ended)
             return;
-        }
         m_ended = true;
         m_closeTimer.cancel();
         boost::system::error_code ignored;
@@ -187,9 +181,8 @@ void TcpTestPeer::accept()
 {
     m_acceptor.async_accept(
         [this](const boost::system::error_code& error, boost::asio::ip::tcp::socket socket) {
-            if (error) {
+            if (error)
                 return;
-            }
             boost::system::error_code ignored;
             const std::uint16_t peerPort = socket.remote_endpoint(ignored).port();
             const std::size_t index = addConnection(peerPort);
@@ -233,9 +226,8 @@ bool TcpTestPeer::waitForEnded(std::size_t count, std::chrono::milliseconds time
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] {
         std::size_t ended = 0;
-        for (const Connection& c : m_connections) {
+        for (const Connection& c : m_connections)
             ended += c.ended ? 1 : 0;
-        }
         return ended >= count;
     });
 }

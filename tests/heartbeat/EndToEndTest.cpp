@@ -1,7 +1,7 @@
 // The real program against the real hub tool, each in its own process, on loopback.
 
-#include "ChildProcess.h"
 #include "JsonParse.h"
+#include "RealProcesses.h"
 
 #include <sys/utsname.h>
 
@@ -17,22 +17,6 @@
 
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;
-
-namespace {
-
-// The hub tool on a port of the system's choice (or `port`), handing out `requests`.
-std::unique_ptr<ChildProcess> startHub(const QTemporaryDir& dir,
-                                       const std::vector<std::string>& requests,
-                                       const std::string& port = "0")
-{
-    std::vector<std::string> arguments = {"--port", port, "--bind", "127.0.0.1"};
-    arguments.insert(arguments.end(), requests.begin(), requests.end());
-    return std::make_unique<ChildProcess>(ROAMNODE_HUB_BINARY, arguments,
-                                          testsupport::homeIn(dir.path().toStdString()),
-                                          dir.path().toStdString());
-}
-
-} // namespace
 
 TEST(HubTool, RejectsBadArguments)
 {
@@ -66,13 +50,13 @@ TEST(EndToEnd, RegistersAnswersAndRegistersAgainAfterTheHubReturns)
         "\"device-ipv4\": \"\", \"device-ipv6\": \"\", \"ssid\": \"\", \"interfaces\": \"\", "
         "\"networkinfo\": \"\"}",
         set};
-    auto hub = startHub(
-        dir, {"--requests", requestFile, "--exit-after-replies", "2", "--timings", requests[0]});
-    const std::string port = std::to_string(testsupport::listeningPort(*hub));
-    ASSERT_NE(port, "0") << hub->allOutput();
+    auto hub = testsupport::startHub(
+        0, {"--requests", requestFile, "--exit-after-replies", "2", "--timings", requests[0]});
+    const int port = testsupport::listeningPort(*hub);
+    ASSERT_NE(port, 0) << hub->allOutput();
     const auto started = std::chrono::steady_clock::now();
-    ChildProcess endpoint(ROAMNODE_BINARY, {"127.0.0.1:" + port},
-                          testsupport::homeIn(dir.path().toStdString()), dir.path().toStdString());
+    const auto endpoint =
+        testsupport::startEndpoint(dir.path().toStdString(), {"127.0.0.1:" + std::to_string(port)});
 
     const std::regex timing("exchange-ns ([0-9]+)");
     for (std::size_t i = 0; i < requests.size(); ++i) {
@@ -118,22 +102,23 @@ TEST(EndToEnd, RegistersAnswersAndRegistersAgainAfterTheHubReturns)
             << *line;
     }
     ASSERT_EQ(hub->waitForExit(5s), 0) << hub->allOutput();
-    ASSERT_TRUE(endpoint.waitForLine("Registered", 10s)) << endpoint.allOutput();
+    ASSERT_TRUE(endpoint->waitForLine("Registered", 10s)) << endpoint->allOutput();
 
     // The hub has gone: two failed exchanges later the endpoint is contacting again.
     hub.reset();
-    ASSERT_TRUE(endpoint.waitForLine("Contacting", 8s)) << endpoint.allOutput();
+    ASSERT_TRUE(endpoint->waitForLine("Contacting", 8s)) << endpoint->allOutput();
 
     // Back, it reads a variable (the request is logged at the level the first hub set), then it
     // has nothing left to ask.
-    hub = startHub(dir, {"{\"command\": \"get\", \"batterylevel\": \"\"}"}, port);
-    ASSERT_TRUE(hub->waitForLine("listening on 127.0.0.1:" + port, 5s)) << hub->allOutput();
+    hub = testsupport::startHub(port, {"{\"command\": \"get\", \"batterylevel\": \"\"}"});
+    ASSERT_TRUE(hub->waitForLine("listening on 127.0.0.1:" + std::to_string(port), 5s))
+        << hub->allOutput();
     ASSERT_TRUE(hub->waitForLine("reply {\"batterylevel\": -1", 10s)) << hub->allOutput();
-    ASSERT_TRUE(endpoint.waitForLine("Registered", 10s)) << endpoint.allOutput();
+    ASSERT_TRUE(endpoint->waitForLine("Registered", 10s)) << endpoint->allOutput();
     EXPECT_EQ(hub->waitForLine("request ", 5s), "request {\"command\": \"nop\"}");
     EXPECT_EQ(hub->waitForLine("reply ", 5s), "reply {\"status\": \"success\"}");
 
-    ASSERT_EQ(endpoint.signalAndWait(SIGTERM, 5s), 0) << endpoint.allOutput();
+    ASSERT_EQ(endpoint->signalAndWait(SIGTERM, 5s), 0) << endpoint->allOutput();
     std::ifstream file(dir.filePath("pxlog.txt").toStdString());
     std::stringstream log;
     log << file.rdbuf();

@@ -73,18 +73,18 @@ TEST(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
     // With the policy, then the same descriptions without one: all of them pass and arm.
     for (const bool withPolicy : {true, false}) {
         SCOPED_TRACE(withPolicy);
-        const auto hub = safetytest::startHub(0, arguments);
+        const auto hub = testsupport::startHub(0, arguments);
         const int port = testsupport::listeningPort(*hub);
         ASSERT_NE(port, 0);
         std::vector<std::string> endpointArguments = {"127.0.0.1:" + std::to_string(port)};
         if (withPolicy)
             endpointArguments.insert(endpointArguments.begin(), {"--policy", policy});
         const auto endpoint =
-            safetytest::startEndpoint(dir.path().toStdString(), endpointArguments);
-        EXPECT_NE(safetytest::nextReply(*hub, 15s), "") << "never registered";
+            testsupport::startEndpoint(dir.path().toStdString(), endpointArguments);
+        EXPECT_NE(testsupport::nextReply(*hub, 15s), "") << "never registered";
         std::vector<std::string> replies;
         for (std::size_t i = 0; i < requests.size(); ++i)
-            replies.push_back(safetytest::nextReply(*hub, 15s));
+            replies.push_back(testsupport::nextReply(*hub, 15s));
         if (withPolicy) {
             EXPECT_EQ(replies, refusedByThePolicy);
             continue;
@@ -101,7 +101,7 @@ TEST(PolicyEndToEnd, APolicyThatCannotBeUsedStopsTheEndpoint)
     ASSERT_TRUE(dir.isValid());
     const std::string policy = writePolicy(dir, "{\n  \"maxflows\": 3,\n  \"maxrate\": 60\n}");
     const auto endpoint =
-        safetytest::startEndpoint(dir.path().toStdString(), {"--policy", policy, "127.0.0.1:9"});
+        testsupport::startEndpoint(dir.path().toStdString(), {"--policy", policy, "127.0.0.1:9"});
     EXPECT_EQ(endpoint->waitForExit(10s), 2);
     const std::string error = endpoint->errText();
     EXPECT_NE(error.find("policy.json: line 3: unknown key"), std::string::npos) << error;

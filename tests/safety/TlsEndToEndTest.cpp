@@ -37,14 +37,14 @@ protected:
     {
         arguments.insert(arguments.end(), {"--tls-cert", file(name, "pem"), "--tls-key",
                                            file(name, "key"), "--tls-ca", file("ca", "pem")});
-        return safetytest::startHub(0, arguments);
+        return testsupport::startHub(0, arguments);
     }
 
     std::unique_ptr<ChildProcess> endpoint(const std::string& name, int port) const
     {
-        return safetytest::startEndpoint(dir(), {"--ca", file("ca", "pem"), "--cert",
-                                                 file(name, "pem"), "--key", file(name, "key"),
-                                                 "tls://127.0.0.1:" + std::to_string(port)});
+        return testsupport::startEndpoint(dir(), {"--ca", file("ca", "pem"), "--cert",
+                                                  file(name, "pem"), "--key", file(name, "key"),
+                                                  "tls://127.0.0.1:" + std::to_string(port)});
     }
 
     QTemporaryDir m_dir;
@@ -109,10 +109,11 @@ TEST_F(TlsEndToEnd, TheHubRefusesCertificatesItCannotTrustAndTheEndpointSaysWhy)
                                       std::vector<std::string>{"s_client", "-connect",
                                                                "127.0.0.1:" + std::to_string(port),
                                                                "-CAfile", file("ca", "pem")});
-        EXPECT_TRUE(safetytest::says(*hub, entry.hubSays)) << hub->allOutput();
+        EXPECT_TRUE(testsupport::says(*hub, entry.hubSays)) << hub->allOutput();
         if (entry.endpointSays) {
-            EXPECT_TRUE(safetytest::says(*client, "cannot reach 127.0.0.1:" + std::to_string(port) +
-                                                      ": " + entry.endpointSays))
+            EXPECT_TRUE(
+                testsupport::says(*client, "cannot reach 127.0.0.1:" + std::to_string(port) + ": " +
+                                               entry.endpointSays))
                 << client->allOutput();
         }
     }

@@ -18,8 +18,8 @@
 #include <map>
 
 using namespace std::chrono_literals;
-using safetytest::nextReply;
-using safetytest::startHub;
+using testsupport::nextReply;
+using testsupport::startHub;
 
 namespace {
 
@@ -112,8 +112,8 @@ TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
     auto hub = startHub(0, requests);
     const auto hubPort = static_cast<std::uint16_t>(testsupport::listeningPort(*hub, 5s));
     ASSERT_NE(hubPort, 0);
-    const auto endpoint = safetytest::startEndpoint(home.path().toStdString(),
-                                                    {"127.0.0.1:" + std::to_string(hubPort)});
+    const auto endpoint = testsupport::startEndpoint(home.path().toStdString(),
+                                                     {"127.0.0.1:" + std::to_string(hubPort)});
     ASSERT_TRUE(endpoint->started());
     EXPECT_NE(nextReply(*hub, 30s).find("\"success\""), std::string::npos) << "never registered";
     EXPECT_EQ(nextReply(*hub, 10s), "{\"status\": \"success\"}");

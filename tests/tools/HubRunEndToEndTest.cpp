@@ -2,13 +2,12 @@
 // separate processes on loopback, each endpoint with its own HOME (so its own device id) and
 // working folder.
 
-#include "ChildProcess.h"
 #include "JsonParse.h"
 #include "LoopbackPort.h"
+#include "RealProcesses.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -64,12 +63,7 @@ protected:
     }
 
     // Endpoint `i`'s HOME and working folder: a device id of its own, the same all test long.
-    testsupport::Environment home(int i) const
-    {
-        const std::string folder = path("endpoint-" + std::to_string(i));
-        QDir().mkpath(QString::fromStdString(folder + "/data"));
-        return testsupport::homeIn(folder);
-    }
+    std::string home(int i) const { return path("endpoint-" + std::to_string(i)); }
 
     // Runs the hub with `arguments` and `endpoints` endpoints (see home()) until it ends (bounded):
     // its exit status and output. `silentPeer`: also a connection that never says hello, as a
@@ -93,9 +87,8 @@ protected:
                 {boost::asio::ip::make_address("127.0.0.1"), static_cast<std::uint16_t>(port)});
         std::vector<std::unique_ptr<ChildProcess>> children;
         for (int i = 0; i < endpoints; ++i)
-            children.push_back(std::make_unique<ChildProcess>(
-                ROAMNODE_BINARY, std::vector<std::string>{"127.0.0.1:" + std::to_string(port)},
-                home(i), path("endpoint-" + std::to_string(i))));
+            children.push_back(
+                testsupport::startEndpoint(home(i), {"127.0.0.1:" + std::to_string(port)}));
         const auto status = hub.waitForExit(90s);
         EXPECT_TRUE(status) << hub.allOutput();
         return {status.value_or(-1), hub.outText() + hub.errText()};
@@ -111,11 +104,8 @@ protected:
 TEST_F(HubRunEndToEnd, AMapForThreeOfFourEndpointsWithOneStartAndTheHttpServersCounts)
 {
     std::vector<std::string> ids;
-    for (int i = 0; i < 4; ++i) {
-        ChildProcess id(ROAMNODE_BINARY, {"--device-id"}, home(i));
-        ASSERT_EQ(id.waitForExit(30s), 0) << id.allOutput();
-        ids.push_back(id.outText().substr(0, id.outText().find('\n')));
-    }
+    for (int i = 0; i < 4; ++i)
+        ids.push_back(testsupport::deviceId(home(i)));
     EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 4u);
 
     const std::string stats = path("httpd-stats.jsonl");

@@ -6,6 +6,7 @@
 #include "ChildProcess.h"
 #include "JsonParse.h"
 #include "LoopbackPort.h"
+#include "RealProcesses.h"
 
 #include <gtest/gtest.h>
 
@@ -30,11 +31,9 @@ using testsupport::ChildProcess;
 // Standard output of a command that is expected to end with status 0 within a minute; nothing
 // (and a failure) when it does not.
 std::optional<std::string> run(const std::string& program,
-                               const std::vector<std::string>& arguments,
-                               const testsupport::Environment& environment = {},
-                               bool reportFailure = true)
+                               const std::vector<std::string>& arguments, bool reportFailure = true)
 {
-    ChildProcess process(program, arguments, environment);
+    ChildProcess process(program, arguments);
     if (process.waitForExit(60s) != 0) {
         if (reportFailure)
             ADD_FAILURE() << program << " " << arguments.back() << ": " << process.allOutput();
@@ -102,7 +101,7 @@ private:
     bool as(std::vector<std::string> command, bool reportFailure = true)
     {
         command.insert(command.begin(), {"-u", "nobody", "--"});
-        return run("/usr/sbin/runuser", command, {}, reportFailure).has_value();
+        return run("/usr/sbin/runuser", command, reportFailure).has_value();
     }
     std::string m_bin, m_dir, m_port;
 };
@@ -122,12 +121,7 @@ protected:
         return m_dir.path().toStdString() + "/" + name;
     }
     std::string output() { return m_hub->outText() + m_hub->errText(); }
-    testsupport::Environment endpointHome(int i)
-    {
-        const std::string home = path("endpoint-" + std::to_string(i));
-        QDir().mkpath(QString::fromStdString(home + "/data"));
-        return testsupport::homeIn(home);
-    }
+    std::string endpointHome(int i) const { return path("endpoint-" + std::to_string(i)); }
 
     void writeSchedule(const std::string& secondTest)
     {
@@ -151,8 +145,7 @@ protected:
     void startCampaign(const std::string& archive)
     {
         for (int i = 0; i < 2; ++i) {
-            const auto id = run(ROAMNODE_BINARY, {"--device-id"}, endpointHome(i));
-            m_ids.push_back(id ? id->substr(0, id->find('\n')) : "");
+            m_ids.push_back(testsupport::deviceId(endpointHome(i)));
             ASSERT_FALSE(m_ids.back().empty());
         }
         writeSchedule("b");
@@ -166,10 +159,8 @@ protected:
         const std::string text = output();
         const auto at = text.find("listening on 127.0.0.1:") + 23;
         for (int i = 0; i < 2; ++i)
-            m_endpoints.push_back(std::make_unique<ChildProcess>(
-                ROAMNODE_BINARY,
-                std::vector<std::string>{"127.0.0.1:" + text.substr(at, text.find('\n', at) - at)},
-                endpointHome(i)));
+            m_endpoints.push_back(testsupport::startEndpoint(
+                endpointHome(i), {"127.0.0.1:" + text.substr(at, text.find('\n', at) - at)}));
     }
 
     // Waits (bounded) until the hub's output holds `text` `count` times. Looks again at every
