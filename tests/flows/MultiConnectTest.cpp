@@ -94,13 +94,12 @@ TEST(MultiConnectSetup, PathNameAndDestination)
                                                          {"/", ""},
                                                          {"x/y/z", "y/z"}};
     auto recorder = std::make_shared<TcpRecorder>();
+    MultiConnect::Config config = flowConfig(80, 0);
     for (const auto& [url, pathName] : cases) {
-        MultiConnect::Config config = flowConfig(80, 0);
         config.url = url;
         EXPECT_EQ(MultiConnect(recorder, config).pathName(), pathName) << url;
     }
     for (const char* destination : {"foo", "", "1.2.3.4.5", "example.com", "::1::2"}) {
-        MultiConnect::Config config = flowConfig(80, 0);
         config.destination = destination;
         try {
             MultiConnect engine(recorder, config);
@@ -112,7 +111,6 @@ TEST(MultiConnectSetup, PathNameAndDestination)
                 << e.what();
         }
     }
-    MultiConnect::Config config = flowConfig(80, 0);
     config.destination = "fe80::1%lo";
     EXPECT_NO_THROW(MultiConnect(recorder, config));
 }
@@ -122,8 +120,6 @@ TEST(MultiConnectSetup, PathNameAndDestination)
 // again, as fast as it answers.
 TEST(MultiConnectRestart, FlowsThatEndWithTheirFirstConnection)
 {
-    TcpTestPeer::Reply refused;
-    refused.head = "HTTP/1.1 404 Not Found\r\n\r\n";
     const struct
     {
         const char* name;
@@ -138,7 +134,8 @@ TEST(MultiConnectRestart, FlowsThatEndWithTheirFirstConnection)
          "GET /dir/name/?ns=1000000000 HTTP/1.1", ""},
         {"on, 400 ms left", TcpTestPeer::ok(0, 300ms), 700000000, true,
          "GET /dir/name-1/?ns=700000000 HTTP/1.1", ""},
-        {"on, refused", refused, 2000000000, true, "GET /dir/name-1/?ns=2000000000 HTTP/1.1",
+        {"on, refused", TcpTestPeer::Reply{"HTTP/1.1 404 Not Found\r\n\r\n", 0, {}}, 2000000000,
+         true, "GET /dir/name-1/?ns=2000000000 HTTP/1.1",
          "the HTTP server answered \"HTTP/1.1 404 Not Found\""},
     };
     for (const auto& c : cases) {

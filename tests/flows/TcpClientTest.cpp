@@ -91,10 +91,7 @@ TEST(TcpClientStatus, AnythingButAnHttp200EndsWithoutCountingBytes)
     };
     for (const auto& [head, quoted] : cases) {
         TcpTestPeer peer([head = head](std::size_t) {
-            TcpTestPeer::Reply reply;
-            reply.head = head;
-            reply.bodyBytes = 300000;
-            return reply;
+            return TcpTestPeer::Reply{head, 300000, {}};
         });
         ClientRun run;
         run.run(clientConfig(peer.port()));
@@ -165,10 +162,8 @@ TEST(TcpClientPut, UnlimitedWritesMegabytesBackToBackAndALimitHoldsWithinOnePerc
             EXPECT_TRUE(limited || i == 0 || reports[i].time <= reports[i - 1].calledAt) << i;
             written += static_cast<double>(reports[i].bytes);
             // A write the socket took longer than a millisecond to accept held the sender up.
-            const auto pending = reports[i].calledAt - reports[i].time;
-            if (pending > 1ms) {
-                socketStalled += pending - 1ms;
-            }
+            socketStalled += std::max<std::chrono::nanoseconds>(
+                reports[i].calledAt - reports[i].time - 1ms, 0ms);
         }
         if (limited) {
             EXPECT_LE(written, limit);
