@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
+#include <filesystem>
 #include <future>
 #include <net/if.h>
 
@@ -21,12 +21,8 @@ std::size_t threadCount(std::size_t expected = 0)
 {
     const auto deadline = std::chrono::steady_clock::now() + 2s;
     for (;;) {
-        std::size_t count = 0;
-        if (DIR* tasks = ::opendir("/proc/self/task")) {
-            while (const dirent* entry = ::readdir(tasks))
-                count += entry->d_name[0] != '.' ? 1 : 0;
-            ::closedir(tasks);
-        }
+        const auto count = static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
         if (expected == 0 || count == expected || std::chrono::steady_clock::now() >= deadline)
             return count;
         std::this_thread::sleep_for(1ms);
@@ -45,7 +41,7 @@ std::thread::id loopThread(UdpContext& context)
 
 } // namespace
 
-TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleased)
+TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleasedAndAHeldPortFailsWithBind)
 {
     const std::uint16_t port = freeUdpPort(false);
     auto first = UdpContext::get(false, port);
@@ -78,10 +74,8 @@ TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleased)
     ASSERT_NE(actual, 0);
     any.reset();
     EXPECT_EQ(UdpContext::get(false, actual)->localPort(), actual);
-}
 
-TEST(UdpContextRegistry, PortHeldByAnotherSocketFailsWithBind)
-{
+    // A port that another socket holds is refused with the bind's error.
     Peer holder;
     try {
         UdpContext::get(false, holder.port());
@@ -131,7 +125,6 @@ TEST(UdpContextThread, ReleaseInsideItsOwnHandlerDoesNotJoinItself)
     EXPECT_EQ(UdpContext::get(false, port)->localPort(), port);
 }
 
-// Text of the family, with a scope by number or name, or the reason it is no address.
 TEST(UdpContextAddress, ParsesTheFamilyAndScopeOrRefusesTheText)
 {
     const struct
