@@ -60,13 +60,7 @@ protected:
     std::string readFile() const
     {
         std::ifstream in(path(), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    void writeFile(const std::string& text) const
-    {
-        std::ofstream(path(), std::ios::binary) << text;
+        return {std::istreambuf_iterator<char>(in), {}};
     }
 
     // The status of the last answer to a "set" on `reply`, as a number.
@@ -142,7 +136,7 @@ TEST_F(LogManagerTest, DebugLevelRecordsEveryRowAndItsOwnMessageAgainstTheOldThr
 // "logfile" empties the list but not the file, until the next rewrite.
 TEST_F(LogManagerTest, RewritesFileEveryTwentyFifthEntryAndAtTheStop)
 {
-    writeFile("2;1000;loaded;");
+    std::ofstream(path(), std::ios::binary) << "2;1000;loaded;";
     {
         PXLogManager manager(m_bus, path());
         manager.start();
@@ -216,7 +210,7 @@ TEST_F(LogManagerTest, HugeFilesLoadFieldByFieldKeepingTheNewestEntries)
     EXPECT_NE(log.find("\"entry 6\""), std::string::npos);
     EXPECT_NE(log.find("\"last\""), std::string::npos);
 
-    writeFile(std::string(50u * 1000 * 1000, ';'));
+    std::ofstream(path(), std::ios::binary) << std::string(50u * 1000 * 1000, ';');
     PXLogManager semicolons(std::make_shared<PXEventBus>(), path());
     EXPECT_LT(peakGrowthKiB([&] { semicolons.start(); }), 64 * 1024) << "KiB more at the peak";
     EXPECT_EQ(semicolons.entryCount(), 0u);
@@ -230,13 +224,10 @@ TEST(LogFormat, FileFormatAndItsEscapes)
     roamnode::log::writeLogFile(out, entries);
     const std::string text = out.str();
     EXPECT_EQ(text, "2;1700000000123;plain;0;5;semi\\;colon;4;6;back\\\\slash;");
-    const EntryList back = decodeLogFile(text);
-    ASSERT_EQ(back.size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(back[i]->level, entries[i]->level);
-        EXPECT_EQ(back[i]->time, entries[i]->time);
-        EXPECT_EQ(back[i]->message, entries[i]->message);
-    }
+    // Read back, the entries give the same text again: every field survives the round trip.
+    std::ostringstream again;
+    roamnode::log::writeLogFile(again, decodeLogFile(text));
+    EXPECT_EQ(again.str(), text);
 }
 
 // Older files and truncated tails load; fields that make no entry are skipped until they do again.
