@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <future>
+#include <tuple>
 #include <net/if.h>
 
 using boost::asio::ip::udp;
@@ -127,13 +128,8 @@ TEST(UdpContextThread, ReleaseInsideItsOwnHandlerDoesNotJoinItself)
 
 TEST(UdpContextAddress, ParsesTheFamilyAndScopeOrRefusesTheText)
 {
-    const struct
-    {
-        bool ipv6;
-        std::string text;
-        unsigned scope;
-        std::string what; // empty: accepted
-    } cases[] = {
+    // The address's family, its text, the scope it gives, and the error (none: accepted).
+    const std::tuple<bool, std::string, unsigned, std::string> cases[] = {
         {false, "127.0.0.1", 0, ""},
         {true, "::1%3", 3, ""},
         {true, "fe80::1%lo", ::if_nametoindex("lo"), ""},
@@ -143,20 +139,18 @@ TEST(UdpContextAddress, ParsesTheFamilyAndScopeOrRefusesTheText)
         {false, "::1", 0, "destination address '::1' is not IPv4"},
         {true, "127.0.0.1", 0, "destination address '127.0.0.1' is not IPv6"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [ipv6, text, scope, what] : cases) {
         try {
             const udp::endpoint endpoint =
-                UdpContext::makeEndpoint(c.ipv6, c.text, 5000, "destination");
-            EXPECT_EQ(c.what, "") << c.text;
-            EXPECT_EQ(endpoint.address().is_v6(), c.ipv6) << c.text;
+                UdpContext::makeEndpoint(ipv6, text, 5000, "destination");
+            EXPECT_EQ(what, "") << text;
+            EXPECT_EQ(endpoint.address().is_v6(), ipv6) << text;
             EXPECT_EQ(endpoint.port(), 5000);
-            if (c.ipv6) {
-                EXPECT_EQ(endpoint.address().to_v6().scope_id(), c.scope) << c.text;
-            }
+            EXPECT_EQ(ipv6 ? endpoint.address().to_v6().scope_id() : 0u, scope) << text;
         } catch (const boost::system::system_error& e) {
-            EXPECT_EQ(e.code().value(), 22) << c.text;
-            EXPECT_EQ(std::string(e.what()).rfind(c.what, 0), 0u) << e.what();
-            EXPECT_NE(c.what, "") << c.text;
+            EXPECT_EQ(e.code().value(), 22) << text;
+            EXPECT_EQ(std::string(e.what()).rfind(what, 0), 0u) << e.what();
+            EXPECT_NE(what, "") << text;
         }
     }
 }

@@ -234,11 +234,8 @@ TEST(LogFormat, FileFormatAndItsEscapes)
 TEST(LogFormat, FieldsThatMakeNoEntryAreSkippedUntilTheyDoAgain)
 {
     const std::string longMessage(3 * kMaxMessageBytes, 'm');
-    const struct
-    {
-        std::string file;
-        std::vector<std::string> messages;
-    } cases[] = {
+    // A file and the messages of the entries read from it.
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
         {"", {}},
         {";;;;;;;;;", {}},
         // A file from before escaping (a lone backslash stays literal) with a truncated tail.
@@ -254,12 +251,11 @@ TEST(LogFormat, FieldsThatMakeNoEntryAreSkippedUntilTheyDoAgain)
         {"2;1;" + longMessage + ";", {cutMessage(longMessage)}},
         {std::string("2;1;\0bin\xff;", 10), {std::string("\0bin\xff", 5)}},
     };
-    for (const auto& c : cases) {
-        const EntryList back = decodeLogFile(c.file);
+    for (const auto& [file, expected] : cases) {
         std::vector<std::string> messages;
-        for (const auto& e : back)
+        for (const auto& e : decodeLogFile(file))
             messages.push_back(e->message);
-        EXPECT_EQ(messages, c.messages) << c.file.substr(0, 60);
+        EXPECT_EQ(messages, expected) << file.substr(0, 60);
     }
 }
 
