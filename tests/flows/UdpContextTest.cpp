@@ -8,8 +8,8 @@
 
 #include <filesystem>
 #include <future>
-#include <tuple>
 #include <net/if.h>
+#include <tuple>
 
 using boost::asio::ip::udp;
 using namespace udptest;
