@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <limits>
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 using namespace udptest;

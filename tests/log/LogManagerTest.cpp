@@ -19,20 +19,15 @@
 
 namespace {
 
-using roamnode::log::cutMessage;
-using roamnode::log::EntryList;
-using roamnode::log::kMaxMessageBytes;
-using roamnode::log::LogEntries;
-using roamnode::log::logJson;
+using namespace roamnode::log;
 
-const LogEntries::Limits kManagerLimits{PXLogManager::kMaxEntries, PXLogManager::kMaxFileBytes};
 const std::string kEllipsis = "\xE2\x80\xA6";
 
 EntryList decodeLogFile(const std::string& text)
 {
     std::istringstream in(text);
-    LogEntries entries(kManagerLimits);
-    roamnode::log::readLogFile(in, entries);
+    LogEntries entries({PXLogManager::kMaxEntries, PXLogManager::kMaxFileBytes});
+    readLogFile(in, entries);
     return entries.list();
 }
 
@@ -221,12 +216,12 @@ TEST(LogFormat, FileFormatAndItsEscapes)
     const EntryList entries = {entry(2, 1700000000123, "plain"), entry(0, 5, "semi;colon"),
                                entry(4, 6, "back\\slash")};
     std::ostringstream out;
-    roamnode::log::writeLogFile(out, entries);
+    writeLogFile(out, entries);
     const std::string text = out.str();
     EXPECT_EQ(text, "2;1700000000123;plain;0;5;semi\\;colon;4;6;back\\\\slash;");
     // Read back, the entries give the same text again: every field survives the round trip.
     std::ostringstream again;
-    roamnode::log::writeLogFile(again, decodeLogFile(text));
+    writeLogFile(again, decodeLogFile(text));
     EXPECT_EQ(again.str(), text);
 }
 
