@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <limits>
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 using namespace udptest;
@@ -146,11 +145,9 @@ TEST(StreamSchedule, StalledLoopSendsInBurstsWhatFellDueWithinTheGrace)
         recorder->expectCompleteOrEndedLate(c.total, before, c.gap);
         // Frames of one burst carry the burst's send time.
         std::vector<std::size_t> bursts;
-        std::int64_t burstTime = 0;
-        for (const auto& frame : frames) {
-            if (bursts.empty() || toNs(frame.now) != burstTime)
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            if (i == 0 || frames[i].now != frames[i - 1].now)
                 bursts.push_back(0);
-            burstTime = toNs(frame.now);
             ++bursts.back();
         }
         ASSERT_GE(bursts.size(), 2u);
@@ -172,22 +169,22 @@ TEST(StreamSendFailure, SendThatCannotSucceedEndsTheStreamWithTheReason)
 {
     struct Case
     {
-        const char* name;
         std::string destination;
         bool zeroPort;
         std::size_t frameBytes;
         std::string reason;
     };
     const std::vector<Case> cases = {
-        {"port 0", "127.0.0.1", true, 64,
-         "cannot send to 127.0.0.1 port 0: Invalid argument (code 22)"},
-        {"frame longer than a datagram", "127.0.0.1", false, Stream::kMaxFrameBytesV4 + 1,
+        {"127.0.0.1", true, 64, "cannot send to 127.0.0.1 port 0: Invalid argument (code 22)"},
+        {"127.0.0.1", false, Stream::kMaxFrameBytesV4 + 1,
          "cannot send to 127.0.0.1 port {port}: Message too long (code 90)"},
-        {"broadcast without SO_BROADCAST", "127.255.255.255", false, 64,
+        // A broadcast address without SO_BROADCAST.
+        {"127.255.255.255", false, 64,
          "cannot send to 127.255.255.255 port {port}: Permission denied (code 13)"},
-        {"empty frame", "127.0.0.1", false, 0, "no bytes sent: the frame is empty"},
+        {"127.0.0.1", false, 0, "no bytes sent: the frame is empty"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
         WarningCapture warnings;
         Peer peer;
         auto recorder = std::make_shared<StreamRecorder>();
@@ -197,17 +194,17 @@ TEST(StreamSendFailure, SendThatCannotSucceedEndsTheStreamWithTheReason)
             config.dstPort = 0;
         Stream stream(recorder, config);
         stream.start();
-        ASSERT_TRUE(recorder->waitFinished(3000ms)) << c.name;
+        ASSERT_TRUE(recorder->waitFinished(3000ms));
         std::string reason = c.reason;
         const std::size_t at = reason.find("{port}");
         if (at != std::string::npos)
             reason.replace(at, 6, std::to_string(peer.port()));
-        EXPECT_EQ(recorder->failure(), "sent 0 of 1000 frames: " + reason) << c.name;
-        EXPECT_TRUE(recorder->frames().empty()) << c.name;
+        EXPECT_EQ(recorder->failure(), "sent 0 of 1000 frames: " + reason);
+        EXPECT_TRUE(recorder->frames().empty());
         // An empty frame goes out once, as an empty datagram, before the socket says it took
         // nothing.
-        EXPECT_EQ(peer.pending(), c.frameBytes == 0 ? 1u : 0u) << c.name;
-        EXPECT_EQ(warnings.texts().size(), 2u) << c.name;
+        EXPECT_EQ(peer.pending(), c.frameBytes == 0 ? 1u : 0u);
+        EXPECT_EQ(warnings.texts().size(), 2u);
         stream.stop();
     }
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -35,84 +36,40 @@ TcpClient::Config clientConfig(std::uint16_t port, std::int64_t ns = 2 * kSecond
     return config;
 }
 
-std::int64_t nanoseconds(std::chrono::system_clock::duration duration)
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
-}
-
-// Also keeps when each report came. For a PUT that is when the write it reports completed; the
-// report's own time is when the write started.
-class TimedRecorder : public TcpRecorder
-{
-public:
-    void onBytes(std::size_t bytes, roamnode::time_point now) override
-    {
-        TcpRecorder::onBytes(bytes, now);
-        calledAt.push_back(std::chrono::system_clock::now());
-    }
-
-    std::vector<roamnode::time_point> calledAt; // only the event loop's thread, the test's
-};
-
-// Measures how long the event loop's thread could not run: a timer every millisecond notes how
-// late it fires, beyond a millisecond of slack. A loaded machine holds a paced sender back by
-// that much, which no bucket can make up.
-class LoopStallProbe
-{
-public:
-    LoopStallProbe(boost::asio::io_context& eventLoop, std::function<bool()> done)
-        : m_timer(eventLoop), m_done(std::move(done))
-    {
-        arm();
-    }
-
-    std::chrono::nanoseconds stalled() const { return m_stalled; }
-
-private:
-    void arm()
-    {
-        m_due = Clock::now() + 1ms;
-        m_timer.expires_at(m_due);
-        m_timer.async_wait([this](const boost::system::error_code& error) {
-            if (error == boost::asio::error::operation_aborted) {
-                return;
-            }
-            const Clock::duration late = Clock::now() - m_due;
-            if (late > 1ms) {
-                m_stalled += late - 1ms;
-            }
-            if (!m_done()) {
-                arm();
-            }
-        });
-    }
-
-    boost::asio::steady_timer m_timer;
-    std::function<bool()> m_done;
-    Clock::time_point m_due;
-    std::chrono::nanoseconds m_stalled{0};
-};
-
 // One client on an event loop driven by the test thread until the client has nothing left to
 // do (or the bound passes).
 struct ClientRun
 {
-    std::shared_ptr<TimedRecorder> recorder = std::make_shared<TimedRecorder>();
+    std::shared_ptr<TcpRecorder> recorder = std::make_shared<TcpRecorder>();
     std::chrono::nanoseconds elapsed{0};
+    // How long the event loop's thread could not run: a timer every millisecond notes how late it
+    // fires, beyond a millisecond of slack. A loaded machine holds a paced sender back by that
+    // much, which no bucket can make up.
     std::chrono::nanoseconds loopStalled{0};
 
     void run(const TcpClient::Config& config, std::chrono::seconds bound = 5s)
     {
         boost::asio::io_context eventLoop;
         auto client = std::make_shared<TcpClient>(recorder, config, eventLoop);
-        LoopStallProbe probe(eventLoop, [this] { return recorder->finishedCount() > 0; });
+        boost::asio::steady_timer probe(eventLoop);
+        std::function<void()> arm = [&] {
+            const Clock::time_point due = Clock::now() + 1ms;
+            probe.expires_at(due);
+            probe.async_wait([&, due](const boost::system::error_code& error) {
+                if (error == boost::asio::error::operation_aborted)
+                    return;
+                loopStalled += std::max<Clock::duration>(Clock::now() - due - 1ms, 0ms);
+                if (recorder->finishedCount() == 0)
+                    arm();
+            });
+        };
+        arm();
         const std::int64_t begin = roamnode::nowNanoseconds();
         client->start();
         eventLoop.run_for(bound);
         elapsed = std::chrono::nanoseconds(
             (recorder->finishedCount() > 0 ? recorder->finishedAt() : roamnode::nowNanoseconds()) -
             begin);
-        loopStalled = probe.stalled();
     }
 };
 
@@ -134,16 +91,13 @@ TEST(TcpClientStatus, AnythingButAnHttp200EndsWithoutCountingBytes)
     };
     for (const auto& [head, quoted] : cases) {
         TcpTestPeer peer([head = head](std::size_t) {
-            TcpTestPeer::Reply reply;
-            reply.head = head;
-            reply.bodyBytes = 300000;
-            return reply;
+            return TcpTestPeer::Reply{head, 300000, {}};
         });
         ClientRun run;
         run.run(clientConfig(peer.port()));
         EXPECT_EQ(run.recorder->finishedCount(), 1) << head;
         EXPECT_EQ(run.recorder->failure(), "the HTTP server answered \"" + quoted + "\"");
-        EXPECT_TRUE(run.recorder->reports().empty()) << head;
+        EXPECT_TRUE(run.recorder->frames().empty()) << head;
         EXPECT_LT(run.elapsed, 1s) << head;
     }
 }
@@ -165,7 +119,7 @@ TEST(TcpClientGet, ReportsOnlyWholeQuarterMegabytesAndNotTheShortLastPiece)
                                                     "Accept: */*\r\n"
                                                     "Connection: close\r\n\r\n");
         std::size_t reported = 0;
-        for (const TcpRecorder::Report& report : run.recorder->reports()) {
+        for (const TcpReport& report : run.recorder->frames()) {
             EXPECT_GE(report.bytes, 262144u) << sent;
             reported += report.bytes;
         }
@@ -190,7 +144,7 @@ TEST(TcpClientPut, UnlimitedWritesMegabytesBackToBackAndALimitHoldsWithinOnePerc
         const auto begin = std::chrono::system_clock::now();
         run.run(config);
         ASSERT_EQ(run.recorder->finishedCount(), 1);
-        const auto reports = run.recorder->reports();
+        const auto reports = run.recorder->frames();
         ASSERT_GT(reports.size(), limited ? 0u : 1u);
 
         // Upper bound with a limit, whatever the machine does: each write is paid for before the
@@ -201,16 +155,15 @@ TEST(TcpClientPut, UnlimitedWritesMegabytesBackToBackAndALimitHoldsWithinOnePerc
         double written = 0;
         std::chrono::nanoseconds socketStalled{0};
         for (std::size_t i = 0; i < reports.size(); ++i) {
-            const double seconds = nanoseconds(reports[i].time - reports[0].time) / 1e9;
+            const double seconds =
+                std::chrono::duration<double>(reports[i].time - reports[0].time).count();
             EXPECT_TRUE(!limited || written <= limit * seconds + 1) << i;
             EXPECT_TRUE(limited || reports[i].bytes == kMegabyte) << i;
-            EXPECT_TRUE(limited || i == 0 || reports[i].time <= run.recorder->calledAt[i - 1]) << i;
+            EXPECT_TRUE(limited || i == 0 || reports[i].time <= reports[i - 1].calledAt) << i;
             written += static_cast<double>(reports[i].bytes);
             // A write the socket took longer than a millisecond to accept held the sender up.
-            const auto pending = run.recorder->calledAt[i] - reports[i].time;
-            if (pending > 1ms) {
-                socketStalled += pending - 1ms;
-            }
+            socketStalled += std::max<std::chrono::nanoseconds>(
+                reports[i].calledAt - reports[i].time - 1ms, 0ms);
         }
         if (limited) {
             EXPECT_LE(written, limit);
@@ -218,7 +171,7 @@ TEST(TcpClientPut, UnlimitedWritesMegabytesBackToBackAndALimitHoldsWithinOnePerc
             // from its first write to the end of its second, less the time that the socket or a
             // loaded machine held it up. A loaded machine only ever slows the sender.
             const auto sendable = begin + 1s - reports[0].time - run.loopStalled - socketStalled;
-            EXPECT_GE(written, 0.99 * limit * nanoseconds(sendable) / 1e9)
+            EXPECT_GE(written, 0.99 * limit * std::chrono::duration<double>(sendable).count())
                 << "loop stalled " << run.loopStalled.count() << " ns, socket "
                 << socketStalled.count() << " ns";
         } else {
@@ -267,7 +220,7 @@ TEST(TcpClientWatchdog, QuietTransfersEndInTime)
         EXPECT_GE(run.elapsed, 300ms);
         EXPECT_LT(run.elapsed, c.atMost);
         std::vector<std::size_t> reports;
-        for (const TcpRecorder::Report& report : run.recorder->reports())
+        for (const TcpReport& report : run.recorder->frames())
             reports.push_back(report.bytes);
         EXPECT_EQ(reports, c.reports);
         ASSERT_TRUE(peer.waitForEnded(1, 1s));

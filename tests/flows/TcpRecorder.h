@@ -5,12 +5,14 @@
 #include "flows/TcpClient.h"
 
 #include <string>
-#include <vector>
 
+// What the engine reported (for a PUT, `time` is when the write it reports started) and when the
+// report came (for a PUT, when that write completed).
 struct TcpReport
 {
     std::size_t bytes = 0;
     roamnode::time_point time;
+    roamnode::time_point calledAt;
 };
 
 // Listens to a MultiConnect or a TcpClient and keeps what the engine thread reported, so that
@@ -20,9 +22,10 @@ class TcpRecorder : public MultiConnect::Listener,
                     public udptest::ReportLog<TcpReport>
 {
 public:
-    using Report = TcpReport;
-
-    void onBytes(std::size_t bytes, roamnode::time_point now) override { add({bytes, now}); }
+    void onBytes(std::size_t bytes, roamnode::time_point now) override
+    {
+        add({bytes, now, std::chrono::system_clock::now()});
+    }
     // onFailed is the end of a MultiConnect; onClientFailed comes before onClientFinished.
     void onFinished() override { end(); }
     void onFailed(const std::string& reason) override { end(reason); }
@@ -33,11 +36,10 @@ public:
     }
     void onClientFinished() override { end(m_clientFailure); }
 
-    std::vector<Report> reports() { return frames(); }
     std::size_t totalBytes()
     {
         std::size_t total = 0;
-        for (const Report& report : reports())
+        for (const TcpReport& report : frames())
             total += report.bytes;
         return total;
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -123,16 +124,9 @@ TEST(TokenBucket, HoldsTheLimitWithinOnePercentFromOneMegabyteToOneGigabyte)
 
 TEST(TokenBucket, ScalesCapacityBacklogAndWritesWithTheRate)
 {
-    struct Case
-    {
-        std::int64_t rate;
-        double capacity;
-        double backlogLimit;
-        std::size_t chunk;
-    };
-    // 10 ms of credit, at least 8,192 bytes; 250 ms of backlog; about 1 ms per write in whole
-    // 131,072-byte units, at least one so that the first write is always a full unit.
-    const Case cases[] = {
+    // For a rate: 10 ms of credit, at least 8,192 bytes; 250 ms of backlog; about 1 ms per write
+    // in whole 131,072-byte units, at least one so that the first write is always a full unit.
+    const std::tuple<std::int64_t, double, double, std::size_t> cases[] = {
         {1000, 8192, 250, 131072},
         {65536, 8192, 16384, 131072},
         {1000000, 10000, 250000, 131072},
@@ -140,12 +134,12 @@ TEST(TokenBucket, ScalesCapacityBacklogAndWritesWithTheRate)
         {1000000000, 10000000, 250000000, 7 * 131072},
         {10000000000, 100000000, 2500000000, 8 * 131072},
     };
-    for (const Case& c : cases) {
-        const TokenBucket::Config config = TokenBucket::forRate(c.rate);
-        EXPECT_DOUBLE_EQ(config.capacity, c.capacity) << c.rate;
-        EXPECT_DOUBLE_EQ(config.backlogLimit, c.backlogLimit) << c.rate;
-        EXPECT_DOUBLE_EQ(config.catchUp, 0.25) << c.rate;
-        EXPECT_EQ(config.chunk, c.chunk) << c.rate;
+    for (const auto& [rate, capacity, backlogLimit, chunk] : cases) {
+        const TokenBucket::Config config = TokenBucket::forRate(rate);
+        EXPECT_DOUBLE_EQ(config.capacity, capacity) << rate;
+        EXPECT_DOUBLE_EQ(config.backlogLimit, backlogLimit) << rate;
+        EXPECT_DOUBLE_EQ(config.catchUp, 0.25) << rate;
+        EXPECT_EQ(config.chunk, chunk) << rate;
     }
 }
 
@@ -172,28 +166,9 @@ TEST(TokenBucket, DropsWhatIsMissedBeyondCapacityAndBacklog)
                 1.0);
 }
 
-TEST(TokenBucket, LastWriteIsPaidByTheEndAndNothingAfter)
-{
-    const std::int64_t rate = 1000000;
-    const std::int64_t end = 300 * kMs;
-    const PacedRun run = pace(rate, end, [](int) { return 0; });
-    // 300,000 bytes fit the request's time; the last write shrinks to what is left of it.
-    EXPECT_LE(run.bytes, 300000.0);
-    EXPECT_GE(run.bytes, 299999.0);
-
-    // 5 µs pay for 5 bytes: once they are repaid at the end, nothing more is granted.
-    TokenBucket bucket(TokenBucket::forRate(rate));
-    ASSERT_EQ(bucket.take(0, 5000).bytes, 5u);
-    const TokenBucket::Grant debt = bucket.take(2000, 5000);
-    ASSERT_EQ(debt.bytes, 0u);
-    const TokenBucket::Grant after = bucket.take(debt.retryAt, 5000);
-    EXPECT_EQ(after.bytes, 0u);
-    EXPECT_EQ(after.retryAt, TokenBucket::kNever);
-    // Credit earned after the end is no part of the request either.
-    EXPECT_EQ(bucket.take(1000000, 5000).bytes, 0u);
-}
-
-TEST(TokenBucket, FirstWriteIsOnCreditTheNextWaitsForItsDebtAndASteppedBackClockEarnsNothing)
+// The first write goes on credit and the next waits for its debt, which a clock stepped back
+// does not forgive; the last write is paid by the end of the request, and nothing comes after.
+TEST(TokenBucket, EveryWriteIsPaidBeforeTheNextAndTheLastByTheEnd)
 {
     TokenBucket bucket(TokenBucket::forRate(1000000));
     ASSERT_EQ(bucket.take(10 * kSecond, 20 * kSecond).bytes, 131072u);
@@ -207,4 +182,20 @@ TEST(TokenBucket, FirstWriteIsOnCreditTheNextWaitsForItsDebtAndASteppedBackClock
     EXPECT_GE(stepped.retryAt, 10 * kSecond + 131072000);
     EXPECT_EQ(bucket.take(10 * kSecond + 131072000 - kMs, 20 * kSecond).bytes, 0u);
     EXPECT_EQ(bucket.take(10 * kSecond + 131072001, 20 * kSecond).bytes, 131072u);
+
+    // 300,000 bytes fit a request of 300 ms; the last write shrinks to what is left of it.
+    const PacedRun run = pace(1000000, 300 * kMs, [](int) { return 0; });
+    EXPECT_LE(run.bytes, 300000.0);
+    EXPECT_GE(run.bytes, 299999.0);
+
+    // 5 µs pay for 5 bytes: once they are repaid at the end, nothing more is granted.
+    TokenBucket ending(TokenBucket::forRate(1000000));
+    ASSERT_EQ(ending.take(0, 5000).bytes, 5u);
+    const TokenBucket::Grant debt = ending.take(2000, 5000);
+    ASSERT_EQ(debt.bytes, 0u);
+    const TokenBucket::Grant after = ending.take(debt.retryAt, 5000);
+    EXPECT_EQ(after.bytes, 0u);
+    EXPECT_EQ(after.retryAt, TokenBucket::kNever);
+    // Credit earned after the end is no part of the request either.
+    EXPECT_EQ(ending.take(1000000, 5000).bytes, 0u);
 }

@@ -6,9 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
+#include <filesystem>
 #include <future>
 #include <net/if.h>
+#include <tuple>
 
 using boost::asio::ip::udp;
 using namespace udptest;
@@ -21,12 +22,8 @@ std::size_t threadCount(std::size_t expected = 0)
 {
     const auto deadline = std::chrono::steady_clock::now() + 2s;
     for (;;) {
-        std::size_t count = 0;
-        if (DIR* tasks = ::opendir("/proc/self/task")) {
-            while (const dirent* entry = ::readdir(tasks))
-                count += entry->d_name[0] != '.' ? 1 : 0;
-            ::closedir(tasks);
-        }
+        const auto count = static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
         if (expected == 0 || count == expected || std::chrono::steady_clock::now() >= deadline)
             return count;
         std::this_thread::sleep_for(1ms);
@@ -45,7 +42,7 @@ std::thread::id loopThread(UdpContext& context)
 
 } // namespace
 
-TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleased)
+TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleasedAndAHeldPortFailsWithBind)
 {
     const std::uint16_t port = freeUdpPort(false);
     auto first = UdpContext::get(false, port);
@@ -78,10 +75,8 @@ TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleased)
     ASSERT_NE(actual, 0);
     any.reset();
     EXPECT_EQ(UdpContext::get(false, actual)->localPort(), actual);
-}
 
-TEST(UdpContextRegistry, PortHeldByAnotherSocketFailsWithBind)
-{
+    // A port that another socket holds is refused with the bind's error.
     Peer holder;
     try {
         UdpContext::get(false, holder.port());
@@ -93,7 +88,7 @@ TEST(UdpContextRegistry, PortHeldByAnotherSocketFailsWithBind)
     }
 }
 
-TEST(UdpContextThread, StartTwiceStartsOneThread)
+TEST(UdpContextThread, StartTwiceStartsOneThreadThatTheReleaseJoinsUnlessInsideItsOwnHandler)
 {
     // A sanitizer runtime starts a helper thread with the first thread the process creates.
     std::thread([] {}).join();
@@ -110,11 +105,10 @@ TEST(UdpContextThread, StartTwiceStartsOneThread)
     // The release joins the thread.
     context.reset();
     EXPECT_EQ(threadCount(before), before);
-}
 
-TEST(UdpContextThread, ReleaseInsideItsOwnHandlerDoesNotJoinItself)
-{
-    auto context = UdpContext::get(false, 0);
+    // Released inside its own handler, it cannot join itself, and closes its socket before the
+    // handler returns.
+    context = UdpContext::get(false, 0);
     const std::uint16_t port = context->localPort();
     context->start();
     auto& loop = context->eventLoop();
@@ -127,20 +121,13 @@ TEST(UdpContextThread, ReleaseInsideItsOwnHandlerDoesNotJoinItself)
     });
     holder.reset();
     ASSERT_EQ(done.wait_for(2s), std::future_status::ready);
-    // The socket was closed before the handler returned.
     EXPECT_EQ(UdpContext::get(false, port)->localPort(), port);
 }
 
-// Text of the family, with a scope by number or name, or the reason it is no address.
 TEST(UdpContextAddress, ParsesTheFamilyAndScopeOrRefusesTheText)
 {
-    const struct
-    {
-        bool ipv6;
-        std::string text;
-        unsigned scope;
-        std::string what; // empty: accepted
-    } cases[] = {
+    // The address's family, its text, the scope it gives, and the error (none: accepted).
+    const std::tuple<bool, std::string, unsigned, std::string> cases[] = {
         {false, "127.0.0.1", 0, ""},
         {true, "::1%3", 3, ""},
         {true, "fe80::1%lo", ::if_nametoindex("lo"), ""},
@@ -150,20 +137,18 @@ TEST(UdpContextAddress, ParsesTheFamilyAndScopeOrRefusesTheText)
         {false, "::1", 0, "destination address '::1' is not IPv4"},
         {true, "127.0.0.1", 0, "destination address '127.0.0.1' is not IPv6"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [ipv6, text, scope, what] : cases) {
         try {
             const udp::endpoint endpoint =
-                UdpContext::makeEndpoint(c.ipv6, c.text, 5000, "destination");
-            EXPECT_EQ(c.what, "") << c.text;
-            EXPECT_EQ(endpoint.address().is_v6(), c.ipv6) << c.text;
+                UdpContext::makeEndpoint(ipv6, text, 5000, "destination");
+            EXPECT_EQ(what, "") << text;
+            EXPECT_EQ(endpoint.address().is_v6(), ipv6) << text;
             EXPECT_EQ(endpoint.port(), 5000);
-            if (c.ipv6) {
-                EXPECT_EQ(endpoint.address().to_v6().scope_id(), c.scope) << c.text;
-            }
+            EXPECT_EQ(ipv6 ? endpoint.address().to_v6().scope_id() : 0u, scope) << text;
         } catch (const boost::system::system_error& e) {
-            EXPECT_EQ(e.code().value(), 22) << c.text;
-            EXPECT_EQ(std::string(e.what()).rfind(c.what, 0), 0u) << e.what();
-            EXPECT_NE(c.what, "") << c.text;
+            EXPECT_EQ(e.code().value(), 22) << text;
+            EXPECT_EQ(std::string(e.what()).rfind(what, 0), 0u) << e.what();
+            EXPECT_NE(what, "") << text;
         }
     }
 }
