@@ -279,7 +279,7 @@ TEST(ScenarioDescriptionTest, ReadsEveryValueAndBuildsTheRunFromIt)
               std::make_pair(9, std::int64_t(500000000)));
 }
 
-TEST(ScenarioDescriptionTest, DefaultsAndLenientReads)
+TEST(ScenarioDescriptionTest, DefaultsAndLenientReadsOfRestartLatencyTypeAndMonitors)
 {
     Json::Value root = edited("f0.flowtype=\"tcpv6\"; tcp.tcprestart=\"yes\"; trigger.latency-; "
                               "f1.flowtype=\"streamv6\"; stream.timetags-; mon.monitor={}");
@@ -302,26 +302,21 @@ TEST(ScenarioDescriptionTest, DefaultsAndLenientReads)
     EXPECT_EQ(scenario.flows.size(), 4u);
     EXPECT_EQ(scenario.flows[3].id, scenario.flows[1].id);
     EXPECT_EQ(scenario.monitors[0].intervalNs, 1000000000);
-}
 
-TEST(ScenarioDescriptionTest, RestartLatencyTypesAndMonitorsObject)
-{
     const std::vector<std::pair<const char*, bool>> restarts = {
         {"true", true}, {"false", false},   {"2", true},         {"0", false},
         {"-1", false},  {"\"true\"", true}, {"\"TRUE\"", false}, {"1.5", false},
     };
     for (const auto& [value, expected] : restarts) {
-        PXScenarioPlan scenario;
         ASSERT_EQ(parse(edited(std::string("tcp.tcprestart=") + value), scenario), 0);
         EXPECT_EQ(std::get<MultiConnect::Config>(scenario.flows[0].content).restart, expected)
             << value;
     }
-    PXScenarioPlan scenario;
     ASSERT_EQ(parse(edited("trigger.latency.type=\"none\""), scenario), 0);
     EXPECT_TRUE(std::get<PXTriggerPlan>(scenario.flows[2].content).engine.latencyOn);
 
     // A "monitors" object is walked over its values.
-    Json::Value root = baseDescription();
+    root = baseDescription();
     const Json::Value monitor = root["monitors"][0];
     root["monitors"] = Json::objectValue;
     root["monitors"]["a"] = root["monitors"]["b"] = monitor;
