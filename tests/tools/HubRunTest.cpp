@@ -5,6 +5,7 @@
 #include "ClockOffset.h"
 #include "ConnectionStats.h"
 #include "EndpointDriver.h"
+#include "HtmlReport.h"
 #include "HttpdStats.h"
 #include "RunOptions.h"
 #include "ScenarioFile.h"
@@ -325,6 +326,16 @@ TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRunNotAnAmbiguousS
     EXPECT_EQ(std::make_tuple(b[2].measuredByServer, b[2].bytes, b[2].failed()),
               std::make_tuple(true, 0ul, true));
     EXPECT_FALSE(a[2].failed());
+    // The server's figures are marked as its own, and a flow it counted nothing of is no success.
+    const std::string table = summaryTable(endpoints[0].summaries);
+    for (const char* text : {"2.00 MB *", "4.00 *", "* measured by the HTTP server"})
+        EXPECT_NE(table.find(text), std::string::npos) << text << "\n" << table;
+    const Json::Value json = summaryJson(endpoints[0].summaries);
+    EXPECT_EQ(json[0]["flows"][1]["measuredby"].asString(), "server");
+    EXPECT_EQ(json[0]["flows"][0]["measuredby"].asString(), "endpoint");
+    const std::string html = htmlReport("t", endpoints[1].summaries);
+    EXPECT_NE(html.find("class=\"status-bad\">success (0 bytes)"), std::string::npos) << html;
+    EXPECT_NE(html.find("measured by the HTTP server"), std::string::npos);
 
     endpoints = twoEndpoints("127.0.0.1", "127.0.0.1");
     EXPECT_EQ(
@@ -338,8 +349,7 @@ TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRunNotAnAmbiguousS
             std::make_tuple(put.serverAmbiguous, put.measuredByServer, put.bytes, put.failed()),
             std::make_tuple(true, false, 0ul, false));
     }
-    const std::string table = summaryTable(endpoints[0].summaries);
-    EXPECT_NE(table.find("ambiguous"), std::string::npos) << table;
+    EXPECT_NE(summaryTable(endpoints[0].summaries).find("ambiguous"), std::string::npos) << table;
 }
 
 TEST(HubRunHttpdStats, TheServersLinesReadBackUnchangedAndBrokenOnesAreSkipped)

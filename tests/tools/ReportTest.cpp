@@ -109,6 +109,7 @@ TEST(ResultSummary, CountsRatesLossAndLatencyForTheTableAndJson)
     for (const char* text : {"Scenario 7 on dev-1", "flow 3: invalid destination address 'x'",
                              "2 (2.00 %)", "Monitor 4: 2 samples"})
         EXPECT_NE(table.find(text), std::string::npos) << text;
+    EXPECT_EQ(table.find("measured by"), std::string::npos);
     const Json::Value json = summaryJson(scenarios);
     EXPECT_EQ(json[0]["flows"][1]["lostpackets"].asInt(), 2);
     EXPECT_TRUE(json[0]["flows"][2]["meanmbps"].isNull());
@@ -179,6 +180,17 @@ TEST(HtmlReport, SelfContainedWithCharts)
     EXPECT_EQ(html.find("<script"), std::string::npos);
     EXPECT_EQ(html.find("src="), std::string::npos);
     EXPECT_EQ(html.find("href="), std::string::npos);
+
+    // A monitor that saw no Wi-Fi (the endpoint's -127, -1, -1): no charts of placeholders.
+    const std::string eth0 = R"({"name": "eth0", "rssi": -127, "txrate": -1, "channel": -1})";
+    const std::string plain =
+        htmlReport("t", summarize(parse(
+                                      R"([{"monitors": [{"id": 4, "monitorresult": [{"timestamp": 0,
+            "interfaces": [)" + eth0 + R"(]}, {"timestamp": 1000000000, "interfaces": [)" +
+                                      eth0 + "]}]}]}]"),
+                                  Json::Value()));
+    EXPECT_NE(plain.find("no Wi-Fi association during the run"), std::string::npos) << plain;
+    EXPECT_EQ(plain.find("Monitor 4: RSSI"), std::string::npos);
 }
 
 // A stream on one endpoint, a trigger on another: paired by ports and by each other's addresses,
@@ -320,47 +332,6 @@ TEST(SummaryTable, FitsOneHundredColumnsUnlessWide)
     const std::string wide = summaryTable({s}, options);
     for (const char* header : {"lat min ms", "lat max ms", "lat sd ms", "min Mbit/s", "stream"})
         EXPECT_NE(wide.find(header), std::string::npos) << header << "\n" << wide;
-}
-
-// An HTTP flow the server counted nothing of, one it counted 1 MB of, a stream, and a monitor
-// that saw no Wi-Fi.
-TEST(HtmlReport, ServerFiguresMarkedNoChartsOfPlaceholdersAndNoGreenForZeroBytes)
-{
-    ScenarioSummary s;
-    s.scenarioId = 1;
-    MonitorSummary monitor;
-    monitor.id = 4;
-    for (int i = 0; i < 3; ++i) {
-        MonitorPoint p;
-        p.time = i * 1000000000LL;
-        p.interfaceName = "eth0"; // -127, -1, -1: nothing measured
-        monitor.points.push_back(p);
-    }
-    s.monitors = {monitor};
-    FlowSummary http;
-    http.flowId = 3;
-    http.type = "tcpv4";
-    http.status = "success";
-    http.measuredByServer = true;
-    FlowSummary counted = http;
-    counted.bytes = 1'000'000;
-    counted.meanMbps = 2.0;
-    FlowSummary stream;
-    stream.type = "streamv4";
-    s.flows = {http, counted, stream};
-    const std::string html = htmlReport("t", {s});
-    EXPECT_NE(html.find("no Wi-Fi association during the run"), std::string::npos);
-    EXPECT_EQ(html.find("Monitor 4: RSSI"), std::string::npos);
-    EXPECT_NE(html.find("class=\"status-bad\">success (0 bytes)"), std::string::npos) << html;
-    EXPECT_NE(html.find("measured by the HTTP server"), std::string::npos);
-    const std::string table = summaryTable({s});
-    for (const char* text : {"1.00 MB *", "2.00 *", "* measured by the HTTP server"})
-        EXPECT_NE(table.find(text), std::string::npos) << text << "\n" << table;
-    const Json::Value json = summaryJson({s});
-    EXPECT_EQ(json[0]["flows"][1]["measuredby"].asString(), "server");
-    EXPECT_EQ(json[0]["flows"][2]["measuredby"].asString(), "endpoint");
-    s.flows = {stream};
-    EXPECT_EQ(summaryTable({s}).find("measured by"), std::string::npos);
 }
 
 // The page as headless Chromium draws it (skipped where there is none): a PNG with tables, text
