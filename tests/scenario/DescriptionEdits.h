@@ -8,8 +8,6 @@
 #include "scenario/PXScenarioRun.h"
 #include "scenario/ScenarioDescription.h"
 
-#include <json/writer.h>
-
 #include <gtest/gtest.h>
 
 #include <map>
@@ -79,9 +77,7 @@ inline Json::Value edited(const std::string& edits, Json::Value root = baseDescr
 
 inline int parse(const Json::Value& root, PXScenarioPlan& scenario)
 {
-    Json::StreamWriterBuilder compact;
-    compact["indentation"] = "";
-    return parseScenarioDescription(Json::writeString(compact, root), scenario);
+    return parseScenarioDescription(root.toStyledString(), scenario);
 }
 
 // The run built from the base description changed by `edits`.

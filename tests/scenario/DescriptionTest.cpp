@@ -256,7 +256,6 @@ TEST(ScenarioDescriptionTest, ReadsEveryValueAndBuildsTheRunFromIt)
     EXPECT_EQ(std::make_tuple(scenario.monitors[0].id, scenario.monitors[0].intervalNs),
               std::make_tuple(9, std::int64_t(500000000)));
 
-    // The run built from what was read.
     auto record = std::make_shared<PXScenarioResult>(scenario.id);
     const auto run = buildScenarioRun(scenario, record, hostInterfaceSource(), nullptr);
 
