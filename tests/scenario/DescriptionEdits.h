@@ -8,8 +8,6 @@
 #include "scenario/PXScenarioRun.h"
 #include "scenario/ScenarioDescription.h"
 
-#include <json/writer.h>
-
 #include <gtest/gtest.h>
 
 #include <map>
@@ -36,18 +34,16 @@ inline Json::Value baseDescription()
 
 // The node at a dotted path: member names and array indexes, after one of the short names
 // tcp, stream, trigger (the flows' "flow" objects), f0 to f2 (the flows) and mon (the monitor).
-inline Json::Value& at(Json::Value& root, const std::string& path)
+inline Json::Value& at(Json::Value& root, std::string path)
 {
     static const std::map<std::string, std::string> shortNames = {
         {"tcp", "flows.0.flow"}, {"stream", "flows.1.flow"}, {"trigger", "flows.2.flow"},
         {"f0", "flows.0"},       {"f1", "flows.1"},          {"f2", "flows.2"},
         {"mon", "monitors.0"}};
-    const auto dot = path.find('.');
-    const auto known = shortNames.find(path.substr(0, dot));
-    std::istringstream steps(known == shortNames.end()
-                                 ? path
-                                 : known->second +
-                                       (dot == std::string::npos ? "" : path.substr(dot)));
+    const auto known = shortNames.find(path.substr(0, path.find('.')));
+    if (known != shortNames.end())
+        path.replace(0, known->first.size(), known->second);
+    std::istringstream steps(path);
     Json::Value* node = &root;
     for (std::string step; std::getline(steps, step, '.');)
         node = std::isdigit(static_cast<unsigned char>(step[0]))
@@ -79,9 +75,7 @@ inline Json::Value edited(const std::string& edits, Json::Value root = baseDescr
 
 inline int parse(const Json::Value& root, PXScenarioPlan& scenario)
 {
-    Json::StreamWriterBuilder compact;
-    compact["indentation"] = "";
-    return parseScenarioDescription(Json::writeString(compact, root), scenario);
+    return parseScenarioDescription(root.toStyledString(), scenario);
 }
 
 // The run built from the base description changed by `edits`.

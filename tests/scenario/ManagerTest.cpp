@@ -74,8 +74,13 @@ protected:
 
 // Without a stored description (none yet, or the last one refused) there is nothing to arm: a
 // "set" of a refused description and a valid start time must not arm the one stored before it.
-TEST_F(ManagerTest, WithoutDescriptionStartTimeIs46AndAbortIntervalIs48)
+// The description is answered as stored ("" before any); the abort detection interval belongs to
+// it and starts again from 0 with the next.
+TEST_F(ManagerTest, WithoutDescriptionStartTimeIs46AndAbortIntervalIs48ThenTheStoredOneAnswers)
 {
+    bus->publish(GET_SCENARIO_DESCRIPTION);
+    EXPECT_EQ(recorder.lastText(SCENARIO_DESCRIPTION), "\"\"");
+    EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), 0u);
     const std::string later = std::to_string(roamnode::nowNanoseconds() + 3600000000000LL);
     for (const char* refused : {"", "{\"scenarioid\": 1}", "[]", "nonsense",
                                 "{\"scenarioid\": 1, \"duration\": -1, \"flows\": []}"}) {
@@ -97,6 +102,14 @@ TEST_F(ManagerTest, WithoutDescriptionStartTimeIs46AndAbortIntervalIs48)
               47);
     EXPECT_EQ(notifications(), 0);
     EXPECT_FALSE(manager->worker().scheduled());
+
+    bus->publish(GET_SCENARIO_DESCRIPTION);
+    EXPECT_EQ(recorder.lastText(SCENARIO_DESCRIPTION),
+              "{\"duration\":0,\"flows\":[],\"scenarioid\":21}");
+    EXPECT_EQ(set(SET_ABORT_DETECTION_INTERVAL, "\"5000000000\"", ABORT_DETECTION_INTERVAL_SET), 0);
+    EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), 5000000000u);
+    ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
+    EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), 0u);
 }
 
 // Plain, padded with trailing text, or quoted as a JSON string ({"scenariostarttime": "17..."}
@@ -119,23 +132,6 @@ TEST_F(ManagerTest, AcceptedStartTimeIsNotifiedBeforeTheReplyAndTruncated)
         EXPECT_EQ(answer(GET_SCENARIO_START_TIME, SCENARIO_START_TIME),
                   static_cast<unsigned long>(value / 1000 * 1000));
     }
-}
-
-// The description is answered as stored ("" before any); the abort detection interval belongs to
-// it and starts again from 0 with the next.
-TEST_F(ManagerTest, DescriptionAndItsAbortDetectionInterval)
-{
-    bus->publish(GET_SCENARIO_DESCRIPTION);
-    EXPECT_EQ(recorder.lastText(SCENARIO_DESCRIPTION), "\"\"");
-    EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), 0u);
-    ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
-    bus->publish(GET_SCENARIO_DESCRIPTION);
-    EXPECT_EQ(recorder.lastText(SCENARIO_DESCRIPTION),
-              "{\"duration\":0,\"flows\":[],\"scenarioid\":21}");
-    EXPECT_EQ(set(SET_ABORT_DETECTION_INTERVAL, "\"5000000000\"", ABORT_DETECTION_INTERVAL_SET), 0);
-    EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), 5000000000u);
-    ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
-    EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), 0u);
 }
 
 // The start time reads 0 before any and once it has passed; a new description during the run

@@ -47,15 +47,11 @@ public:
             ++starts;
             startedAt = roamnode::nowNanoseconds();
         });
-        connect(
-            &worker, &PXScenarioWorker::scenarioEnded, this, [this] { ++ends; },
-            Qt::QueuedConnection);
-        connect(
-            &worker, &PXScenarioWorker::scenarioRxSpeed, this, [this](float v) { rx.push_back(v); },
-            Qt::QueuedConnection);
-        connect(
-            &worker, &PXScenarioWorker::scenarioTxSpeed, this, [this](float v) { tx.push_back(v); },
-            Qt::QueuedConnection);
+        connect(&worker, &PXScenarioWorker::scenarioEnded, this, [this] { ++ends; });
+        connect(&worker, &PXScenarioWorker::scenarioRxSpeed, this,
+                [this](float v) { rx.push_back(v); });
+        connect(&worker, &PXScenarioWorker::scenarioTxSpeed, this,
+                [this](float v) { tx.push_back(v); });
     }
     int starts = 0;
     int ends = 0;
@@ -184,28 +180,9 @@ TEST(StartTimerTest, FarAndClearedSchedulesDoNotStart)
     EXPECT_EQ(seen.starts, 0);
 }
 
-TEST(WorkerRunTest, AbortMidRunReleasesEveryFlowAndEnds)
-{
-    PXScenarioWorker worker(fastTiming());
-    WorkerSignals seen(worker);
-    auto scenario = scenarioWithFlows(60000000000, 3);
-    worker.setScenario(scenario);
-    worker.setStartTime(roamnode::nowNanoseconds());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.starts == 1; }, 1000));
-    worker.abortScenario();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.ends == 1; }, 1000));
-    const auto finished = worker.takeFinishedResults();
-    ASSERT_EQ(finished.size(), 1u);
-    ASSERT_EQ(finished[0]->flowResults().size(), 3u);
-    for (const auto& flow : finished[0]->flowResults())
-        EXPECT_EQ(flow->status(), "success");
-    worker.releaseRun();
-    EXPECT_FALSE(worker.executor());
-}
-
 // Three monitors sampling every 100 ms over 250 ms would take 9 samples; the run's budget of 7 is
-// shared by them, and each run has a budget of its own.
-TEST(WorkerRunTest, RunningAgainGivesAFreshRecordWhoseMonitorsShareOneSampleLimit)
+// shared by them, and each run has a budget of its own. An abort mid-run ends it at once.
+TEST(WorkerRunTest, RunningAgainGivesAFreshRecordWhoseMonitorsShareOneSampleLimitAndAbortEnds)
 {
     PXScenarioWorker::Timing timing = fastTiming();
     timing.monitorSampleLimit = 7;
@@ -234,4 +211,17 @@ TEST(WorkerRunTest, RunningAgainGivesAFreshRecordWhoseMonitorsShareOneSampleLimi
         EXPECT_EQ(samples, 7u);
     }
     EXPECT_NE(records[0]->flowResults()[0], records[1]->flowResults()[0]);
+
+    worker.setScenario(scenarioWithFlows(60000000000, 3));
+    worker.setStartTime(roamnode::nowNanoseconds());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.starts == 3; }, 1000));
+    worker.abortScenario();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.ends == 3; }, 1000));
+    const auto aborted = worker.takeFinishedResults();
+    ASSERT_EQ(aborted.size(), 1u);
+    ASSERT_EQ(aborted[0]->flowResults().size(), 3u);
+    for (const auto& flow : aborted[0]->flowResults())
+        EXPECT_EQ(flow->status(), "success");
+    worker.releaseRun();
+    EXPECT_FALSE(worker.executor());
 }

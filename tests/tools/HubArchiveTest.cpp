@@ -21,8 +21,7 @@ TEST(HubArchive, ALongRunGoesFromTheSpoolIntoTheArchiveWhole)
     for (int i = 0; i < 3600; ++i) {
         Json::Value second(Json::objectValue);
         second["second"] = static_cast<Json::Int64>(1796659303000000000 + i * 1000000000LL);
-        second["packets"] = i;
-        for (const char* key : {"bytes", "latencycount", "latencyminns", "latencyavgns",
+        for (const char* key : {"packets", "bytes", "latencycount", "latencyminns", "latencyavgns",
                                 "latencymaxns", "latencysdns"})
             second[key] = i;
         flow["seconds"].append(second);

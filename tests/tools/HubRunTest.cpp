@@ -5,6 +5,7 @@
 #include "ClockOffset.h"
 #include "ConnectionStats.h"
 #include "EndpointDriver.h"
+#include "HtmlReport.h"
 #include "HttpdStats.h"
 #include "RunOptions.h"
 #include "ScenarioFile.h"
@@ -23,8 +24,13 @@
 #include <vector>
 
 using namespace hubrun;
+using namespace roamnode::report;
 
 namespace {
+
+constexpr std::int64_t kMs = 1'000'000;
+constexpr std::int64_t kSec = 1'000'000'000;
+constexpr std::int64_t kT0 = 1'800'000'000'000'000'000;
 
 // The words of `line`, split at blanks, as argv; "run" comes first as the hub hands it over.
 bool parse(const std::string& line, RunOptions& options, std::string& error)
@@ -39,11 +45,39 @@ bool parse(const std::string& line, RunOptions& options, std::string& error)
     return parseRunOptions(static_cast<int>(argv.size()), argv.data(), options, error);
 }
 
+// `text` as JSON; null when it is none.
+Json::Value reply(const std::string& text)
+{
+    Json::Value value;
+    roamnode::parseJson(text, value);
+    return value;
+}
+
 std::string write(const QTemporaryDir& dir, const std::string& name, const std::string& content)
 {
     const std::string path = dir.path().toStdString() + "/" + name;
     std::ofstream(path) << content;
     return path;
+}
+
+// Takes a driver through identification and two clock samples with the endpoint 7 ms ahead.
+void identifyAndClock(EndpointDriver& driver, std::int64_t& hubStart)
+{
+    driver.onHello("registered", kT0);
+    EXPECT_NE(driver.nextRequest(kT0, hubStart, 2.0).find("device-givenname"), std::string::npos);
+    driver.onReply(R"({"app-version": "2.12.3.0", "device-givenname": "lab", "status": "success"})",
+                   kT0 + kMs);
+    EXPECT_EQ(driver.phase(), EndpointDriver::Phase::Clock);
+    for (int i = 0; i < 2; ++i) {
+        const std::int64_t sent = kT0 + (i + 1) * 1000 * kMs;
+        EXPECT_EQ(driver.nextRequest(sent, hubStart, 2.0),
+                  "{\"command\": \"get\", \"localtime\": \"\"}");
+        // The second exchange is the quicker one: 1 ms round trip against 4 ms.
+        const std::int64_t roundTrip = i == 0 ? 4 * kMs : kMs;
+        driver.onReply("{\"localtime\": " + std::to_string(sent + roundTrip / 2 + 7 * kMs) +
+                           ", \"status\": \"success\"}",
+                       sent + roundTrip);
+    }
 }
 
 } // namespace
@@ -138,18 +172,14 @@ TEST(HubRunClockOffset, PicksTheSampleWithTheShortestRoundTripAndSkipsImpossible
 
 TEST(HubRunScenarioFile, ReadsCommentsAndRewritesOnlyMatchingDstPorts)
 {
-    Json::Value scenario;
-    std::string error;
-    ASSERT_TRUE(roamnode::parseJson(R"(// a comment
+    Json::Value scenario = reply(R"(// a comment
         {"scenarioid": 1, /* inline */ "duration": 1, "flows": [
           {"id": 1, "flowtype": "tcpv4", "flow": {"dstport": 8080, "srcport": 8080}},
           {"id": 2, "flowtype": "tcpv4", "flow": {"dstport": 8081}},
           {"id": 3, "flowtype": "streamv4", "flow": {"dstport": 8080}},
           {"id": 4, "flowtype": "streamv4", "flow": {"dstport": "8080"}},
           "not a flow"
-        ]})",
-                                    scenario, &error))
-        << error;
+        ]})");
     EXPECT_EQ(rewriteDstPort(scenario, 8080, 12345), 2);
     EXPECT_EQ(scenario["flows"][0]["flow"]["dstport"].asInt(), 12345);
     EXPECT_EQ(scenario["flows"][0]["flow"]["srcport"].asInt(), 8080);
@@ -252,83 +282,75 @@ TEST(HubRunHttpdStats, PathNameAndTargetMatchingFollowTheFlowsRule)
 // of their own, then both on 127.0.0.1, where the PUTs (no srcport) cannot be told apart.
 TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRunNotAnAmbiguousSum)
 {
-    constexpr std::int64_t kSec = 1'000'000'000;
-    constexpr std::int64_t kStart = 1'800'000'000'000'000'000;
-    Json::Value description;
-    std::string error;
-    ASSERT_TRUE(roamnode::parseJson(R"({"duration": 10000000000, "flows": [
+    const Json::Value description = reply(R"({"duration": 10000000000, "flows": [
         {"id": 3, "flowtype": "tcpv4", "flow": {"requestmethod": "get", "url": "/demo/x",
          "srcport": 7000}},
         {"id": 4, "flowtype": "tcpv4", "flow": {"requestmethod": "put", "url": "/demo/x"}},
-        {"id": 1, "flowtype": "streamv4", "flow": {"dstport": 1}}]})",
-                                    description, &error))
-        << error;
+        {"id": 1, "flowtype": "streamv4", "flow": {"dstport": 1}}]})");
+    // Each endpoint's result list: the stream's bytes, nothing of its HTTP flows.
+    const Json::Value list = reply(R"([{"flows": [{"id": 1, "status": "success",
+        "timestamparray": [0], "packetcountarray": [1], "bytecountarray": [99]},
+        {"id": 3, "status": "success"}, {"id": 4, "status": "success"}]}])");
     const auto twoEndpoints = [&](const std::string& addressA, const std::string& addressB) {
-        std::vector<roamnode::report::EndpointResults> endpoints;
-        for (const std::string& address : {addressA, addressB}) {
-            roamnode::report::ScenarioSummary scenario;
-            for (const auto& [id, type] : std::vector<std::pair<int, std::string>>{
-                     {1, "streamv4"}, {3, "tcpv4"}, {4, "tcpv4"}}) {
-                roamnode::report::FlowSummary flow;
-                flow.flowId = id;
-                flow.type = type;
-                flow.status = "success";
-                scenario.flows.push_back(flow);
-            }
-            scenario.flows[0].bytes = 99;
-            endpoints.push_back({address, {address}, description, {scenario}, kStart});
-        }
+        std::vector<EndpointResults> endpoints;
+        for (const std::string& address : {addressA, addressB})
+            endpoints.push_back(
+                {address, {address}, description, summarize(list, description, address), kT0});
         return endpoints;
     };
     auto endpoints = twoEndpoints("10.0.0.1", "10.0.0.2");
     const std::vector<ConnectionStat> connections = {
         // Endpoint A's GET, its restart (any port), and its PUT.
-        {"GET", "/demo/x/?ns=4000", 1'000'000, 2.0, "", "10.0.0.1", 7000, kStart},
-        {"GET", "/demo/x-2/?ns=2000", 1'000'000, 2.0, "", "10.0.0.1", 40001, kStart + 4 * kSec},
-        {"PUT", "/demo/x/?ns=4000&rate=1000", 500'000, 2.0, "", "10.0.0.1", 40002, kStart},
+        {"GET", "/demo/x/?ns=4000", 1'000'000, 2.0, "", "10.0.0.1", 7000, kT0},
+        {"GET", "/demo/x-2/?ns=2000", 1'000'000, 2.0, "", "10.0.0.1", 40001, kT0 + 4 * kSec},
+        {"PUT", "/demo/x/?ns=4000&rate=1000", 500'000, 2.0, "", "10.0.0.1", 40002, kT0},
         // Endpoint B's GET.
-        {"GET", "/demo/x/?ns=4000", 3'000'000, 2.0, "", "10.0.0.2", 7000, kStart + kSec},
+        {"GET", "/demo/x/?ns=4000", 3'000'000, 2.0, "", "10.0.0.2", 7000, kT0 + kSec},
         // Not this run: an earlier one, a later one; and a GET from A's address on a port
         // that is not the flow's.
-        {"GET", "/demo/x/?ns=4000", 7'000'000, 2.0, "", "10.0.0.1", 7000, kStart - 60 * kSec},
-        {"PUT", "/demo/x/?ns=4000", 7'000'000, 2.0, "", "10.0.0.2", 1, kStart + 30 * kSec},
-        {"GET", "/demo/x/?ns=4000", 7'000'000, 2.0, "", "10.0.0.1", 7001, kStart},
+        {"GET", "/demo/x/?ns=4000", 7'000'000, 2.0, "", "10.0.0.1", 7000, kT0 - 60 * kSec},
+        {"PUT", "/demo/x/?ns=4000", 7'000'000, 2.0, "", "10.0.0.2", 1, kT0 + 30 * kSec},
+        {"GET", "/demo/x/?ns=4000", 7'000'000, 2.0, "", "10.0.0.1", 7001, kT0},
     };
     EXPECT_EQ(applyConnectionStats(endpoints, connections), 3);
     const auto& a = endpoints[0].summaries[0].flows;
     const auto& b = endpoints[1].summaries[0].flows;
     EXPECT_EQ(a[0].bytes, 99u);
     EXPECT_FALSE(a[0].measuredByServer);
-    EXPECT_EQ(a[1].bytes, 2'000'000u);
+    EXPECT_EQ(std::make_pair(a[1].bytes, a[1].measuredByServer), std::make_pair(2'000'000ul, true));
     ASSERT_TRUE(a[1].meanMbps);
     EXPECT_DOUBLE_EQ(*a[1].meanMbps, 4.0);
-    EXPECT_TRUE(a[1].measuredByServer);
     EXPECT_EQ(a[2].bytes, 500'000u);
     EXPECT_EQ(b[1].bytes, 3'000'000u);
     // B's PUT reached the server in no connection of this run: 0 bytes, and not a success.
-    EXPECT_TRUE(b[2].measuredByServer);
-    EXPECT_EQ(b[2].bytes, 0u);
-    EXPECT_TRUE(b[2].failed());
+    EXPECT_EQ(std::make_tuple(b[2].measuredByServer, b[2].bytes, b[2].failed()),
+              std::make_tuple(true, 0ul, true));
     EXPECT_FALSE(a[2].failed());
+    // The server's figures are marked as its own, and a flow it counted nothing of is no success.
+    const std::string table = summaryTable(endpoints[0].summaries);
+    for (const char* text : {"2.00 MB *", "4.00 *", "* measured by the HTTP server"})
+        EXPECT_NE(table.find(text), std::string::npos) << text << "\n" << table;
+    const Json::Value json = summaryJson(endpoints[0].summaries);
+    EXPECT_EQ(json[0]["flows"][1]["measuredby"].asString(), "server");
+    EXPECT_EQ(json[0]["flows"][0]["measuredby"].asString(), "endpoint");
+    const std::string html = htmlReport("t", endpoints[1].summaries);
+    EXPECT_NE(html.find("class=\"status-bad\">success (0 bytes)"), std::string::npos) << html;
+    EXPECT_NE(html.find("measured by the HTTP server"), std::string::npos);
 
     endpoints = twoEndpoints("127.0.0.1", "127.0.0.1");
     EXPECT_EQ(
         applyConnectionStats(
-            endpoints, {{"PUT", "/demo/x/?ns=4000", 500'000, 2.0, "", "127.0.0.1", 40002, kStart},
-                        {"PUT", "/demo/x/?ns=4000", 600'000, 2.0, "", "127.0.0.1", 40003, kStart}}),
+            endpoints, {{"PUT", "/demo/x/?ns=4000", 500'000, 2.0, "", "127.0.0.1", 40002, kT0},
+                        {"PUT", "/demo/x/?ns=4000", 600'000, 2.0, "", "127.0.0.1", 40003, kT0}}),
         0);
     for (const auto& endpoint : endpoints) {
         const auto& put = endpoint.summaries[0].flows[2];
-        EXPECT_TRUE(put.serverAmbiguous);
-        EXPECT_FALSE(put.measuredByServer);
-        EXPECT_EQ(put.bytes, 0u);
-        EXPECT_FALSE(put.failed());
+        EXPECT_EQ(
+            std::make_tuple(put.serverAmbiguous, put.measuredByServer, put.bytes, put.failed()),
+            std::make_tuple(true, false, 0ul, false));
     }
-    const std::string table = roamnode::report::summaryTable(endpoints[0].summaries);
-    EXPECT_NE(table.find("ambiguous"), std::string::npos) << table;
+    EXPECT_NE(summaryTable(endpoints[0].summaries).find("ambiguous"), std::string::npos) << table;
 }
-
-constexpr std::int64_t kT0 = 1'800'000'000'000'000'000;
 
 TEST(HubRunHttpdStats, TheServersLinesReadBackUnchangedAndBrokenOnesAreSkipped)
 {
@@ -368,39 +390,6 @@ not json
     EXPECT_DOUBLE_EQ(peerOnly.seconds, 0.5);
     EXPECT_EQ(connections[3].target, "/a/c/?ns=1");
 }
-
-namespace {
-
-constexpr std::int64_t kMs = 1'000'000;
-
-Json::Value reply(const std::string& text)
-{
-    Json::Value value;
-    roamnode::parseJson(text, value);
-    return value;
-}
-
-// Takes a driver through identification and two clock samples with the endpoint 7 ms ahead.
-void identifyAndClock(EndpointDriver& driver, std::int64_t& hubStart)
-{
-    driver.onHello("registered", kT0);
-    EXPECT_NE(driver.nextRequest(kT0, hubStart, 2.0).find("device-givenname"), std::string::npos);
-    driver.onReply(R"({"app-version": "2.12.3.0", "device-givenname": "lab", "status": "success"})",
-                   kT0 + kMs);
-    EXPECT_EQ(driver.phase(), EndpointDriver::Phase::Clock);
-    for (int i = 0; i < 2; ++i) {
-        const std::int64_t sent = kT0 + (i + 1) * 1000 * kMs;
-        EXPECT_EQ(driver.nextRequest(sent, hubStart, 2.0),
-                  "{\"command\": \"get\", \"localtime\": \"\"}");
-        // The second exchange is the quicker one: 1 ms round trip against 4 ms.
-        const std::int64_t roundTrip = i == 0 ? 4 * kMs : kMs;
-        driver.onReply("{\"localtime\": " + std::to_string(sent + roundTrip / 2 + 7 * kMs) +
-                           ", \"status\": \"success\"}",
-                       sent + roundTrip);
-    }
-}
-
-} // namespace
 
 TEST(HubRunEndpointDriver, SendsTheStartOnTheEndpointsClock)
 {

@@ -54,31 +54,24 @@ TEST(HubSchedule, TestsRunAtTheirSlots)
 
 TEST(HubSchedule, RefusesWhatItCannotUse)
 {
-    const struct
-    {
-        const char* text;
-        const char* error;
-    } cases[] = {
+    // One test named "x" for every endpoint, of an empty scenario, with `rest` added.
+    const auto one = [](const std::string& rest) {
+        return R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"])" + rest + "}]}";
+    };
+    const std::pair<std::string, const char*> cases[] = {
         {R"({"test": []})", "expected {\"tests\": [...]}"},
         {R"({"tests": [{"scenario": {}, "endpoints": ["all"], "every": "1m"}]})", "\"name\""},
         {R"({"tests": [{"name": "x", "scenario": 3, "endpoints": ["all"], "every": "1m"}]})",
          "test \"x\": \"scenario\""},
         {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": [], "every": "1m"}]})",
          "names no endpoint"},
-        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"]}]})", "either"},
-        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "every": "10"}]})",
-         "\"every\""},
-        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "every": "-1m"}]})",
-         "\"every\""},
-        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "every": "0s"}]})",
-         "\"every\""},
-        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "every": "1m",
-             "offset": "1m"}]})",
-         "\"offset\""},
-        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "at": ["24:00"]}]})",
-         "\"at\""},
-        {R"({"tests": [{"name": "x", "scenario": {}, "endpoints": ["all"], "at": ["6:00"]}]})",
-         "\"at\""},
+        {one(""), "either"},
+        {one(R"(, "every": "10")"), "\"every\""},
+        {one(R"(, "every": "-1m")"), "\"every\""},
+        {one(R"(, "every": "0s")"), "\"every\""},
+        {one(R"(, "every": "1m", "offset": "1m")"), "\"offset\""},
+        {one(R"(, "at": ["24:00"])"), "\"at\""},
+        {one(R"(, "at": ["6:00"])"), "\"at\""},
         {R"({"tests": [{"name": "x", "scenario": "/nonexistent.json", "endpoints": ["all"],
              "at": ["06:00"]}]})",
          "cannot read /nonexistent.json"},
@@ -86,10 +79,10 @@ TEST(HubSchedule, RefusesWhatItCannotUse)
                        {"name": "x", "scenario": {}, "endpoints": ["all"], "every": "1m"}]})",
          "two tests are named"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [text, expected] : cases) {
         std::vector<ScheduledTest> tests;
-        const std::string error = parse(c.text, tests);
-        EXPECT_NE(error.find(c.error), std::string::npos) << c.text << "\n-> " << error;
+        const std::string error = parse(text, tests);
+        EXPECT_NE(error.find(expected), std::string::npos) << text << "\n-> " << error;
         EXPECT_TRUE(tests.empty());
     }
 }
