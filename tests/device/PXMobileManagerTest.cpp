@@ -26,16 +26,6 @@ using R = RecordedInterfaceSystem;
 
 namespace {
 
-// A file with `content`, removed with the object.
-std::unique_ptr<QTemporaryFile> fileWith(const std::string& content)
-{
-    auto file = std::make_unique<QTemporaryFile>();
-    EXPECT_TRUE(file->open());
-    file->write(content.data(), static_cast<qint64>(content.size()));
-    file->close();
-    return file;
-}
-
 // A manager over a recorded system on a bus of its own, and what it publishes.
 class ManagerTest : public testing::Test
 {
@@ -124,9 +114,12 @@ TEST(OsVersion, FromOsReleaseOrLsbRelease)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lsbRelease);
-        const auto file = fileWith(c.osRelease ? c.osRelease : "");
+        QTemporaryFile file;
+        ASSERT_TRUE(file.open());
+        file.write(c.osRelease ? c.osRelease : "");
+        file.close();
         testsupport::WarningCapture warnings;
-        EXPECT_EQ(PXMobileManager::osVersion(c.osRelease ? file->fileName().toStdString()
+        EXPECT_EQ(PXMobileManager::osVersion(c.osRelease ? file.fileName().toStdString()
                                                          : "/nonexistent/os-release",
                                              c.lsbRelease),
                   c.version);
@@ -154,17 +147,14 @@ TEST_F(ManagerTest, FixedFacts)
                                 DEVICE_GIVEN_NAME, DEVICE_OS, DEVICE_OS_VERSION}));
 }
 
-TEST(DeviceAnswers, SubscribesSixteenIdsAndUnsubscribesThemAll)
+TEST_F(ManagerTest, SubscribesSixteenIdsAndUnsubscribesThemAll)
 {
-    auto bus = std::make_shared<PXEventBus>();
-    RecordedInterfaceSystem system;
+    const std::size_t before = m_bus->registrationCount();
     {
-        PXMobileManager::Config config;
-        config.system = &system;
-        PXMobileManager manager(bus, config);
-        EXPECT_EQ(bus->registrationCount(), 16u);
+        PXMobileManager another(m_bus, config());
+        EXPECT_EQ(m_bus->registrationCount(), before + 16);
     }
-    EXPECT_EQ(bus->registrationCount(), 0u);
+    EXPECT_EQ(m_bus->registrationCount(), before);
 }
 
 // Without a front end the manager only asks; the front end answers with the id it keeps.
@@ -181,8 +171,17 @@ TEST_F(ManagerTest, DeviceIdComesFromTheFrontEnd)
     EXPECT_EQ(m_listener.count(DEVICE_ID), 1);
 }
 
-TEST_F(ManagerTest, InterfacesAndNetworkInfoAreReadAfresh)
+// What the hub reads of the interfaces is read afresh. The Wi-Fi answers come from the last list
+// read (the defaults before any) without reading; a refresh reads anew.
+TEST_F(ManagerTest, InterfacesAreReadAfreshAndWifiAnswersUseTheLastList)
 {
+    const auto wifiAnswers = [this] {
+        for (int id : {GET_SSID, GET_BSSID, GET_RSSI})
+            m_bus->publish(id);
+        return m_listener.lastText(SSID) + " " + m_listener.lastText(BSSID) + " " +
+               m_listener.lastText(RSSI);
+    };
+    EXPECT_EQ(wifiAnswers(), " 00:00:00:00:00:00 -127");
     m_system.entries = {R::ipv4("lo", "127.0.0.1")};
     m_bus->publish(GET_INTERFACES);
     EXPECT_EQ(m_listener.lastText(INTERFACES), interfacesJson(m_manager.lastInterfaces()));
@@ -191,28 +190,16 @@ TEST_F(ManagerTest, InterfacesAndNetworkInfoAreReadAfresh)
     m_system.entries.push_back(R::packet("wlan0"));
     m_system.wirelessAnswers["wlan0"] = {R::associated("lab\"\x02", 5180e6, 0xC9, 1000)};
     m_bus->publish(GET_NETWORK_INFO);
-    EXPECT_EQ(m_system.addressCalls, 2);
     EXPECT_TRUE(testsupport::parses(m_listener.lastText(NETWORK_INFO)))
         << m_listener.lastText(NETWORK_INFO);
     EXPECT_EQ(m_manager.lastInterfaces().size(), 2u);
-}
+    EXPECT_EQ(wifiAnswers(), "lab\"\x02 00:11:22:33:44:55 -55");
+    EXPECT_EQ(m_system.addressCalls, 2);
 
-TEST_F(ManagerTest, WifiAnswersUseTheLastListWithoutReading)
-{
-    m_system.entries = {R::packet("wlan0"), R::ipv4("wlan0", "10.0.0.2")};
     m_system.wirelessAnswers["wlan0"] = {R::associated("lab", 5180e6, 0xC9, 1000)};
-    const auto wifiAnswers = [this] {
-        for (int id : {GET_SSID, GET_BSSID, GET_RSSI})
-            m_bus->publish(id);
-        return m_listener.lastText(SSID) + " " + m_listener.lastText(BSSID) + " " +
-               m_listener.lastText(RSSI);
-    };
-    // Nothing read yet: the defaults.
-    EXPECT_EQ(wifiAnswers(), " 00:00:00:00:00:00 -127");
-    EXPECT_EQ(m_system.addressCalls, 0);
     m_bus->publish(REFRESH_NETWORK_INFO);
     EXPECT_EQ(wifiAnswers(), "lab 00:11:22:33:44:55 -55");
-    EXPECT_EQ(m_system.addressCalls, 1);
+    EXPECT_EQ(m_system.addressCalls, 3);
 
     // The scenario run thread samples through the manager while the main thread answers.
     std::thread sampler([&] {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <tuple>
@@ -108,39 +109,47 @@ TEST_F(MonitorTest, RunEndingEarlyKeepsTheSamplesSoFar)
     EXPECT_EQ(m_source.reads, static_cast<int>(set.samples.size()));
 }
 
-// An interval longer than the run, zero or negative: only the first sample.
-TEST_F(MonitorTest, OnlyTheFirstSampleWhenNoIntervalFits)
+// An interval longer than the run, zero or negative: only the first sample. Each run gives a
+// result set of its own with the same id and type.
+TEST_F(MonitorTest, TwoRunsWhereNoIntervalFitsGiveOneSampleEach)
 {
     for (const std::int64_t interval : {500 * kMs, std::int64_t{0}, -5 * kMs}) {
-        PXNetworkInfoMonitor monitor(1, interval, m_source);
-        EXPECT_EQ(samplesOf(runMonitor(monitor, 100 * kMs, 120ms)).samples.size(), 1u) << interval;
+        SCOPED_TRACE(interval);
+        PXNetworkInfoMonitor monitor(42, interval, m_source);
+        const auto first = runMonitor(monitor, 100 * kMs, 120ms);
+        const auto second = runMonitor(monitor, 100 * kMs, 10ms);
+        ASSERT_NE(first, second);
+        // What is left after a take is a fresh, empty set.
+        const auto empty = monitor.takeResult();
+        for (const auto& set : {first, second, empty}) {
+            EXPECT_EQ(std::tie(set->id, set->typeName, set->status, set->errorMessage),
+                      std::make_tuple(42, "networkinfo", 0, ""));
+            EXPECT_EQ(samplesOf(set).samples.size(), set == empty ? 0u : 1u);
+        }
     }
 }
 
-TEST_F(MonitorTest, FirstSampleIsTakenInTheCallingThread)
+// The first sample is taken in the calling thread. A monitor stopped or destroyed with its wait
+// pending takes no further sample: the wait finds its sampler stopped or gone, and the loop ends.
+TEST_F(MonitorTest, FirstSampleInTheCallingThreadAndNoneAfterStopOrDestruction)
 {
-    PXNetworkInfoMonitor monitor(1, 1000 * kMs, m_source);
-    boost::asio::io_context loop;
-    monitor.start(loop, 10000 * kMs);
-    EXPECT_EQ(m_source.reads, 1); // the loop has not run at all
-    monitor.stop();
-    EXPECT_EQ(samplesOf(monitor.takeResult()).samples.size(), 1u);
-    // The stopped wait is all the loop has left.
-    EXPECT_LE(loop.run_for(1s), 1u);
-}
-
-TEST_F(MonitorTest, TwoRunsGiveTwoResultSetsWithTheSameIdAndType)
-{
-    PXNetworkInfoMonitor monitor(42, 500 * kMs, m_source);
-    const auto first = runMonitor(monitor, 100 * kMs, 50ms);
-    const auto second = runMonitor(monitor, 100 * kMs, 50ms);
-    ASSERT_NE(first, second);
-    // What is left after a take is a fresh, empty set.
-    const auto empty = monitor.takeResult();
-    for (const auto& set : {first, second, empty}) {
-        EXPECT_EQ(std::tie(set->id, set->typeName, set->status, set->errorMessage),
-                  std::make_tuple(42, "networkinfo", 0, ""));
-        EXPECT_EQ(samplesOf(set).samples.size(), set == empty ? 0u : 1u);
+    for (const bool destroyed : {false, true}) {
+        SCOPED_TRACE(destroyed);
+        m_source.reads = 0;
+        boost::asio::io_context loop;
+        auto monitor = std::make_unique<PXNetworkInfoMonitor>(1, 20 * kMs, m_source);
+        monitor->start(loop, 1000 * kMs);
+        EXPECT_EQ(m_source.reads, 1); // the loop has not run at all
+        if (destroyed)
+            monitor.reset();
+        else
+            monitor->stop();
+        std::thread runThread([&] { EXPECT_LE(loop.run_for(1s), 1u); });
+        runThread.join();
+        EXPECT_EQ(m_source.reads, 1);
+        if (monitor) {
+            EXPECT_EQ(samplesOf(monitor->takeResult()).samples.size(), 1u);
+        }
     }
 }
 
@@ -172,20 +181,6 @@ TEST_F(MonitorTest, MonitorsOfARunShareOneSampleBudget)
     EXPECT_EQ(texts[0], "Monitors reached the limit of 30 samples for this run and stop sampling");
 }
 
-TEST_F(MonitorTest, DestroyedMonitorLeavesNothingRunning)
-{
-    boost::asio::io_context loop;
-    {
-        PXNetworkInfoMonitor monitor(1, 20 * kMs, m_source);
-        monitor.start(loop, 1000 * kMs);
-    }
-    // The pending wait fires and finds its sampler gone: no sample, no crash, and the loop ends.
-    const int readsBefore = m_source.reads;
-    std::thread runThread([&] { loop.run(); });
-    runThread.join();
-    EXPECT_EQ(m_source.reads, readsBefore);
-}
-
 TEST_F(MonitorTest, TheHostSourceReadsTheHost)
 {
     PXNetworkInfoMonitor monitor(1, 500 * kMs, hostInterfaceSource());
@@ -193,10 +188,9 @@ TEST_F(MonitorTest, TheHostSourceReadsTheHost)
     const auto& set = samplesOf(result);
     ASSERT_EQ(set.samples.size(), 1u);
     EXPECT_EQ(m_source.reads, 0);
-    bool hasLoopback = false;
-    for (const auto& info : set.samples[0].interfaces)
-        hasLoopback = hasLoopback || info.name == "lo";
-    EXPECT_TRUE(hasLoopback);
+    const auto& interfaces = set.samples[0].interfaces;
+    EXPECT_TRUE(std::any_of(interfaces.begin(), interfaces.end(),
+                            [](const InterfaceInfo& info) { return info.name == "lo"; }));
 }
 
 TEST(NetworkInfoResultBody, ExactText)

@@ -126,6 +126,31 @@ inline InterfaceInfo labWifi()
     return info;
 }
 
+// A laptop: loopback, a wired port whose hardware address cannot be read and an associated Wi-Fi
+// card, each listed once per address, their entries interleaved.
+inline void laptop(RecordedInterfaceSystem& system)
+{
+    using R = RecordedInterfaceSystem;
+    system.entries = {
+        R::packet("lo"),
+        R::packet("eth0"),
+        R::packet("wlan0"),
+        R::ipv4("lo", "127.0.0.1"),
+        R::ipv4("wlan0", "192.168.1.20"),
+        R::ipv4("eth0", "10.1.2.3"),
+        R::ipv6("lo", "::1", 128),
+        R::ipv6("eth0", "2001:db8::1", 48),
+        R::ipv6("wlan0", "fe80::a6c3:f0ff:fe11:2233", 64),
+        R::ipv6("eth0", "fe80::1", 64),
+    };
+    system.macs["lo"] = InterfaceSystem::Answer<InterfaceSystem::MacAddress>::success({});
+    system.macs["wlan0"] = InterfaceSystem::Answer<InterfaceSystem::MacAddress>::success(
+        R::mac(0xa4, 0xc3, 0xf0, 0x11, 0x22, 0x33));
+    system.wirelessAnswers["wlan0"] = {R::associated("lab", 5180e6, 0xCC, 144400000)};
+    // Loopback is never asked for wireless state.
+    system.wirelessAnswers["lo"] = {R::associated("odd", 5180e6, 0xC9, 1)};
+}
+
 // An interface source reading a recorded system, counting its reads.
 class RecordedInterfaceSource : public InterfaceSource
 {
