@@ -29,9 +29,7 @@ HubAction hubRequest(const std::string& payload);
 // Closes right after the hello: the endpoint's exchange fails.
 inline HubAction hubRefusal()
 {
-    HubAction action;
-    action.replyWithinMs = 0;
-    return action;
+    return {{}, 0, 0};
 }
 
 class FakeHub
