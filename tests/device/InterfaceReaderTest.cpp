@@ -66,8 +66,8 @@ TEST(ReadInterfaces, LaterAnswersKeepWhatTheyCannotTell)
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         RecordedInterfaceSystem system;
-        system.entries = {R::packet("wlan0"), R::ipv4("wlan0", "10.0.0.2"),
-                          R::ipv6("wlan0", "fe80::2", 64)};
+        system.entries = {R::entry("wlan0"), R::entry("wlan0", "10.0.0.2"),
+                          R::entry("wlan0", "fe80::2", 64)};
         system.wirelessAnswers["wlan0"] = c.answers;
         const InterfaceInfo info = readInterfaces(system).at(0);
         EXPECT_EQ(info.rssi, c.rssi);
@@ -81,7 +81,7 @@ TEST(ReadInterfaces, LaterAnswersKeepWhatTheyCannotTell)
 TEST(ReadInterfaces, FailedQueriesLeaveDefaultsAndPerrorLines)
 {
     RecordedInterfaceSystem system;
-    system.entries = {R::packet("wlan0")};
+    system.entries = {R::entry("wlan0")};
     Answers answers;
     answers.ssid = InterfaceSystem::Answer<std::string>::failure(ENOTCONN);
     answers.bssid = InterfaceSystem::Answer<InterfaceSystem::MacAddress>::failure(ENOTCONN);

@@ -24,6 +24,13 @@ public:
     nl_msg* message() { return m_message; }
     nlattr* head() { return nlmsg_attrdata(nlmsg_hdr(m_message), 0); }
     int length() { return nlmsg_attrlen(nlmsg_hdr(m_message), 0); }
+    // What one of the decoding steps reads from this reply alone.
+    template <typename Facts> Facts read(void (*step)(nlattr*, int, Facts&))
+    {
+        Facts facts;
+        step(head(), length(), facts);
+        return facts;
+    }
 
 private:
     nl_msg* m_message;
@@ -66,8 +73,7 @@ TEST(Nl80211Decoding, InterfaceReplyGivesSsidAndFrequency)
     nla_put_u32(reply.message(), NL80211_ATTR_IFINDEX, 3);
     nla_put(reply.message(), NL80211_ATTR_SSID, 4, "la\0b");
     nla_put_u32(reply.message(), NL80211_ATTR_WIPHY_FREQ, 5180);
-    nl80211::InterfaceFacts facts;
-    nl80211::readInterface(reply.head(), reply.length(), facts);
+    const auto facts = reply.read(nl80211::readInterface);
     EXPECT_TRUE(facts.seen);
     EXPECT_TRUE(facts.hasSsid);
     EXPECT_EQ(facts.ssid, std::string("la\0b", 4));
@@ -75,8 +81,7 @@ TEST(Nl80211Decoding, InterfaceReplyGivesSsidAndFrequency)
 
     Reply bare;
     nla_put_u32(bare.message(), NL80211_ATTR_IFINDEX, 3);
-    nl80211::InterfaceFacts none;
-    nl80211::readInterface(bare.head(), bare.length(), none);
+    const auto none = bare.read(nl80211::readInterface);
     EXPECT_TRUE(none.seen);
     EXPECT_FALSE(none.hasSsid);
     EXPECT_EQ(none.frequencyMhz, 0u);
@@ -110,28 +115,27 @@ TEST(Nl80211Decoding, TruncatedElementsAreNotReadPastTheirEnd)
     EXPECT_EQ(nl80211::ssidElement(empty, sizeof empty), "");
 }
 
+// The rate comes in units of 100 kbit/s, in 32 bits or (older drivers) 16.
 TEST(Nl80211Decoding, StationGivesSignalByteAndRateInBitsPerSecond)
 {
-    Reply wide;
-    putStation(wide, 0xC9, NL80211_RATE_INFO_BITRATE32, 1444);
-    nl80211::StationFacts facts;
-    nl80211::readStation(wide.head(), wide.length(), facts);
-    EXPECT_TRUE(facts.hasSignal);
-    EXPECT_EQ(facts.signal, 0xC9);
-    EXPECT_TRUE(facts.hasRate);
-    EXPECT_EQ(facts.rate, 144400000);
-
-    Reply narrow;
-    putStation(narrow, 0xC9, NL80211_RATE_INFO_BITRATE, 540);
-    nl80211::StationFacts legacy;
-    nl80211::readStation(narrow.head(), narrow.length(), legacy);
-    EXPECT_EQ(legacy.rate, 54000000);
-
-    Reply noRate;
-    putStation(noRate, 0xC9, 0, 0);
-    nl80211::StationFacts without;
-    nl80211::readStation(noRate.head(), noRate.length(), without);
-    EXPECT_FALSE(without.hasRate);
+    const struct
+    {
+        int attribute;
+        std::uint32_t units;
+        bool hasRate;
+        std::int64_t rate;
+    } cases[] = {{NL80211_RATE_INFO_BITRATE32, 1444, true, 144400000},
+                 {NL80211_RATE_INFO_BITRATE, 540, true, 54000000},
+                 {0, 0, false, 0}};
+    for (const auto& c : cases) {
+        Reply reply;
+        putStation(reply, 0xC9, c.attribute, c.units);
+        const auto facts = reply.read(nl80211::readStation);
+        EXPECT_TRUE(facts.hasSignal);
+        EXPECT_EQ(facts.signal, 0xC9);
+        EXPECT_EQ(facts.hasRate, c.hasRate) << c.units;
+        EXPECT_EQ(facts.rate, c.rate) << c.units;
+    }
 }
 
 // Not associated reads like the wireless extensions; a failed scan fails SSID and BSSID (unless
@@ -173,16 +177,11 @@ TEST(Nl80211Answers, AssociatedCardGivesTheFullWifiRecord)
     Reply stationReply;
     putStation(stationReply, 0xCC, NL80211_RATE_INFO_BITRATE32, 1444);
 
-    nl80211::InterfaceFacts interface;
-    nl80211::readInterface(interfaceReply.head(), interfaceReply.length(), interface);
-    nl80211::NetworkFacts network;
-    nl80211::readNetwork(networkReply.head(), networkReply.length(), network);
-    nl80211::StationFacts station;
-    nl80211::readStation(stationReply.head(), stationReply.length(), station);
-
     RecordedInterfaceSystem system;
     laptop(system);
-    system.wirelessAnswers["wlan0"] = {nl80211::answersFrom(interface, 0, network, 0, station)};
+    system.wirelessAnswers["wlan0"] = {nl80211::answersFrom(
+        interfaceReply.read(nl80211::readInterface), 0, networkReply.read(nl80211::readNetwork), 0,
+        stationReply.read(nl80211::readStation))};
     EXPECT_EQ(interfaceJson(readInterfaces(system).at(2)), interfaceJson(labWifi()));
 }
 

@@ -17,9 +17,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <fstream>
-#include <map>
 #include <thread>
 
 using R = RecordedInterfaceSystem;
@@ -55,8 +53,8 @@ protected:
 
 TEST_F(ManagerTest, UsableAddressesSkipLoopbackAndLinkLocalIpv4)
 {
-    m_system.entries = {R::ipv4("lo", "127.0.0.1"), R::ipv4("eth0", "169.254.3.4"),
-                        R::ipv6("lo", "::1", 128), R::ipv6("eth0", "fe80::1", 64)};
+    m_system.entries = {R::entry("lo", "127.0.0.1"), R::entry("eth0", "169.254.3.4"),
+                        R::entry("lo", "::1", 128), R::entry("eth0", "fe80::1", 64)};
     m_bus->publish(GET_DEVICE_IPV4);
     m_bus->publish(GET_DEVICE_IPV6);
     ASSERT_EQ(m_listener.count(DEVICE_IPV4), 1);
@@ -182,12 +180,12 @@ TEST_F(ManagerTest, InterfacesAreReadAfreshAndWifiAnswersUseTheLastList)
                m_listener.lastText(RSSI);
     };
     EXPECT_EQ(wifiAnswers(), " 00:00:00:00:00:00 -127");
-    m_system.entries = {R::ipv4("lo", "127.0.0.1")};
+    m_system.entries = {R::entry("lo", "127.0.0.1")};
     m_bus->publish(GET_INTERFACES);
     EXPECT_EQ(m_listener.lastText(INTERFACES), interfacesJson(m_manager.lastInterfaces()));
     EXPECT_NE(m_listener.lastText(INTERFACES).find("\"type\": \"loopback\""), std::string::npos);
 
-    m_system.entries.push_back(R::packet("wlan0"));
+    m_system.entries.push_back(R::entry("wlan0"));
     m_system.wirelessAnswers["wlan0"] = {R::associated("lab\"\x02", 5180e6, 0xC9, 1000)};
     m_bus->publish(GET_NETWORK_INFO);
     EXPECT_TRUE(testsupport::parses(m_listener.lastText(NETWORK_INFO)))

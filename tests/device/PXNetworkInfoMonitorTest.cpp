@@ -47,7 +47,7 @@ class MonitorTest : public testing::Test
 protected:
     MonitorTest() : m_source(m_system)
     {
-        m_system.entries = {R::ipv4("lo", "127.0.0.1"), R::packet("wlan0")};
+        m_system.entries = {R::entry("lo", "127.0.0.1"), R::entry("wlan0")};
         m_system.wirelessAnswers["wlan0"] = {R::associated("lab", 5180e6, 0xC9, 1000)};
     }
 

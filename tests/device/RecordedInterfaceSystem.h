@@ -6,8 +6,9 @@
 
 #include <arpa/inet.h>
 
-#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -17,41 +18,21 @@
 class RecordedInterfaceSystem : public InterfaceSystem
 {
 public:
-    static AddressEntry ipv4(const std::string& name, const char* address)
+    // An entry of the address list: the interface alone (its packet entry) or with one address,
+    // IPv6 when the text has a colon.
+    static AddressEntry entry(const std::string& name, const char* address = nullptr,
+                              int prefix = 0)
     {
         AddressEntry entry;
         entry.name = name;
-        entry.family = AddressEntry::IPv4;
-        inet_pton(AF_INET, address, entry.address);
-        return entry;
-    }
-
-    static AddressEntry ipv6(const std::string& name, const char* address, int prefix)
-    {
-        AddressEntry entry;
-        entry.name = name;
-        entry.family = AddressEntry::IPv6;
-        inet_pton(AF_INET6, address, entry.address);
+        if (address) {
+            const bool v6 = std::strchr(address, ':') != nullptr;
+            entry.family = v6 ? AddressEntry::IPv6 : AddressEntry::IPv4;
+            inet_pton(v6 ? AF_INET6 : AF_INET, address, entry.address);
+        }
         for (int bit = 0; bit < prefix && bit < 128; ++bit)
             entry.netmask[bit / 8] |= static_cast<std::uint8_t>(0x80 >> (bit % 8));
         return entry;
-    }
-
-    static AddressEntry packet(const std::string& name)
-    {
-        AddressEntry entry;
-        entry.name = name;
-        entry.family = AddressEntry::Other;
-        return entry;
-    }
-
-    static MacAddress mac(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d,
-                          std::uint8_t e, std::uint8_t f)
-    {
-        MacAddress m;
-        const std::uint8_t bytes[6] = {a, b, c, d, e, f};
-        std::copy(bytes, bytes + 6, m.bytes);
-        return m;
     }
 
     // An associated Wi-Fi interface as a driver would report it.
@@ -60,7 +41,7 @@ public:
     {
         WirelessAnswers answers;
         answers.ssid = Answer<std::string>::success(ssid);
-        answers.bssid = Answer<MacAddress>::success(mac(0x00, 0x11, 0x22, 0x33, 0x44, 0x55));
+        answers.bssid = Answer<MacAddress>::success({{0x00, 0x11, 0x22, 0x33, 0x44, 0x55}});
         answers.frequencyHz = Answer<double>::success(frequencyHz);
         answers.signalLevel = Answer<std::uint8_t>::success(signal);
         answers.bitRate = Answer<std::int64_t>::success(bitRate);
@@ -81,9 +62,8 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         const auto it = macs.find(name);
-        if (it == macs.end())
-            return Answer<MacAddress>::failure(19 /* ENODEV */);
-        return it->second;
+        return it == macs.end() ? Answer<MacAddress>::failure(ENODEV)
+                                : Answer<MacAddress>::success(it->second);
     }
 
     // Answers are used in order, one per query; the last one repeats.
@@ -102,7 +82,7 @@ public:
     int addressError = 0;
     int addressCalls = 0;
     std::vector<AddressEntry> entries;
-    std::map<std::string, Answer<MacAddress>> macs;
+    std::map<std::string, MacAddress> macs; // the others fail
     std::map<std::string, std::deque<WirelessAnswers>> wirelessAnswers;
 
 private:
@@ -132,20 +112,19 @@ inline void laptop(RecordedInterfaceSystem& system)
 {
     using R = RecordedInterfaceSystem;
     system.entries = {
-        R::packet("lo"),
-        R::packet("eth0"),
-        R::packet("wlan0"),
-        R::ipv4("lo", "127.0.0.1"),
-        R::ipv4("wlan0", "192.168.1.20"),
-        R::ipv4("eth0", "10.1.2.3"),
-        R::ipv6("lo", "::1", 128),
-        R::ipv6("eth0", "2001:db8::1", 48),
-        R::ipv6("wlan0", "fe80::a6c3:f0ff:fe11:2233", 64),
-        R::ipv6("eth0", "fe80::1", 64),
+        R::entry("lo"),
+        R::entry("eth0"),
+        R::entry("wlan0"),
+        R::entry("lo", "127.0.0.1"),
+        R::entry("wlan0", "192.168.1.20"),
+        R::entry("eth0", "10.1.2.3"),
+        R::entry("lo", "::1", 128),
+        R::entry("eth0", "2001:db8::1", 48),
+        R::entry("wlan0", "fe80::a6c3:f0ff:fe11:2233", 64),
+        R::entry("eth0", "fe80::1", 64),
     };
-    system.macs["lo"] = InterfaceSystem::Answer<InterfaceSystem::MacAddress>::success({});
-    system.macs["wlan0"] = InterfaceSystem::Answer<InterfaceSystem::MacAddress>::success(
-        R::mac(0xa4, 0xc3, 0xf0, 0x11, 0x22, 0x33));
+    system.macs["lo"] = {};
+    system.macs["wlan0"] = {{0xa4, 0xc3, 0xf0, 0x11, 0x22, 0x33}};
     system.wirelessAnswers["wlan0"] = {R::associated("lab", 5180e6, 0xCC, 144400000)};
     // Loopback is never asked for wireless state.
     system.wirelessAnswers["lo"] = {R::associated("odd", 5180e6, 0xC9, 1)};
