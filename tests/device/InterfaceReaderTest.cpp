@@ -1,7 +1,7 @@
 #include "device/InterfaceReader.h"
 #include "RecordedInterfaceSystem.h"
-#include "device/HostInterfaceSystem.h"
 #include "device/InterfaceJson.h"
+#include "device/InterfaceSource.h"
 
 #include <gtest/gtest.h>
 
@@ -109,9 +109,10 @@ TEST(ReadInterfaces, FailedQueriesLeaveDefaultsAndPerrorLines)
                           "getifaddrs: " + std::string(strerror(ENOMEM)) + "\n");
 }
 
+// What the monitors read when the hub asks for the network information.
 TEST(HostInterfaces, LoopbackIsPresentWithItsAddress)
 {
-    const auto list = readInterfaces(hostInterfaceSystem());
+    const auto list = hostInterfaceSource().readInterfaces();
     const auto lo = std::find_if(list.begin(), list.end(),
                                  [](const InterfaceInfo& info) { return info.name == "lo"; });
     ASSERT_NE(lo, list.end());
