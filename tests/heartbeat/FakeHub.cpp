@@ -53,13 +53,6 @@ bool readFrameFrom(int fd, int timeoutMs, std::string& payload, const std::atomi
 
 } // namespace
 
-HubAction hubRequest(const std::string& payload)
-{
-    HubAction action;
-    action.chunks.push_back(roamnode::frameMessage(payload));
-    return action;
-}
-
 FakeHub::FakeHub(Script script) : m_script(std::move(script))
 {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);

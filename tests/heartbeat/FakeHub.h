@@ -1,5 +1,7 @@
 #pragma once
 
+#include "heartbeat/HeartbeatFrame.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -25,7 +27,10 @@ struct HubAction
 };
 
 // A request frame with this payload.
-HubAction hubRequest(const std::string& payload);
+inline HubAction hubRequest(const std::string& payload)
+{
+    return {{roamnode::frameMessage(payload)}};
+}
 // Closes right after the hello: the endpoint's exchange fails.
 inline HubAction hubRefusal()
 {

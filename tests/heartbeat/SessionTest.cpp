@@ -42,7 +42,8 @@ public:
     std::string processRequest(const std::string& request, roamnode::time_point) override
     {
         requests.push_back(request);
-        return reply(request);
+        active = active && !stopOnRequest;
+        return roamnode::frameMessage(replyPayload);
     }
     std::vector<Outcome> outcomes() const
     {
@@ -53,9 +54,8 @@ public:
     HeartbeatSettings config;
     std::atomic<bool> active{true};
     std::atomic<std::int64_t> interval{1000};
-    std::function<std::string(const std::string&)> reply = [](const std::string&) {
-        return roamnode::frameMessage("{\"status\": \"success\"}");
-    };
+    std::string replyPayload = "{\"status\": \"success\"}";
+    bool stopOnRequest = false; // made inactive by the request
     std::vector<std::string> requests;
 
 private:
@@ -139,6 +139,8 @@ TEST_F(SessionTest, EachExchangeEndsInTimeAndTheNextIsNormal)
     std::vector<std::string> bytes;
     for (const char c : frame)
         bytes.emplace_back(1, c);
+    const std::vector<std::string> pieces = {frame.substr(0, 9), frame.substr(9, 8),
+                                             frame.substr(17)};
     const std::string ok = "{\"status\": \"success\"}";
     const struct
     {
@@ -151,13 +153,7 @@ TEST_F(SessionTest, EachExchangeEndsInTimeAndTheNextIsNormal)
         bool waitForHub;   // false: the hub has recorded the reply by the time the outcome comes
     } cases[] = {
         {"one frame", hubRequest(request), 200, 0, 1500, ok, false},
-        {"in pieces",
-         {{frame.substr(0, 9), frame.substr(9, 8), frame.substr(17)}, 30},
-         200,
-         0,
-         1500,
-         ok,
-         true},
+        {"in pieces", {pieces, 30}, 200, 0, 1500, ok, true},
         {"hub that does not close", {{frame}, 0, 3000, 5000}, 200, 0, 1500, ok, true},
         {"reply in several segments", hubRequest(request), 200, 0, 1500,
          std::string(150000 - 7, 'x'), true},
@@ -173,7 +169,7 @@ TEST_F(SessionTest, EachExchangeEndsInTimeAndTheNextIsNormal)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         parent.requests.clear();
-        parent.reply = [&](const std::string&) { return roamnode::frameMessage(c.reply); };
+        parent.replyPayload = c.reply;
         FakeHub hub([&](int exchange, const std::string&) {
             return exchange == 0 ? c.action : hubRequest(request);
         });
@@ -207,10 +203,7 @@ TEST_F(SessionTest, StoppedHeartbeatEndsTheExchangeAsStopped)
     for (const bool beforeTheHello : {true, false}) {
         SCOPED_TRACE(beforeTheHello);
         parent.active = !beforeTheHello;
-        parent.reply = [&](const std::string&) {
-            parent.active = false;
-            return roamnode::frameMessage("{\"status\": \"success\"}");
-        };
+        parent.stopOnRequest = true;
         FakeHub hub([](int, const std::string&) { return hubRequest("{}"); });
         EXPECT_EQ(exchangeOnce(hub), Outcome::Stopped);
         EXPECT_EQ(hub.hellos().size(), beforeTheHello ? 0u : 1u);
