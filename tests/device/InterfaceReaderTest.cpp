@@ -13,27 +13,6 @@
 using Answers = InterfaceSystem::WirelessAnswers;
 using R = RecordedInterfaceSystem;
 
-TEST(ReadInterfaces, OneRecordPerNameInOrderOfFirstAppearance)
-{
-    RecordedInterfaceSystem system;
-    laptop(system);
-    const auto list = readInterfaces(system);
-    ASSERT_EQ(list.size(), 3u);
-    EXPECT_EQ(list[0].name, "lo");
-    EXPECT_EQ(list[1].name, "eth0");
-    EXPECT_EQ(list[2].name, "wlan0");
-
-    EXPECT_EQ(list[0].type, InterfaceType::Loopback);
-    EXPECT_EQ(list[0].ipv4, std::vector<std::string>{"127.0.0.1"});
-    EXPECT_EQ(list[0].ipv6, std::vector<std::string>{"::1/128"});
-    EXPECT_EQ(list[0].ssid, "");
-    EXPECT_EQ(list[1].type, InterfaceType::Ethernet);
-    EXPECT_EQ(list[1].mac, "00:00:00:00:00:00") << "the query failed";
-    EXPECT_EQ(list[1].ipv4, std::vector<std::string>{"10.1.2.3"});
-    EXPECT_EQ(list[1].ipv6, (std::vector<std::string>{"2001:db8::1/48", "fe80::1/64"}));
-    EXPECT_EQ(interfaceJson(list[2]), interfaceJson(labWifi()));
-}
-
 // One wireless answer per address entry, in order. What an answer cannot tell keeps what the one
 // before gave: a signal byte (signed dBm) of 0 or -127, a frequency that fails or lies outside the
 // table, a rate of 0. A failed rate is -1; hertz are read as whole megahertz.

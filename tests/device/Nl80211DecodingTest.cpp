@@ -10,6 +10,8 @@
 
 #include <cerrno>
 
+using R = RecordedInterfaceSystem;
+
 namespace {
 
 // One reply as the kernel would send it, without the generic netlink header.
@@ -166,8 +168,10 @@ TEST(Nl80211Answers, FailuresFailTheAnswersTheyFeed)
     EXPECT_TRUE(nl80211::answersFrom(interface, EPERM, {}, 0, {}).ssid.ok);
 }
 
-// From the kernel's replies to the hub's record.
-TEST(Nl80211Answers, AssociatedCardGivesTheFullWifiRecord)
+// From the kernel's replies to the hub's records. A laptop lists its loopback, a wired port whose
+// hardware address cannot be read and an associated Wi-Fi card once per address, interleaved: one
+// record each, in order of first appearance. Loopback is never asked for wireless state.
+TEST(Nl80211Answers, LaptopGivesOneRecordPerInterfaceInOrder)
 {
     Reply interfaceReply;
     nla_put(interfaceReply.message(), NL80211_ATTR_SSID, 3, "lab");
@@ -178,11 +182,33 @@ TEST(Nl80211Answers, AssociatedCardGivesTheFullWifiRecord)
     putStation(stationReply, 0xCC, NL80211_RATE_INFO_BITRATE32, 1444);
 
     RecordedInterfaceSystem system;
-    laptop(system);
+    system.entries = {R::entry("lo"),
+                      R::entry("eth0"),
+                      R::entry("wlan0"),
+                      R::entry("lo", "127.0.0.1"),
+                      R::entry("wlan0", "192.168.1.20"),
+                      R::entry("eth0", "10.1.2.3"),
+                      R::entry("lo", "::1", 128),
+                      R::entry("eth0", "2001:db8::1", 48),
+                      R::entry("wlan0", "fe80::a6c3:f0ff:fe11:2233", 64),
+                      R::entry("eth0", "fe80::1", 64)};
+    system.macs["lo"] = {};
+    system.macs["wlan0"] = {{0xa4, 0xc3, 0xf0, 0x11, 0x22, 0x33}};
     system.wirelessAnswers["wlan0"] = {nl80211::answersFrom(
         interfaceReply.read(nl80211::readInterface), 0, networkReply.read(nl80211::readNetwork), 0,
         stationReply.read(nl80211::readStation))};
-    EXPECT_EQ(interfaceJson(readInterfaces(system).at(2)), interfaceJson(labWifi()));
+    system.wirelessAnswers["lo"] = {R::associated("odd", 5180e6, 0xC9, 1)};
+
+    InterfaceInfo lo, eth0;
+    lo.type = InterfaceType::Loopback;
+    lo.name = "lo";
+    lo.ipv4 = {"127.0.0.1"};
+    lo.ipv6 = {"::1/128"};
+    eth0.type = InterfaceType::Ethernet;
+    eth0.name = "eth0";
+    eth0.ipv4 = {"10.1.2.3"};
+    eth0.ipv6 = {"2001:db8::1/48", "fe80::1/64"};
+    EXPECT_EQ(interfacesJson(readInterfaces(system)), interfacesJson({lo, eth0, labWifi()}));
 }
 
 TEST(Nl80211Host, InterfacesWithoutWirelessAreNotWireless)

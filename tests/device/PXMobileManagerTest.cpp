@@ -178,7 +178,6 @@ TEST_F(ManagerTest, InterfacesAreReadAfreshAndWifiAnswersUseTheLastList)
     m_system.entries = {R::entry("lo", "127.0.0.1")};
     m_bus->publish(GET_INTERFACES);
     EXPECT_EQ(m_listener.lastText(INTERFACES), interfacesJson(m_manager.lastInterfaces()));
-    EXPECT_NE(m_listener.lastText(INTERFACES).find("\"type\": \"loopback\""), std::string::npos);
 
     m_system.entries.push_back(R::entry("wlan0"));
     m_system.wirelessAnswers["wlan0"] = {R::associated("lab\"\x02", 5180e6, 0xC9, 1000)};

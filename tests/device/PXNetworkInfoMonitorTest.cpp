@@ -181,7 +181,6 @@ TEST_F(MonitorTest, MonitorsOfARunShareOneSampleBudget)
 TEST(NetworkInfoResultBody, ExactText)
 {
     PXNetworkInfoMonitorResultSet set(3);
-    EXPECT_EQ(set.typeName, "networkinfo");
     EXPECT_EQ(set.resultJson(), "[]");
     set.samples.push_back({1700000000000000000, {labWifi(), labWifi()}});
     set.samples.push_back({1700000001000000000, {}});

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <deque>
 #include <map>
-#include <mutex>
 
 // Answers recorded from real hosts (or made to look like them) in place of the system calls, so
 // the reader's rules run without a Wi-Fi device.
@@ -50,7 +49,6 @@ public:
 
     int addresses(std::vector<AddressEntry>& out) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
         ++addressCalls;
         if (addressError != 0)
             return addressError;
@@ -60,7 +58,6 @@ public:
 
     Answer<MacAddress> hardwareAddress(const std::string& name) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
         const auto it = macs.find(name);
         return it == macs.end() ? Answer<MacAddress>::failure(ENODEV)
                                 : Answer<MacAddress>::success(it->second);
@@ -69,7 +66,6 @@ public:
     // Answers are used in order, one per query; the last one repeats.
     std::optional<WirelessAnswers> wireless(const std::string& name) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
         const auto it = wirelessAnswers.find(name);
         if (it == wirelessAnswers.end() || it->second.empty())
             return std::nullopt;
@@ -84,9 +80,6 @@ public:
     std::vector<AddressEntry> entries;
     std::map<std::string, MacAddress> macs; // the others fail
     std::map<std::string, std::deque<WirelessAnswers>> wirelessAnswers;
-
-private:
-    std::mutex m_mutex;
 };
 
 // The record the laptop's associated Wi-Fi card gives.
@@ -104,30 +97,6 @@ inline InterfaceInfo labWifi()
     info.txrate = info.rxrate = 144400000;
     info.channel = 36;
     return info;
-}
-
-// A laptop: loopback, a wired port whose hardware address cannot be read and an associated Wi-Fi
-// card, each listed once per address, their entries interleaved.
-inline void laptop(RecordedInterfaceSystem& system)
-{
-    using R = RecordedInterfaceSystem;
-    system.entries = {
-        R::entry("lo"),
-        R::entry("eth0"),
-        R::entry("wlan0"),
-        R::entry("lo", "127.0.0.1"),
-        R::entry("wlan0", "192.168.1.20"),
-        R::entry("eth0", "10.1.2.3"),
-        R::entry("lo", "::1", 128),
-        R::entry("eth0", "2001:db8::1", 48),
-        R::entry("wlan0", "fe80::a6c3:f0ff:fe11:2233", 64),
-        R::entry("eth0", "fe80::1", 64),
-    };
-    system.macs["lo"] = {};
-    system.macs["wlan0"] = {{0xa4, 0xc3, 0xf0, 0x11, 0x22, 0x33}};
-    system.wirelessAnswers["wlan0"] = {R::associated("lab", 5180e6, 0xCC, 144400000)};
-    // Loopback is never asked for wireless state.
-    system.wirelessAnswers["lo"] = {R::associated("odd", 5180e6, 0xC9, 1)};
 }
 
 // An interface source reading a recorded system, counting its reads.
