@@ -38,13 +38,10 @@ public:
     static WirelessAnswers associated(const std::string& ssid, double frequencyHz,
                                       std::uint8_t signal, std::int64_t bitRate)
     {
-        WirelessAnswers answers;
-        answers.ssid = Answer<std::string>::success(ssid);
-        answers.bssid = Answer<MacAddress>::success({{0x00, 0x11, 0x22, 0x33, 0x44, 0x55}});
-        answers.frequencyHz = Answer<double>::success(frequencyHz);
-        answers.signalLevel = Answer<std::uint8_t>::success(signal);
-        answers.bitRate = Answer<std::int64_t>::success(bitRate);
-        return answers;
+        return {Answer<std::string>::success(ssid),
+                Answer<MacAddress>::success({{0x00, 0x11, 0x22, 0x33, 0x44, 0x55}}),
+                Answer<double>::success(frequencyHz), Answer<std::uint8_t>::success(signal),
+                Answer<std::int64_t>::success(bitRate)};
     }
 
     int addresses(std::vector<AddressEntry>& out) override

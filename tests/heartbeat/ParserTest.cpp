@@ -261,7 +261,7 @@ TEST_F(ParserTest, AwaitedAnswersGiveOneReplyEach)
               "{\"ssid\": \"lab\", \"status\": \"success\"}");
 }
 
-TEST(HeartbeatTexts, StatesStatusesAndFloats)
+TEST(HeartbeatTexts, StatesStatusesFloatsAndAnswerNames)
 {
     EXPECT_EQ(roamnode::heartbeatStateText(BOOTING), "booting");
     EXPECT_EQ(roamnode::heartbeatStateText(BOOTING_READY), "booting");
@@ -278,11 +278,7 @@ TEST(HeartbeatTexts, StatesStatusesAndFloats)
                                                     {87.5f, "87.5"},
                                                     {123456789.0f, "1.23457e+08"}})
         EXPECT_EQ(roamnode::formatFloat(value), text);
-}
-
-// Every answer the parser waits for belongs to a variable the hub can read.
-TEST(HeartbeatTables, EveryAnswerIsOfAReadableVariable)
-{
+    // Every answer the parser waits for belongs to a variable the hub can read.
     for (const auto& entry : roamnode::heartbeatAnswerMap())
         EXPECT_EQ(roamnode::heartbeatGetMap().count(entry.second), 1u) << entry.second;
 }
