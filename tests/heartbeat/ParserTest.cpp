@@ -202,45 +202,40 @@ TEST_F(ParserTest, AwaitedAnswersGiveOneReplyEach)
 {
     const struct
     {
-        const char* name;
         int timeoutMs;
         std::string request;
-        std::function<void()> then;
         std::vector<std::string> replies;
+        std::function<void()> then;
     } cases[] = {
-        {"unanswered get",
-         100,
+        {100,
          "{\"command\": \"get\", \"device-id\": 1, \"batterylevel\": 1}",
-         nullptr,
          {"{\"batterylevel\": 87.5, \"errormessage\": \"No answer for: device-id\", "
           "\"status\": \"variable-error\"}"}},
-        {"unanswered set",
-         50,
+        {50,
          "{\"command\": \"set\", \"abortdetectioninterval\": 1, \"heartbeatinterval\": 1}",
-         nullptr,
          {"{\"errormessage\": \"No answer for: abortdetectioninterval\", "
           "\"status\": \"variable-error\"}"}},
-        {"description from its owner",
-         2000,
+        // The owner's answer comes a little later.
+        {2000,
          "{\"command\": \"get\", \"scenariodescription\": 1}",
+         {"{\"scenariodescription\": {\"scenarioid\": \"s1\"}, \"status\": \"success\"}"},
          [this] {
              QTimer::singleShot(20, [this] {
                  bus->publish(SCENARIO_DESCRIPTION, std::string("{\"scenarioid\": \"s1\"}"));
              });
-         },
-         {"{\"scenariodescription\": {\"scenarioid\": \"s1\"}, \"status\": \"success\"}"}},
-        {"next request",
-         5000,
+         }},
+        // The next request comes before the answer.
+        {5000,
          "{\"command\": \"get\", \"device-id\": 1}",
+         {"{\"errormessage\": \"No answer for: device-id\", \"status\": \"variable-error\"}",
+          "{\"status\": \"success\"}"},
          [this] {
              parser.processCommand("{\"command\": \"nop\"}", std::chrono::system_clock::now());
              EXPECT_EQ(replies.size(), 2u) << "both answered at once";
-         },
-         {"{\"errormessage\": \"No answer for: device-id\", \"status\": \"variable-error\"}",
-          "{\"status\": \"success\"}"}},
+         }},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.request);
         replies.clear();
         parser.setAnswerTimeout(c.timeoutMs);
         parser.processCommand(c.request, std::chrono::system_clock::now());
