@@ -1,4 +1,3 @@
-#include "heartbeat/HeartbeatFrame.h"
 #include "heartbeat/HeartbeatManager.h"
 
 #include "BusRecorder.h"
