@@ -182,7 +182,6 @@ TEST_F(ManagerTest, VariablesKeepWhatWasSetAndTheLocalTimeIsTheRequests)
             EXPECT_EQ(manager->settings().interval, c.intervalMs);
         }
     }
-    // The local time is the time of the request.
     const auto received = std::chrono::system_clock::now() - std::chrono::seconds(3);
     bus->publish(GET_LOCAL_TIME, PXEmptyEventContents(), received);
     EXPECT_EQ(recorder.lastText(LOCAL_TIME), std::to_string(roamnode::toNanoseconds(received)));

@@ -71,12 +71,13 @@ private:
 
 using Outcome = TestParent::Outcome;
 
-// A session on a thread of its own, ended and joined however the test leaves.
+// A session with `hub` on a thread of its own, ended and joined however the test leaves.
 struct ThreadedSession
 {
-    explicit ThreadedSession(TestParent& parent)
+    ThreadedSession(TestParent& parent, const FakeHub& hub)
         : session(std::make_shared<HeartbeatSession>(&parent))
     {
+        parent.config.rvpPort = hub.port();
         session->setHelloMessage(roamnode::frameMessage("{}"));
         session->moveToThread(&thread);
         thread.start();
@@ -237,9 +238,8 @@ TEST(SessionTimer, ZeroIntervalTicksAtMostEveryHundredMilliseconds)
     TestParent parent;
     parent.interval = 0;
     FakeHub hub([](int, const std::string&) { return hubRequest("{\"command\": \"nop\"}"); });
-    parent.config.rvpPort = hub.port();
 
-    ThreadedSession running(parent);
+    ThreadedSession running(parent, hub);
     running.session->start();
     QTest::qWait(550);
     ASSERT_TRUE(running.end());
@@ -258,9 +258,8 @@ TEST(SessionTimer, TicksMissedDuringALongExchangeCollapseIntoOne)
     FakeHub hub([](int exchange, const std::string&) {
         return exchange == 0 ? HubAction{{}, 0, 1500} : hubRequest("{\"command\": \"nop\"}");
     });
-    parent.config.rvpPort = hub.port();
 
-    ThreadedSession running(parent);
+    ThreadedSession running(parent, hub);
     running.session->start();
     ASSERT_TRUE(QTest::qWaitFor([&]() { return parent.outcomes().size() >= 1; }, 3000));
     const auto firstEnded = Clock::now();
@@ -279,10 +278,9 @@ TEST(SessionAbort, EndsAWaitingExchangeAtOnce)
     TestParent parent;
     // Hello read, no request: the session sits in its read.
     FakeHub hub([](int, const std::string&) { return HubAction{{}, 0, 3000}; });
-    parent.config.rvpPort = hub.port();
     parent.config.readTimeout = 5000;
 
-    ThreadedSession running(parent);
+    ThreadedSession running(parent, hub);
     QMetaObject::invokeMethod(running.session.get(), "on_heartbeat_timer", Qt::QueuedConnection);
     ASSERT_TRUE(QTest::qWaitFor([&]() { return !hub.hellos().empty(); }, 2000));
 
