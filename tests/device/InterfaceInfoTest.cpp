@@ -58,6 +58,5 @@ TEST(WifiInterface, FirstWifiRecordThatIsNotAwdl)
     EXPECT_EQ(wifiInterface({eth, awdl, wlan, wlan1}).name, "wlan0");
 
     EXPECT_EQ(interfaceJson(wifiInterface({eth, awdl})), interfaceJson(InterfaceInfo()));
-    // A type the table does not know is written as unknown.
     EXPECT_STREQ(interfaceTypeName(static_cast<InterfaceType>(7)), "unknown");
 }
