@@ -23,8 +23,6 @@ TEST(InterfaceJson, RecordsAreWrittenByteForByte)
         "\"ipv6\": [\"fe80::a6c3:f0ff:fe11:2233/64\"],\"ssid\": \"lab\","
         "\"bssid\": \"00:11:22:33:44:55\",\"rssi\": -52,\"txrate\":144400000,"
         "\"rxrate\":144400000,\"channel\":36}";
-    EXPECT_EQ(interfaceJson(wired), wiredText);
-    EXPECT_EQ(interfaceJson(labWifi()), wifiText);
     EXPECT_EQ(interfacesJson({}), "[]");
     EXPECT_EQ(interfacesJson({wired, labWifi()}), "[" + wiredText + ", " + wifiText + "]");
     // The network information takes the SSID and BSSID of the Wi-Fi interface.

@@ -26,6 +26,13 @@ public:
     nl_msg* message() { return m_message; }
     nlattr* head() { return nlmsg_attrdata(nlmsg_hdr(m_message), 0); }
     int length() { return nlmsg_attrlen(nlmsg_hdr(m_message), 0); }
+    // What one of the decoding steps reads from this reply alone.
+    template <typename Facts> Facts read(void (*step)(nlattr*, int, Facts&))
+    {
+        Facts facts;
+        step(head(), length(), facts);
+        return facts;
+    }
 
 private:
     nl_msg* m_message;
@@ -68,8 +75,7 @@ TEST(Nl80211Decoding, InterfaceReplyGivesSsidAndFrequency)
     nla_put_u32(reply.message(), NL80211_ATTR_IFINDEX, 3);
     nla_put(reply.message(), NL80211_ATTR_SSID, 4, "la\0b");
     nla_put_u32(reply.message(), NL80211_ATTR_WIPHY_FREQ, 5180);
-    nl80211::InterfaceFacts facts;
-    nl80211::readInterface(reply.head(), reply.length(), facts);
+    const auto facts = reply.read(nl80211::readInterface);
     EXPECT_TRUE(facts.seen);
     EXPECT_TRUE(facts.hasSsid);
     EXPECT_EQ(facts.ssid, std::string("la\0b", 4));
@@ -77,8 +83,7 @@ TEST(Nl80211Decoding, InterfaceReplyGivesSsidAndFrequency)
 
     Reply bare;
     nla_put_u32(bare.message(), NL80211_ATTR_IFINDEX, 3);
-    nl80211::InterfaceFacts none;
-    nl80211::readInterface(bare.head(), bare.length(), none);
+    const auto none = bare.read(nl80211::readInterface);
     EXPECT_TRUE(none.seen);
     EXPECT_FALSE(none.hasSsid);
     EXPECT_EQ(none.frequencyMhz, 0u);
@@ -112,28 +117,27 @@ TEST(Nl80211Decoding, TruncatedElementsAreNotReadPastTheirEnd)
     EXPECT_EQ(nl80211::ssidElement(empty, sizeof empty), "");
 }
 
+// The rate comes in units of 100 kbit/s, in 32 bits or (older drivers) 16.
 TEST(Nl80211Decoding, StationGivesSignalByteAndRateInBitsPerSecond)
 {
-    Reply wide;
-    putStation(wide, 0xC9, NL80211_RATE_INFO_BITRATE32, 1444);
-    nl80211::StationFacts facts;
-    nl80211::readStation(wide.head(), wide.length(), facts);
-    EXPECT_TRUE(facts.hasSignal);
-    EXPECT_EQ(facts.signal, 0xC9);
-    EXPECT_TRUE(facts.hasRate);
-    EXPECT_EQ(facts.rate, 144400000);
-
-    Reply narrow;
-    putStation(narrow, 0xC9, NL80211_RATE_INFO_BITRATE, 540);
-    nl80211::StationFacts legacy;
-    nl80211::readStation(narrow.head(), narrow.length(), legacy);
-    EXPECT_EQ(legacy.rate, 54000000);
-
-    Reply noRate;
-    putStation(noRate, 0xC9, 0, 0);
-    nl80211::StationFacts without;
-    nl80211::readStation(noRate.head(), noRate.length(), without);
-    EXPECT_FALSE(without.hasRate);
+    const struct
+    {
+        int attribute;
+        std::uint32_t units;
+        bool hasRate;
+        std::int64_t rate;
+    } cases[] = {{NL80211_RATE_INFO_BITRATE32, 1444, true, 144400000},
+                 {NL80211_RATE_INFO_BITRATE, 540, true, 54000000},
+                 {0, 0, false, 0}};
+    for (const auto& c : cases) {
+        Reply reply;
+        putStation(reply, 0xC9, c.attribute, c.units);
+        const auto facts = reply.read(nl80211::readStation);
+        EXPECT_TRUE(facts.hasSignal);
+        EXPECT_EQ(facts.signal, 0xC9);
+        EXPECT_EQ(facts.hasRate, c.hasRate) << c.units;
+        EXPECT_EQ(facts.rate, c.rate) << c.units;
+    }
 }
 
 // Not associated reads like the wireless extensions; a failed scan fails SSID and BSSID (unless
@@ -164,8 +168,10 @@ TEST(Nl80211Answers, FailuresFailTheAnswersTheyFeed)
     EXPECT_TRUE(nl80211::answersFrom(interface, EPERM, {}, 0, {}).ssid.ok);
 }
 
-// From the kernel's replies to the hub's record.
-TEST(Nl80211Answers, AssociatedCardGivesTheFullWifiRecord)
+// From the kernel's replies to the hub's records. A laptop lists its loopback, a wired port whose
+// hardware address cannot be read and an associated Wi-Fi card once per address, interleaved: one
+// record each, in order of first appearance. Loopback is never asked for wireless state.
+TEST(Nl80211Answers, LaptopGivesOneRecordPerInterfaceInOrder)
 {
     Reply interfaceReply;
     nla_put(interfaceReply.message(), NL80211_ATTR_SSID, 3, "lab");
@@ -175,26 +181,32 @@ TEST(Nl80211Answers, AssociatedCardGivesTheFullWifiRecord)
     Reply stationReply;
     putStation(stationReply, 0xCC, NL80211_RATE_INFO_BITRATE32, 1444);
 
-    nl80211::InterfaceFacts interface;
-    nl80211::readInterface(interfaceReply.head(), interfaceReply.length(), interface);
-    nl80211::NetworkFacts network;
-    nl80211::readNetwork(networkReply.head(), networkReply.length(), network);
-    nl80211::StationFacts station;
-    nl80211::readStation(stationReply.head(), stationReply.length(), station);
-
     RecordedInterfaceSystem system;
-    system.entries = {R::packet("wlan0"), R::ipv4("wlan0", "192.168.1.20"),
-                      R::ipv6("wlan0", "fe80::a6c3:f0ff:fe11:2233", 64)};
-    system.macs["wlan0"] = InterfaceSystem::Answer<InterfaceSystem::MacAddress>::success(
-        R::mac(0xa4, 0xc3, 0xf0, 0x11, 0x22, 0x33));
-    system.wirelessAnswers["wlan0"] = {nl80211::answersFrom(interface, 0, network, 0, station)};
-    ASSERT_EQ(readInterfaces(system).size(), 1u);
-    EXPECT_EQ(interfaceJson(readInterfaces(system)[0]), interfaceJson(labWifi()));
-}
+    system.entries = {R::entry("lo"),
+                      R::entry("eth0"),
+                      R::entry("wlan0"),
+                      R::entry("lo", "127.0.0.1"),
+                      R::entry("wlan0", "192.168.1.20"),
+                      R::entry("eth0", "10.1.2.3"),
+                      R::entry("lo", "::1", 128),
+                      R::entry("eth0", "2001:db8::1", 48),
+                      R::entry("wlan0", "fe80::a6c3:f0ff:fe11:2233", 64),
+                      R::entry("eth0", "fe80::1", 64)};
+    system.macs["lo"] = {};
+    system.macs["wlan0"] = {{0xa4, 0xc3, 0xf0, 0x11, 0x22, 0x33}};
+    system.wirelessAnswers["wlan0"] = {nl80211::answersFrom(
+        interfaceReply.read(nl80211::readInterface), 0, networkReply.read(nl80211::readNetwork), 0,
+        stationReply.read(nl80211::readStation))};
+    system.wirelessAnswers["lo"] = {R::associated("odd", 5180e6, 0xC9, 1)};
 
-TEST(Nl80211Host, InterfacesWithoutWirelessAreNotWireless)
-{
-    // This host's loopback is never an nl80211 interface, with or without cfg80211.
-    EXPECT_FALSE(queryNl80211("lo").has_value());
-    EXPECT_FALSE(queryNl80211("no-such-if").has_value());
+    InterfaceInfo lo, eth0;
+    lo.type = InterfaceType::Loopback;
+    lo.name = "lo";
+    lo.ipv4 = {"127.0.0.1"};
+    lo.ipv6 = {"::1/128"};
+    eth0.type = InterfaceType::Ethernet;
+    eth0.name = "eth0";
+    eth0.ipv4 = {"10.1.2.3"};
+    eth0.ipv6 = {"2001:db8::1/48", "fe80::1/64"};
+    EXPECT_EQ(interfacesJson(readInterfaces(system)), interfacesJson({lo, eth0, labWifi()}));
 }

@@ -17,24 +17,12 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <fstream>
-#include <map>
 #include <thread>
 
 using R = RecordedInterfaceSystem;
 
 namespace {
-
-// A file with `content`, removed with the object.
-std::unique_ptr<QTemporaryFile> fileWith(const std::string& content)
-{
-    auto file = std::make_unique<QTemporaryFile>();
-    EXPECT_TRUE(file->open());
-    file->write(content.data(), static_cast<qint64>(content.size()));
-    file->close();
-    return file;
-}
 
 // A manager over a recorded system on a bus of its own, and what it publishes.
 class ManagerTest : public testing::Test
@@ -65,8 +53,8 @@ protected:
 
 TEST_F(ManagerTest, UsableAddressesSkipLoopbackAndLinkLocalIpv4)
 {
-    m_system.entries = {R::ipv4("lo", "127.0.0.1"), R::ipv4("eth0", "169.254.3.4"),
-                        R::ipv6("lo", "::1", 128), R::ipv6("eth0", "fe80::1", 64)};
+    m_system.entries = {R::entry("lo", "127.0.0.1"), R::entry("eth0", "169.254.3.4"),
+                        R::entry("lo", "::1", 128), R::entry("eth0", "fe80::1", 64)};
     m_bus->publish(GET_DEVICE_IPV4);
     m_bus->publish(GET_DEVICE_IPV6);
     ASSERT_EQ(m_listener.count(DEVICE_IPV4), 1);
@@ -93,44 +81,42 @@ TEST(OsVersion, FromOsReleaseOrLsbRelease)
 {
     const std::string marker =
         QDir::tempPath().toStdString() + "/roamnode-lsb-marker-" + std::to_string(getpid());
-    const std::string lsbWarning = "Could not determine the distribution version using "
-                                   "lsb_release, try installing it from the package manager";
-    const std::string osReleaseWarning = "Could not determine the OS version using /etc/os-release";
+    const std::vector<std::string> warningTexts = {
+        "Could not determine the OS version using /etc/os-release",
+        "Could not determine the distribution version using lsb_release, try installing it from "
+        "the package manager"};
     const struct
     {
         const char* osRelease; // nullptr: no such file
         std::string lsbRelease;
         std::string version;
-        std::vector<std::string> warnings;
+        int warnings; // how many of warningTexts, in order
     } cases[] = {
         {"PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\n"
          "VERSION_ID=\"12\"\nVERSION=\"12 (bookworm)\"\nID=debian\n",
-         "false",
-         "debian 12",
-         {}},
-        {"ID=ubuntu\nID_LIKE=debian\nVERSION_ID=22.04\"\n", "false", "ubuntu 22.04", {}},
-        {"ID=\"rhel\"\nVERSION_ID=\"9.2\"\n", "false", "\"rhel\" 9.2", {}},
+         "false", "debian 12", 0},
+        {"ID=ubuntu\nID_LIKE=debian\nVERSION_ID=22.04\"\n", "false", "ubuntu 22.04", 0},
+        {"ID=\"rhel\"\nVERSION_ID=\"9.2\"\n", "false", "\"rhel\" 9.2", 0},
         // Without the lines: one blank, and lsb_release is not run (it would make the marker).
-        {"NAME=\"Something\"\nVERSION=\"1\"\n", "touch " + marker, " ", {}},
-        {nullptr,
-         "printf '\"Debian GNU/Linux 12 (bookworm)\"\\n'",
-         "Debian GNU/Linux 12 (bookworm)",
-         {osReleaseWarning}},
-        {nullptr,
-         "printf '" + std::string(300, 'x') + "\\n'",
-         std::string(300, 'x'),
-         {osReleaseWarning}},
-        {nullptr, "true", "", {osReleaseWarning, lsbWarning}},
+        {"NAME=\"Something\"\nVERSION=\"1\"\n", "touch " + marker, " ", 0},
+        {nullptr, "printf '\"Debian GNU/Linux 12 (bookworm)\"\\n'",
+         "Debian GNU/Linux 12 (bookworm)", 1},
+        {nullptr, "printf '" + std::string(300, 'x') + "\\n'", std::string(300, 'x'), 1},
+        {nullptr, "true", "", 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lsbRelease);
-        const auto file = fileWith(c.osRelease ? c.osRelease : "");
+        QTemporaryFile file;
+        ASSERT_TRUE(file.open());
+        file.write(c.osRelease ? c.osRelease : "");
+        file.close();
         testsupport::WarningCapture warnings;
-        EXPECT_EQ(PXMobileManager::osVersion(c.osRelease ? file->fileName().toStdString()
+        EXPECT_EQ(PXMobileManager::osVersion(c.osRelease ? file.fileName().toStdString()
                                                          : "/nonexistent/os-release",
                                              c.lsbRelease),
                   c.version);
-        EXPECT_EQ(warnings.texts(), c.warnings);
+        EXPECT_EQ(warnings.texts(), std::vector<std::string>(warningTexts.begin(),
+                                                             warningTexts.begin() + c.warnings));
     }
     EXPECT_FALSE(std::ifstream(marker).is_open());
 }
@@ -154,17 +140,14 @@ TEST_F(ManagerTest, FixedFacts)
                                 DEVICE_GIVEN_NAME, DEVICE_OS, DEVICE_OS_VERSION}));
 }
 
-TEST(DeviceAnswers, SubscribesSixteenIdsAndUnsubscribesThemAll)
+TEST_F(ManagerTest, SubscribesSixteenIdsAndUnsubscribesThemAll)
 {
-    auto bus = std::make_shared<PXEventBus>();
-    RecordedInterfaceSystem system;
+    const std::size_t before = m_bus->registrationCount();
     {
-        PXMobileManager::Config config;
-        config.system = &system;
-        PXMobileManager manager(bus, config);
-        EXPECT_EQ(bus->registrationCount(), 16u);
+        PXMobileManager another(m_bus, config());
+        EXPECT_EQ(m_bus->registrationCount(), before + 16);
     }
-    EXPECT_EQ(bus->registrationCount(), 0u);
+    EXPECT_EQ(m_bus->registrationCount(), before);
 }
 
 // Without a front end the manager only asks; the front end answers with the id it keeps.
@@ -181,38 +164,34 @@ TEST_F(ManagerTest, DeviceIdComesFromTheFrontEnd)
     EXPECT_EQ(m_listener.count(DEVICE_ID), 1);
 }
 
-TEST_F(ManagerTest, InterfacesAndNetworkInfoAreReadAfresh)
+// What the hub reads of the interfaces is read afresh. The Wi-Fi answers come from the last list
+// read (the defaults before any) without reading; a refresh reads anew.
+TEST_F(ManagerTest, InterfacesAreReadAfreshAndWifiAnswersUseTheLastList)
 {
-    m_system.entries = {R::ipv4("lo", "127.0.0.1")};
-    m_bus->publish(GET_INTERFACES);
-    EXPECT_EQ(m_listener.lastText(INTERFACES), interfacesJson(m_manager.lastInterfaces()));
-    EXPECT_NE(m_listener.lastText(INTERFACES).find("\"type\": \"loopback\""), std::string::npos);
-
-    m_system.entries.push_back(R::packet("wlan0"));
-    m_system.wirelessAnswers["wlan0"] = {R::associated("lab\"\x02", 5180e6, 0xC9, 1000)};
-    m_bus->publish(GET_NETWORK_INFO);
-    EXPECT_EQ(m_system.addressCalls, 2);
-    EXPECT_TRUE(testsupport::parses(m_listener.lastText(NETWORK_INFO)))
-        << m_listener.lastText(NETWORK_INFO);
-    EXPECT_EQ(m_manager.lastInterfaces().size(), 2u);
-}
-
-TEST_F(ManagerTest, WifiAnswersUseTheLastListWithoutReading)
-{
-    m_system.entries = {R::packet("wlan0"), R::ipv4("wlan0", "10.0.0.2")};
-    m_system.wirelessAnswers["wlan0"] = {R::associated("lab", 5180e6, 0xC9, 1000)};
     const auto wifiAnswers = [this] {
         for (int id : {GET_SSID, GET_BSSID, GET_RSSI})
             m_bus->publish(id);
         return m_listener.lastText(SSID) + " " + m_listener.lastText(BSSID) + " " +
                m_listener.lastText(RSSI);
     };
-    // Nothing read yet: the defaults.
     EXPECT_EQ(wifiAnswers(), " 00:00:00:00:00:00 -127");
-    EXPECT_EQ(m_system.addressCalls, 0);
+    m_system.entries = {R::entry("lo", "127.0.0.1")};
+    m_bus->publish(GET_INTERFACES);
+    EXPECT_EQ(m_listener.lastText(INTERFACES), interfacesJson(m_manager.lastInterfaces()));
+
+    m_system.entries.push_back(R::entry("wlan0"));
+    m_system.wirelessAnswers["wlan0"] = {R::associated("lab\"\x02", 5180e6, 0xC9, 1000)};
+    m_bus->publish(GET_NETWORK_INFO);
+    EXPECT_TRUE(testsupport::parses(m_listener.lastText(NETWORK_INFO)))
+        << m_listener.lastText(NETWORK_INFO);
+    EXPECT_EQ(m_manager.lastInterfaces().size(), 2u);
+    EXPECT_EQ(wifiAnswers(), "lab\"\x02 00:11:22:33:44:55 -55");
+    EXPECT_EQ(m_system.addressCalls, 2);
+
+    m_system.wirelessAnswers["wlan0"] = {R::associated("lab", 5180e6, 0xC9, 1000)};
     m_bus->publish(REFRESH_NETWORK_INFO);
     EXPECT_EQ(wifiAnswers(), "lab 00:11:22:33:44:55 -55");
-    EXPECT_EQ(m_system.addressCalls, 1);
+    EXPECT_EQ(m_system.addressCalls, 3);
 
     // The scenario run thread samples through the manager while the main thread answers.
     std::thread sampler([&] {

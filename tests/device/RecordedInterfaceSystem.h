@@ -6,70 +6,46 @@
 
 #include <arpa/inet.h>
 
-#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <deque>
 #include <map>
-#include <mutex>
 
 // Answers recorded from real hosts (or made to look like them) in place of the system calls, so
 // the reader's rules run without a Wi-Fi device.
 class RecordedInterfaceSystem : public InterfaceSystem
 {
 public:
-    static AddressEntry ipv4(const std::string& name, const char* address)
+    // An entry of the address list: the interface alone (its packet entry) or with one address,
+    // IPv6 when the text has a colon.
+    static AddressEntry entry(const std::string& name, const char* address = nullptr,
+                              int prefix = 0)
     {
         AddressEntry entry;
         entry.name = name;
-        entry.family = AddressEntry::IPv4;
-        inet_pton(AF_INET, address, entry.address);
-        return entry;
-    }
-
-    static AddressEntry ipv6(const std::string& name, const char* address, int prefix)
-    {
-        AddressEntry entry;
-        entry.name = name;
-        entry.family = AddressEntry::IPv6;
-        inet_pton(AF_INET6, address, entry.address);
+        if (address) {
+            const bool v6 = std::strchr(address, ':') != nullptr;
+            entry.family = v6 ? AddressEntry::IPv6 : AddressEntry::IPv4;
+            inet_pton(v6 ? AF_INET6 : AF_INET, address, entry.address);
+        }
         for (int bit = 0; bit < prefix && bit < 128; ++bit)
             entry.netmask[bit / 8] |= static_cast<std::uint8_t>(0x80 >> (bit % 8));
         return entry;
-    }
-
-    static AddressEntry packet(const std::string& name)
-    {
-        AddressEntry entry;
-        entry.name = name;
-        entry.family = AddressEntry::Other;
-        return entry;
-    }
-
-    static MacAddress mac(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d,
-                          std::uint8_t e, std::uint8_t f)
-    {
-        MacAddress m;
-        const std::uint8_t bytes[6] = {a, b, c, d, e, f};
-        std::copy(bytes, bytes + 6, m.bytes);
-        return m;
     }
 
     // An associated Wi-Fi interface as a driver would report it.
     static WirelessAnswers associated(const std::string& ssid, double frequencyHz,
                                       std::uint8_t signal, std::int64_t bitRate)
     {
-        WirelessAnswers answers;
-        answers.ssid = Answer<std::string>::success(ssid);
-        answers.bssid = Answer<MacAddress>::success(mac(0x00, 0x11, 0x22, 0x33, 0x44, 0x55));
-        answers.frequencyHz = Answer<double>::success(frequencyHz);
-        answers.signalLevel = Answer<std::uint8_t>::success(signal);
-        answers.bitRate = Answer<std::int64_t>::success(bitRate);
-        return answers;
+        return {Answer<std::string>::success(ssid),
+                Answer<MacAddress>::success({{0x00, 0x11, 0x22, 0x33, 0x44, 0x55}}),
+                Answer<double>::success(frequencyHz), Answer<std::uint8_t>::success(signal),
+                Answer<std::int64_t>::success(bitRate)};
     }
 
     int addresses(std::vector<AddressEntry>& out) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
         ++addressCalls;
         if (addressError != 0)
             return addressError;
@@ -79,17 +55,14 @@ public:
 
     Answer<MacAddress> hardwareAddress(const std::string& name) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
         const auto it = macs.find(name);
-        if (it == macs.end())
-            return Answer<MacAddress>::failure(19 /* ENODEV */);
-        return it->second;
+        return it == macs.end() ? Answer<MacAddress>::failure(ENODEV)
+                                : Answer<MacAddress>::success(it->second);
     }
 
     // Answers are used in order, one per query; the last one repeats.
     std::optional<WirelessAnswers> wireless(const std::string& name) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
         const auto it = wirelessAnswers.find(name);
         if (it == wirelessAnswers.end() || it->second.empty())
             return std::nullopt;
@@ -102,11 +75,8 @@ public:
     int addressError = 0;
     int addressCalls = 0;
     std::vector<AddressEntry> entries;
-    std::map<std::string, Answer<MacAddress>> macs;
+    std::map<std::string, MacAddress> macs; // the others fail
     std::map<std::string, std::deque<WirelessAnswers>> wirelessAnswers;
-
-private:
-    std::mutex m_mutex;
 };
 
 // The record the laptop's associated Wi-Fi card gives.

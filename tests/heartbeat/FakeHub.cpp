@@ -32,9 +32,11 @@ bool readable(int fd, Clock::time_point deadline, const std::atomic<bool>* stop)
     return false;
 }
 
-// Reads one frame from a socket; false on error, end of stream, when timeoutMs passes or once
-// `stop` is set.
-bool readFrameFrom(int fd, int timeoutMs, std::string& payload, const std::atomic<bool>* stop)
+const std::string kNoFrame = "<none>";
+
+// The payload of one frame from a socket; kNoFrame on error, end of stream, when timeoutMs passes
+// or once `stop` is set.
+std::string readFrameFrom(int fd, int timeoutMs, const std::atomic<bool>* stop)
 {
     roamnode::FrameAccumulator frame;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -42,23 +44,14 @@ bool readFrameFrom(int fd, int timeoutMs, std::string& payload, const std::atomi
     while (frame.state() == roamnode::FrameAccumulator::State::NeedMore) {
         const ssize_t n = readable(fd, deadline, stop) ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
         if (n <= 0)
-            return false;
+            return kNoFrame;
         frame.add(buffer, static_cast<std::size_t>(n));
     }
-    if (frame.state() != roamnode::FrameAccumulator::State::Complete)
-        return false;
-    payload = frame.payload();
-    return true;
+    return frame.state() == roamnode::FrameAccumulator::State::Complete ? frame.payload()
+                                                                        : kNoFrame;
 }
 
 } // namespace
-
-HubAction hubRequest(const std::string& payload)
-{
-    HubAction action;
-    action.chunks.push_back(roamnode::frameMessage(payload));
-    return action;
-}
 
 FakeHub::FakeHub(Script script) : m_script(std::move(script))
 {
@@ -96,24 +89,15 @@ FakeHub::~FakeHub()
     ::close(m_listenFd);
 }
 
-bool FakeHub::waitForReplies(std::size_t count, int timeoutMs) const
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [&] { return m_replies.size() >= count; });
-}
-
 void FakeHub::serve(int fd)
 {
-    std::string hello;
-    if (!readFrameFrom(fd, 2000, hello, &m_stop))
+    const std::string hello = readFrameFrom(fd, 2000, &m_stop);
+    if (hello == kNoFrame)
         return;
-    int index = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_hellos.push_back(hello);
-        index = static_cast<int>(m_hellos.size()) - 1;
-    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_hellos.push_back(hello);
+    const int index = static_cast<int>(m_hellos.size()) - 1;
+    lock.unlock();
     const HubAction action = m_script(index, hello);
     bool sent = true;
     for (std::size_t i = 0; sent && i < action.chunks.size(); ++i) {
@@ -123,18 +107,13 @@ void FakeHub::serve(int fd)
         sent = ::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) ==
                static_cast<ssize_t>(chunk.size());
     }
-    std::string reply;
-    if (!sent || !readFrameFrom(fd, action.replyWithinMs, reply, &m_stop))
-        reply = "<none>";
+    const std::string reply = sent ? readFrameFrom(fd, action.replyWithinMs, &m_stop) : kNoFrame;
     bool closed = false;
     const auto until = Clock::now() + std::chrono::milliseconds(action.holdAfterReplyMs);
     char sink[256];
     while (action.holdAfterReplyMs > 0 && !closed && readable(fd, until, &m_stop))
         closed = ::recv(fd, sink, sizeof sink, 0) <= 0;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_closedByEndpoint += closed ? 1 : 0;
-        m_replies.push_back(reply);
-    }
-    m_changed.notify_all();
+    lock.lock();
+    m_closedByEndpoint += closed ? 1 : 0;
+    m_replies.push_back(reply);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "heartbeat/HeartbeatFrame.h"
+
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -25,13 +26,14 @@ struct HubAction
 };
 
 // A request frame with this payload.
-HubAction hubRequest(const std::string& payload);
+inline HubAction hubRequest(const std::string& payload)
+{
+    return {{roamnode::frameMessage(payload)}};
+}
 // Closes right after the hello: the endpoint's exchange fails.
 inline HubAction hubRefusal()
 {
-    HubAction action;
-    action.replyWithinMs = 0;
-    return action;
+    return {{}, 0, 0};
 }
 
 class FakeHub
@@ -51,7 +53,6 @@ public:
     std::vector<std::string> replies() const { return locked(m_replies); }
     // Exchanges held open after the reply that the endpoint closed before the hold ended.
     int closedByEndpoint() const { return locked(m_closedByEndpoint); }
-    bool waitForReplies(std::size_t count, int timeoutMs) const;
 
 private:
     template <typename T> T locked(const T& value) const
@@ -66,7 +67,6 @@ private:
     std::uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;
     std::vector<std::string> m_hellos;
     std::vector<std::string> m_replies;
     int m_closedByEndpoint = 0;

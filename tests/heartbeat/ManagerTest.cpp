@@ -1,4 +1,3 @@
-#include "heartbeat/HeartbeatFrame.h"
 #include "heartbeat/HeartbeatManager.h"
 
 #include "BusRecorder.h"
@@ -16,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -35,7 +35,8 @@ protected:
     {
     }
 
-    void configure(std::uint16_t port, std::int64_t interval = 100)
+    void configure(std::uint16_t port, std::int64_t interval = 100,
+                   const std::function<void(HeartbeatSettings&)>& change = {})
     {
         HeartbeatSettings settings = manager->settings();
         settings.rvpHost = "127.0.0.1";
@@ -45,6 +46,8 @@ protected:
         settings.connectTimeout = 300;
         settings.readTimeout = 300;
         settings.writeTimeout = 300;
+        if (change)
+            change(settings);
         manager->setSettings(settings);
     }
 
@@ -82,13 +85,19 @@ HubAction nop(int, const std::string&)
 
 // Registered at the first exchange; after that, failures count since the registration, not
 // in a row (fail, ok, ok, fail loses it); while contacting, failures are only misses; the hub
-// back, registered again.
+// back, registered again. The hub's request when back goes through the parser: what the manager
+// owns is answered, what nobody answers is named after a bounded wait, and the session goes on.
 TEST_F(ManagerTest, RegistersAndLosesTheRegistrationAtTheSecondFailureSinceIt)
 {
     std::atomic<bool> armed{false};
     std::atomic<bool> back{false};
     std::atomic<int> from{-1};
+    std::atomic<int> asked{-1};
     FakeHub hub([&](int index, const std::string& hello) {
+        if (back && asked < 0) {
+            asked = index;
+            return hubRequest("{\"command\": \"get\", \"heartbeatinterval\": 1, \"ssid\": 1}");
+        }
         if (armed && from < 0)
             from = index;
         const int step = from < 0 ? -1 : index - from;
@@ -96,7 +105,7 @@ TEST_F(ManagerTest, RegistersAndLosesTheRegistrationAtTheSecondFailureSinceIt)
             return nop(index, hello);
         return hubRefusal();
     });
-    configure(hub.port());
+    configure(hub.port(), 100, [](HeartbeatSettings& settings) { settings.answerTimeout = 200; });
     contactHub();
     EXPECT_EQ(recorder.count(HEARTBEAT_STARTED), 1);
     EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Contacting);
@@ -131,31 +140,13 @@ TEST_F(ManagerTest, RegistersAndLosesTheRegistrationAtTheSecondFailureSinceIt)
     ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 2));
     EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Registered);
     EXPECT_EQ(manager->failuresSinceRegistration(), 0u);
-}
-
-TEST_F(ManagerTest, StopAndScenarioStartingStopTheHeartbeat)
-{
-    FakeHub hub(nop);
-    configure(hub.port());
-    contactHub();
-    ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 1));
-    bus->publish(SCENARIO_STARTING);
-    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Stopped);
-    EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), 1);
-
-    // Let a tick that was already queued finish, then check nothing more happens.
-    QTest::qWait(150);
-    const std::size_t exchanges = hub.replies().size();
-    QTest::qWait(300);
-    EXPECT_EQ(hub.replies().size(), exchanges);
-
-    bus->publish(SCENARIO_ENDED);
-    EXPECT_EQ(recorder.count(HEARTBEAT_STARTED), 2);
-    ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 2));
-
-    manager->stop();
-    EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Stopped);
-    EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), 2);
+    // The manager answers on this thread's event loop, so the wait must keep it running.
+    ASSERT_TRUE(
+        QTest::qWaitFor([&]() { return asked >= 0 && hub.replies().size() >= asked + 2u; }, 5000));
+    EXPECT_EQ(hub.replies().at(asked),
+              "{\"errormessage\": \"No answer for: ssid\", "
+              "\"heartbeatinterval\": 100000000, \"status\": \"variable-error\"}");
+    EXPECT_EQ(hub.replies().at(asked + 1), "{\"status\": \"success\"}");
 }
 
 // What the hub sets is answered with a status, kept, and read back; the interval comes and goes
@@ -166,79 +157,54 @@ TEST_F(ManagerTest, VariablesKeepWhatWasSetAndTheLocalTimeIsTheRequests)
     {
         int set;
         const char* value;
-        int get;
-        int answer;
         const char* read;
-        std::int64_t intervalMs; // -1: not the interval
+        std::int64_t intervalMs;
     } cases[] = {
-        {SET_HEARTBEAT_INTERVAL, "5000000000", GET_HEARTBEAT_INTERVAL, HEARTBEAT_INTERVAL,
-         "5000000000", 5000},
-        {SET_HEARTBEAT_INTERVAL, "999999", GET_HEARTBEAT_INTERVAL, HEARTBEAT_INTERVAL, "0", 0},
+        {SET_HEARTBEAT_INTERVAL, "5000000000", "5000000000", 5000},
+        {SET_HEARTBEAT_INTERVAL, "999999", "0", 0},
         // A quoted number counts as the number; text that is no number gives 0.
-        {SET_HEARTBEAT_INTERVAL, "\"2000000000\"", GET_HEARTBEAT_INTERVAL, HEARTBEAT_INTERVAL,
-         "2000000000", 2000},
-        {SET_HEARTBEAT_INTERVAL, "\"two\"", GET_HEARTBEAT_INTERVAL, HEARTBEAT_INTERVAL, "0", 0},
-        {SET_MAX_HEARTBEAT_FAIL_COUNT, "5", GET_MAX_HEARTBEAT_FAIL_COUNT, MAX_HEARTBEAT_FAIL_COUNT,
-         "5", -1},
+        {SET_HEARTBEAT_INTERVAL, "\"2000000000\"", "2000000000", 2000},
+        {SET_HEARTBEAT_INTERVAL, "\"two\"", "0", 0},
+        {SET_MAX_HEARTBEAT_FAIL_COUNT, "5", "5", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
+        const bool interval = c.set == SET_HEARTBEAT_INTERVAL;
         recorder.entries.clear();
         bus->publish(c.set, std::string(c.value));
-        EXPECT_EQ(recorder.lastText(c.set == SET_HEARTBEAT_INTERVAL ? HEARTBEAT_INTERVAL_SET
-                                                                    : MAX_HEARTBEAT_FAIL_COUNT_SET),
-                  "0");
-        bus->publish(c.get);
-        EXPECT_EQ(recorder.lastText(c.answer), c.read);
-        if (c.intervalMs >= 0) {
+        EXPECT_EQ(
+            recorder.lastText(interval ? HEARTBEAT_INTERVAL_SET : MAX_HEARTBEAT_FAIL_COUNT_SET),
+            "0");
+        bus->publish(interval ? GET_HEARTBEAT_INTERVAL : GET_MAX_HEARTBEAT_FAIL_COUNT);
+        EXPECT_EQ(recorder.lastText(interval ? HEARTBEAT_INTERVAL : MAX_HEARTBEAT_FAIL_COUNT),
+                  c.read);
+        if (interval) {
             EXPECT_EQ(manager->settings().interval, c.intervalMs);
         }
     }
-    // The local time is the time of the request.
     const auto received = std::chrono::system_clock::now() - std::chrono::seconds(3);
     bus->publish(GET_LOCAL_TIME, PXEmptyEventContents(), received);
     EXPECT_EQ(recorder.lastText(LOCAL_TIME), std::to_string(roamnode::toNanoseconds(received)));
 }
 
-// The hub's request goes through the parser: what the manager owns is answered, what nobody
-// answers is named after a bounded wait, and the session goes on.
-TEST_F(ManagerTest, HubReadsItsVariablesAndAnUnansweredOneDoesNotBlock)
-{
-    std::atomic<bool> asked{false};
-    FakeHub hub([&](int index, const std::string& hello) {
-        if (!asked.exchange(true))
-            return hubRequest("{\"command\": \"get\", \"heartbeatinterval\": 1, \"ssid\": 1}");
-        return nop(index, hello);
-    });
-    configure(hub.port());
-    HeartbeatSettings settings = manager->settings();
-    settings.answerTimeout = 200;
-    manager->setSettings(settings);
-    contactHub();
-    // The manager answers on this thread's event loop, so the wait must keep it running.
-    ASSERT_TRUE(QTest::qWaitFor([&]() { return hub.replies().size() >= 2; }, 5000))
-        << "the session goes on after the bounded wait";
-    EXPECT_EQ(hub.replies().at(0),
-              "{\"errormessage\": \"No answer for: ssid\", "
-              "\"heartbeatinterval\": 100000000, \"status\": \"variable-error\"}");
-    EXPECT_EQ(hub.replies().at(1), "{\"status\": \"success\"}");
-}
-
-// A start time within one interval stops the heartbeat at once; one further away, at the check
-// after a result no earlier than one interval before it. It falls silent without an event, and
-// the end of the scenario brings it back.
-TEST_F(ManagerTest, HeartbeatFallsSilentOneIntervalBeforeTheStart)
+// A scenario starting stops the heartbeat at once, with an event, and nothing more goes to the
+// hub. A start time within one interval stops it at once too; one further away, at the check
+// after a result no earlier than one interval before it; either way it falls silent without an
+// event. The end of the scenario brings it back; a stop ends it with an event.
+TEST_F(ManagerTest, HeartbeatStopsForTheScenarioAndComesBackAfterIt)
 {
     const struct
     {
         std::int64_t interval;
-        std::int64_t startIn;
+        std::int64_t startIn; // 0: the scenario starts now
         bool atOnce;
         int atLeastMs;
         int atMostMs;
-    } cases[] = {{1000, 500001234, true, 0, 100}, {200, 700000000, false, 400, 800}};
+    } cases[] = {
+        {100, 0, true, 0, 100}, {1000, 500001234, true, 0, 100}, {200, 700000000, false, 400, 800}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.interval);
+        SCOPED_TRACE(c.startIn);
+        const int stopEvents = c.startIn == 0 ? 1 : 0;
         renewManager();
         FakeHub hub(nop);
         configure(hub.port(), c.interval);
@@ -247,18 +213,34 @@ TEST_F(ManagerTest, HeartbeatFallsSilentOneIntervalBeforeTheStart)
         QElapsedTimer clock;
         clock.start();
         const auto start = roamnode::nowNanoseconds() + c.startIn;
-        bus->publish(SET_SCENARIO_START_TIME, static_cast<unsigned long>(start));
+        if (c.startIn == 0) {
+            bus->publish(SCENARIO_STARTING);
+        } else {
+            bus->publish(SET_SCENARIO_START_TIME, static_cast<unsigned long>(start));
+            EXPECT_EQ(manager->scenarioStartTime(), start / 1000 * 1000);
+        }
         EXPECT_EQ(manager->heartbeatState() == HeartbeatManager::Stopped, c.atOnce);
-        EXPECT_EQ(manager->scenarioStartTime(), start / 1000 * 1000);
         ASSERT_TRUE(QTest::qWaitFor(
             [&]() { return manager->heartbeatState() == HeartbeatManager::Stopped; }, 3000));
         EXPECT_GE(clock.elapsed(), c.atLeastMs);
         EXPECT_LE(clock.elapsed(), c.atMostMs);
-        EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), 0) << "it falls silent without an event";
+        EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), stopEvents);
+        if (c.startIn == 0) {
+            // Let a tick that was already queued finish, then check nothing more happens.
+            QTest::qWait(150);
+            const std::size_t exchanges = hub.replies().size();
+            QTest::qWait(300);
+            EXPECT_EQ(hub.replies().size(), exchanges);
+        }
 
         bus->publish(SCENARIO_ENDED);
         EXPECT_EQ(manager->scenarioStartTime(), HeartbeatManager::kNoStartTime);
         EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Contacting);
+        EXPECT_EQ(recorder.count(HEARTBEAT_STARTED), 2);
+        ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 2));
+        manager->stop();
+        EXPECT_EQ(manager->heartbeatState(), HeartbeatManager::Stopped);
+        EXPECT_EQ(recorder.count(HEARTBEAT_STOPPED), stopEvents + 1);
     }
 }
 
@@ -269,18 +251,13 @@ TEST_F(ManagerTest, DestructionIsPromptDuringAnExchangeAndWhileAnswersAreAwaited
     for (const bool requestPending : {false, true}) {
         renewManager();
         FakeHub hub([&](int, const std::string&) {
-            HubAction action = hubRequest("{\"command\": \"get\", \"ssid\": 1}");
-            if (!requestPending) {
-                action = HubAction{};
-                action.replyWithinMs = 3000;
-            }
-            return action;
+            return requestPending ? hubRequest("{\"command\": \"get\", \"ssid\": 1}")
+                                  : HubAction{{}, 0, 3000};
         });
-        configure(hub.port());
-        HeartbeatSettings settings = manager->settings();
-        settings.readTimeout = 5000;
-        settings.answerTimeout = 10000;
-        manager->setSettings(settings);
+        configure(hub.port(), 100, [](HeartbeatSettings& settings) {
+            settings.readTimeout = 5000;
+            settings.answerTimeout = 10000;
+        });
         // The SSID is asked for on the bus once the request is read; nobody answers it.
         testsupport::BusRecorder asked(*bus, {GET_SSID});
         contactHub();

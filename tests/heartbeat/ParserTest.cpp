@@ -36,11 +36,11 @@ protected:
                          [this](const std::string& reply) { replies.push_back(reply); });
     }
 
-    // The one reply to a request, unframed.
+    // The one reply to a request received at kReceived, unframed.
     std::string answer(const std::string& request)
     {
         const std::size_t before = replies.size();
-        parser.processCommand(request, std::chrono::system_clock::now());
+        parser.processCommand(request, kReceived);
         EXPECT_EQ(replies.size(), before + 1) << request;
         return replies.size() == before + 1 ? unframed(replies.back()) : std::string();
     }
@@ -56,7 +56,7 @@ protected:
     void answerAsOwner(int id)
     {
         if (id == GET_BATTERY_LEVEL)
-            bus->publish(BATTERY_LEVEL, battery);
+            bus->publish(BATTERY_LEVEL, 87.5f);
         if (id == GET_SSID)
             bus->publish(SSID, std::string("lab"));
         if (id == GET_APP_VERSION)
@@ -72,18 +72,18 @@ protected:
                                          roamnode::toNanoseconds(owners.currentEvent->time)));
         if (id == SET_HEARTBEAT_INTERVAL)
             bus->publish(HEARTBEAT_INTERVAL_SET, PXStatus::Success);
+        // A description "x" is refused as invalid JSON, a start time of 1 as in the past.
+        const std::string& value = owners.entries.back().text;
         if (id == SET_SCENARIO_DESCRIPTION)
-            bus->publish(SCENARIO_DESCRIPTION_SET, toPXStatus(descriptionCode));
+            bus->publish(SCENARIO_DESCRIPTION_SET, toPXStatus(value == "\"x\"" ? 1 : 0));
         if (id == SET_SCENARIO_START_TIME)
-            bus->publish(SCENARIO_START_TIME_SET, toPXStatus(startTimeCode));
+            bus->publish(SCENARIO_START_TIME_SET, toPXStatus(value == "1" ? 47 : 0));
         if (id == SET_DEBUG_LEVEL)
             bus->publish(DEBUG_LEVEL_SET, toPXStatus(49));
     }
 
+    static constexpr roamnode::time_point kReceived{std::chrono::nanoseconds(1700000000123456789)};
     std::shared_ptr<PXEventBus> bus;
-    float battery = 87.5f;
-    int descriptionCode = 0;
-    int startTimeCode = 0;
     testsupport::BusRecorder owners;
     HeartbeatParser parser;
     std::vector<std::string> replies;
@@ -123,10 +123,23 @@ TEST_F(ParserTest, RequestsAndTheirReplies)
          "{\"app-version\": \"2.12.3.0\", \"heartbeatinterval\": 2000000000, "
          "\"interfaces\": [{\"name\": \"lo\"}], \"max-heartbeatfailcount\": 2, "
          "\"status\": \"success\"}"},
+        // The local time is the time the request was received.
+        {"{\"command\": \"get\", \"localtime\": \"\"}",
+         "{\"localtime\": 1700000000123456789, \"status\": \"success\"}"},
         {"{\"command\": \"get\", \"foo\": 1, \"ssid\": 1}",
          "{\"errormessage\": \"Unknown variable: foo\", \"status\": \"variable-error\"}"},
         {"{\"command\": \"set\", \"ssid\": 1}",
          "{\"errormessage\": \"Unknown variable: ssid\", \"status\": \"variable-error\"}"},
+        // A refused value: the reply carries the owner's text.
+        {"{\"command\": \"set\", \"scenariodescription\": \"x\"}",
+         "{\"errormessage\": \"Error in <scenariodescription>: Invalid JSON\", "
+         "\"status\": \"scenario-parse-error\"}"},
+        {"{\"command\": \"set\", \"scenariostarttime\": 1}",
+         "{\"errormessage\": \"Error in <scenariostarttime>: the <scenariostarttime> is in "
+         "the past\", \"status\": \"variable-error\"}"},
+        {"{\"command\": \"set\", \"debuglevel\": \"loud\"}",
+         "{\"errormessage\": \"Error in <debuglevel>: Invalid value\", "
+         "\"status\": \"variable-error\"}"},
         {"{\"command\": ", jsonError},
         {"not json", jsonError},
         {"[1, 2]", jsonError}, // the root must be an object
@@ -160,28 +173,8 @@ TEST_F(ParserTest, RequestsAndTheirReplies)
     EXPECT_EQ(replies.back(), "0021#{\"status\": \"success\"}");
 }
 
-TEST(HeartbeatFloats, WrittenLikeTheStandardStream)
-{
-    for (const auto& [value, text] :
-         std::vector<std::pair<float, std::string>>{{100.0f, "100"},
-                                                    {1.2e-05f, "1.2e-05"},
-                                                    {87.5f, "87.5"},
-                                                    {123456789.0f, "1.23457e+08"}})
-        EXPECT_EQ(roamnode::formatFloat(value), text);
-}
-
-TEST_F(ParserTest, LocalTimeIsTheReceiveTime)
-{
-    const auto received = std::chrono::system_clock::now() - std::chrono::seconds(5);
-    parser.processCommand("{\"command\": \"get\", \"localtime\": \"\"}", received);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], roamnode::frameMessage("{\"localtime\": " +
-                                                 std::to_string(roamnode::toNanoseconds(received)) +
-                                                 ", \"status\": \"success\"}"));
-}
-
-// Values go to their owners as compact JSON, members in byte order; the reply is the status, with
-// the owner's text when it refused the value.
+// Values go to their owners as compact JSON, members in byte order; the reply is their status
+// (a refused value's text is in the request table).
 TEST_F(ParserTest, SetSendsCompactJsonInByteOrderAndRepliesTheOwnersStatus)
 {
     for (const char* request :
@@ -200,71 +193,49 @@ TEST_F(ParserTest, SetSendsCompactJsonInByteOrderAndRepliesTheOwnersStatus)
         if (!entry.text.empty())
             given.emplace_back(entry.id, entry.text);
     EXPECT_EQ(given, expected);
-
-    // A rejected value: the reply carries the owner's text.
-    descriptionCode = 1;
-    EXPECT_EQ(answer("{\"command\": \"set\", \"scenariodescription\": \"x\"}"),
-              "{\"errormessage\": \"Error in <scenariodescription>: Invalid JSON\", "
-              "\"status\": \"scenario-parse-error\"}");
-    descriptionCode = 0;
-    startTimeCode = 47;
-    EXPECT_EQ(answer("{\"command\": \"set\", \"scenariostarttime\": 1}"),
-              "{\"errormessage\": \"Error in <scenariostarttime>: the <scenariostarttime> is in "
-              "the past\", \"status\": \"variable-error\"}");
-    EXPECT_EQ(answer("{\"command\": \"set\", \"debuglevel\": \"loud\"}"),
-              "{\"errormessage\": \"Error in <debuglevel>: Invalid value\", "
-              "\"status\": \"variable-error\"}");
-    // The next request starts clean.
-    EXPECT_EQ(answer("{\"command\": \"nop\"}"), "{\"status\": \"success\"}");
 }
 
 // Requests whose answers are awaited get one reply each: once the owner answers, once the wait
 // is over (naming what went unanswered), or at once when the next request comes. An answer that
-// comes late makes no second reply.
+// comes late, as any answer outside a request, makes no reply and is not kept for the next.
 TEST_F(ParserTest, AwaitedAnswersGiveOneReplyEach)
 {
-    const std::string noDeviceId =
-        "{\"errormessage\": \"No answer for: device-id\", \"status\": \"variable-error\"}";
     const struct
     {
-        const char* name;
         int timeoutMs;
         std::string request;
-        std::function<void()> then;
         std::vector<std::string> replies;
+        std::function<void()> then;
     } cases[] = {
-        {"unanswered get",
-         100,
+        {100,
          "{\"command\": \"get\", \"device-id\": 1, \"batterylevel\": 1}",
-         nullptr,
          {"{\"batterylevel\": 87.5, \"errormessage\": \"No answer for: device-id\", "
           "\"status\": \"variable-error\"}"}},
-        {"unanswered set",
-         50,
+        {50,
          "{\"command\": \"set\", \"abortdetectioninterval\": 1, \"heartbeatinterval\": 1}",
-         nullptr,
          {"{\"errormessage\": \"No answer for: abortdetectioninterval\", "
           "\"status\": \"variable-error\"}"}},
-        {"description from its owner",
-         2000,
+        // The owner's answer comes a little later.
+        {2000,
          "{\"command\": \"get\", \"scenariodescription\": 1}",
+         {"{\"scenariodescription\": {\"scenarioid\": \"s1\"}, \"status\": \"success\"}"},
          [this] {
              QTimer::singleShot(20, [this] {
                  bus->publish(SCENARIO_DESCRIPTION, std::string("{\"scenarioid\": \"s1\"}"));
              });
-         },
-         {"{\"scenariodescription\": {\"scenarioid\": \"s1\"}, \"status\": \"success\"}"}},
-        {"next request",
-         5000,
+         }},
+        // The next request comes before the answer.
+        {5000,
          "{\"command\": \"get\", \"device-id\": 1}",
+         {"{\"errormessage\": \"No answer for: device-id\", \"status\": \"variable-error\"}",
+          "{\"status\": \"success\"}"},
          [this] {
              parser.processCommand("{\"command\": \"nop\"}", std::chrono::system_clock::now());
              EXPECT_EQ(replies.size(), 2u) << "both answered at once";
-         },
-         {noDeviceId, "{\"status\": \"success\"}"}},
+         }},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.request);
         replies.clear();
         parser.setAnswerTimeout(c.timeoutMs);
         parser.processCommand(c.request, std::chrono::system_clock::now());
@@ -273,30 +244,19 @@ TEST_F(ParserTest, AwaitedAnswersGiveOneReplyEach)
             c.then();
         ASSERT_TRUE(QTest::qWaitFor([&] { return replies.size() >= c.replies.size(); }, 2000));
         bus->publish(DEVICE_ID, std::string("late"));
+        bus->publish(SSID, std::string("stray"));
+        bus->publish(SCENARIO_DESCRIPTION_SET, toPXStatus(1));
         QTest::qWait(50);
         std::vector<std::string> payloads;
         for (const std::string& reply : replies)
             payloads.push_back(unframed(reply));
         EXPECT_EQ(payloads, c.replies);
     }
-}
-
-TEST_F(ParserTest, AnswersOutsideARequestAreIgnored)
-{
-    bus->publish(SSID, std::string("stray"));
-    bus->publish(SCENARIO_DESCRIPTION_SET, toPXStatus(1));
-    EXPECT_TRUE(replies.empty());
     EXPECT_EQ(answer("{\"command\": \"get\", \"ssid\": 1}"),
               "{\"ssid\": \"lab\", \"status\": \"success\"}");
 }
 
-TEST(HeartbeatHello, CarriesCountStateAndUuid)
-{
-    EXPECT_EQ(HeartbeatParser::buildHello(0, "", TRY_CONTACT_RVP),
-              "0061#{\"heartbeatcount\": 0, \"state\": \"try-contact-rvp\", \"uuid\": \"\"}");
-}
-
-TEST(HeartbeatTexts, StatesAndStatuses)
+TEST(HeartbeatTexts, StatesStatusesFloatsAndAnswerNames)
 {
     EXPECT_EQ(roamnode::heartbeatStateText(BOOTING), "booting");
     EXPECT_EQ(roamnode::heartbeatStateText(BOOTING_READY), "booting");
@@ -306,11 +266,14 @@ TEST(HeartbeatTexts, StatesAndStatuses)
     EXPECT_EQ(roamnode::heartbeatStatusText(2), "scenario-execute-error");
     EXPECT_EQ(roamnode::heartbeatStatusText(3), "max-heartbeatfail-error");
     EXPECT_EQ(roamnode::heartbeatStatusText(9), "json-error");
-}
-
-// Every answer the parser waits for belongs to a variable the hub can read.
-TEST(HeartbeatTables, EveryAnswerIsOfAReadableVariable)
-{
+    // Floats are written like the standard stream writes them.
+    for (const auto& [value, text] :
+         std::vector<std::pair<float, std::string>>{{100.0f, "100"},
+                                                    {1.2e-05f, "1.2e-05"},
+                                                    {87.5f, "87.5"},
+                                                    {123456789.0f, "1.23457e+08"}})
+        EXPECT_EQ(roamnode::formatFloat(value), text);
+    // Every answer the parser waits for belongs to a variable the hub can read.
     for (const auto& entry : roamnode::heartbeatAnswerMap())
         EXPECT_EQ(roamnode::heartbeatGetMap().count(entry.second), 1u) << entry.second;
 }

@@ -19,7 +19,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Records what the session tells its parent; answers every request with a scripted reply. The
-// session's thread calls it, the test's thread reads it.
+// session's thread calls it; the test sets it up before the session runs and reads the outcomes
+// under the lock (the requests once the exchange has ended).
 class TestParent : public HeartbeatSession::Parent
 {
 public:
@@ -27,50 +28,37 @@ public:
 
     TestParent()
     {
-        m_settings.rvpHost = "127.0.0.1";
-        m_settings.connectTimeout = 300;
-        m_settings.readTimeout = 200;
-        m_settings.writeTimeout = 300;
+        config.rvpHost = "127.0.0.1";
+        config.connectTimeout = 300;
+        config.readTimeout = 200;
+        config.writeTimeout = 300;
     }
 
-    HeartbeatSettings settings() const override { return locked(m_settings); }
+    HeartbeatSettings settings() const override { return config; }
     bool isActive() const override { return active; }
     std::int64_t currentInterval() const override { return interval; }
     void heartbeatDone(bool failed) override { record(failed ? Outcome::Failed : Outcome::Done); }
     void sessionStopped() override { record(Outcome::Stopped); }
     std::string processRequest(const std::string& request, roamnode::time_point) override
     {
-        requests.push_back(request); // the test reads it once the exchange has ended
-        return reply(request);
+        requests.push_back(request);
+        active = active && !stopOnRequest;
+        return roamnode::frameMessage(replyPayload);
     }
-
-    void configure(const std::function<void(HeartbeatSettings&)>& change)
+    std::vector<Outcome> outcomes() const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        change(m_settings);
+        return m_outcomes;
     }
-    void setHub(const std::string& host, std::uint16_t port)
-    {
-        configure([&](HeartbeatSettings& settings) {
-            settings.rvpHost = host;
-            settings.rvpPort = port;
-        });
-    }
-    std::vector<Outcome> outcomes() const { return locked(m_outcomes); }
 
+    HeartbeatSettings config;
     std::atomic<bool> active{true};
     std::atomic<std::int64_t> interval{1000};
-    std::function<std::string(const std::string&)> reply = [](const std::string&) {
-        return roamnode::frameMessage("{\"status\": \"success\"}");
-    };
+    std::string replyPayload = "{\"status\": \"success\"}";
+    bool stopOnRequest = false; // made inactive by the request
     std::vector<std::string> requests;
 
 private:
-    template <typename T> T locked(const T& value) const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return value;
-    }
     void record(Outcome outcome)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -78,18 +66,18 @@ private:
     }
 
     mutable std::mutex m_mutex;
-    HeartbeatSettings m_settings;
     std::vector<Outcome> m_outcomes;
 };
 
 using Outcome = TestParent::Outcome;
 
-// A session on a thread of its own, ended and joined however the test leaves.
+// A session with `hub` on a thread of its own, ended and joined however the test leaves.
 struct ThreadedSession
 {
-    explicit ThreadedSession(TestParent& parent)
+    ThreadedSession(TestParent& parent, const FakeHub& hub)
         : session(std::make_shared<HeartbeatSession>(&parent))
     {
+        parent.config.rvpPort = hub.port();
         session->setHelloMessage(roamnode::frameMessage("{}"));
         session->moveToThread(&thread);
         thread.start();
@@ -123,7 +111,8 @@ protected:
     Outcome exchangeOnce(const FakeHub& hub) { return exchangeOnce("127.0.0.1", hub.port()); }
     Outcome exchangeOnce(const std::string& host, std::uint16_t port)
     {
-        parent.setHub(host, port);
+        parent.config.rvpHost = host;
+        parent.config.rvpPort = port;
         const std::size_t before = parent.outcomes().size();
         session->on_heartbeat_timer();
         const auto outcomes = parent.outcomes();
@@ -147,18 +136,12 @@ TEST_F(SessionTest, EachExchangeEndsInTimeAndTheNextIsNormal)
 {
     const std::string request = "{\"command\": \"get\", \"ssid\": \"\"}";
     const std::string frame = roamnode::frameMessage(request);
-    const auto action = [](std::vector<std::string> chunks, int pauseMs, int holdAfterReplyMs) {
-        HubAction action;
-        action.chunks = std::move(chunks);
-        action.pauseMs = pauseMs;
-        action.replyWithinMs = 3000;
-        action.holdAfterReplyMs = holdAfterReplyMs;
-        return action;
-    };
     // Each byte well within the read deadline; the frame as a whole never in time.
     std::vector<std::string> bytes;
     for (const char c : frame)
         bytes.emplace_back(1, c);
+    const std::vector<std::string> pieces = {frame.substr(0, 9), frame.substr(9, 8),
+                                             frame.substr(17)};
     const std::string ok = "{\"status\": \"success\"}";
     const struct
     {
@@ -171,31 +154,28 @@ TEST_F(SessionTest, EachExchangeEndsInTimeAndTheNextIsNormal)
         bool waitForHub;   // false: the hub has recorded the reply by the time the outcome comes
     } cases[] = {
         {"one frame", hubRequest(request), 200, 0, 1500, ok, false},
-        {"in pieces", action({frame.substr(0, 9), frame.substr(9, 8), frame.substr(17)}, 30, 0),
-         200, 0, 1500, ok, true},
-        {"hub that does not close", action({frame}, 0, 5000), 200, 0, 1500, ok, true},
+        {"in pieces", {pieces, 30}, 200, 0, 1500, ok, true},
+        {"hub that does not close", {{frame}, 0, 3000, 5000}, 200, 0, 1500, ok, true},
         {"reply in several segments", hubRequest(request), 200, 0, 1500,
          std::string(150000 - 7, 'x'), true},
-        {"over-announced", action({"0100#{\"command\": \"nop\"}"}, 0, 0), 200, 180, 1500, "", true},
-        {"trickling", action(bytes, 100, 0), 300, 0, 1500, "", true},
+        {"over-announced", {{"0100#{\"command\": \"nop\"}"}}, 200, 180, 1500, "", true},
+        {"trickling", {bytes, 100}, 300, 0, 1500, "", true},
         // A long read deadline shows that the cap, not the deadline, ends the exchange.
-        {"oversized", action({"99999999999#{"}, 0, 0), 5000, 0, 150, "", true},
+        {"oversized", {{"99999999999#{"}}, 5000, 0, 150, "", true},
         {"closed after the hello", hubRefusal(), 200, 0, 1500, "", true},
-        {"0000#", action({"0000#"}, 0, 0), 200, 0, 1500, "", true},
-        {"#", action({"#"}, 0, 0), 200, 0, 1500, "", true},
-        {"abc#", action({"abc#"}, 0, 0), 200, 0, 1500, "", true},
+        {"0000#", {{"0000#"}}, 200, 0, 1500, "", true},
+        {"#", {{"#"}}, 200, 0, 1500, "", true},
+        {"abc#", {{"abc#"}}, 200, 0, 1500, "", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         parent.requests.clear();
-        parent.reply = [&](const std::string&) { return roamnode::frameMessage(c.reply); };
+        parent.replyPayload = c.reply;
         FakeHub hub([&](int exchange, const std::string&) {
             return exchange == 0 ? c.action : hubRequest(request);
         });
-        parent.configure([&](HeartbeatSettings& settings) {
-            settings.readTimeout = c.readTimeout;
-            settings.requestTimeout = 800;
-        });
+        parent.config.readTimeout = c.readTimeout;
+        parent.config.requestTimeout = 800;
         const auto started = Clock::now();
         EXPECT_EQ(exchangeOnce(hub), c.reply.empty() ? Outcome::Failed : Outcome::Done);
         const auto took = Clock::now() - started;
@@ -207,9 +187,9 @@ TEST_F(SessionTest, EachExchangeEndsInTimeAndTheNextIsNormal)
         EXPECT_EQ(parent.requests,
                   c.reply.empty() ? std::vector<std::string>{} : std::vector<std::string>{request});
 
-        parent.configure([](HeartbeatSettings& settings) { settings.readTimeout = 2000; });
+        parent.config.readTimeout = 2000;
         EXPECT_EQ(exchangeOnce(hub), Outcome::Done);
-        ASSERT_TRUE(hub.waitForReplies(2, 8000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return hub.replies().size() >= 2; }, 8000));
         EXPECT_EQ(hub.hellos().at(0), "{\"heartbeatcount\": 0}");
         EXPECT_EQ(hub.replies().at(0), c.reply.empty() ? "<none>" : c.reply);
         // The endpoint closed, long before the hub would have.
@@ -224,10 +204,7 @@ TEST_F(SessionTest, StoppedHeartbeatEndsTheExchangeAsStopped)
     for (const bool beforeTheHello : {true, false}) {
         SCOPED_TRACE(beforeTheHello);
         parent.active = !beforeTheHello;
-        parent.reply = [&](const std::string&) {
-            parent.active = false;
-            return roamnode::frameMessage("{\"status\": \"success\"}");
-        };
+        parent.stopOnRequest = true;
         FakeHub hub([](int, const std::string&) { return hubRequest("{}"); });
         EXPECT_EQ(exchangeOnce(hub), Outcome::Stopped);
         EXPECT_EQ(hub.hellos().size(), beforeTheHello ? 0u : 1u);
@@ -261,9 +238,8 @@ TEST(SessionTimer, ZeroIntervalTicksAtMostEveryHundredMilliseconds)
     TestParent parent;
     parent.interval = 0;
     FakeHub hub([](int, const std::string&) { return hubRequest("{\"command\": \"nop\"}"); });
-    parent.setHub("127.0.0.1", hub.port());
 
-    ThreadedSession running(parent);
+    ThreadedSession running(parent, hub);
     running.session->start();
     QTest::qWait(550);
     ASSERT_TRUE(running.end());
@@ -277,21 +253,13 @@ TEST(SessionTimer, TicksMissedDuringALongExchangeCollapseIntoOne)
 {
     TestParent parent;
     parent.interval = 300;
-    parent.configure([](HeartbeatSettings& settings) {
-        settings.readTimeout = 1000;
-        settings.requestTimeout = 1000;
-    });
+    parent.config.readTimeout = parent.config.requestTimeout = 1000;
+    // No request at first: the first exchange sits out its deadline.
     FakeHub hub([](int exchange, const std::string&) {
-        HubAction action = hubRequest("{\"command\": \"nop\"}");
-        if (exchange == 0) {
-            action = HubAction{};
-            action.replyWithinMs = 1500; // no request: the first exchange sits out its deadline
-        }
-        return action;
+        return exchange == 0 ? HubAction{{}, 0, 1500} : hubRequest("{\"command\": \"nop\"}");
     });
-    parent.setHub("127.0.0.1", hub.port());
 
-    ThreadedSession running(parent);
+    ThreadedSession running(parent, hub);
     running.session->start();
     ASSERT_TRUE(QTest::qWaitFor([&]() { return parent.outcomes().size() >= 1; }, 3000));
     const auto firstEnded = Clock::now();
@@ -308,15 +276,11 @@ TEST(SessionTimer, TicksMissedDuringALongExchangeCollapseIntoOne)
 TEST(SessionAbort, EndsAWaitingExchangeAtOnce)
 {
     TestParent parent;
-    FakeHub hub([](int, const std::string&) {
-        HubAction action;
-        action.replyWithinMs = 3000; // hello read, no request: the session sits in its read
-        return action;
-    });
-    parent.setHub("127.0.0.1", hub.port());
-    parent.configure([](HeartbeatSettings& settings) { settings.readTimeout = 5000; });
+    // Hello read, no request: the session sits in its read.
+    FakeHub hub([](int, const std::string&) { return HubAction{{}, 0, 3000}; });
+    parent.config.readTimeout = 5000;
 
-    ThreadedSession running(parent);
+    ThreadedSession running(parent, hub);
     QMetaObject::invokeMethod(running.session.get(), "on_heartbeat_timer", Qt::QueuedConnection);
     ASSERT_TRUE(QTest::qWaitFor([&]() { return !hub.hellos().empty(); }, 2000));
 
