@@ -51,6 +51,8 @@ public:
     // frame came).
     std::vector<std::string> hellos() const { return locked(m_hellos); }
     std::vector<std::string> replies() const { return locked(m_replies); }
+    // Connections accepted, whether or not a hello came.
+    int accepted() const { return locked(m_accepted); }
     // Exchanges held open after the reply that the endpoint closed before the hold ended.
     int closedByEndpoint() const { return locked(m_closedByEndpoint); }
 
@@ -70,5 +72,6 @@ private:
     std::vector<std::string> m_hellos;
     std::vector<std::string> m_replies;
     int m_closedByEndpoint = 0;
+    int m_accepted = 0;
     std::thread m_thread;
 };
