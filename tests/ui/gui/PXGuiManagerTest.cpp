@@ -73,7 +73,7 @@ TEST_F(PXGuiManagerTest, SpeedsReachOnlyThePageOnTopAndScenarioEndResetsThem)
     EXPECT_DOUBLE_EQ(mainSpeed->property("rxSpeed").toDouble(), 0.0);
 
     // Back on the main page, which is built anew and takes the calls again.
-    callStack("previousPage");
+    previousPage();
     ASSERT_TRUE(waitFor([&] { return onTop("speed") != nullptr; }));
     m_bus->publish(RX_SPEED, 50.0f);
     m_bus->publish(TX_SPEED, 12.25f);

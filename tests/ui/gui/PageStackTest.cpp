@@ -30,7 +30,7 @@ TEST_F(PageStackTest, StartsOnTheRvpPageAndClosingGoesBackToIt)
     showPage("main", "speed");
     showPage("about", "info");
     EXPECT_EQ(stack()->childItems().size(), 3);
-    callStack("previousPage");
+    previousPage();
     ASSERT_TRUE(waitFor([&] { return onTop("speed") != nullptr; }));
     // rvp below, the rebuilt main on top; the about page and the old main are gone at once.
     EXPECT_EQ(stack()->childItems().size(), 2);
