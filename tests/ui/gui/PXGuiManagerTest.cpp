@@ -31,7 +31,7 @@ TEST(PXGuiManagerResources, FontsAndImagesAreCompiledIn)
 
 // Each row starts from the opposite state so that every value must change; a state the window
 // does not know changes nothing.
-TEST_F(PXGuiManagerTest, MainPageFollowsTheState)
+TEST_F(PXGuiManagerTest, MainPageFollowsTheStateAndPulsesOnHeartbeats)
 {
     showPage("main", "actionButton");
     const struct
@@ -54,6 +54,22 @@ TEST_F(PXGuiManagerTest, MainPageFollowsTheState)
         m_bus->publish(APP_STATE_CHANGED, static_cast<AppState>(9));
         EXPECT_EQ(property("appState", "appState").toInt(), row.stateBar);
     }
+
+    // A heartbeat pulses the active marker, one of the bar's row's children: it grows to 10
+    // pixels and shrinks back.
+    m_bus->publish(HEARTBEAT_OK);
+    QPointer<QQuickItem> bar = qobject_cast<QQuickItem*>(onTop("appState"));
+    ASSERT_FALSE(bar.isNull());
+    auto dotSize = [&] {
+        double largest = 0;
+        for (QQuickItem* row : bar ? bar->childItems() : QList<QQuickItem*>()) {
+            for (QQuickItem* marker : row->childItems())
+                largest = std::max(largest, marker->property("dotSize").toDouble());
+        }
+        return largest;
+    };
+    EXPECT_TRUE(waitFor([&] { return dotSize() > 9.5; }, 2000));
+    EXPECT_TRUE(waitFor([&] { return dotSize() < 6.5; }, 2000));
 }
 
 // Speeds reach the gauges of the page on top only, and the end of a scenario resets them.
@@ -81,26 +97,6 @@ TEST_F(PXGuiManagerTest, SpeedsReachOnlyThePageOnTopAndScenarioEndResetsThem)
     EXPECT_DOUBLE_EQ(property("speed", "txSpeed").toDouble(), 12.25);
     m_bus->publish(SCENARIO_ENDED);
     EXPECT_DOUBLE_EQ(property("speed", "rxSpeed").toDouble(), 0.0);
-}
-
-TEST_F(PXGuiManagerTest, HeartbeatPulsesTheActiveMarker)
-{
-    showPage("main", "appState");
-    m_bus->publish(APP_STATE_CHANGED, REGISTERED);
-    m_bus->publish(HEARTBEAT_OK);
-    QPointer<QQuickItem> bar = qobject_cast<QQuickItem*>(onTop("appState"));
-    ASSERT_FALSE(bar.isNull());
-    // The markers are the row's children; the active one grows to 10 pixels and shrinks back.
-    auto dotSize = [&] {
-        double largest = 0;
-        for (QQuickItem* row : bar ? bar->childItems() : QList<QQuickItem*>()) {
-            for (QQuickItem* marker : row->childItems())
-                largest = std::max(largest, marker->property("dotSize").toDouble());
-        }
-        return largest;
-    };
-    EXPECT_TRUE(waitFor([&] { return dotSize() > 9.5; }, 2000));
-    EXPECT_TRUE(waitFor([&] { return dotSize() < 6.5; }, 2000));
 }
 
 // The database cannot be created below a plain file: the heartbeat still gets an identifier.
