@@ -2,7 +2,6 @@
 
 #include "app/Roamnode.h"
 #include "bus/PXEventBus.h"
-#include "bus/PXEventHandler.h"
 #include "ui/gui/PXGuiManager.h"
 
 #include "BusRecorder.h"
@@ -20,7 +19,6 @@
 
 #include <functional>
 #include <memory>
-#include <string>
 #include <vector>
 
 // The real page stack in an offscreen window, driven by a manager on the bus the test gives.
@@ -35,7 +33,10 @@ protected:
     void start(std::shared_ptr<PXEventBus> bus, const QString& storagePath = QString())
     {
         ASSERT_TRUE(storage().isValid());
-        registerOnce();
+        [[maybe_unused]] static const bool registered = [] {
+            PXGuiManager(nullptr, nullptr).registerTypes("com.pellix.roamnode");
+            return true;
+        }();
         m_bus = bus;
         m_engine = std::make_unique<QQmlApplicationEngine>();
         m_engine->setOfflineStoragePath(storagePath.isEmpty() ? storage().path() : storagePath);
@@ -49,12 +50,7 @@ protected:
 
     // The application object the window's buttons act on; the tests of the manager alone give
     // the window a bus of their own.
-    Roamnode& app()
-    {
-        if (!m_app)
-            m_app = std::make_unique<Roamnode>();
-        return *m_app;
-    }
+    Roamnode& app() { return *m_app; }
 
     void TearDown() override
     {
@@ -64,16 +60,6 @@ protected:
         // Pages the stack destroyed are deleted later, by the event loop that the program
         // keeps running; a test ends before that, so it runs those deletions itself.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    static void registerOnce()
-    {
-        static bool registered = false;
-        if (registered)
-            return;
-        registered = true;
-        PXGuiManager manager(nullptr, nullptr);
-        manager.registerTypes("com.pellix.roamnode");
     }
 
     // One folder for the whole run: the local storage keeps its database connections open
@@ -123,25 +109,19 @@ protected:
         return object ? object->property(name) : QVariant();
     }
 
-    void callStack(const char* function, const QVariant& value = QVariant())
-    {
-        if (value.isValid())
-            QMetaObject::invokeMethod(stack(), function, Q_ARG(QVariant, value));
-        else
-            QMetaObject::invokeMethod(stack(), function);
-    }
+    void previousPage() { QMetaObject::invokeMethod(stack(), "previousPage"); }
 
     // Shows a page and waits until it is on top with its sections built.
     void showPage(const QString& name, const char* marker)
     {
-        callStack("showPage", name);
+        QMetaObject::invokeMethod(stack(), "showPage", Q_ARG(QVariant, name));
         ASSERT_TRUE(waitFor([&] { return onTop(marker) != nullptr; })) << qPrintable(name);
     }
 
     QString currentPageName() const { return stack()->property("currentPageName").toString(); }
     QString pageVariant() const { return stack()->property("pageVariant").toString(); }
 
-    std::unique_ptr<Roamnode> m_app;
+    std::unique_ptr<Roamnode> m_app = std::make_unique<Roamnode>();
     std::shared_ptr<PXEventBus> m_bus;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     std::unique_ptr<PXGuiManager> m_manager;

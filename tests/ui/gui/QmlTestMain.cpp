@@ -1,6 +1,6 @@
 // Qt Quick Test runner for the window's QML and JavaScript logic. Each test file gets a fresh
 // engine whose local storage lives in a temporary folder, and a stand-in for the native side
-// that records what the pages ask of it.
+// that records what the sections under test ask of it.
 
 #include <QObject>
 #include <QQmlContext>
@@ -22,10 +22,8 @@ public:
     Q_INVOKABLE void actionButtonClicked(int state) { m_actionStates.append(state); }
     Q_INVOKABLE void rvpIpAddressSet(const QString& rvpip) { m_rvpAddresses.append(rvpip); }
     Q_INVOKABLE void requestDataRefresh() { ++m_refreshCount; }
-    Q_INVOKABLE void mainViewCompleted() {}
     Q_INVOKABLE void getVersionInfo() { ++m_versionRequests; }
     Q_INVOKABLE void onDeviceIdReady(const QString& deviceId) { m_deviceIds.append(deviceId); }
-    Q_INVOKABLE void openUrl(const QString&) {}
     Q_INVOKABLE void clear()
     {
         m_rvpAddresses.clear();

@@ -1,6 +1,5 @@
 import QtQuick 2.2
 import QtTest 1.1
-import QtQuick.LocalStorage 2.0
 import "qrc:/js/History.js" as History
 import "qrc:/js/Database.js" as Database
 
@@ -30,36 +29,17 @@ TestCase {
         return entries.map(function(entry) { return entry.address; });
     }
 
-    function rowCount()
-    {
-        var count = 0;
-        Database.open().readTransaction(function(tx) {
-            count = tx.executeSql("SELECT COUNT(*) AS n FROM RallyhubHistory").rows.item(0).n;
-        });
-        return count;
-    }
-
-    function test_newest_first_and_a_repeated_address_moves_to_the_top()
+    function test_newest_first_a_repeated_address_moves_to_the_top_remove_and_clear()
     {
         var db = History.open();
+        History.store(db, ""); // not stored
         History.store(db, "a.example");
         History.store(db, "b.example");
         compare(addresses(History.load(db, 5)), ["b.example", "a.example"]);
         History.store(db, "a.example");
-        compare(addresses(History.load(db, 5)), ["a.example", "b.example"]);
-        compare(rowCount(), 2);
-    }
-
-    function test_remove_and_clear()
-    {
-        var db = History.open();
-        History.store(db, ""); // not stored
-        History.store(db, "one");
-        History.store(db, "two");
-        History.store(db, "three");
-        var entries = History.load(db, 0);
-        History.remove(db, entries[1].rowId);
-        compare(addresses(History.load(db, 0)), ["three", "one"]);
+        compare(addresses(History.load(db, 0)), ["a.example", "b.example"]);
+        History.remove(db, History.load(db, 0)[1].rowId);
+        compare(addresses(History.load(db, 0)), ["a.example"]);
         History.clear(db);
         compare(History.load(db, 0).length, 0);
     }
@@ -117,16 +97,9 @@ TestCase {
         compare(section.historyModel.count, 5);
         compare(section.historyModel.get(0).address, "host7.local");
         compare(section.historyModel.get(4).address, "host3.local");
-        compare(rowCount(), 7);
+        compare(History.load(db, 0).length, 7);
         compare(section.text, "host7.local");
         verify(findChild(section, "clearHistory").visible);
-    }
-
-    function test_section_without_history_hides_clear()
-    {
-        var section = createSection();
-        compare(section.historyModel.count, 0);
-        verify(!findChild(section, "clearHistory").visible);
     }
 
     function test_section_sends_the_normalised_address_and_stores_it()
@@ -137,9 +110,10 @@ TestCase {
         section.text = "10.001.002.003";
         verify(section.addressValid);
         section.finish();
-        // A host name goes unchanged.
+        // A host name goes unchanged; the return key finishes as the button does.
         section.text = "server.local";
-        section.finish();
+        section.forceActiveFocus();
+        keyClick(Qt.Key_Return);
         compare(guiManager.rvpAddresses, ["10.1.2.3", "server.local"]);
         compare(finished, ["10.1.2.3", "server.local"]);
         compare(addresses(History.load(History.open(), 5)), ["server.local", "10.1.2.3"]);
@@ -151,14 +125,10 @@ TestCase {
         var go = findChild(section, "goButton");
         section.text = "fe80::1";
         verify(go.enabled);
-        section.text = "1:2:3:4:5:6:7:8:9";
-        verify(!go.enabled);
         section.text = "fe80::g";
         verify(!go.enabled);
         section.finish();
         compare(guiManager.rvpAddresses.length, 0);
-        section.text = "";
-        verify(!go.enabled);
     }
 
     function test_section_works_without_a_database()
@@ -168,27 +138,12 @@ TestCase {
         try {
             var section = createSection();
             compare(section.historyModel.count, 0);
+            verify(!findChild(section, "clearHistory").visible);
             section.text = "10.0.0.7";
-            var finished = [];
-            section.finished.connect(function(address) { finished.push(address); });
             section.finish();
             compare(guiManager.rvpAddresses, ["10.0.0.7"]);
-            compare(finished, ["10.0.0.7"]);
         } finally {
             Database.open = open;
         }
-    }
-
-    function test_return_key_finishes()
-    {
-        var section = createSection();
-        section.forceActiveFocus();
-        section.text = "";
-        keyClick(Qt.Key_A);
-        keyClick(Qt.Key_Period);
-        keyClick(Qt.Key_B);
-        compare(section.text, "a.b");
-        keyClick(Qt.Key_Return);
-        compare(guiManager.rvpAddresses, ["a.b"]);
     }
 }

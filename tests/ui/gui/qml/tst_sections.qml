@@ -46,27 +46,19 @@ TestCase {
         compare(guiManager.actionStates, [2, 0]);
     }
 
-    function test_data_section_refreshes_when_built()
+    // Built with "..." and asking for the values; the interfaces listed by display name, then
+    // their addresses.
+    function test_data_section()
     {
         var data = load("PXDataSection.qml");
         compare(data.objectName, "data");
         compare(data.rvpAddress, "...");
         tryCompare(guiManager, "refreshCount", 1, 2000);
-        data.changeRvpIpAddress("10.1.2.3");
-        data.changeDeviceName("laptop");
-        compare(data.rvpAddress, "10.1.2.3");
-        compare(data.deviceName, "laptop");
-    }
-
-    function test_interfaces_listed_by_display_name_then_addresses()
-    {
-        var data = load("PXDataSection.qml");
         data.changeDeviceInterfaces('[{"type": "ethernet","name": "eth0","displayname": "",'
                                     + '"ipv4": ["10.0.0.5"],"ipv6": ["fe80::1/64"]},'
                                     + '{"name": "wlan0","displayname": "Wi-Fi","ipv4": [],'
                                     + '"ipv6": ["fe80::2/64", "2001:db8::2/64"]}]');
-        var list = findChild(data, "interfaceList");
-        var model = list.model;
+        var model = findChild(data, "interfaceList").model;
         compare(model.count, 6);
         var lines = [];
         for (var i = 0; i < model.count; ++i)
@@ -90,13 +82,26 @@ TestCase {
         compare(findChild(info, "versionText").text, "Version 2.12.3.0");
     }
 
-    function test_toolbar_back_button()
+    // The first speed fills the ring; later ones are shown against the largest so far, which
+    // transmit shares, and the arc follows.
+    function test_speed_ring_against_the_largest_speed()
     {
-        var toolbar = load("PXToolbarSection.qml");
-        compare(toolbar.objectName, "toolbar");
-        var back = findChild(toolbar, "backButton");
-        verify(back.visible);
-        toolbar.enableBackButton(false);
-        verify(!back.visible);
+        var section = load("PXSpeedSection.qml");
+        compare(section.objectName, "speed");
+        section.setRxMeterSpeed(3);
+        compare(section.rxPercent, 100);
+        section.setRxMeterSpeed(100);
+        section.setRxMeterSpeed(50);
+        compare(section.rxPercent, 50);
+        compare(section.maximum, 100);
+        tryCompare(findChild(section, "rxGauge"), "shownValue", 50, 2000);
+        section.setTxMeterSpeed(25);
+        compare(section.txPercent, 25);
+        compare(findChild(section, "rxText").text, "50.0");
+        compare(findChild(section, "txText").text, "25.0");
+        section.resetMeterSpeed();
+        compare(findChild(section, "txText").text, "0.0");
+        section.setRxMeterSpeed(10);
+        compare(section.rxPercent, 100);
     }
 }
