@@ -13,9 +13,9 @@ using namespace udptest;
 
 namespace {
 
-std::uint16_t triggerPort(bool ipv6 = false)
+std::uint16_t triggerPort()
 {
-    return UdpContext::get(ipv6, 0)->localPort();
+    return UdpContext::get(false, 0)->localPort();
 }
 
 std::vector<std::size_t> sizesOf(TriggerRecorder& recorder)
@@ -26,10 +26,7 @@ std::vector<std::size_t> sizesOf(TriggerRecorder& recorder)
     return sizes;
 }
 
-std::vector<std::uint8_t> bytesOf(std::size_t length, std::uint8_t fill = 0xab)
-{
-    return std::vector<std::uint8_t>(length, fill);
-}
+using Bytes = std::vector<std::uint8_t>;
 
 } // namespace
 
@@ -54,15 +51,15 @@ TEST(TriggerSender, OneBatchOfMixedSendersCountsOnlyEachTriggersOwn)
     LoopStall stall(*context);
     ASSERT_TRUE(stall.waitHeld());
 
-    stranger.sendTo(port, bytesOf(10));
-    first.sendTo(port, bytesOf(11));
-    second.sendTo(port, bytesOf(21));
+    stranger.sendTo(port, Bytes(10));
+    first.sendTo(port, Bytes(11));
+    second.sendTo(port, Bytes(21));
     for (int i = 0; i < 2000; ++i)
         first.sendTo(port, {});
-    first.sendTo(port, bytesOf(12));
+    first.sendTo(port, Bytes(12));
     stranger.sendTo(port, {});
-    second.sendTo(port, bytesOf(22));
-    first.sendTo(port, bytesOf(13));
+    second.sendTo(port, Bytes(22));
+    first.sendTo(port, Bytes(13));
     stall.release();
     ASSERT_TRUE(firstRecorder->waitFrames(3));
     ASSERT_TRUE(secondRecorder->waitFrames(2));
@@ -70,7 +67,7 @@ TEST(TriggerSender, OneBatchOfMixedSendersCountsOnlyEachTriggersOwn)
 
     EXPECT_EQ(sizesOf(*firstRecorder), (std::vector<std::size_t>{11, 12, 13}));
     EXPECT_EQ(sizesOf(*secondRecorder), (std::vector<std::size_t>{21, 22}));
-    first.sendTo(port, bytesOf(14));
+    first.sendTo(port, Bytes(14));
     ASSERT_TRUE(firstRecorder->waitFrames(4));
     const std::int64_t elapsed = roamnode::nowNanoseconds() - began;
     firstTrigger.stop();
@@ -112,7 +109,7 @@ TEST(TriggerLatency, LatencyComesFromTheTag)
         config.latencyTimeOffset = c.offset;
         Trigger trigger(recorder, config);
         trigger.start();
-        auto frame = bytesOf(c.length, 0xff);
+        Bytes frame(c.length, 0xff);
         for (std::size_t i = 0; c.tagNs != 0 && i < 8; ++i)
             frame.at(c.length - c.position + i) = static_cast<std::uint8_t>(tag >> (8 * i));
         peer.sendTo(triggerPort(), frame);
@@ -141,7 +138,7 @@ TEST(TriggerWindow, WindowEndOrStopReportsOnceAndCountsNothingAfter)
         Trigger trigger(recorder, triggerFrom(peer.port(), window));
         trigger.start();
         if (stopEarly) {
-            peer.sendTo(triggerPort(), bytesOf(10));
+            peer.sendTo(triggerPort(), Bytes(10));
             ASSERT_TRUE(recorder->waitFrames(1));
             trigger.stop();
             EXPECT_FALSE(recorder->waitFrames(2, 300ms));
@@ -151,7 +148,7 @@ TEST(TriggerWindow, WindowEndOrStopReportsOnceAndCountsNothingAfter)
         }
         ASSERT_TRUE(recorder->waitFinished(window == 0 ? 1000ms : 5000ms));
         EXPECT_GE(roamnode::nowNanoseconds() - before, window);
-        peer.sendTo(triggerPort(), bytesOf(10));
+        peer.sendTo(triggerPort(), Bytes(10));
         ASSERT_TRUE(handOutQueued(*UdpContext::get(false, 0)));
         EXPECT_TRUE(recorder->frames().empty());
         EXPECT_EQ(recorder->finishedCount(), 1);
