@@ -227,25 +227,33 @@ TEST(TcpClientWatchdog, QuietTransfersEndInTime)
     }
 }
 
-// A source port that a listening socket keeps, address reuse or not, counts as well. However
-// often the client is finished, it reports once.
+// A source port that a listening socket keeps, address reuse or not, counts as well, and the
+// client says why. However often the client is finished, it reports once.
 TEST(TcpClientFailure, ConnectionThatCannotBeMadeFinishesAtOnceAndFinishTwiceReportsOnce)
 {
     TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(1000); });
     TcpTestPeer holder([](std::size_t) { return TcpTestPeer::ok(); });
-    const std::function<void(TcpClient::Config&)> failures[] = {
-        [&](TcpClient::Config& config) { config.srcPort = holder.port(); },
-        [](TcpClient::Config& config) { config.dstPort = testsupport::unusedLoopbackPort(); },
-        [](TcpClient::Config& config) { config.host = "not-an-address"; },
-        [](TcpClient::Config& config) { config.ipv6 = 1; }, // the family does not match
+    const std::uint16_t unused = testsupport::unusedLoopbackPort();
+    const std::string to = "cannot connect to 127.0.0.1 port ";
+    const std::pair<std::function<void(TcpClient::Config&)>, std::string> failures[] = {
+        {[&](TcpClient::Config& config) { config.srcPort = holder.port(); },
+         "cannot open a socket: Address already in use"},
+        {[&](TcpClient::Config& config) { config.dstPort = unused; },
+         to + std::to_string(unused) + ": Connection refused"},
+        {[](TcpClient::Config& config) { config.host = "not-an-address"; },
+         "\"not-an-address\" is not an address"},
+        // The family does not match.
+        {[](TcpClient::Config& config) { config.ipv6 = 1; },
+         to + std::to_string(peer.port()) + ": Invalid argument"},
     };
-    for (std::size_t i = 0; i < std::size(failures); ++i) {
+    for (const auto& [change, reason] : failures) {
         TcpClient::Config config = clientConfig(peer.port());
-        failures[i](config);
+        change(config);
         ClientRun run;
-        EXPECT_NO_THROW(run.run(config)) << i;
-        EXPECT_EQ(run.recorder->finishedCount(), 1) << i;
-        EXPECT_LT(run.elapsed, 1s) << i;
+        EXPECT_NO_THROW(run.run(config)) << reason;
+        EXPECT_EQ(run.recorder->finishedCount(), 1) << reason;
+        EXPECT_EQ(run.recorder->failure(), reason);
+        EXPECT_LT(run.elapsed, 1s) << reason;
     }
     EXPECT_TRUE(peer.connections().empty());
 
