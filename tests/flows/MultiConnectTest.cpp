@@ -255,10 +255,10 @@ TEST(MultiConnectStop, StopIsSafeBeforeStartWithoutAListenerAndFromItsOwnThread)
     }
 }
 
-// Three flows at once against one server: a GET, a limited PUT over IPv6, and a restarting GET
-// whose body the server paces to 150,000 bytes per second (a 262,144-byte report every 1.7 s at
-// most, so the 300 ms watchdog ends each connection and the restart rule opens the next ones).
-TEST(MultiConnectHttpd, GetLimitedPutAndPacedRestartingGetAgainstTheTestServer)
+// Two flows at once against one server: a limited PUT over IPv6, and a restarting GET whose body
+// the server paces to 150,000 bytes per second (a 262,144-byte report every 1.7 s at most, so the
+// 300 ms watchdog ends each connection and the restart rule opens the next ones).
+TEST(MultiConnectHttpd, LimitedPutAndPacedRestartingGetAgainstTheTestServer)
 {
     testsupport::ChildProcess httpd(ROAMNODE_HTTPD, {"--port", "0", "--verbose"});
     const auto port = static_cast<std::uint16_t>(testsupport::listeningPort(httpd));
@@ -274,7 +274,7 @@ TEST(MultiConnectHttpd, GetLimitedPutAndPacedRestartingGetAgainstTheTestServer)
     paced.trafficTimeout = 300ms;
     std::vector<std::shared_ptr<TcpRecorder>> recorders;
     std::vector<std::shared_ptr<MultiConnect>> engines;
-    for (const MultiConnect::Config& config : {flowConfig(port, 400000000), put, paced}) {
+    for (const MultiConnect::Config& config : {put, paced}) {
         recorders.push_back(std::make_shared<TcpRecorder>());
         engines.push_back(std::make_shared<MultiConnect>(recorders.back(), config));
         engines.back()->start();
@@ -284,15 +284,13 @@ TEST(MultiConnectHttpd, GetLimitedPutAndPacedRestartingGetAgainstTheTestServer)
         engines[i]->stop();
     }
 
-    EXPECT_GE(recorders[0]->totalBytes(), 262144u);
-    EXPECT_GE(recorders[1]->totalBytes(), 131072u);
+    EXPECT_GE(recorders[0]->totalBytes(), 131072u);
     // The flow's limit reaches the client: no more than 2,000,000 B/s over the 400 ms.
-    EXPECT_LE(recorders[1]->totalBytes(), 800000u);
-    EXPECT_TRUE(recorders[2]->frames().empty());
+    EXPECT_LE(recorders[0]->totalBytes(), 800000u);
+    EXPECT_TRUE(recorders[1]->frames().empty());
     const std::string restarted = "GET /dir/name-2/?ns=";
     // The verbose server prints the headers: the IPv6 flow names its destination as the host.
-    std::set<std::string> requests = {"GET /dir/name/?ns=400000000 HTTP/1.1",
-                                      "PUT /up/?ns=400000000&rate=2000000 HTTP/1.1", restarted,
+    std::set<std::string> requests = {"PUT /up/?ns=400000000&rate=2000000 HTTP/1.1", restarted,
                                       "  Host: ::1"};
     const auto served = [&](const std::string& line) {
         requests.erase(line.rfind(restarted, 0) == 0 ? restarted : line);

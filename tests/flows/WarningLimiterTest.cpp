@@ -2,14 +2,9 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-constexpr std::int64_t kSecond = 1000000000;
-
-} // namespace
-
 TEST(WarningLimiter, OneLineASecondAndTheNextSaysHowManyWereHeldBackWhateverTheClockDoes)
 {
+    constexpr std::int64_t kSecond = 1000000000;
     std::int64_t now = 5 * kSecond;
     WarningLimiter limiter(kSecond, [&now] { return now; });
     int made = 0;
