@@ -128,7 +128,6 @@ TEST(TriggerLatency, LatencyComesFromTheTag)
 // once, and the cancelled timer has nothing to say past the old end.
 TEST(TriggerWindow, WindowEndOrStopReportsOnceAndCountsNothingAfter)
 {
-    std::shared_ptr<TriggerRecorder> stoppedEarly; // checked once its trigger is gone
     for (const auto& [window, stopEarly] :
          {std::pair<std::int64_t, bool>{100000000, false}, {0, false}, {150000000, true}}) {
         SCOPED_TRACE(window);
@@ -143,7 +142,6 @@ TEST(TriggerWindow, WindowEndOrStopReportsOnceAndCountsNothingAfter)
             trigger.stop();
             EXPECT_FALSE(recorder->waitFrames(2, 300ms));
             EXPECT_EQ(recorder->finishedCount(), 1);
-            stoppedEarly = recorder;
             continue;
         }
         ASSERT_TRUE(recorder->waitFinished(window == 0 ? 1000ms : 5000ms));
@@ -155,8 +153,6 @@ TEST(TriggerWindow, WindowEndOrStopReportsOnceAndCountsNothingAfter)
         trigger.stop();
         EXPECT_EQ(recorder->finishedCount(), 2);
     }
-    ASSERT_TRUE(stoppedEarly);
-    EXPECT_EQ(stoppedEarly->finishedCount(), 1);
 }
 
 // A stream whose source port is a trigger's destination port shares its socket and thread: the

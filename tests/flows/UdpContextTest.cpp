@@ -100,7 +100,6 @@ TEST(UdpContextThread, StartTwiceStartsOneThreadThatTheReleaseJoinsUnlessInsideI
     EXPECT_EQ(threadCount(), before + 1);
     EXPECT_NE(first, std::this_thread::get_id());
 
-    // The release joins the thread.
     context.reset();
     EXPECT_EQ(threadCount(before), before);
 
