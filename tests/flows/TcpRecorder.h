@@ -36,14 +36,6 @@ public:
     }
     void onClientFinished() override { end(m_clientFailure); }
 
-    std::size_t totalBytes()
-    {
-        std::size_t total = 0;
-        for (const TcpReport& report : frames())
-            total += report.bytes;
-        return total;
-    }
-
 private:
     std::string m_clientFailure; // the engine thread's alone
 };
