@@ -233,16 +233,16 @@ TEST(TcpClientFailure, ConnectionThatCannotBeMadeFinishesAtOnceAndFinishTwiceRep
     TcpTestPeer peer([](std::size_t) { return TcpTestPeer::ok(1000); });
     TcpTestPeer holder([](std::size_t) { return TcpTestPeer::ok(); });
     const std::uint16_t unused = testsupport::unusedLoopbackPort();
-    const std::string to = "cannot connect to 127.0.0.1 port ";
+    const std::string cannotConnect = "cannot connect to 127.0.0.1 port ";
     const std::pair<std::function<void(TcpClient::Config&)>, std::string> failures[] = {
         {[&](TcpClient::Config& config) { config.srcPort = holder.port(); },
          "cannot open a socket: Address already in use"},
         {[&](TcpClient::Config& config) { config.dstPort = unused; },
-         to + std::to_string(unused) + ": Connection refused"},
+         cannotConnect + std::to_string(unused) + ": Connection refused"},
         {[](TcpClient::Config& config) { config.host = "not-an-address"; },
          "\"not-an-address\" is not an address"},
         {[](TcpClient::Config& config) { config.ipv6 = 1; }, // the family does not match
-         to + std::to_string(peer.port()) + ": Invalid argument"},
+         cannotConnect + std::to_string(peer.port()) + ": Invalid argument"},
     };
     for (const auto& [change, reason] : failures) {
         TcpClient::Config config = clientConfig(peer.port());
