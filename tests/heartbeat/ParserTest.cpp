@@ -210,11 +210,13 @@ TEST_F(ParserTest, AwaitedAnswersGiveOneReplyEach)
         {100,
          "{\"command\": \"get\", \"device-id\": 1, \"batterylevel\": 1}",
          {"{\"batterylevel\": 87.5, \"errormessage\": \"No answer for: device-id\", "
-          "\"status\": \"variable-error\"}"}},
+          "\"status\": \"variable-error\"}"},
+         nullptr},
         {50,
          "{\"command\": \"set\", \"abortdetectioninterval\": 1, \"heartbeatinterval\": 1}",
          {"{\"errormessage\": \"No answer for: abortdetectioninterval\", "
-          "\"status\": \"variable-error\"}"}},
+          "\"status\": \"variable-error\"}"},
+         nullptr},
         // The owner's answer comes a little later.
         {2000,
          "{\"command\": \"get\", \"scenariodescription\": 1}",
