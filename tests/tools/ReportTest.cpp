@@ -71,9 +71,8 @@ TEST(ResultSummary, CountsRatesLossAndLatencyForTheTableAndJson)
     ASSERT_EQ(s.flows.size(), 3u);
 
     const FlowSummary& stream = s.flows[0];
-    EXPECT_EQ(stream.type, "streamv4");
-    EXPECT_EQ(stream.packets, 100u);
-    EXPECT_EQ(stream.bytes, 10600u);
+    EXPECT_EQ(std::tie(stream.type, stream.packets, stream.bytes),
+              std::make_tuple("streamv4", 100u, 10600u));
     // The partial first and last seconds are left out of mean, min and max alike, so the mean
     // cannot lie above the max (over first to last frame it would: 10600 bytes in 1.99 s).
     ASSERT_TRUE(stream.meanMbps);
@@ -94,15 +93,14 @@ TEST(ResultSummary, CountsRatesLossAndLatencyForTheTableAndJson)
     EXPECT_NEAR(trigger.latencySd.value_or(0), 43925.105, 0.01);
 
     const FlowSummary& tcp = s.flows[2];
-    EXPECT_EQ(tcp.status, "error");
-    EXPECT_EQ(tcp.packets, 0u);
-    EXPECT_FALSE(tcp.meanMbps);
+    EXPECT_EQ(std::tie(tcp.status, tcp.packets, tcp.meanMbps),
+              std::make_tuple("error", 0u, std::nullopt));
 
     ASSERT_EQ(s.monitors.size(), 1u);
     ASSERT_EQ(s.monitors[0].points.size(), 2u);
-    EXPECT_EQ(s.monitors[0].points[0].interfaceName, "wlan0");
-    EXPECT_EQ(s.monitors[0].points[0].rssi, -52);
-    EXPECT_EQ(s.monitors[0].points[0].channel, 36);
+    const MonitorPoint& wifi = s.monitors[0].points[0];
+    EXPECT_EQ(std::tie(wifi.interfaceName, wifi.rssi, wifi.channel),
+              std::make_tuple("wlan0", -52, 36));
 
     const std::string table = summaryTable(scenarios);
     for (const char* text : {"Scenario 7 on dev-1", "flow 3: invalid destination address 'x'",
