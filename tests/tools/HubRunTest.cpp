@@ -286,7 +286,6 @@ TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRunNotAnAmbiguousS
         {"GET", "/demo/x/?ns=4000", 1'000'000, 2.0, "", "10.0.0.1", 7000, kT0},
         {"GET", "/demo/x-2/?ns=2000", 1'000'000, 2.0, "", "10.0.0.1", 40001, kT0 + 4 * kSec},
         {"PUT", "/demo/x/?ns=4000&rate=1000", 500'000, 2.0, "", "10.0.0.1", 40002, kT0},
-        // Endpoint B's GET.
         {"GET", "/demo/x/?ns=4000", 3'000'000, 2.0, "", "10.0.0.2", 7000, kT0 + kSec},
         // Not this run: an earlier one, a later one; and a GET from A's address on a port
         // that is not the flow's.
@@ -297,7 +296,6 @@ TEST(HubRunHttpdStats, EachEndpointGetsItsOwnConnectionsOfThisRunNotAnAmbiguousS
     EXPECT_EQ(applyConnectionStats(endpoints, connections), 3);
     const auto& a = endpoints[0].summaries[0].flows;
     const auto& b = endpoints[1].summaries[0].flows;
-    // Measured by the server, bytes, and no success.
     const auto served = [](const FlowSummary& f) {
         return std::make_tuple(f.measuredByServer, f.bytes, f.failed());
     };
