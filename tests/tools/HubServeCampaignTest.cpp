@@ -3,7 +3,6 @@
 // and NDJSON, /metrics through Prometheus' own parser, SIGHUP and SIGTERM. The PostgreSQL case
 // stops its database in the middle and expects every run in it at the end.
 
-#include "ChildProcess.h"
 #include "JsonParse.h"
 #include "LoopbackPort.h"
 #include "RealProcesses.h"
@@ -155,12 +154,11 @@ protected:
                                      archive, "--out", path("out"), "--keep-archived", "--port",
                                      "0", "--bind", "127.0.0.1", "--metrics", "127.0.0.1:0",
                                      "--start-in", "1", "--clock-samples", "1"});
-        ASSERT_TRUE(waitFor("schedule ")) << output();
-        const std::string text = output();
-        const auto at = text.find("listening on 127.0.0.1:") + 23;
+        const int port = testsupport::listeningPort(*m_hub);
+        ASSERT_NE(port, 0) << output();
         for (int i = 0; i < 2; ++i)
-            m_endpoints.push_back(testsupport::startEndpoint(
-                endpointHome(i), {"127.0.0.1:" + text.substr(at, text.find('\n', at) - at)}));
+            m_endpoints.push_back(
+                testsupport::startEndpoint(endpointHome(i), {"127.0.0.1:" + std::to_string(port)}));
     }
 
     // Waits (bounded) until the hub's output holds `text` `count` times. Looks again at every
