@@ -57,9 +57,8 @@ public:
             why = "needs PostgreSQL (/usr/lib/postgresql/*/bin) and root";
             return false;
         }
-        char pattern[] = "/tmp/roamnode-pg-XXXXXX";
-        m_dir = mkdtemp(pattern) ? pattern : "";
-        if (m_dir.empty() || chown(pattern, nobody->pw_uid, nobody->pw_gid) != 0)
+        m_dir = m_tmp.path().toStdString();
+        if (!m_tmp.isValid() || chown(m_dir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
             return false;
         // The C locale: a test machine's LANG may name a locale it has not generated.
         if (!as({m_bin + "/initdb", "-D", m_dir + "/data", "-U", "roamnode", "-A", "trust",
@@ -88,11 +87,8 @@ public:
     std::string url() const { return "postgresql://roamnode@127.0.0.1:" + m_port + "/postgres"; }
     ~PostgresCluster()
     {
-        if (m_dir.empty())
-            return;
-        control("stop");
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
+        if (!m_port.empty())
+            control("stop");
     }
 
 private:
@@ -102,6 +98,7 @@ private:
         command.insert(command.begin(), {"-u", "nobody", "--"});
         return run("/usr/sbin/runuser", command, reportFailure).has_value();
     }
+    QTemporaryDir m_tmp{"/tmp/roamnode-pg-XXXXXX"};
     std::string m_bin, m_dir, m_port;
 };
 
@@ -182,22 +179,6 @@ protected:
         for (auto at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
             ++n;
         return n;
-    }
-
-    // The /metrics page as Prometheus' own parser (Debian's python3-prometheus-client, hence
-    // /usr/bin) reads it: one "name endpoint value" line per sample.
-    std::string metricSamples()
-    {
-        const std::string text = output();
-        const auto at = text.find("metrics on http://") + 11;
-        return run("/usr/bin/python3",
-                   {"-c",
-                    "import sys, urllib.request\nfrom prometheus_client.parser import "
-                    "text_string_to_metric_families as parse\npage = urllib.request.urlopen("
-                    "sys.argv[1], timeout=5).read().decode()\nfor f in parse(page):\n  for s in "
-                    "f.samples: print(s.name, s.labels.get('endpoint_id', '-'), s.value)",
-                    text.substr(at, text.find("/metrics", at) + 8 - at)})
-            .value_or("");
     }
 
     // SIGTERM: the runs under way finish and are archived, the hub exits 0.
@@ -286,8 +267,19 @@ TEST_F(HubServeCampaign, SqliteHoldsEveryRunWholeAndMetricsSighupSigtermBehave)
     ASSERT_TRUE(waitFor("test b: run finished")) << output();
     EXPECT_GT(occurrences("test b: endpoint ghost absent"), 0);
 
-    // The last run's figures are on the metrics page.
-    const std::string samples = metricSamples();
+    // The last run's figures on the /metrics page as Prometheus' own parser (Debian's
+    // python3-prometheus-client, hence /usr/bin) reads it: one "name endpoint value" per sample.
+    const std::string text = output();
+    const auto at = text.find("metrics on http://") + 11;
+    const std::string samples =
+        run("/usr/bin/python3",
+            {"-c",
+             "import sys, urllib.request\nfrom prometheus_client.parser import "
+             "text_string_to_metric_families as parse\npage = urllib.request.urlopen("
+             "sys.argv[1], timeout=5).read().decode()\nfor f in parse(page):\n  for s in "
+             "f.samples: print(s.name, s.labels.get('endpoint_id', '-'), s.value)",
+             text.substr(at, text.find("/metrics", at) + 8 - at)})
+            .value_or("");
     EXPECT_NE(samples.find("roamnode_flow_throughput_mbps " + m_ids[0]), std::string::npos)
         << samples;
     EXPECT_NE(samples.find("roamnode_hub_endpoints_registered - 2.0"), std::string::npos)
