@@ -304,9 +304,7 @@ TEST(SummaryTable, FitsOneHundredColumnsUnlessWide)
     for (std::string line; std::getline(lines, line);)
         EXPECT_LE(line.size(), 100u) << narrow;
     EXPECT_NE(narrow.find("--wide"), std::string::npos) << narrow;
-    TableOptions options;
-    options.wide = true;
-    const std::string wide = summaryTable({s}, options);
+    const std::string wide = summaryTable({s}, TableOptions{true});
     for (const char* header : {"lat min ms", "lat max ms", "lat sd ms", "min Mbit/s", "stream"})
         EXPECT_NE(wide.find(header), std::string::npos) << header << "\n" << wide;
 }
@@ -315,11 +313,8 @@ TEST(SummaryTable, FitsOneHundredColumnsUnlessWide)
 // and charts, kept in the build folder to look at.
 TEST(HtmlReport, ABrowserDrawsThePage)
 {
-    std::string chromium;
-    for (const std::string name : {"chromium", "chromium-browser"})
-        if (chromium.empty() && std::system(("command -v " + name + " >/dev/null").c_str()) == 0)
-            chromium = name;
-    if (chromium.empty())
+    const std::string whichChromium = "command -v chromium || command -v chromium-browser";
+    if (std::system((whichChromium + " >/dev/null").c_str()) != 0)
         GTEST_SKIP() << "no chromium installed";
     const std::filesystem::path dir = REPORT_SCREENSHOT_DIR;
     std::filesystem::remove_all(dir);
@@ -327,8 +322,8 @@ TEST(HtmlReport, ABrowserDrawsThePage)
     std::ofstream(dir / "report.html") << htmlReport("Screenshot", pairedSummaries(), kSampleRun);
     // A fresh profile and no network: the page needs nothing from outside.
     const std::string command =
-        "timeout 90 '" + chromium +
-        "' --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+        "timeout 90 \"$(" + whichChromium +
+        ")\" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
         "--disable-background-networking --disable-component-update --disable-sync "
         "--user-data-dir='" +
         (dir / "profile").string() + "' --screenshot='" + (dir / "report.png").string() +
