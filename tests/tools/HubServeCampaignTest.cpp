@@ -223,30 +223,28 @@ protected:
                 run(ROAMNODE_HUB_BINARY, {"export", "--archive", archive, "--format", format})
                     .value_or(""));
             std::map<std::string, std::uint64_t> exported;
-            std::string line;
-            if (format == "csv")
-                std::getline(lines, line); // the header
-            while (std::getline(lines, line)) {
-                // Schema version, run start, device, flow and packets of one record.
-                std::vector<std::string> f;
-                if (format == "csv") {
-                    std::istringstream fields(line);
-                    for (std::string field; std::getline(fields, field, ',');)
-                        f.push_back(field);
-                    f.resize(13);
-                    f = {f[0], f[2], f[5], f[8], f[12]};
-                } else {
-                    const Json::Value r = testsupport::parsed(line).value_or(Json::Value());
-                    f = {std::to_string(r["schema_version"].asInt()), r["run_start_utc"].asString(),
-                         r["device_id"].asString(), std::to_string(r["flow_id"].asInt()),
-                         std::to_string(r["packets"].asUInt64())};
+            std::vector<std::string> names; // the CSV header's: the NDJSON keys
+            for (std::string line; std::getline(lines, line);) {
+                Json::Value r; // one record
+                std::istringstream fields(line);
+                std::string field;
+                if (format == "ndjson") {
+                    r = testsupport::parsed(line).value_or(Json::Value());
+                } else if (names.empty()) {
+                    while (std::getline(fields, field, ','))
+                        names.push_back(field);
+                    continue;
                 }
-                EXPECT_EQ(f[0], "1") << line;
+                for (std::size_t i = 0; format == "csv" && i < names.size(); ++i)
+                    r[names[i]] = std::getline(fields, field, ',') ? field : "";
+                EXPECT_EQ(r["schema_version"].asString(), "1") << line;
                 // "2026-12-07T10:00:01.250Z" against results.json's "2026-12-07 10:00:01.250 UTC"
-                f[1].resize(std::max<std::size_t>(f[1].size(), 11));
-                f[1][10] = ' ';
-                exported[f[1].substr(0, 23) + " " + f[2] + " " + f[3]] +=
-                    std::strtoull(f[4].c_str(), nullptr, 10);
+                std::string start = r["run_start_utc"].asString();
+                start.resize(std::max<std::size_t>(start.size(), 11));
+                start[10] = ' ';
+                exported[start.substr(0, 23) + " " + r["device_id"].asString() + " " +
+                         r["flow_id"].asString()] +=
+                    std::strtoull(r["packets"].asString().c_str(), nullptr, 10);
             }
             EXPECT_EQ(exported, expected) << format;
         }
