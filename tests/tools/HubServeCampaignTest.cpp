@@ -230,6 +230,8 @@ protected:
                 std::string field;
                 if (format == "ndjson") {
                     r = testsupport::parsed(line).value_or(Json::Value());
+                    for (const char* number : {"schema_version", "flow_id", "packets"})
+                        EXPECT_TRUE(r[number].isIntegral()) << number << ": " << line;
                 } else if (names.empty()) {
                     while (std::getline(fields, field, ','))
                         names.push_back(field);
