@@ -66,14 +66,13 @@ if command -v man >/dev/null; then
 fi
 [ -n "$analyze" ] || { echo "no systemd-analyze: verify left out"; instances=(); }
 for instance in "${instances[@]}"; do
-    shown=${instance:-$name}
     # verify passes some complaints with status 0; none are acceptable.
     if ! out=$("$analyze" verify "$man_check" "$work/units/$name${instance:+:$instance}" 2>&1) ||
         [ -n "$out" ]; then
         echo "$out" >&2
-        fail "systemd-analyze verify rejected or complained about $shown"
+        fail "systemd-analyze verify rejected or complained about ${instance:-$name}"
     fi
-    echo "ok: systemd-analyze verify $shown"
+    echo "ok: systemd-analyze verify ${instance:-$name}"
 done
 
 [ "$name" != roamnode-hub.service ] || exit 0

@@ -3,6 +3,7 @@
 
 #include "ArchiveSpool.h"
 #include "ResultArchive.h"
+#include "bus/JsonRead.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +15,13 @@ TEST(HubArchive, ALongRunGoesFromTheSpoolIntoTheArchiveWhole)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
+    Json::Value results;
+    ASSERT_TRUE(roamnode::parseJson(R"({"runstart": 1796659303000000000,
+        "endpoints": [{"deviceid": "d", "label": "d"}],
+        "summary": [{"endpoint": "d", "flows": [{"id": 1, "type": "streamv4"}]}]})",
+                                    results));
     // An hour of one flow: far more values than a peer's message may hold, but the hub's own.
-    Json::Value flow(Json::objectValue);
-    flow["id"] = 1;
-    flow["type"] = "streamv4";
+    Json::Value& flow = results["summary"][0]["flows"][0];
     for (int i = 0; i < 3600; ++i) {
         Json::Value second(Json::objectValue);
         second["second"] = static_cast<Json::Int64>(1796659303000000000 + i * 1000000000LL);
@@ -26,13 +30,6 @@ TEST(HubArchive, ALongRunGoesFromTheSpoolIntoTheArchiveWhole)
             second[key] = i;
         flow["seconds"].append(second);
     }
-    Json::Value results(Json::objectValue);
-    results["runstart"] = static_cast<Json::Int64>(1796659303000000000);
-    results["endpoints"][0]["deviceid"] = "d";
-    results["endpoints"][0]["label"] = "d";
-    results["summary"][0]["endpoint"] = "d";
-    results["summary"][0]["flows"].append(flow);
-    results["padding"] = Json::Value(Json::arrayValue);
     for (int i = 0; i < 80000; ++i)
         results["padding"].append(i);
 

@@ -35,11 +35,8 @@ TEST(HubSchedule, TestsRunAtTheirSlots)
               "");
     ASSERT_EQ(tests.size(), 2u);
     EXPECT_EQ(tests[1].endpoints, std::vector<std::string>{"lab-3"});
-    const struct
-    {
-        std::size_t test;
-        std::int64_t after, next;
-    } cases[] = {
+    // Each case: the test, a time, and its next slot after that time.
+    const std::tuple<std::size_t, std::int64_t, std::int64_t> cases[] = {
         {0, kMidnight, kMidnight + 120 * kS},            // offset from the hour
         {0, kMidnight + 120 * kS, kMidnight + 720 * kS}, // strictly after
         {0, kMidnight + 719 * kS, kMidnight + 720 * kS},
@@ -47,9 +44,9 @@ TEST(HubSchedule, TestsRunAtTheirSlots)
         {1, kMidnight + 21630 * kS, kMidnight + 66600 * kS},              // then 18:30
         {1, kMidnight + 70000 * kS, kMidnight + 86400 * kS + 21630 * kS}, // tomorrow
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(hubserve::nextSlot(tests[c.test], c.after), c.next)
-            << tests[c.test].name << " after +" << (c.after - kMidnight) / kS << " s";
+    for (const auto& [test, after, next] : cases)
+        EXPECT_EQ(hubserve::nextSlot(tests[test], after), next)
+            << tests[test].name << " after +" << (after - kMidnight) / kS << " s";
 }
 
 TEST(HubSchedule, RefusesWhatItCannotUse)

@@ -3,7 +3,6 @@
 // and NDJSON, /metrics through Prometheus' own parser, SIGHUP and SIGTERM. The PostgreSQL case
 // stops its database in the middle and expects every run in it at the end.
 
-#include "ChildProcess.h"
 #include "JsonParse.h"
 #include "LoopbackPort.h"
 #include "RealProcesses.h"
@@ -58,9 +57,8 @@ public:
             why = "needs PostgreSQL (/usr/lib/postgresql/*/bin) and root";
             return false;
         }
-        char pattern[] = "/tmp/roamnode-pg-XXXXXX";
-        m_dir = mkdtemp(pattern) ? pattern : "";
-        if (m_dir.empty() || chown(pattern, nobody->pw_uid, nobody->pw_gid) != 0)
+        m_dir = m_tmp.path().toStdString();
+        if (!m_tmp.isValid() || chown(m_dir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
             return false;
         // The C locale: a test machine's LANG may name a locale it has not generated.
         if (!as({m_bin + "/initdb", "-D", m_dir + "/data", "-U", "roamnode", "-A", "trust",
@@ -89,11 +87,8 @@ public:
     std::string url() const { return "postgresql://roamnode@127.0.0.1:" + m_port + "/postgres"; }
     ~PostgresCluster()
     {
-        if (m_dir.empty())
-            return;
-        control("stop");
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
+        if (!m_port.empty())
+            control("stop");
     }
 
 private:
@@ -103,6 +98,7 @@ private:
         command.insert(command.begin(), {"-u", "nobody", "--"});
         return run("/usr/sbin/runuser", command, reportFailure).has_value();
     }
+    QTemporaryDir m_tmp{"/tmp/roamnode-pg-XXXXXX"};
     std::string m_bin, m_dir, m_port;
 };
 
@@ -155,12 +151,11 @@ protected:
                                      archive, "--out", path("out"), "--keep-archived", "--port",
                                      "0", "--bind", "127.0.0.1", "--metrics", "127.0.0.1:0",
                                      "--start-in", "1", "--clock-samples", "1"});
-        ASSERT_TRUE(waitFor("schedule ")) << output();
-        const std::string text = output();
-        const auto at = text.find("listening on 127.0.0.1:") + 23;
+        const int port = testsupport::listeningPort(*m_hub);
+        ASSERT_NE(port, 0) << output();
         for (int i = 0; i < 2; ++i)
-            m_endpoints.push_back(testsupport::startEndpoint(
-                endpointHome(i), {"127.0.0.1:" + text.substr(at, text.find('\n', at) - at)}));
+            m_endpoints.push_back(
+                testsupport::startEndpoint(endpointHome(i), {"127.0.0.1:" + std::to_string(port)}));
     }
 
     // Waits (bounded) until the hub's output holds `text` `count` times. Looks again at every
@@ -184,22 +179,6 @@ protected:
         for (auto at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
             ++n;
         return n;
-    }
-
-    // The /metrics page as Prometheus' own parser (Debian's python3-prometheus-client, hence
-    // /usr/bin) reads it: one "name endpoint value" line per sample.
-    std::string metricSamples()
-    {
-        const std::string text = output();
-        const auto at = text.find("metrics on http://") + 11;
-        return run("/usr/bin/python3",
-                   {"-c",
-                    "import sys, urllib.request\nfrom prometheus_client.parser import "
-                    "text_string_to_metric_families as parse\npage = urllib.request.urlopen("
-                    "sys.argv[1], timeout=5).read().decode()\nfor f in parse(page):\n  for s in "
-                    "f.samples: print(s.name, s.labels.get('endpoint_id', '-'), s.value)",
-                    text.substr(at, text.find("/metrics", at) + 8 - at)})
-            .value_or("");
     }
 
     // SIGTERM: the runs under way finish and are archived, the hub exits 0.
@@ -244,30 +223,30 @@ protected:
                 run(ROAMNODE_HUB_BINARY, {"export", "--archive", archive, "--format", format})
                     .value_or(""));
             std::map<std::string, std::uint64_t> exported;
-            std::string line;
-            if (format == "csv")
-                std::getline(lines, line); // the header
-            while (std::getline(lines, line)) {
-                // Schema version, run start, device, flow and packets of one record.
-                std::vector<std::string> f;
-                if (format == "csv") {
-                    std::istringstream fields(line);
-                    for (std::string field; std::getline(fields, field, ',');)
-                        f.push_back(field);
-                    f.resize(13);
-                    f = {f[0], f[2], f[5], f[8], f[12]};
-                } else {
-                    const Json::Value r = testsupport::parsed(line).value_or(Json::Value());
-                    f = {std::to_string(r["schema_version"].asInt()), r["run_start_utc"].asString(),
-                         r["device_id"].asString(), std::to_string(r["flow_id"].asInt()),
-                         std::to_string(r["packets"].asUInt64())};
+            std::vector<std::string> names; // the CSV header's: the NDJSON keys
+            for (std::string line; std::getline(lines, line);) {
+                Json::Value r; // one record
+                std::istringstream fields(line);
+                std::string field;
+                if (format == "ndjson") {
+                    r = testsupport::parsed(line).value_or(Json::Value());
+                    for (const char* number : {"schema_version", "flow_id", "packets"})
+                        EXPECT_TRUE(r[number].isIntegral()) << number << ": " << line;
+                } else if (names.empty()) {
+                    while (std::getline(fields, field, ','))
+                        names.push_back(field);
+                    continue;
                 }
-                EXPECT_EQ(f[0], "1") << line;
+                for (std::size_t i = 0; format == "csv" && i < names.size(); ++i)
+                    r[names[i]] = std::getline(fields, field, ',') ? field : "";
+                EXPECT_EQ(r["schema_version"].asString(), "1") << line;
                 // "2026-12-07T10:00:01.250Z" against results.json's "2026-12-07 10:00:01.250 UTC"
-                f[1].resize(std::max<std::size_t>(f[1].size(), 11));
-                f[1][10] = ' ';
-                exported[f[1].substr(0, 23) + " " + f[2] + " " + f[3]] +=
-                    std::strtoull(f[4].c_str(), nullptr, 10);
+                std::string start = r["run_start_utc"].asString();
+                start.resize(std::max<std::size_t>(start.size(), 11));
+                start[10] = ' ';
+                exported[start.substr(0, 23) + " " + r["device_id"].asString() + " " +
+                         r["flow_id"].asString()] +=
+                    std::strtoull(r["packets"].asString().c_str(), nullptr, 10);
             }
             EXPECT_EQ(exported, expected) << format;
         }
@@ -288,8 +267,19 @@ TEST_F(HubServeCampaign, SqliteHoldsEveryRunWholeAndMetricsSighupSigtermBehave)
     ASSERT_TRUE(waitFor("test b: run finished")) << output();
     EXPECT_GT(occurrences("test b: endpoint ghost absent"), 0);
 
-    // The last run's figures are on the metrics page.
-    const std::string samples = metricSamples();
+    // The last run's figures on the /metrics page as Prometheus' own parser (Debian's
+    // python3-prometheus-client, hence /usr/bin) reads it: one "name endpoint value" per sample.
+    const std::string text = output();
+    const auto at = text.find("metrics on http://") + 11;
+    const std::string samples =
+        run("/usr/bin/python3",
+            {"-c",
+             "import sys, urllib.request\nfrom prometheus_client.parser import "
+             "text_string_to_metric_families as parse\npage = urllib.request.urlopen("
+             "sys.argv[1], timeout=5).read().decode()\nfor f in parse(page):\n  for s in "
+             "f.samples: print(s.name, s.labels.get('endpoint_id', '-'), s.value)",
+             text.substr(at, text.find("/metrics", at) + 8 - at)})
+            .value_or("");
     EXPECT_NE(samples.find("roamnode_flow_throughput_mbps " + m_ids[0]), std::string::npos)
         << samples;
     EXPECT_NE(samples.find("roamnode_hub_endpoints_registered - 2.0"), std::string::npos)

@@ -71,39 +71,34 @@ TEST(ResultSummary, CountsRatesLossAndLatencyForTheTableAndJson)
     ASSERT_EQ(s.flows.size(), 3u);
 
     const FlowSummary& stream = s.flows[0];
-    EXPECT_EQ(stream.type, "streamv4");
-    EXPECT_EQ(stream.packets, 100u);
-    EXPECT_EQ(stream.bytes, 10600u);
+    EXPECT_EQ(std::tie(stream.type, stream.packets, stream.bytes),
+              std::make_tuple("streamv4", 100u, 10600u));
     // The partial first and last seconds are left out of mean, min and max alike, so the mean
     // cannot lie above the max (over first to last frame it would: 10600 bytes in 1.99 s).
-    ASSERT_TRUE(stream.meanMbps);
-    EXPECT_DOUBLE_EQ(*stream.meanMbps, 8480 * 8 / 1e6);
-    EXPECT_DOUBLE_EQ(*stream.minMbps, 8480 * 8 / 1e6);
-    EXPECT_DOUBLE_EQ(*stream.maxMbps, 8480 * 8 / 1e6);
+    for (const auto& mbps : {stream.meanMbps, stream.minMbps, stream.maxMbps})
+        EXPECT_DOUBLE_EQ(mbps.value_or(0), 8480 * 8 / 1e6);
     EXPECT_TRUE(stream.seconds.front().partial && stream.seconds.back().partial);
     EXPECT_FALSE(stream.seconds[1].partial);
     EXPECT_FALSE(stream.lostPackets);
 
     // Its pairing and loss: in the table and JSON below (the rule itself: FlowPairing).
     const FlowSummary& trigger = s.flows[1];
-    ASSERT_TRUE(trigger.latencyMin);
-    EXPECT_EQ(*trigger.latencyMin, 90000);
-    EXPECT_EQ(*trigger.latencyMax, 400000);
+    EXPECT_EQ(trigger.latencyMin, 90000);
+    EXPECT_EQ(trigger.latencyMax, 400000);
     // Weighted by the packets of each second: (200000 * 10 + 150000 * 78) / 88.
-    EXPECT_NEAR(*trigger.latencyAvg, (200000.0 * 10 + 150000.0 * 78) / 88, 1e-6);
+    EXPECT_NEAR(trigger.latencyAvg.value_or(0), (200000.0 * 10 + 150000.0 * 78) / 88, 1e-6);
     // The standard deviation of all 88 values, pooled from each second's mean and deviation.
-    EXPECT_NEAR(*trigger.latencySd, 43925.105, 0.01);
+    EXPECT_NEAR(trigger.latencySd.value_or(0), 43925.105, 0.01);
 
     const FlowSummary& tcp = s.flows[2];
-    EXPECT_EQ(tcp.status, "error");
-    EXPECT_EQ(tcp.packets, 0u);
-    EXPECT_FALSE(tcp.meanMbps);
+    EXPECT_EQ(std::tie(tcp.status, tcp.packets, tcp.meanMbps),
+              std::make_tuple("error", 0u, std::nullopt));
 
     ASSERT_EQ(s.monitors.size(), 1u);
     ASSERT_EQ(s.monitors[0].points.size(), 2u);
-    EXPECT_EQ(s.monitors[0].points[0].interfaceName, "wlan0");
-    EXPECT_EQ(s.monitors[0].points[0].rssi, -52);
-    EXPECT_EQ(s.monitors[0].points[0].channel, 36);
+    const MonitorPoint& wifi = s.monitors[0].points[0];
+    EXPECT_EQ(std::tie(wifi.interfaceName, wifi.rssi, wifi.channel),
+              std::make_tuple("wlan0", -52, 36));
 
     const std::string table = summaryTable(scenarios);
     for (const char* text : {"Scenario 7 on dev-1", "flow 3: invalid destination address 'x'",
@@ -215,62 +210,47 @@ TEST(FlowPairing, PairsAcrossEndpointsAndSaysWhenItCannotTell)
         "timestamparray": [1], "packetcountarray": [100], "bytecountarray": [1]}]}])");
     const Json::Value received = parse(R"([{"flows": [{"id": 2, "status": "success",
         "timestamparray": [1], "packetcountarray": [96], "bytecountarray": [1]}]}])");
-    struct Case
-    {
-        const char* name;
-        std::vector<std::set<std::string>> senders; // each sender's addresses
-        std::set<std::string> receiverAddresses;
-        Pairing pairing;
-    };
-    const std::vector<Case> cases = {
-        {"one sender", {{"10.0.0.1"}}, {"10.0.0.2"}, Pairing::Paired},
-        {"IPv6-mapped and prefixed forms",
-         {{normalAddress("::FFFF:10.0.0.1")}},
-         {normalAddress("10.0.0.2/24")},
-         Pairing::Paired},
+    const std::string mapped = normalAddress("::FFFF:10.0.0.1");
+    const std::string prefixed = normalAddress("10.0.0.2/24");
+    // Each case: what it is, each sender's addresses, the receiver's, the pairing, its loss cell.
+    using Case = std::tuple<const char*, std::vector<std::set<std::string>>, std::set<std::string>,
+                            Pairing, const char*>;
+    const Case cases[] = {
+        {"one sender", {{"10.0.0.1"}}, {"10.0.0.2"}, Pairing::Paired, "4 (4.00 %)"},
+        {"mapped and prefixed forms", {{mapped}}, {prefixed}, Pairing::Paired, "4 (4.00 %)"},
         {"two senders on one host",
          {{"10.0.0.1"}, {"10.0.0.1", "127.0.0.1"}},
          {"10.0.0.2"},
-         Pairing::Ambiguous},
-        {"the stream goes elsewhere", {{"10.0.0.1"}}, {"10.0.0.3"}, Pairing::None},
-        {"the trigger expects another sender", {{"10.0.0.9"}}, {"10.0.0.2"}, Pairing::None},
+         Pairing::Ambiguous,
+         "ambiguous"},
+        {"the stream goes elsewhere", {{"10.0.0.1"}}, {"10.0.0.3"}, Pairing::None, "-"},
+        {"the trigger expects another sender", {{"10.0.0.9"}}, {"10.0.0.2"}, Pairing::None, "-"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, senders, receiverAddresses, pairing, lossCell] : cases) {
         std::vector<EndpointResults> endpoints;
-        for (std::size_t i = 0; i < c.senders.size(); ++i)
+        for (std::size_t i = 0; i < senders.size(); ++i)
             endpoints.push_back(
-                {"A" + std::to_string(i), c.senders[i], sender, summarize(sent, sender, "A"), 0});
+                {"A" + std::to_string(i), senders[i], sender, summarize(sent, sender, "A"), 0});
         endpoints.push_back(
-            {"B", c.receiverAddresses, receiver, summarize(received, receiver, "B"), 0});
+            {"B", receiverAddresses, receiver, summarize(received, receiver, "B"), 0});
         pairStreamsAndTriggers(endpoints);
         const FlowSummary& trigger = endpoints.back().summaries[0].flows[0];
-        EXPECT_EQ(trigger.pairing, c.pairing) << c.name;
-        EXPECT_EQ(trigger.lostPackets.has_value(), c.pairing == Pairing::Paired) << c.name;
-        if (c.pairing == Pairing::Paired) {
-            EXPECT_EQ(*trigger.lostPackets, 4) << c.name;
-            EXPECT_DOUBLE_EQ(*trigger.lossPercent, 4.0) << c.name;
-            EXPECT_EQ(trigger.pairedWith, "A0 flow 1") << c.name;
+        EXPECT_EQ(trigger.pairing, pairing) << name;
+        EXPECT_EQ(trigger.lostPackets, pairing == Pairing::Paired ? std::optional(4) : std::nullopt)
+            << name;
+        if (pairing == Pairing::Paired) {
+            EXPECT_DOUBLE_EQ(*trigger.lossPercent, 4.0) << name;
+            EXPECT_EQ(trigger.pairedWith, "A0 flow 1") << name;
         }
         const std::string table = summaryTable(endpoints.back().summaries);
-        EXPECT_NE(table.find(c.pairing == Pairing::Paired      ? "4 (4.00 %)"
-                             : c.pairing == Pairing::Ambiguous ? "ambiguous"
-                                                               : "-"),
-                  std::string::npos)
-            << c.name << "\n"
-            << table;
+        EXPECT_NE(table.find(lossCell), std::string::npos) << name << "\n" << table;
     }
 }
 
 TEST(ResultSummary, PlannedFramesAndShortStreams)
 {
-    struct Case
-    {
-        const char* flow; // the stream's content
-        std::uint64_t sent;
-        std::uint64_t planned;
-        bool isShort;
-    };
-    const std::vector<Case> cases = {
+    // Each case: the stream's content, frames sent, frames planned, and whether it is short.
+    const std::tuple<const char*, std::uint64_t, std::uint64_t, bool> cases[] = {
         {R"("interframegap": 1000000, "numberofframes": 2000)", 2000, 2000, false},
         {R"("interframegap": 1000000, "numberofframes": 2000)", 1999, 2000, false},
         {R"("interframegap": 1000000, "numberofframes": 2000)", 1990, 2000, true},
@@ -279,41 +259,38 @@ TEST(ResultSummary, PlannedFramesAndShortStreams)
          7900, 8000, true},
         {R"("interframegap": 1000000, "numberofframes": 100000)", 10000, 10000, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& [flow, sent, planned, isShort] : cases) {
         const Json::Value description = parse(
             std::string(R"({"duration": 10000000000, "flows": [{"id": 1, "flowtype": "streamv4",
             "flow": {)") +
-            c.flow + "}}]}");
+            flow + "}}]}");
         const Json::Value list = parse(
             R"([{"flows": [{"id": 1, "status": "success", "timestamparray": [1],
             "packetcountarray": [)" +
-            std::to_string(c.sent) + R"(], "bytecountarray": [1]}]}])");
-        const FlowSummary f = summarize(list, description)[0].flows[0];
-        ASSERT_TRUE(f.plannedFrames) << c.flow;
-        EXPECT_EQ(*f.plannedFrames, c.planned) << c.flow;
-        EXPECT_EQ(f.isShort(), c.isShort) << c.flow;
-        EXPECT_EQ(f.failed(), c.isShort) << c.flow;
-        const Json::Value json = summaryJson({summarize(list, description)[0]});
-        EXPECT_EQ(json[0]["flows"][0]["short"].asBool(), c.isShort);
-        EXPECT_EQ(json[0]["flows"][0]["shortframes"].asUInt64(),
-                  c.planned - std::min(c.planned, c.sent));
-        EXPECT_EQ(statusText(f).find("(short)") != std::string::npos, c.isShort) << c.flow;
+            std::to_string(sent) + R"(], "bytecountarray": [1]}]}])");
+        const ScenarioSummary summary = summarize(list, description)[0];
+        const FlowSummary& f = summary.flows[0];
+        EXPECT_EQ(f.plannedFrames, planned) << flow;
+        EXPECT_EQ(f.isShort(), isShort) << flow;
+        EXPECT_EQ(f.failed(), isShort) << flow;
+        const Json::Value json = summaryJson({summary});
+        EXPECT_EQ(json[0]["flows"][0]["short"].asBool(), isShort);
+        EXPECT_EQ(json[0]["flows"][0]["shortframes"].asUInt64(), planned - std::min(planned, sent));
+        EXPECT_EQ(statusText(f).find("(short)") != std::string::npos, isShort) << flow;
     }
 }
 
 TEST(SummaryTable, FitsOneHundredColumnsUnlessWide)
 {
-    ScenarioSummary s;
+    // The sample's paired trigger, each figure as wide as it gets.
+    ScenarioSummary s =
+        pairedSummaries("a-long-endpoint-name (3f2a9c1e-8b7d-4c6a-9e5f-0123456789ab)")[0];
     s.scenarioId = 123456;
-    s.endpoint = "a-long-endpoint-name (3f2a9c1e-8b7d-4c6a-9e5f-0123456789ab)";
-    FlowSummary f;
+    FlowSummary f = s.flows[1];
     f.flowId = 99999;
-    f.type = "triggerv6";
-    f.status = "success";
     f.packets = 1234567;
     f.bytes = 987654321098;
     f.meanMbps = f.minMbps = f.maxMbps = 98765.43;
-    f.pairing = Pairing::Paired;
     f.pairedWith = "a-long-endpoint-name (3f2a9c1e) flow 12345";
     f.lostPackets = 123456;
     f.lossPercent = 10.0;
@@ -325,9 +302,7 @@ TEST(SummaryTable, FitsOneHundredColumnsUnlessWide)
     for (std::string line; std::getline(lines, line);)
         EXPECT_LE(line.size(), 100u) << narrow;
     EXPECT_NE(narrow.find("--wide"), std::string::npos) << narrow;
-    TableOptions options;
-    options.wide = true;
-    const std::string wide = summaryTable({s}, options);
+    const std::string wide = summaryTable({s}, TableOptions{true});
     for (const char* header : {"lat min ms", "lat max ms", "lat sd ms", "min Mbit/s", "stream"})
         EXPECT_NE(wide.find(header), std::string::npos) << header << "\n" << wide;
 }
@@ -336,11 +311,8 @@ TEST(SummaryTable, FitsOneHundredColumnsUnlessWide)
 // and charts, kept in the build folder to look at.
 TEST(HtmlReport, ABrowserDrawsThePage)
 {
-    std::string chromium;
-    for (const std::string name : {"chromium", "chromium-browser"})
-        if (chromium.empty() && std::system(("command -v " + name + " >/dev/null").c_str()) == 0)
-            chromium = name;
-    if (chromium.empty())
+    const std::string whichChromium = "command -v chromium || command -v chromium-browser";
+    if (std::system((whichChromium + " >/dev/null").c_str()) != 0)
         GTEST_SKIP() << "no chromium installed";
     const std::filesystem::path dir = REPORT_SCREENSHOT_DIR;
     std::filesystem::remove_all(dir);
@@ -348,8 +320,8 @@ TEST(HtmlReport, ABrowserDrawsThePage)
     std::ofstream(dir / "report.html") << htmlReport("Screenshot", pairedSummaries(), kSampleRun);
     // A fresh profile and no network: the page needs nothing from outside.
     const std::string command =
-        "timeout 90 '" + chromium +
-        "' --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+        "timeout 90 \"$(" + whichChromium +
+        ")\" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
         "--disable-background-networking --disable-component-update --disable-sync "
         "--user-data-dir='" +
         (dir / "profile").string() + "' --screenshot='" + (dir / "report.png").string() +

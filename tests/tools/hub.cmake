@@ -21,11 +21,9 @@ add_executable(test_hub_run_e2e HubRunEndToEndTest.cpp)
 target_link_libraries(test_hub_run_e2e PRIVATE roamnode_testsupport GTest::gtest_main Qt5::Core)
 target_compile_definitions(test_hub_run_e2e PRIVATE
     ROAMNODE_BINARY="$<TARGET_FILE:roamnode>"
-    ROAMNODE_HUB_BINARY="$<TARGET_FILE:roamnode-hub>")
-add_dependencies(test_hub_run_e2e roamnode roamnode-hub)
-target_compile_definitions(test_hub_run_e2e PRIVATE
+    ROAMNODE_HUB_BINARY="$<TARGET_FILE:roamnode-hub>"
     ROAMNODE_HTTPD_BINARY="$<TARGET_FILE:roamnode-httpd>")
-add_dependencies(test_hub_run_e2e roamnode-httpd)
+add_dependencies(test_hub_run_e2e roamnode roamnode-hub roamnode-httpd)
 gtest_discover_tests(test_hub_run_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
 # roamnode-httpd --help: on standard output, status 0, and it names --stats (demo.sh looks).

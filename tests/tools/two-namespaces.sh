@@ -1,15 +1,10 @@
 #!/usr/bin/env bash
 # Two endpoints on two "machines": network namespaces A and B with addresses of their own on a
-# bridge, the hub and roamnode-httpd outside them on the bridge's address, and a direct link
-# from A to B. A streams to B's trigger over that link through a token bucket (tc tbf) that lets
-# through far less than the stream sends; both do a GET and a PUT against the one server. The
-# hub's results must show the pair's loss = frames A sent - frames B received, each endpoint's
-# HTTP bytes = what the server counted from its address (within one 64 KiB chunk), A's stream
-# marked short, and exit status 3. The map names the endpoints by their addresses. Exit 77
+# bridge (where the hub and roamnode-httpd listen), and a direct link from A to B through a token
+# bucket (tc tbf) that lets through far less than A's stream to B's trigger sends; both do a GET
+# and a PUT against the one server. The map names the endpoints by their addresses. Exit 77
 # (skipped) without root, network namespaces, tbf or python3. Everything made here has names
 # unique to this run and is removed however the test ends.
-#
-#   two-namespaces.sh ROAMNODE ROAMNODE_HUB ROAMNODE_HTTPD WORK_DIR
 set -uo pipefail
 
 skip() { echo "skipped: $*"; exit 77; }
@@ -69,11 +64,10 @@ tc -n "$ns_a" qdisc add dev "${tag}ab" root tbf rate 2mbit burst 16kb limit 8mb 
 
 rm -rf "$work" && mkdir -p "$work" || fail "work folder"
 
-# Waits for a line matching PATTERN in FILE (at most SECONDS) and prints it.
+# Waits (10 s at most) for a line matching PATTERN in FILE and prints it.
 wait_for_line() {
-    local file=$1 pattern=$2 seconds=$3
-    for _ in $(seq $((seconds * 10))); do
-        grep -m1 -E "$pattern" "$file" 2>/dev/null && return 0
+    for _ in $(seq 100); do
+        grep -m1 -E "$2" "$1" 2>/dev/null && return 0
         sleep 0.1
     done
     return 1
@@ -81,7 +75,7 @@ wait_for_line() {
 
 "$httpd_bin" --port 0 --bind "$net.1" --stats "$work/httpd.jsonl" >"$work/httpd.log" 2>&1 &
 pids+=($!)
-http_port=$(wait_for_line "$work/httpd.log" '^listening on [0-9]+' 10) || fail "httpd did not start"
+http_port=$(wait_for_line "$work/httpd.log" '^listening on [0-9]+') || fail "httpd did not start"
 http_port=${http_port##* }
 
 udp_src=40020 udp_dst=40021
@@ -113,7 +107,7 @@ EOF
     >"$work/hub.log" 2>&1 &
 hub_pid=$!
 pids+=($hub_pid)
-hub_port=$(wait_for_line "$work/hub.log" '^listening on ' 10) || fail "the hub did not start"
+hub_port=$(wait_for_line "$work/hub.log" '^listening on ') || fail "the hub did not start"
 hub_port=${hub_port##*:}
 
 for ns in "$ns_a" "$ns_b"; do
