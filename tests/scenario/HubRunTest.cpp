@@ -20,6 +20,7 @@
 using namespace std::chrono_literals;
 using testsupport::nextReply;
 using testsupport::startHub;
+using testsupport::unusedLoopbackPort;
 
 namespace {
 
@@ -37,26 +38,23 @@ Json::Value scenario(std::int64_t duration)
 void addStreamIntoTrigger(Json::Value& scenario, int id, bool v6, std::int64_t interFrameGap,
                           std::uint64_t frames)
 {
-    const std::string family = v6 ? "v6\"" : "v4\"";
-    const std::string address = family + ": \"" + (v6 ? "::1" : "127.0.0.1") + "\"";
-    const std::string ports =
-        "\"srcport\": " + std::to_string(testsupport::unusedLoopbackPort(SOCK_DGRAM, v6)) +
-        ", \"dstport\": " + std::to_string(testsupport::unusedLoopbackPort(SOCK_DGRAM, v6));
-    const std::string tag = "\"position\": 8, \"timeoffset\": 0";
-    scenario["flows"].append(*testsupport::parsed(
-        "{\"id\": " + std::to_string(id) + ", \"flowtype\": \"trigger" + family + ", \"flow\": {" +
-        ports + ", \"srcip" + address + ", \"latency\": {\"type\": \"average\", " + tag + "}}}"));
-    scenario["flows"].append(*testsupport::parsed(
-        "{\"id\": " + std::to_string(id + 1) + ", \"flowtype\": \"stream" + family +
-        ", \"flow\": {\"initialtimetowait\": 100000000, " + ports + ", \"dstip" + address +
-        ", \"interframegap\": " + std::to_string(interFrameGap) +
-        ", \"numberofframes\": " + std::to_string(frames) +
-        ", \"contentlist\": "
-        "[\"" +
-        std::string(128, 'a') +
-        "\"], "
-        "\"timetags\": [{" +
-        tag + "}]}}"));
+    const std::string family = v6 ? "v6" : "v4";
+    Json::Value trigger = *testsupport::parsed(
+        R"({"flow": {"latency": {"type": "average", "position": 8, "timeoffset": 0}}})");
+    Json::Value stream = *testsupport::parsed(R"({"flow": {"initialtimetowait": 100000000,
+        "timetags": [{"position": 8, "timeoffset": 0}]}})");
+    trigger["id"] = id;
+    stream["id"] = id + 1;
+    trigger["flowtype"] = "trigger" + family;
+    stream["flowtype"] = "stream" + family;
+    trigger["flow"]["srcport"] = stream["flow"]["srcport"] = unusedLoopbackPort(SOCK_DGRAM, v6);
+    trigger["flow"]["dstport"] = stream["flow"]["dstport"] = unusedLoopbackPort(SOCK_DGRAM, v6);
+    trigger["flow"]["srcip" + family] = stream["flow"]["dstip" + family] = v6 ? "::1" : "127.0.0.1";
+    stream["flow"]["interframegap"] = Json::Int64(interFrameGap);
+    stream["flow"]["numberofframes"] = Json::UInt64(frames);
+    stream["flow"]["contentlist"].append(std::string(128, 'a'));
+    scenario["flows"].append(trigger);
+    scenario["flows"].append(stream);
 }
 
 // The "set" of `description` and its start time, compact.
@@ -90,7 +88,7 @@ TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
     ASSERT_TRUE(home.isValid());
     // 100 frames of 64 bytes from 100 ms to 1.09 s into a run of 1.5 s over IPv4 and IPv6 (where
     // the loopback has it), a GET nobody answers and a monitor sampling twice a second.
-    const bool v6 = testsupport::unusedLoopbackPort(SOCK_DGRAM, true) != 0;
+    const bool v6 = unusedLoopbackPort(SOCK_DGRAM, true) != 0;
     Json::Value description = scenario(1500000000);
     addStreamIntoTrigger(description, 1, false, 10000000, 100);
     description["monitors"].append(*testsupport::parsed(
@@ -98,7 +96,7 @@ TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
     Json::Value http = *testsupport::parsed(R"({"id": 3, "flowtype": "tcpv4", "flow": {
         "requestmethod": "get", "initialtimetowait": 0, "url": "/refused", "srcport": 0,
         "duration": 500000000, "dstipv4": "127.0.0.1"}})");
-    http["flow"]["dstport"] = testsupport::unusedLoopbackPort();
+    http["flow"]["dstport"] = unusedLoopbackPort();
     description["flows"].append(http);
     if (v6)
         addStreamIntoTrigger(description, 4, true, 10000000, 100);
