@@ -142,17 +142,15 @@ TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
         EXPECT_EQ(flow.isMember("latencyarray"), id % 3 == 1);
         // On loopback a frame takes microseconds; a busy machine can hold a thread for a few
         // milliseconds now and then, so one quiet second is asked for, not every one.
-        int measured = 0;
         int subMillisecond = 0;
         for (const auto& entry : flow["latencyarray"]) {
             if (!entry.isMember("latencyavg"))
                 continue;
-            ++measured;
             EXPECT_GE(entry["latencymin"].asInt64(), 0) << entry;
             EXPECT_LT(entry["latencymin"].asInt64(), 1000000) << entry;
             subMillisecond += entry["latencyavg"].asInt64() < 1000000 ? 1 : 0;
         }
-        EXPECT_EQ(measured >= 1 && subMillisecond >= 1, id % 3 == 1) << flow;
+        EXPECT_EQ(subMillisecond >= 1, id % 3 == 1) << flow;
     }
     // The monitor's samples, each with the loopback interface among this host's.
     const Json::Value& samples = list[0]["monitors"][0]["monitorresult"];
