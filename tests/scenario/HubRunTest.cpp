@@ -57,13 +57,10 @@ void addStreamIntoTrigger(Json::Value& scenario, int id, bool v6, std::int64_t i
     scenario["flows"].append(stream);
 }
 
-// The "set" of `description` and its start time, compact.
+// The "set" of `description` and its start time.
 std::string setScenario(const Json::Value& description, std::int64_t startTime)
 {
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "";
-    return "{\"command\": \"set\", \"scenariodescription\": " +
-           Json::writeString(writer, description) +
+    return "{\"command\": \"set\", \"scenariodescription\": " + description.toStyledString() +
            ", \"scenariostarttime\": " + std::to_string(startTime) + "}";
 }
 
@@ -156,8 +153,7 @@ TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
     const Json::Value& samples = list[0]["monitors"][0]["monitorresult"];
     EXPECT_GE(samples.size(), 2u) << filled;
     for (const auto& sample : samples)
-        EXPECT_NE(Json::writeString(Json::StreamWriterBuilder(), sample["interfaces"])
-                      .find("\"name\" : \"lo\""),
+        EXPECT_NE(sample["interfaces"].toStyledString().find("\"name\" : \"lo\""),
                   std::string::npos)
             << sample;
     EXPECT_EQ(flows[3]["status"].asString(), "error") << flows[3];
