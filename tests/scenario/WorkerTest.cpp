@@ -37,7 +37,7 @@ PXScenarioWorker::Timing fastTiming()
     return timing;
 }
 
-// Counts the worker's seen on the main thread, whatever thread emits them.
+// Counts the worker's signals on the main thread, whatever thread emits them.
 class WorkerSignals : public QObject
 {
 public:
@@ -173,6 +173,7 @@ TEST(StartTimerTest, FarAndClearedSchedulesDoNotStart)
     EXPECT_EQ(seen.starts, 0);
     EXPECT_TRUE(worker.scheduled());
     worker.setScenario(scenario);
+    EXPECT_FALSE(worker.scheduled());
     worker.setStartTime(roamnode::nowNanoseconds() + 20000000);
     worker.abortScenario();
     EXPECT_FALSE(worker.scheduled());
