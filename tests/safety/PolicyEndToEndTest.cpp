@@ -31,22 +31,14 @@ std::string setDescription(const std::string& description, const std::string& mo
     return "{\"command\": \"set\", \"scenariodescription\": " + description + more + "}";
 }
 
-// `text` written as "policy.json" in `dir`; its path.
-std::string writePolicy(const QTemporaryDir& dir, const std::string& text)
-{
-    const std::string path = dir.filePath("policy.json").toStdString();
-    std::ofstream(path) << text;
-    return path;
-}
-
-TEST(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
+TEST(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndStopsOnAPolicyItCannotUse)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const std::string policy =
-        writePolicy(dir, "// the hub is 127.0.0.1, outside these\n"
-                         "{\"destinations\": [\"10.0.0.0/8\"],\n"
-                         " \"maxstreamrate\": 1000000, \"maxduration\": 2}\n");
+    const std::string policy = dir.filePath("policy.json").toStdString();
+    std::ofstream(policy) << "// the hub is 127.0.0.1, outside these\n"
+                             "{\"destinations\": [\"10.0.0.0/8\"],\n"
+                             " \"maxstreamrate\": 1000000, \"maxduration\": 2}\n";
     const std::string startIn1h =
         ", \"scenariostarttime\": " + std::to_string(roamnode::nowNanoseconds() + 3600000000000);
     const std::vector<std::string> requests = {
@@ -92,13 +84,9 @@ TEST(PolicyEndToEnd, RefusesWhatBreaksThePolicyAndArmsNothing)
             EXPECT_NE(reply.find("\"status\": \"success\""), std::string::npos) << reply;
         EXPECT_EQ(replies[2].find("\"scenariostarttime\": 0"), std::string::npos) << replies[2];
     }
-}
 
-TEST(PolicyEndToEnd, APolicyThatCannotBeUsedStopsTheEndpoint)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string policy = writePolicy(dir, "{\n  \"maxflows\": 3,\n  \"maxrate\": 60\n}");
+    // A policy file that cannot be used stops the start, naming the line.
+    std::ofstream(policy) << "{\n  \"maxflows\": 3,\n  \"maxrate\": 60\n}";
     const auto endpoint =
         testsupport::startEndpoint(dir.path().toStdString(), {"--policy", policy, "127.0.0.1:9"});
     EXPECT_EQ(endpoint->waitForExit(10s), 2);
