@@ -113,8 +113,7 @@ TEST(FlowSpeedTest, TriggerReportsReceiveAddsLatencyEntryOnResetAndWarnsALineASe
     const std::int64_t start = flow.lastReport();
     auto latency = flow.result()->latencyEntries();
     ASSERT_EQ(latency.size(), 1u);
-    EXPECT_EQ(latency[0].time, start);
-    EXPECT_EQ(latency[0].count, 0u);
+    EXPECT_EQ(std::make_pair(latency[0].time, latency[0].count), std::make_pair(start, 0ul));
     flow.onFrameReceivedWithLatency(at(start + 5), 64, 120000);
     flow.onFrameReceived(at(start + 1000000000), 64);
     EXPECT_EQ(collector.reports, std::vector<std::string>{"rx 212 in 1000 ms"});
@@ -180,8 +179,8 @@ TEST(FlowEnd, AFailureIsKeptOverTheEndThatFollows)
 TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
 {
     boost::asio::io_context io;
-    boost::asio::ip::udp::socket sender(
-        io, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
+    const auto loopback = boost::asio::ip::make_address("127.0.0.1");
+    boost::asio::ip::udp::socket sender(io, boost::asio::ip::udp::endpoint(loopback, 0));
     ASSERT_TRUE(arrivalStampsOn(sender)) << "the kernel does not stamp datagrams on arrival";
     const std::uint16_t port = testsupport::unusedLoopbackPort(SOCK_DGRAM);
     auto scenario = runOf(
@@ -201,12 +200,10 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
     const std::uint64_t tag = static_cast<std::uint64_t>(sentAt) / 10;
     for (std::size_t i = 0; i < 8; ++i)
         frame[56 + i] = static_cast<std::uint8_t>(tag >> (8 * i));
-    sender.send_to(
-        boost::asio::buffer(frame),
-        boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port));
+    sender.send_to(boost::asio::buffer(frame), boost::asio::ip::udp::endpoint(loopback, port));
     ASSERT_TRUE(QTest::qWaitFor([&] { return context->socket().available() > 0; }, 2000));
     const std::int64_t queuedBy = roamnode::nowNanoseconds();
-    // Let the thread go only in a later second, and well after the arrival.
+    // Let the thread go only in a later second than the arrival's, and well after it.
     const std::int64_t second = 1000000000;
     const std::int64_t releaseAt =
         std::max(queuedBy / second * second + second, queuedBy + 50000000);
@@ -218,7 +215,6 @@ TEST(FlowTriggerTime, ArrivalIsCountedAndTimedByTheKernelStamp)
     EXPECT_EQ(counts[0].samples, 1u);
     EXPECT_GE(counts[0].time, sentAt - 10);
     EXPECT_LE(counts[0].time, queuedBy);
-    EXPECT_LT(counts[0].time / second, releaseAt / second);
     const auto latency = flow.result()->latencyEntries();
     ASSERT_FALSE(latency.empty());
     EXPECT_EQ(latency.back().count, 1u);
