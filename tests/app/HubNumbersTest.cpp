@@ -6,12 +6,8 @@
 
 #include <limits>
 
-namespace {
-
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-
-} // namespace
 
 TEST(HubInteger, ReadsPlainAndQuotedNumbersAlike)
 {

@@ -9,32 +9,31 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-namespace {
-
-// The application object writes "pxlog.txt" into the working directory; keep tests out of the
-// source tree.
-class RoamnodeTest : public ::testing::Test
+// The application object writes "pxlog.txt" into the working directory: a temporary one keeps
+// it out of the source tree.
+TEST(RoamnodeTest, AnswersAndFollowsHeartbeatAndScenarioEventsWithoutGuards)
 {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        m_previous = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-    }
-    void TearDown() override { QDir::setCurrent(m_previous); }
-
-    QTemporaryDir m_dir;
-    QString m_previous;
-};
-
-} // namespace
-
-TEST_F(RoamnodeTest, StartsBootingAndFollowsHeartbeatAndScenarioEventsWithoutGuards)
-{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
     Roamnode roamnode;
     EXPECT_EQ(roamnode.getAppState(), BOOTING);
     auto bus = roamnode.getEventBus();
+    testsupport::BusRecorder answers(*bus, {APP_VERSION, CAPABILITIES});
+    bus->publish(GET_APP_VERSION);
+    bus->publish(GET_CAPABILITIES);
+    bus->publish(GET_CAPABILITIES);
+    ASSERT_EQ(answers.entries.size(), 3u);
+    EXPECT_EQ(answers.entries[0].text, roamnode::kVersion);
+    const std::string capabilities =
+        "{\"ipv4\": true, \"streamv4\": 1, \"triggerv4\": 1, \"tcpv4\": 1, \"ipv6\": true, "
+        "\"streamv6\": 1, \"triggerv6\": 1, \"tcpv6\": 1, \"latency\": {\"stream\": true, "
+        "\"trigger\": [\"average\"]}, \"tcprestart\": true, \"monitor\": {\"networkinfo\": true}}";
+    EXPECT_EQ(answers.entries[1].text, capabilities);
+    EXPECT_EQ(answers.entries[2].text, capabilities);
+    EXPECT_EQ(roamnode.getVersion(), roamnode::kVersion);
+
     testsupport::BusRecorder recorder(*bus, {APP_STATE_CHANGED});
     roamnode.start();
     roamnode.connectToRvp("127.0.0.1");
@@ -62,23 +61,5 @@ TEST_F(RoamnodeTest, StartsBootingAndFollowsHeartbeatAndScenarioEventsWithoutGua
         published += entry.text + " ";
     EXPECT_EQ(published, expected);
     roamnode.stop();
-}
-
-TEST_F(RoamnodeTest, AnswersVersionAndCapabilities)
-{
-    Roamnode roamnode;
-    auto bus = roamnode.getEventBus();
-    testsupport::BusRecorder recorder(*bus, {APP_VERSION, CAPABILITIES});
-    bus->publish(GET_APP_VERSION);
-    bus->publish(GET_CAPABILITIES);
-    bus->publish(GET_CAPABILITIES);
-    ASSERT_EQ(recorder.entries.size(), 3u);
-    EXPECT_EQ(recorder.entries[0].text, roamnode::kVersion);
-    const std::string capabilities =
-        "{\"ipv4\": true, \"streamv4\": 1, \"triggerv4\": 1, \"tcpv4\": 1, \"ipv6\": true, "
-        "\"streamv6\": 1, \"triggerv6\": 1, \"tcpv6\": 1, \"latency\": {\"stream\": true, "
-        "\"trigger\": [\"average\"]}, \"tcprestart\": true, \"monitor\": {\"networkinfo\": true}}";
-    EXPECT_EQ(recorder.entries[1].text, capabilities);
-    EXPECT_EQ(recorder.entries[2].text, capabilities);
-    EXPECT_EQ(roamnode.getVersion(), roamnode::kVersion);
+    QDir::setCurrent(previous);
 }

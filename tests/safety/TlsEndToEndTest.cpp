@@ -1,5 +1,5 @@
 // The heartbeat inside TLS 1.3 with certificates on both sides, between the real endpoint and
-// the real hub tool on loopback, with certificates made for each test (make-certificates.sh).
+// the real hub tool on loopback, with certificates made for the test (make-certificates.sh).
 #include "JsonParse.h"
 #include "RealProcesses.h"
 
@@ -15,70 +15,31 @@ using namespace std::chrono_literals;
 
 using testsupport::ChildProcess;
 
-class TlsEndToEnd : public ::testing::Test
+// The hub refuses certificates it cannot trust, and the endpoint says why; an endpoint refuses a
+// hub whose certificate does not name its address; an endpoint with its certificate registers and
+// runs a scenario.
+TEST(TlsEndToEnd, UntrustedCertificatesAreRefusedAndTheTrustedEndpointRunsAScenario)
 {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        ChildProcess make("/bin/bash", {SAFETY_TEST_DIR "/make-certificates.sh", dir()});
-        ASSERT_EQ(make.waitForExit(60s), 0) << make.allOutput();
-    }
-
-    std::string dir() const { return m_dir.path().toStdString(); }
-    std::string file(const std::string& name, const std::string& kind) const
-    {
-        return dir() + "/" + name + "." + kind;
-    }
-
+    QTemporaryDir temporary;
+    ASSERT_TRUE(temporary.isValid());
+    const std::string dir = temporary.path().toStdString();
+    ChildProcess make("/bin/bash", {SAFETY_TEST_DIR "/make-certificates.sh", dir});
+    ASSERT_EQ(make.waitForExit(60s), 0) << make.allOutput();
+    const auto file = [&dir](const std::string& name, const std::string& kind) {
+        return dir + "/" + name + "." + kind;
+    };
     // The hub tool with `arguments`, then its certificate `name`, key and CA.
-    std::unique_ptr<ChildProcess> tlsHub(const std::string& name,
-                                         std::vector<std::string> arguments) const
-    {
+    const auto tlsHub = [&file](const std::string& name, std::vector<std::string> arguments) {
         arguments.insert(arguments.end(), {"--tls-cert", file(name, "pem"), "--tls-key",
                                            file(name, "key"), "--tls-ca", file("ca", "pem")});
         return testsupport::startHub(0, arguments);
-    }
+    };
+    const auto endpoint = [&](const std::string& name, int port) {
+        return testsupport::startEndpoint(dir, {"--ca", file("ca", "pem"), "--cert",
+                                                file(name, "pem"), "--key", file(name, "key"),
+                                                "tls://127.0.0.1:" + std::to_string(port)});
+    };
 
-    std::unique_ptr<ChildProcess> endpoint(const std::string& name, int port) const
-    {
-        return testsupport::startEndpoint(dir(), {"--ca", file("ca", "pem"), "--cert",
-                                                  file(name, "pem"), "--key", file(name, "key"),
-                                                  "tls://127.0.0.1:" + std::to_string(port)});
-    }
-
-    QTemporaryDir m_dir;
-};
-
-TEST_F(TlsEndToEnd, AnEndpointWithItsCertificateRegistersAndRunsAScenario)
-{
-    std::ofstream(dir() + "/scenario.json")
-        << "{\"scenarioid\": 3, \"duration\": 300000000, \"flows\": [{\"id\": 1, "
-           "\"flowtype\": \"streamv4\", \"flow\": {\"initialtimetowait\": 0, \"srcport\": 0, "
-           "\"dstipv4\": \"127.0.0.1\", \"dstport\": 9, \"interframegap\": 20000000, "
-           "\"numberofframes\": 5, \"contentlist\": [\"00112233\"]}}]}";
-    const auto hub =
-        tlsHub("hub", {"run", dir() + "/scenario.json", "--out", dir() + "/out", "--start-in", "1",
-                       "--clock-samples", "1", "--register-timeout", "30"});
-    const int port = testsupport::listeningPort(*hub);
-    ASSERT_NE(port, 0) << hub->allOutput();
-    const auto client = endpoint("endpoint", port);
-    EXPECT_EQ(hub->waitForExit(70s), 0) << hub->allOutput();
-    EXPECT_NE(hub->allOutput().find(": certificate subject CN=endpoint"), std::string::npos)
-        << hub->allOutput();
-    std::ifstream results(dir() + "/out/results.json");
-    const auto root = testsupport::parsed(
-        std::string(std::istreambuf_iterator<char>(results), std::istreambuf_iterator<char>()));
-    ASSERT_TRUE(root) << hub->allOutput();
-    ASSERT_EQ((*root)["endpoints"].size(), 1u);
-    EXPECT_EQ((*root)["endpoints"][0]["status"].asString(), "done");
-    EXPECT_EQ((*root)["endpoints"][0]["resultlist"][0]["scenarioid"].asInt(), 3);
-}
-
-// The hub refuses certificates it cannot trust, and the endpoint says why; an endpoint refuses a
-// hub whose certificate does not name its address.
-TEST_F(TlsEndToEnd, TheHubRefusesCertificatesItCannotTrustAndTheEndpointSaysWhy)
-{
     const struct
     {
         const char* certificate;
@@ -117,6 +78,28 @@ TEST_F(TlsEndToEnd, TheHubRefusesCertificatesItCannotTrustAndTheEndpointSaysWhy)
                 << client->allOutput();
         }
     }
+
+    std::ofstream(dir + "/scenario.json")
+        << "{\"scenarioid\": 3, \"duration\": 300000000, \"flows\": [{\"id\": 1, "
+           "\"flowtype\": \"streamv4\", \"flow\": {\"initialtimetowait\": 0, \"srcport\": 0, "
+           "\"dstipv4\": \"127.0.0.1\", \"dstport\": 9, \"interframegap\": 20000000, "
+           "\"numberofframes\": 5, \"contentlist\": [\"00112233\"]}}]}";
+    const auto hub =
+        tlsHub("hub", {"run", dir + "/scenario.json", "--out", dir + "/out", "--start-in", "1",
+                       "--clock-samples", "1", "--register-timeout", "30"});
+    const int port = testsupport::listeningPort(*hub);
+    ASSERT_NE(port, 0) << hub->allOutput();
+    const auto client = endpoint("endpoint", port);
+    EXPECT_EQ(hub->waitForExit(70s), 0) << hub->allOutput();
+    EXPECT_NE(hub->allOutput().find(": certificate subject CN=endpoint"), std::string::npos)
+        << hub->allOutput();
+    std::ifstream results(dir + "/out/results.json");
+    const auto root = testsupport::parsed(
+        std::string(std::istreambuf_iterator<char>(results), std::istreambuf_iterator<char>()));
+    ASSERT_TRUE(root) << hub->allOutput();
+    ASSERT_EQ((*root)["endpoints"].size(), 1u);
+    EXPECT_EQ((*root)["endpoints"][0]["status"].asString(), "done");
+    EXPECT_EQ((*root)["endpoints"][0]["resultlist"][0]["scenarioid"].asInt(), 3);
 }
 
 } // namespace

@@ -13,50 +13,50 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A flow without engine that records what the executor asks of it.
-class RecordingFlow : public PXFlow
-{
-public:
-    explicit RecordingFlow(std::uint32_t id)
-        : PXFlow(id, FlowKind::UdpTrigger, IpVersion::V4, std::make_shared<PXFlowResult>(id))
-    {
-    }
-
-    void stop() override { ++stops; }
-    void releaseEngine() override
-    {
-        // The executor releases after every flow has been stopped.
-        stoppedBeforeRelease = stops.load() > 0;
-        ++releases;
-    }
-    void run() override { ++runs; }
-
-    std::atomic<int> runs{0};
-    std::atomic<int> stops{0};
-    std::atomic<int> releases{0};
-    std::atomic<bool> stoppedBeforeRelease{false};
-};
-
-// Counts the ends of a run and keeps the system time of the first, in ns.
-class FinishWaiter : public PXScenarioExecutor::Listener, public udptest::ReportLog<int>
+// What the executor asks of the flows of a run, in order ("run 0", "stop 0", "release 0", ...),
+// and the ends of the run, the first one timed in ns of system time.
+class RunLog : public PXScenarioExecutor::Listener, public udptest::ReportLog<std::string>
 {
 public:
     void onScenarioFinished() override { end(); }
+    void note(const std::string& call) { add(call); }
 };
 
-std::shared_ptr<PXScenarioRun> scenarioWithFlows(std::uint64_t duration, int flows)
+// A flow without engine that logs the executor's calls.
+class RecordingFlow : public PXFlow
+{
+public:
+    RecordingFlow(std::uint32_t id, RunLog& log)
+        : PXFlow(id, FlowKind::UdpTrigger, IpVersion::V4, std::make_shared<PXFlowResult>(id)),
+          m_log(log)
+    {
+    }
+    void run() override { m_log.note("run " + std::to_string(id())); }
+    void stop() override { m_log.note("stop " + std::to_string(id())); }
+    void releaseEngine() override { m_log.note("release " + std::to_string(id())); }
+
+private:
+    RunLog& m_log;
+};
+
+std::shared_ptr<PXScenarioRun> scenarioWithFlows(std::uint64_t duration, int flows, RunLog& log)
 {
     auto run = std::make_shared<PXScenarioRun>();
     run->duration = duration;
     run->result = std::make_shared<PXScenarioResult>(1);
     for (int i = 0; i < flows; ++i)
-        run->flows.push_back(std::make_shared<RecordingFlow>(i));
+        run->flows.push_back(std::make_shared<RecordingFlow>(i, log));
     return run;
 }
 
-RecordingFlow& recording(const std::shared_ptr<PXFlow>& flow)
+// The calls of a whole run of `flows` flows: each run, then each stopped, then each released.
+std::vector<std::string> wholeRun(int flows)
 {
-    return static_cast<RecordingFlow&>(*flow);
+    std::vector<std::string> calls;
+    for (const char* call : {"run ", "stop ", "release "})
+        for (int i = 0; i < flows; ++i)
+            calls.push_back(call + std::to_string(i));
+    return calls;
 }
 
 } // namespace
@@ -65,55 +65,47 @@ RecordingFlow& recording(const std::shared_ptr<PXFlow>& flow)
 // then releases them, once each.
 TEST(ScenarioExecutorTest, RunsItsDurationPlusGraceAndStopsThenReleasesEachFlowOnce)
 {
-    FinishWaiter waiter;
-    auto scenario = scenarioWithFlows(100000000, 3);
-    auto executor = std::make_shared<PXScenarioExecutor>(&waiter, scenario);
+    RunLog log;
+    auto executor =
+        std::make_shared<PXScenarioExecutor>(&log, scenarioWithFlows(100000000, 3, log));
     const std::int64_t started = roamnode::nowNanoseconds();
     executor->start();
     EXPECT_TRUE(executor->running());
-    for (const auto& flow : scenario->flows)
-        EXPECT_EQ(recording(flow).runs, 1);
-    ASSERT_TRUE(waiter.waitFinished(3000ms));
-    EXPECT_GE(waiter.finishedAt() - started, 345000000);
-    EXPECT_LT(waiter.finishedAt() - started, 1500000000);
-    for (const auto& flow : scenario->flows) {
-        EXPECT_EQ(recording(flow).stops, 1);
-        EXPECT_EQ(recording(flow).releases, 1);
-        EXPECT_TRUE(recording(flow).stoppedBeforeRelease);
-    }
+    EXPECT_EQ(log.frames(), (std::vector<std::string>{"run 0", "run 1", "run 2"}));
+    ASSERT_TRUE(log.waitFinished(3000ms));
+    EXPECT_GE(log.finishedAt() - started, 345000000);
+    EXPECT_LT(log.finishedAt() - started, 1500000000);
+    EXPECT_EQ(log.frames(), wholeRun(3));
     EXPECT_TRUE(executor->finished());
     EXPECT_FALSE(executor->running());
     executor->stop(); // after the end: nothing more happens
     executor.reset();
-    EXPECT_EQ(recording(scenario->flows[0]).stops, 1);
-    EXPECT_EQ(waiter.finishedCount(), 1);
+    EXPECT_EQ(log.frames(), wholeRun(3));
+    EXPECT_EQ(log.finishedCount(), 1);
 }
 
 // An abort ends the run at once, and a second one finds it stopping; an executor dropped while it
 // runs still ends its run.
 TEST(ScenarioExecutorTest, AbortStopsAtOnceAndADroppedExecutorStillEnds)
 {
-    FinishWaiter waiter;
-    auto scenario = scenarioWithFlows(60000000000, 2);
-    auto executor = std::make_shared<PXScenarioExecutor>(&waiter, scenario);
+    RunLog log;
+    auto executor =
+        std::make_shared<PXScenarioExecutor>(&log, scenarioWithFlows(60000000000, 2, log));
     executor->start();
     const std::int64_t aborted = roamnode::nowNanoseconds();
     executor->stop();
     executor->stop();
-    ASSERT_TRUE(waiter.waitFinished(2000ms));
-    EXPECT_LT(waiter.finishedAt() - aborted, 1000000000);
-    for (const auto& flow : scenario->flows) {
-        EXPECT_EQ(recording(flow).stops, 1);
-        EXPECT_EQ(recording(flow).releases, 1);
-    }
+    ASSERT_TRUE(log.waitFinished(2000ms));
+    EXPECT_LT(log.finishedAt() - aborted, 1000000000);
+    EXPECT_EQ(log.frames(), wholeRun(2));
     executor->join();
-    EXPECT_EQ(waiter.finishedCount(), 1);
+    EXPECT_EQ(log.finishedCount(), 1);
 
-    FinishWaiter dropped;
-    auto shortRun = scenarioWithFlows(50000000, 1);
-    std::make_shared<PXScenarioExecutor>(&dropped, shortRun, 0ns)->start();
+    RunLog dropped;
+    std::make_shared<PXScenarioExecutor>(&dropped, scenarioWithFlows(50000000, 1, dropped), 0ns)
+        ->start();
     ASSERT_TRUE(dropped.waitFinished(2000ms));
-    EXPECT_EQ(recording(shortRun->flows[0]).releases, 1);
+    EXPECT_EQ(dropped.frames(), wholeRun(1));
 }
 
 TEST(ScenarioExecutorTest, EndTimeSaturates)

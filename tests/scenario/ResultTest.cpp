@@ -4,17 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
 constexpr std::int64_t s = 1000000000;
-
-class OtherResultSet : public PXMonitorResultSet
-{
-public:
-    OtherResultSet() : PXMonitorResultSet(5, "custom") {}
-};
-
-} // namespace
 
 // Samples of one second share an entry; a late sample, whose second is before the newest
 // entry's, counts in the newest; the entries grow beyond what was reserved for them.
@@ -100,7 +90,7 @@ TEST(ResultListJsonTest, ExactTextOfAFullRecord)
     trigger->setError("bind: \"port\"\tbusy");
     auto info = std::make_shared<PXNetworkInfoMonitorResultSet>(4);
     first->addMonitorResult(info);
-    auto other = std::make_shared<OtherResultSet>();
+    auto other = std::make_shared<PXMonitorResultSet>(5, "custom");
     other->status = 7;
     other->errorMessage = "none";
     first->addMonitorResult(other);

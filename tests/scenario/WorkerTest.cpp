@@ -37,7 +37,7 @@ PXScenarioWorker::Timing fastTiming()
     return timing;
 }
 
-// Counts the worker's seen on the main thread, whatever thread emits them.
+// Counts the worker's signals on the main thread, whatever thread emits them.
 class WorkerSignals : public QObject
 {
 public:
@@ -94,8 +94,7 @@ TEST(GaugeLoopTest, EmitsOnlyWhileActive)
     // Between runs: nothing, also with reports arriving.
     worker.onFlowRxSpeed(std::chrono::system_clock::now(), 125000.0f, 1000ms);
     QTest::qWait(200);
-    EXPECT_TRUE(seen.rx.empty());
-    EXPECT_TRUE(seen.tx.empty());
+    EXPECT_TRUE(seen.rx.empty() && seen.tx.empty());
 
     worker.gauge()->setActive(true);
     const auto now = std::chrono::system_clock::now();
@@ -116,16 +115,6 @@ TEST(GaugeLoopTest, EmitsOnlyWhileActive)
     EXPECT_EQ(seen.rx.size(), count);
 }
 
-TEST(GaugeLoopTest, StopEndsTheGaugeThreadPromptly)
-{
-    PXScenarioWorker worker; // one-second ticks
-    QTest::qWait(20);
-    const auto before = std::chrono::steady_clock::now();
-    worker.stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
-    worker.stop();
-}
-
 // A start time almost now starts on the next pass, not at once; a long wait is taken in steps and
 // never ends early; of two start times the last one set counts, whichever timer fires first.
 TEST(StartTimerTest, StartsOnTheNextPassNeverEarlyAndAtTheLastStartTime)
@@ -137,14 +126,12 @@ TEST(StartTimerTest, StartsOnTheNextPassNeverEarlyAndAtTheLastStartTime)
     worker.setScenario(scenarioWithFlows(0, 0));
     worker.setStartTime(roamnode::nowNanoseconds() + 500000);
     EXPECT_EQ(seen.starts, 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.starts == 1; }, 1000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.ends == 1; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.starts == 1 && seen.ends == 1; }, 2000));
     worker.setScenario(scenarioWithFlows(0, 0));
     const std::int64_t target = roamnode::nowNanoseconds() + 150000000;
     worker.setStartTime(target);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.starts == 2; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.starts == 2 && seen.ends == 2; }, 2000));
     EXPECT_GE(seen.startedAt, target - 1000000);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.ends == 2; }, 2000));
 
     worker.setScenario(scenarioWithFlows(0, 0));
     const std::int64_t now = roamnode::nowNanoseconds();
@@ -160,10 +147,11 @@ TEST(StartTimerTest, StartsOnTheNextPassNeverEarlyAndAtTheLastStartTime)
 }
 
 // 2^31 ms and a bit ahead (as a 32-bit count of milliseconds this would be negative) stays
-// scheduled; a new hand-over drops a schedule, and an abort clears the next.
-TEST(StartTimerTest, FarAndClearedSchedulesDoNotStart)
+// scheduled; a new hand-over drops a schedule, and an abort clears the next. A stop does not wait
+// for the gauge's next one-second tick.
+TEST(StartTimerTest, FarAndClearedSchedulesDoNotStartAndStopIsPrompt)
 {
-    PXScenarioWorker worker(fastTiming());
+    PXScenarioWorker worker;
     WorkerSignals seen(worker);
     const auto scenario = scenarioWithFlows(0, 0);
     worker.setScenario(scenario);
@@ -173,11 +161,16 @@ TEST(StartTimerTest, FarAndClearedSchedulesDoNotStart)
     EXPECT_EQ(seen.starts, 0);
     EXPECT_TRUE(worker.scheduled());
     worker.setScenario(scenario);
+    EXPECT_FALSE(worker.scheduled());
     worker.setStartTime(roamnode::nowNanoseconds() + 20000000);
     worker.abortScenario();
     EXPECT_FALSE(worker.scheduled());
     QTest::qWait(150);
     EXPECT_EQ(seen.starts, 0);
+    const auto before = std::chrono::steady_clock::now();
+    worker.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
+    worker.stop();
 }
 
 // Three monitors sampling every 100 ms over 250 ms would take 9 samples; the run's budget of 7 is
@@ -202,11 +195,8 @@ TEST(WorkerRunTest, RunningAgainGivesAFreshRecordWhoseMonitorsShareOneSampleLimi
     for (const auto& record : records) {
         ASSERT_EQ(record->flowResults().size(), 2u);
         std::size_t samples = 0;
-        for (const auto& result : record->monitorResults()) {
-            EXPECT_EQ(result->id, 8);
-            EXPECT_EQ(result->typeName, "networkinfo");
+        for (const auto& result : record->monitorResults())
             samples += dynamic_cast<const PXNetworkInfoMonitorResultSet&>(*result).samples.size();
-        }
         EXPECT_EQ(record->monitorResults().size(), 3u);
         EXPECT_EQ(samples, 7u);
     }
