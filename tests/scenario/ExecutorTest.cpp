@@ -61,8 +61,6 @@ std::vector<std::string> wholeRun(int flows)
 
 } // namespace
 
-// A run lasts its duration plus the grace, runs each flow once, then stops them all and only
-// then releases them, once each.
 TEST(ScenarioExecutorTest, RunsItsDurationPlusGraceAndStopsThenReleasesEachFlowOnce)
 {
     RunLog log;
@@ -84,8 +82,7 @@ TEST(ScenarioExecutorTest, RunsItsDurationPlusGraceAndStopsThenReleasesEachFlowO
     EXPECT_EQ(log.finishedCount(), 1);
 }
 
-// An abort ends the run at once, and a second one finds it stopping; an executor dropped while it
-// runs still ends its run.
+// A second abort finds the run stopping.
 TEST(ScenarioExecutorTest, AbortStopsAtOnceAndADroppedExecutorStillEnds)
 {
     RunLog log;

@@ -19,6 +19,7 @@
 
 using namespace std::chrono_literals;
 using descriptiontest::runOf;
+using roamnode::fromNanoseconds;
 
 namespace {
 
@@ -64,11 +65,6 @@ public:
     std::vector<std::string> reports;
 };
 
-roamnode::time_point at(std::int64_t ns)
-{
-    return roamnode::fromNanoseconds(ns);
-}
-
 } // namespace
 
 // A report once a whole second has passed, in whole milliseconds: 999.999999 ms is not yet one.
@@ -84,10 +80,10 @@ TEST(FlowSpeedTest, StreamCountsOverheadAndReportsAfterOneSecond)
         EXPECT_EQ(start % 1000000000, 0);
         // 100 frames of 100 bytes, every 10 ms: the 100th lands exactly one second later.
         for (int i = 1; i <= 100; ++i)
-            flow.onFrameSent(at(start + i * 10000000), 100);
+            flow.onFrameSent(fromNanoseconds(start + i * 10000000), 100);
         EXPECT_EQ(flow.lastReport(), start + 1000000000);
-        flow.onFrameSent(at(start + 1999999999), 100);
-        flow.onFrameSent(at(start + 2500000000), 100);
+        flow.onFrameSent(fromNanoseconds(start + 1999999999), 100);
+        flow.onFrameSent(fromNanoseconds(start + 2500000000), 100);
         EXPECT_EQ(collector.reports,
                   (std::vector<std::string>{
                       "tx " + std::to_string(100 * (100 + overhead)) + " in 1000 ms",
@@ -114,8 +110,8 @@ TEST(FlowSpeedTest, TriggerReportsReceiveAddsLatencyEntryOnResetAndWarnsALineASe
     auto latency = flow.result()->latencyEntries();
     ASSERT_EQ(latency.size(), 1u);
     EXPECT_EQ(std::make_pair(latency[0].time, latency[0].count), std::make_pair(start, 0ul));
-    flow.onFrameReceivedWithLatency(at(start + 5), 64, 120000);
-    flow.onFrameReceived(at(start + 1000000000), 64);
+    flow.onFrameReceivedWithLatency(fromNanoseconds(start + 5), 64, 120000);
+    flow.onFrameReceived(fromNanoseconds(start + 1000000000), 64);
     EXPECT_EQ(collector.reports, std::vector<std::string>{"rx 212 in 1000 ms"});
     latency = flow.result()->latencyEntries();
     ASSERT_EQ(latency.size(), 1u);
@@ -123,7 +119,7 @@ TEST(FlowSpeedTest, TriggerReportsReceiveAddsLatencyEntryOnResetAndWarnsALineASe
 
     const std::int64_t began = roamnode::nowNanoseconds();
     for (int i = 0; i < 10000; ++i)
-        flow.onFrameReceivedWithLatency(at(roamnode::nowNanoseconds()), 64, 61000000000);
+        flow.onFrameReceivedWithLatency(std::chrono::system_clock::now(), 64, 61000000000);
     const std::int64_t elapsed = roamnode::nowNanoseconds() - began;
     std::vector<std::string> lines;
     for (const std::string& text : warnings.texts()) {
@@ -141,7 +137,7 @@ TEST(FlowSpeedTest, HttpGetReceivesAndPutTransmitsWithoutOverhead)
         auto& flow = dynamic_cast<PXFlowTcp&>(*scenario->flows[0]);
         ReportCollector collector(flow);
         flow.resetSpeed();
-        flow.onBytes(5000, at(flow.lastReport() + 1000000000));
+        flow.onBytes(5000, fromNanoseconds(flow.lastReport() + 1000000000));
         EXPECT_EQ(collector.reports, std::vector<std::string>{(method == "put" ? "tx" : "rx") +
                                                               std::string(" 5000 in 1000 ms")});
         EXPECT_TRUE(flow.result()->countEntries().empty());

@@ -45,8 +45,10 @@ protected:
 // Without a stored description (none yet, or the last one refused) there is nothing to arm: a
 // "set" of a refused description and a valid start time must not arm the one stored before it.
 // The description is answered as stored ("" before any); the abort detection interval belongs to
-// it and starts again from 0 with the next.
-TEST_F(ManagerTest, WithoutDescriptionStartTimeIs46AndAbortIntervalIs48ThenTheStoredOneAnswers)
+// it and starts again from 0 with the next. Then a start time, plain, padded with trailing text,
+// or quoted as a JSON string ({"scenariostarttime": "17..."} reaches the manager with its quotes),
+// is read, truncated to microseconds, and republished before the reply.
+TEST_F(ManagerTest, WithoutDescriptionStartTimeIs46ThenTheStoredOneAnswersAndArmsTruncated)
 {
     EXPECT_EQ(answer(GET_SCENARIO_DESCRIPTION, SCENARIO_DESCRIPTION), "\"\"");
     EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), "0");
@@ -78,14 +80,7 @@ TEST_F(ManagerTest, WithoutDescriptionStartTimeIs46AndAbortIntervalIs48ThenTheSt
     EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), "5000000000");
     ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
     EXPECT_EQ(answer(GET_ABORT_DETECTION_INTERVAL, ABORT_DETECTION_INTERVAL), "0");
-}
 
-// Plain, padded with trailing text, or quoted as a JSON string ({"scenariostarttime": "17..."}
-// reaches the manager with its quotes): the time is read, truncated to microseconds, and
-// republished before the reply.
-TEST_F(ManagerTest, AcceptedStartTimeIsNotifiedBeforeTheReplyAndTruncated)
-{
-    ASSERT_EQ(set(SET_SCENARIO_DESCRIPTION, emptyScenario, SCENARIO_DESCRIPTION_SET), 0);
     const std::int64_t value = roamnode::nowNanoseconds() + 3600000000000LL + 123;
     for (const std::string& text :
          {" " + std::to_string(value) + "xyz", "\"" + std::to_string(value) + "\""}) {
