@@ -109,12 +109,10 @@ TEST(Nl80211Decoding, ScanDumpPicksTheAssociatedNetwork)
 
 TEST(Nl80211Decoding, TruncatedElementsAreNotReadPastTheirEnd)
 {
-    const std::uint8_t cut[] = {1, 2, 0x82, 0x84, 0, 30, 'l', 'a'};
-    EXPECT_EQ(nl80211::ssidElement(cut, sizeof cut), "");
-    const std::uint8_t odd[] = {7};
-    EXPECT_EQ(nl80211::ssidElement(odd, sizeof odd), "");
-    const std::uint8_t empty[] = {0, 0};
-    EXPECT_EQ(nl80211::ssidElement(empty, sizeof empty), "");
+    for (const std::vector<std::uint8_t>& elements :
+         std::vector<std::vector<std::uint8_t>>{{1, 2, 0x82, 0x84, 0, 30, 'l', 'a'}, {7}, {0, 0}})
+        EXPECT_EQ(nl80211::ssidElement(elements.data(), static_cast<int>(elements.size())), "")
+            << elements.size();
 }
 
 // The rate comes in units of 100 kbit/s, in 32 bits or (older drivers) 16.
