@@ -121,7 +121,7 @@ TEST(OsVersion, FromOsReleaseOrLsbRelease)
     EXPECT_FALSE(std::ifstream(marker).is_open());
 }
 
-TEST_F(ManagerTest, FixedFacts)
+TEST_F(ManagerTest, FixedFactsAndSubscriptions)
 {
     utsname names{};
     ASSERT_EQ(uname(&names), 0);
@@ -138,10 +138,8 @@ TEST_F(ManagerTest, FixedFacts)
     EXPECT_EQ(m_listener.ids(),
               (std::vector<int>{BATTERY_LEVEL, DEVICE_TYPE, CONNECTION_TYPE, DEVICE_NAME,
                                 DEVICE_GIVEN_NAME, DEVICE_OS, DEVICE_OS_VERSION}));
-}
 
-TEST_F(ManagerTest, SubscribesSixteenIdsAndUnsubscribesThemAll)
-{
+    // A manager that goes leaves none of its sixteen subscriptions behind.
     const std::size_t before = m_bus->registrationCount();
     {
         PXMobileManager another(m_bus, config());

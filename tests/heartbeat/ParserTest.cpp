@@ -264,7 +264,6 @@ TEST(HeartbeatTexts, StatesStatusesFloatsAndAnswerNames)
     EXPECT_EQ(roamnode::heartbeatStateText(static_cast<AppState>(17)), "Unknown");
     EXPECT_EQ(roamnode::heartbeatStatusText(2), "scenario-execute-error");
     EXPECT_EQ(roamnode::heartbeatStatusText(3), "max-heartbeatfail-error");
-    EXPECT_EQ(roamnode::heartbeatStatusText(9), "json-error");
     // Floats are written like the standard stream writes them.
     for (const auto& [value, text] :
          std::vector<std::pair<float, std::string>>{{100.0f, "100"},

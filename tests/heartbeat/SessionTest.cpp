@@ -162,7 +162,7 @@ TEST_F(SessionTest, EachExchangeEndsInTimeAndTheNextIsNormal)
         {"trickling", {bytes, 100}, 300, 0, 1500, "", true},
         // A long read deadline shows that the cap, not the deadline, ends the exchange.
         {"oversized", {{"99999999999#{"}}, 5000, 0, 150, "", true},
-        {"closed after the hello", hubRefusal(), 200, 0, 1500, "", true},
+        {"closed after the hello", {{}, 0, 0}, 200, 0, 1500, "", true},
         {"0000#", {{"0000#"}}, 200, 0, 1500, "", true},
         {"#", {{"#"}}, 200, 0, 1500, "", true},
         {"abc#", {{"abc#"}}, 200, 0, 1500, "", true},
