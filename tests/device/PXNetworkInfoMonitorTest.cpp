@@ -1,5 +1,8 @@
 #include "device/PXNetworkInfoMonitor.h"
 
+#include "bus/PXEventBus.h"
+#include "device/PXMobileManager.h"
+
 #include "RecordedInterfaceSystem.h"
 #include "WarningCapture.h"
 #include "device/InterfaceJson.h"
@@ -44,14 +47,15 @@ std::shared_ptr<PXMonitorResultSet> runMonitor(PXMonitor& monitor, std::int64_t 
 class MonitorTest : public testing::Test
 {
 protected:
-    MonitorTest() : m_source(m_system)
+    // The monitors sample through the device manager, as in the application.
+    MonitorTest() : m_source(std::make_shared<PXEventBus>(), {"", "", &m_system})
     {
         m_system.entries = {R::entry("lo", "127.0.0.1"), R::entry("wlan0")};
         m_system.wirelessAnswers["wlan0"] = {R::associated("lab", 5180e6, 0xC9, 1000)};
     }
 
     RecordedInterfaceSystem m_system;
-    RecordedInterfaceSource m_source;
+    PXMobileManager m_source;
 };
 
 // A set of another type throws, which fails the test.
@@ -71,7 +75,7 @@ TEST_F(MonitorTest, OneSampleAtStartThenOnePerIntervalWithinTheDuration)
     const auto result = runMonitor(monitor, duration);
     const auto& set = samplesOf(result);
     ASSERT_GE(set.samples.size(), 2u);
-    EXPECT_EQ(m_source.reads, static_cast<int>(set.samples.size()));
+    EXPECT_EQ(m_system.addressCalls, static_cast<int>(set.samples.size()));
 
     // The rule, checked on the times the ticks really ran: each sample but the last left room
     // for one more interval within the duration, the last did not; a step is never shorter than
@@ -97,12 +101,12 @@ TEST_F(MonitorTest, OneSampleAtStartThenOnePerIntervalWithinTheDuration)
 
     // A run that ends early keeps the samples so far: 0, 50, 100 ms on time; fewer when the loop
     // is late, never more.
-    m_source.reads = 0;
+    m_system.addressCalls = 0;
     const auto earlyResult = runMonitor(monitor, 10000 * kMs, 120ms);
     const auto& early = samplesOf(earlyResult);
     EXPECT_GE(early.samples.size(), 1u);
     EXPECT_LE(early.samples.size(), 3u);
-    EXPECT_EQ(m_source.reads, static_cast<int>(early.samples.size()));
+    EXPECT_EQ(m_system.addressCalls, static_cast<int>(early.samples.size()));
 }
 
 // An interval longer than the run, zero or negative: only the first sample. Each run gives a
@@ -131,18 +135,18 @@ TEST_F(MonitorTest, FirstSampleInTheCallingThreadAndNoneAfterStopOrDestruction)
 {
     for (const bool destroyed : {false, true}) {
         SCOPED_TRACE(destroyed);
-        m_source.reads = 0;
+        m_system.addressCalls = 0;
         boost::asio::io_context loop;
         auto monitor = std::make_unique<PXNetworkInfoMonitor>(1, 20 * kMs, m_source);
         monitor->start(loop, 1000 * kMs);
-        EXPECT_EQ(m_source.reads, 1); // the loop has not run at all
+        EXPECT_EQ(m_system.addressCalls, 1); // the loop has not run at all
         if (destroyed)
             monitor.reset();
         else
             monitor->stop();
         std::thread runThread([&] { EXPECT_LE(loop.run_for(1s), 1u); });
         runThread.join();
-        EXPECT_EQ(m_source.reads, 1);
+        EXPECT_EQ(m_system.addressCalls, 1);
         if (monitor) {
             EXPECT_EQ(samplesOf(monitor->takeResult()).samples.size(), 1u);
         }
@@ -171,7 +175,7 @@ TEST_F(MonitorTest, MonitorsOfARunShareOneSampleBudget)
         samples += samplesOf(monitor->takeResult()).samples.size();
     }
     EXPECT_EQ(samples, 30u);
-    EXPECT_EQ(m_source.reads, 30);
+    EXPECT_EQ(m_system.addressCalls, 30);
     const auto texts = warnings.texts();
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0], "Monitors reached the limit of 30 samples for this run and stop sampling");

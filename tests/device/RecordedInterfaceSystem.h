@@ -1,12 +1,10 @@
 #pragma once
 
 #include "device/InterfaceReader.h"
-#include "device/InterfaceSource.h"
 #include "device/InterfaceSystem.h"
 
 #include <arpa/inet.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -95,20 +93,3 @@ inline InterfaceInfo labWifi()
     info.channel = 36;
     return info;
 }
-
-// An interface source reading a recorded system, counting its reads.
-class RecordedInterfaceSource : public InterfaceSource
-{
-public:
-    explicit RecordedInterfaceSource(RecordedInterfaceSystem& system) : m_system(system) {}
-    std::vector<InterfaceInfo> readInterfaces() override
-    {
-        ++reads;
-        return ::readInterfaces(m_system);
-    }
-
-    std::atomic<int> reads{0};
-
-private:
-    RecordedInterfaceSystem& m_system;
-};

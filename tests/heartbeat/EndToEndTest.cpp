@@ -1,5 +1,3 @@
-// The real program against the real hub tool, each in its own process, on loopback.
-
 #include "JsonParse.h"
 #include "RealProcesses.h"
 

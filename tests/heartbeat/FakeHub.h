@@ -25,15 +25,9 @@ struct HubAction
     int holdAfterReplyMs = 0;
 };
 
-// A request frame with this payload.
 inline HubAction hubRequest(const std::string& payload)
 {
     return {{roamnode::frameMessage(payload)}};
-}
-// Closes right after the hello: the endpoint's exchange fails.
-inline HubAction hubRefusal()
-{
-    return {{}, 0, 0};
 }
 
 class FakeHub
@@ -43,8 +37,6 @@ public:
 
     explicit FakeHub(Script script);
     ~FakeHub();
-    FakeHub(const FakeHub&) = delete;
-    FakeHub& operator=(const FakeHub&) = delete;
 
     std::uint16_t port() const { return m_port; }
     // Hellos as they arrive. Per ended exchange: the reply payload ("<none>" when no complete
