@@ -1,6 +1,5 @@
 #include "GuiFixture.h"
 
-#include "app/Roamnode.h"
 #include "bus/PXEventType.h"
 #include "bus/Version.h"
 #include "ui/UiResources.h"
@@ -68,11 +67,10 @@ TEST_F(PXGuiManagerTest, MainPageFollowsTheStateAndPulsesOnHeartbeats)
         }
         return largest;
     };
-    EXPECT_TRUE(waitFor([&] { return dotSize() > 9.5; }, 2000));
-    EXPECT_TRUE(waitFor([&] { return dotSize() < 6.5; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dotSize() > 9.5; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dotSize() < 6.5; }, 2000));
 }
 
-// Speeds reach the gauges of the page on top only, and the end of a scenario resets them.
 TEST_F(PXGuiManagerTest, SpeedsReachOnlyThePageOnTopAndScenarioEndResetsThem)
 {
     ASSERT_EQ(currentPageName(), "rvp");
@@ -90,7 +88,7 @@ TEST_F(PXGuiManagerTest, SpeedsReachOnlyThePageOnTopAndScenarioEndResetsThem)
 
     // Back on the main page, which is built anew and takes the calls again.
     previousPage();
-    ASSERT_TRUE(waitFor([&] { return onTop("speed") != nullptr; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onTop("speed") != nullptr; }));
     m_bus->publish(RX_SPEED, 50.0f);
     m_bus->publish(TX_SPEED, 12.25f);
     EXPECT_DOUBLE_EQ(property("speed", "rxSpeed").toDouble(), 50.0);
@@ -168,7 +166,7 @@ TEST_F(PXGuiManagerAppTest, MainPageShowsTheCurrentStateAndTheDeviceData)
     EXPECT_EQ(property("appState", "appState").toInt(), 1);
 
     // The section's own refresh shows "..." and asks again 300 ms after it is built.
-    ASSERT_TRUE(waitFor([&] { return property("data", "refreshShown").toBool(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return property("data", "refreshShown").toBool(); }));
     testsupport::BusRecorder recorder(*m_bus, {GET_DEVICE_NAME, GET_DEVICE_TYPE, GET_DEVICE_OS,
                                                GET_CONNECTION_TYPE, GET_INTERFACES});
     m_manager->requestDataRefresh();
@@ -188,8 +186,8 @@ TEST_F(PXGuiManagerAppTest, MainPageShowsTheCurrentStateAndTheDeviceData)
     EXPECT_EQ(onTop("interfaces")->property("count").toInt(), 2);
 
     window()->resize(700, 400);
-    ASSERT_TRUE(waitFor([&] { return pageVariant() == "phone-landscape"; }));
-    ASSERT_TRUE(waitFor([&] { return onTop("actionButton") != nullptr; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pageVariant() == "phone-landscape"; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onTop("actionButton") != nullptr; }));
     EXPECT_EQ(property("actionButton", "buttonState").toInt(), 1);
     EXPECT_EQ(property("appState", "appState").toInt(), 1);
 }
