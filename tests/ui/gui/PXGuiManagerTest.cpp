@@ -123,7 +123,7 @@ protected:
 
 // Inactive or unknown button states, and an abort without a scenario, change nothing; the
 // address and the active buttons reach the application.
-TEST_F(PXGuiManagerAppTest, ButtonsAndTheAddressActOnTheApplication)
+TEST_F(PXGuiManagerAppTest, ButtonsAndTheAddressActOnTheApplicationAndTheMainPageShowsItsData)
 {
     Roamnode& roamnode = app();
     roamnode.disconnect();
@@ -147,14 +147,9 @@ TEST_F(PXGuiManagerAppTest, ButtonsAndTheAddressActOnTheApplication)
     EXPECT_EQ(roamnode.getRvpAddress(), "localhost");
     m_manager->actionButtonClicked(PXGuiManager::UNREGISTER);
     EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
-}
 
-// Built after the state changed, the main page asks for it, and again when rotated; its data
-// section shows the address, asks for the device's values in order and shows the answers.
-TEST_F(PXGuiManagerAppTest, MainPageShowsTheCurrentStateAndTheDeviceData)
-{
-    app().connectToRvp("localhost");
-    app().disconnect();
+    // Built after the state changed, the main page asks for it, and again when rotated; its data
+    // section shows the address, asks for the device's values in order and shows the answers.
     showPage("main", "data");
     EXPECT_EQ(property("actionButton", "buttonState").toInt(), 1);
     EXPECT_EQ(property("appState", "appState").toInt(), 1);
