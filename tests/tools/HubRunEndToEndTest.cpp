@@ -180,21 +180,20 @@ TEST_F(HubRunEndToEnd, AMapForThreeOfFourEndpointsWithOneStartAndTheHttpServersC
     EXPECT_NE(output.find(std::to_string(lost) + " ("), std::string::npos) << output;
     for (const int id : {2, 3, 4}) {
         const Json::Value& flow = flowOf(summaries[21], id);
+        // Nothing reached the server on 4: the endpoint says so, and the server's count agrees.
+        const bool dead = id == 4;
         EXPECT_EQ(flow["measuredby"].asString(), "server") << output;
-        if (id == 4) {
-            // Nothing reached the server: the endpoint says so, and the server's count agrees.
-            EXPECT_EQ(flow["status"].asString(), "error") << output;
+        EXPECT_EQ(flow["status"].asString(), dead ? "error" : "success") << output;
+        EXPECT_EQ(flow["failed"].asBool(), dead) << output;
+        if (dead) {
             EXPECT_EQ(flow["bytes"].asUInt64(), 0u) << output;
-            EXPECT_TRUE(flow["failed"].asBool()) << output;
             continue;
         }
         // About 500,000 bytes in about a second: 4 Mbit/s, give or take start-up and pacing.
-        EXPECT_EQ(flow["status"].asString(), "success") << output;
         EXPECT_GT(flow["bytes"].asUInt64(), 200000u) << output;
         EXPECT_LT(flow["bytes"].asUInt64(), 800000u) << output;
         EXPECT_GT(flow["meanmbps"].asDouble(), 1.5) << output;
         EXPECT_LT(flow["meanmbps"].asDouble(), 8.0) << output;
-        EXPECT_FALSE(flow["failed"].asBool()) << output;
     }
     EXPECT_FALSE(results["allflowssucceeded"].asBool());
 }

@@ -17,7 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -45,11 +44,9 @@ protected:
         m_manager->setup(m_engine.get());
         ASSERT_NE(m_manager->window(), nullptr);
         ASSERT_NE(stack(), nullptr);
-        ASSERT_TRUE(waitFor([this] { return topPage() != nullptr; }));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return topPage() != nullptr; }));
     }
 
-    // The application object the window's buttons act on; the tests of the manager alone give
-    // the window a bus of their own.
     Roamnode& app() { return *m_app; }
 
     void TearDown() override
@@ -70,26 +67,9 @@ protected:
         return dir;
     }
 
-    static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 3000)
-    {
-        return QTest::qWaitFor(condition, timeoutMs);
-    }
-
     QQuickWindow* window() const { return m_manager->window(); }
 
-    // Searched like the manager does, through the visual tree below the window.
-    static QQuickItem* findItem(QQuickItem* item, const QString& name)
-    {
-        if (!item || item->objectName() == name)
-            return item;
-        for (QQuickItem* child : item->childItems()) {
-            if (QQuickItem* found = findItem(child, name))
-                return found;
-        }
-        return nullptr;
-    }
-
-    QQuickItem* stack() const { return findItem(window()->contentItem(), "stack"); }
+    QQuickItem* stack() const { return window()->findChild<QQuickItem*>("stack"); }
 
     QQuickItem* topPage() const
     {
@@ -115,7 +95,7 @@ protected:
     void showPage(const QString& name, const char* marker)
     {
         QMetaObject::invokeMethod(stack(), "showPage", Q_ARG(QVariant, name));
-        ASSERT_TRUE(waitFor([&] { return onTop(marker) != nullptr; })) << qPrintable(name);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return onTop(marker) != nullptr; })) << qPrintable(name);
     }
 
     QString currentPageName() const { return stack()->property("currentPageName").toString(); }

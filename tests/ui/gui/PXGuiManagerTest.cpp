@@ -1,6 +1,5 @@
 #include "GuiFixture.h"
 
-#include "app/Roamnode.h"
 #include "bus/PXEventType.h"
 #include "bus/Version.h"
 #include "ui/UiResources.h"
@@ -9,7 +8,6 @@
 #include <QFontDatabase>
 #include <QPixmap>
 #include <QPointer>
-#include <QTemporaryFile>
 
 namespace {
 
@@ -29,11 +27,34 @@ TEST(PXGuiManagerResources, FontsAndImagesAreCompiledIn)
         EXPECT_TRUE(QFile::exists(svg)) << svg;
 }
 
-// Each row starts from the opposite state so that every value must change; a state the window
+// Speeds reach the gauges of the page on top only, and the end of a scenario resets them. Each
+// state row starts from the opposite state so that every value must change; a state the window
 // does not know changes nothing.
-TEST_F(PXGuiManagerTest, MainPageFollowsTheStateAndPulsesOnHeartbeats)
+TEST_F(PXGuiManagerTest, MainPageFollowsSpeedsStatesAndHeartbeats)
 {
-    showPage("main", "actionButton");
+    ASSERT_EQ(currentPageName(), "rvp");
+    m_bus->publish(RX_SPEED, 50.0f);
+    m_bus->publish(SCENARIO_ENDED);
+    EXPECT_EQ(onTop("speed"), nullptr);
+
+    showPage("main", "speed");
+    QObject* mainSpeed = onTop("speed");
+    showPage("about", "info");
+    EXPECT_EQ(property("info", "version").toString(), roamnode::kVersion);
+    m_bus->publish(RX_SPEED, 40.0f);
+    m_bus->publish(DEVICE_NAME, std::string("laptop"));
+    EXPECT_DOUBLE_EQ(mainSpeed->property("rxSpeed").toDouble(), 0.0);
+
+    // Back on the main page, which is built anew and takes the calls again.
+    previousPage();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onTop("speed") && onTop("actionButton"); }));
+    m_bus->publish(RX_SPEED, 50.0f);
+    m_bus->publish(TX_SPEED, 12.25f);
+    EXPECT_DOUBLE_EQ(property("speed", "rxSpeed").toDouble(), 50.0);
+    EXPECT_DOUBLE_EQ(property("speed", "txSpeed").toDouble(), 12.25);
+    m_bus->publish(SCENARIO_ENDED);
+    EXPECT_DOUBLE_EQ(property("speed", "rxSpeed").toDouble(), 0.0);
+
     const struct
     {
         AppState state;
@@ -68,48 +89,16 @@ TEST_F(PXGuiManagerTest, MainPageFollowsTheStateAndPulsesOnHeartbeats)
         }
         return largest;
     };
-    EXPECT_TRUE(waitFor([&] { return dotSize() > 9.5; }, 2000));
-    EXPECT_TRUE(waitFor([&] { return dotSize() < 6.5; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dotSize() > 9.5; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dotSize() < 6.5; }, 2000));
 }
 
-// Speeds reach the gauges of the page on top only, and the end of a scenario resets them.
-TEST_F(PXGuiManagerTest, SpeedsReachOnlyThePageOnTopAndScenarioEndResetsThem)
-{
-    ASSERT_EQ(currentPageName(), "rvp");
-    m_bus->publish(RX_SPEED, 50.0f);
-    m_bus->publish(SCENARIO_ENDED);
-    EXPECT_EQ(onTop("speed"), nullptr);
-
-    showPage("main", "speed");
-    QObject* mainSpeed = onTop("speed");
-    showPage("about", "info");
-    EXPECT_EQ(property("info", "version").toString(), roamnode::kVersion);
-    m_bus->publish(RX_SPEED, 40.0f);
-    m_bus->publish(DEVICE_NAME, std::string("laptop"));
-    EXPECT_DOUBLE_EQ(mainSpeed->property("rxSpeed").toDouble(), 0.0);
-
-    // Back on the main page, which is built anew and takes the calls again.
-    previousPage();
-    ASSERT_TRUE(waitFor([&] { return onTop("speed") != nullptr; }));
-    m_bus->publish(RX_SPEED, 50.0f);
-    m_bus->publish(TX_SPEED, 12.25f);
-    EXPECT_DOUBLE_EQ(property("speed", "rxSpeed").toDouble(), 50.0);
-    EXPECT_DOUBLE_EQ(property("speed", "txSpeed").toDouble(), 12.25);
-    m_bus->publish(SCENARIO_ENDED);
-    EXPECT_DOUBLE_EQ(property("speed", "rxSpeed").toDouble(), 0.0);
-}
-
-// The database cannot be created below a plain file: the heartbeat still gets an identifier.
+// The database cannot be created below a file, not even by root: the heartbeat still gets an
+// identifier.
 class PXGuiManagerNoStorageTest : public GuiFixture
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_file.open());
-        start(std::make_shared<PXEventBus>(), m_file.fileName() + "/storage");
-    }
-
-    QTemporaryFile m_file;
+    void SetUp() override { start(std::make_shared<PXEventBus>(), "/dev/null/storage"); }
 };
 
 TEST_F(PXGuiManagerNoStorageTest, DeviceIdIsAnsweredWithoutADatabase)
@@ -131,7 +120,7 @@ protected:
 
 // Inactive or unknown button states, and an abort without a scenario, change nothing; the
 // address and the active buttons reach the application.
-TEST_F(PXGuiManagerAppTest, ButtonsAndTheAddressActOnTheApplication)
+TEST_F(PXGuiManagerAppTest, ButtonsAndTheAddressActOnTheApplicationAndTheMainPageShowsItsData)
 {
     Roamnode& roamnode = app();
     roamnode.disconnect();
@@ -155,20 +144,15 @@ TEST_F(PXGuiManagerAppTest, ButtonsAndTheAddressActOnTheApplication)
     EXPECT_EQ(roamnode.getRvpAddress(), "localhost");
     m_manager->actionButtonClicked(PXGuiManager::UNREGISTER);
     EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
-}
 
-// Built after the state changed, the main page asks for it, and again when rotated; its data
-// section shows the address, asks for the device's values in order and shows the answers.
-TEST_F(PXGuiManagerAppTest, MainPageShowsTheCurrentStateAndTheDeviceData)
-{
-    app().connectToRvp("localhost");
-    app().disconnect();
+    // Built after the state changed, the main page asks for it, and again when rotated; its data
+    // section shows the address, asks for the device's values in order and shows the answers.
     showPage("main", "data");
     EXPECT_EQ(property("actionButton", "buttonState").toInt(), 1);
     EXPECT_EQ(property("appState", "appState").toInt(), 1);
 
     // The section's own refresh shows "..." and asks again 300 ms after it is built.
-    ASSERT_TRUE(waitFor([&] { return property("data", "refreshShown").toBool(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return property("data", "refreshShown").toBool(); }));
     testsupport::BusRecorder recorder(*m_bus, {GET_DEVICE_NAME, GET_DEVICE_TYPE, GET_DEVICE_OS,
                                                GET_CONNECTION_TYPE, GET_INTERFACES});
     m_manager->requestDataRefresh();
@@ -188,8 +172,8 @@ TEST_F(PXGuiManagerAppTest, MainPageShowsTheCurrentStateAndTheDeviceData)
     EXPECT_EQ(onTop("interfaces")->property("count").toInt(), 2);
 
     window()->resize(700, 400);
-    ASSERT_TRUE(waitFor([&] { return pageVariant() == "phone-landscape"; }));
-    ASSERT_TRUE(waitFor([&] { return onTop("actionButton") != nullptr; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pageVariant() == "phone-landscape"; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onTop("actionButton") != nullptr; }));
     EXPECT_EQ(property("actionButton", "buttonState").toInt(), 1);
     EXPECT_EQ(property("appState", "appState").toInt(), 1);
 }

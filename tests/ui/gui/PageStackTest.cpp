@@ -25,40 +25,30 @@ TEST_F(PageStackTest, StartsOnTheRvpPageAndClosingGoesBackToIt)
         return focused && focused->parentItem() &&
                focused->parentItem()->objectName() == "rvpTextField";
     };
-    EXPECT_TRUE(waitFor(inField));
+    EXPECT_TRUE(QTest::qWaitFor(inField));
 
     showPage("main", "speed");
     showPage("about", "info");
     EXPECT_EQ(stack()->childItems().size(), 3);
     previousPage();
-    ASSERT_TRUE(waitFor([&] { return onTop("speed") != nullptr; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onTop("speed") != nullptr; }));
     // rvp below, the rebuilt main on top; the about page and the old main are gone at once.
     EXPECT_EQ(stack()->childItems().size(), 2);
     EXPECT_EQ(currentPageName(), "main");
 
     window()->close();
-    ASSERT_TRUE(waitFor([&] { return onTop("rvpIp") != nullptr; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onTop("rvpIp") != nullptr; }));
     EXPECT_TRUE(window()->isVisible());
     EXPECT_EQ(stack()->property("depth").toInt(), 1);
     // The rebuilt RVP page takes the keys again.
-    EXPECT_TRUE(waitFor(inField));
+    EXPECT_TRUE(QTest::qWaitFor(inField));
     window()->close();
     EXPECT_FALSE(window()->isVisible());
-}
-
-// Not while contacting the hub: then closing ends the program.
-TEST_F(PageStackTest, ClosingEndsTheProgramWhileContacting)
-{
-    showPage("main", "speed");
-    m_bus->publish(APP_STATE_CHANGED, TRY_CONTACT_RVP);
-    window()->close();
-    EXPECT_FALSE(window()->isVisible());
-    EXPECT_EQ(currentPageName(), "main");
 }
 
 // Every width change rebuilds the page, whether or not the layout changes, half a second after
-// the last one.
-TEST_F(PageStackTest, LayoutFollowsTheSizeHalfASecondAfterTheLastWidthChange)
+// the last one. Closing while contacting the hub ends the program instead of going back.
+TEST_F(PageStackTest, LayoutFollowsTheSizeAndClosingWhileContactingEndsTheProgram)
 {
     showPage("main", "speed");
     // Still resizing: each change restarts the wait.
@@ -72,13 +62,18 @@ TEST_F(PageStackTest, LayoutFollowsTheSizeHalfASecondAfterTheLastWidthChange)
         QElapsedTimer clock;
         clock.start();
         window()->resize(width, height);
-        ASSERT_TRUE(waitFor([&] { return topPage() != before && onTop("speed") != nullptr; }))
-            << variant;
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            return topPage() != before && onTop("speed") != nullptr;
+        })) << variant;
         EXPECT_GE(clock.elapsed(), 450) << variant;
         EXPECT_EQ(pageVariant(), variant);
         EXPECT_EQ(currentPageName(), "main");
         EXPECT_EQ(topPage()->width(), width);
     }
+    m_bus->publish(APP_STATE_CHANGED, TRY_CONTACT_RVP);
+    window()->close();
+    EXPECT_FALSE(window()->isVisible());
+    EXPECT_EQ(currentPageName(), "main");
 }
 
 // A root that is not a window, or a page that does not build, ends the program with a message

@@ -33,7 +33,16 @@ public:
         m_versionRequests = 0;
     }
 
+public slots:
+    // Qt Quick Test calls this for every engine it makes.
+    void qmlEngineAvailable(QQmlEngine* engine)
+    {
+        engine->setOfflineStoragePath(m_storage.path());
+        engine->rootContext()->setContextProperty("guiManager", this);
+    }
+
 private:
+    QTemporaryDir m_storage;
     QStringList m_rvpAddresses;
     QStringList m_deviceIds;
     QVariantList m_actionStates;
@@ -41,22 +50,6 @@ private:
     int m_versionRequests = 0;
 };
 
-class Setup : public QObject
-{
-    Q_OBJECT
-
-public slots:
-    void qmlEngineAvailable(QQmlEngine* engine)
-    {
-        engine->setOfflineStoragePath(m_storage.path());
-        engine->rootContext()->setContextProperty("guiManager", &m_recorder);
-    }
-
-private:
-    QTemporaryDir m_storage;
-    NativeSideRecorder m_recorder;
-};
-
-QUICK_TEST_MAIN_WITH_SETUP(gui_qml, Setup)
+QUICK_TEST_MAIN_WITH_SETUP(gui_qml, NativeSideRecorder)
 
 #include "QmlTestMain.moc"
