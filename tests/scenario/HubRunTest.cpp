@@ -1,8 +1,4 @@
-// End to end on loopback: the real endpoint registers with the real hub tool, receives a
-// description and a start time in one "set", arms, runs streams into triggers of its own over
-// IPv4 and IPv6 with the time tag written by one and read by the other, reports the counts and
-// latencies in "resultlist", empties the list when the hub sets it and stops cleanly in the
-// middle of the next run.
+// End to end on loopback: the real endpoint driven by the real hub tool through a whole run.
 #include "JsonParse.h"
 #include "LoopbackPort.h"
 #include "RealProcesses.h"
@@ -74,11 +70,13 @@ std::uint64_t sum(const Json::Value& array)
 
 } // namespace
 
-// Failures show as failures too: an HTTP flow whose server refuses the connection ends with
-// "error" and a message (it once ended as "success" with 0 bytes). Then a stop signal in the middle
-// of a busy UDP run ends the run, joins its thread and releases its sockets before the process
-// takes itself apart: a clean exit with status 0, nothing on stderr from the allocator or a
-// sanitizer.
+// A description and its start time in one "set" arm a run of streams into triggers of this
+// endpoint over IPv4 and IPv6, whose counts and latencies "resultlist" reports, and which a set of
+// "resultlist" empties. Failures show as failures too: an HTTP flow whose server refuses the
+// connection ends with "error" and a message (it once ended as "success" with 0 bytes). Then a
+// stop signal in the middle of a busy UDP run ends the run, joins its thread and releases its
+// sockets before the process takes itself apart: a clean exit with status 0, nothing on stderr
+// from the allocator or a sanitizer.
 TEST(HubRunTest, SetRunReadAndResetTheResultListThenStopDuringARun)
 {
     QTemporaryDir home;
