@@ -217,11 +217,10 @@ TEST(TcpClientFailure, AnythingButAnHttp200OrNoConnectionFinishesAtOnceAndFinish
     TcpTestPeer peer([&](std::size_t i) {
         return TcpTestPeer::Reply{i < heads.size() ? heads[i].first : "", 300000, {}};
     });
-    TcpTestPeer holder([](std::size_t) { return TcpTestPeer::ok(); });
     const std::uint16_t unused = testsupport::unusedLoopbackPort();
     const std::string cannotConnect = "cannot connect to 127.0.0.1 port ";
     std::vector<std::pair<std::function<void(TcpClient::Config&)>, std::string>> failures = {
-        {[&](TcpClient::Config& config) { config.srcPort = holder.port(); },
+        {[&](TcpClient::Config& config) { config.srcPort = peer.port(); },
          "cannot open a socket: Address already in use"},
         {[&](TcpClient::Config& config) { config.dstPort = unused; },
          cannotConnect + std::to_string(unused) + ": Connection refused"},
