@@ -99,10 +99,7 @@ TEST(Nl80211Decoding, ScanDumpPicksTheAssociatedNetwork)
     EXPECT_EQ(formatMac(facts.bssid.bytes), "00:11:22:33:44:55");
     EXPECT_EQ(facts.frequencyMhz, 5500u);
     EXPECT_EQ(facts.ssid, "lab");
-}
-
-TEST(Nl80211Decoding, TruncatedElementsAreNotReadPastTheirEnd)
-{
+    // Information elements cut short are not read past their end.
     for (const std::vector<std::uint8_t>& elements :
          std::vector<std::vector<std::uint8_t>>{{1, 2, 0x82, 0x84, 0, 30, 'l', 'a'}, {7}, {0, 0}})
         EXPECT_EQ(nl80211::ssidElement(elements.data(), static_cast<int>(elements.size())), "")

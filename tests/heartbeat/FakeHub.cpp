@@ -73,10 +73,7 @@ FakeHub::FakeHub(Script script) : m_script(std::move(script))
                     : -1;
             if (fd < 0)
                 continue;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                ++m_accepted;
-            }
+            ++m_accepted;
             const int on = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             serve(fd);

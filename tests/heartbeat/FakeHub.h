@@ -44,7 +44,7 @@ public:
     std::vector<std::string> hellos() const { return locked(m_hellos); }
     std::vector<std::string> replies() const { return locked(m_replies); }
     // Connections accepted, whether or not a hello came.
-    int accepted() const { return locked(m_accepted); }
+    int accepted() const { return m_accepted; }
     // Exchanges held open after the reply that the endpoint closed before the hold ended.
     int closedByEndpoint() const { return locked(m_closedByEndpoint); }
 
@@ -64,6 +64,6 @@ private:
     std::vector<std::string> m_hellos;
     std::vector<std::string> m_replies;
     int m_closedByEndpoint = 0;
-    int m_accepted = 0;
+    std::atomic<int> m_accepted{0};
     std::thread m_thread;
 };

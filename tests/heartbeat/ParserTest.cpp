@@ -162,7 +162,6 @@ TEST_F(ParserTest, RequestsAndTheirReplies)
         // 1000 unknown names are answered by one pass, not one walk over all names per answer.
         {members(1000),
          "{\"errormessage\": \"Unknown variable: v999\", \"status\": \"variable-error\"}"},
-        // Comments are allowed.
         {"{/* hub */ \"command\": \"nop\"}", "{\"status\": \"success\"}"},
         {"{\"command\": \"set\", \"heartbeatinterval\": 2000000000}", "{\"status\": \"success\"}"},
         {"{\"command\": \"set\", \"heartbeatinterval\": \"2000000000\"}",
