@@ -1,4 +1,3 @@
-// Runs the real binary the way people type it.
 #include "ChildProcess.h"
 #include "app/ArgumentFilter.h"
 

@@ -23,7 +23,6 @@ public:
 
     void handleEvent(int id, PXEmptyEventContents) override { note(id, "empty"); }
     void handleEvent(int id, std::string value) override { note(id, value); }
-    void handleEvent(int id, unsigned long value) override { note(id, std::to_string(value)); }
 
     roamnode::time_point lastTime;
 

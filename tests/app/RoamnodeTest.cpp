@@ -32,7 +32,6 @@ TEST(RoamnodeTest, AnswersAndFollowsHeartbeatAndScenarioEventsWithoutGuards)
         "\"trigger\": [\"average\"]}, \"tcprestart\": true, \"monitor\": {\"networkinfo\": true}}";
     EXPECT_EQ(answers.entries[1].text, capabilities);
     EXPECT_EQ(answers.entries[2].text, capabilities);
-    EXPECT_EQ(roamnode.getVersion(), roamnode::kVersion);
 
     testsupport::BusRecorder recorder(*bus, {APP_STATE_CHANGED});
     roamnode.start();

@@ -2,20 +2,13 @@
 #include "bus/PXEventBus.h"
 #include "bus/PXEventType.h"
 #include "ui/PXHeadlessManager.h"
-#include "ui/UiResources.h"
-
-#include "BusRecorder.h"
 
 #include <gtest/gtest.h>
 
-#include <QQmlContext>
-#include <QQmlEngine>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 
 using roamnode::formatStatusLine;
 
@@ -80,34 +73,4 @@ TEST(HeadlessManager, PrintsOneLinePerUpdateAndTheBlinkGoesAfterHalfASecond)
     EXPECT_GE(timer.elapsed(), 450);
     EXPECT_EQ(capture.text(),
               lines + "\r   Status: Registered   || Rx:   0.00 Mbps | Tx:   0.00 Mbps\n");
-}
-
-TEST(HeadlessManager, DeviceIdentifierPersistsAcrossEngines)
-{
-    QTemporaryDir storage;
-    ASSERT_TRUE(storage.isValid());
-    roamnode::initUiResources();
-    std::string first;
-    for (int run = 0; run < 2; ++run) {
-        auto bus = std::make_shared<PXEventBus>();
-        Capture capture;
-        PXHeadlessManager manager(bus, capture.file);
-        testsupport::BusRecorder listener(*bus, {DEVICE_ID});
-        QQmlEngine engine;
-        engine.setOfflineStoragePath(storage.path());
-        engine.rootContext()->setContextProperty("guiManager", &manager);
-        manager.setup(&engine);
-
-        bus->publish(DEVICE_ID_NEEDED);
-        bus->publish(DEVICE_ID_NEEDED); // the second answer comes from the component's cache
-        ASSERT_EQ(listener.entries.size(), 2u);
-        EXPECT_EQ(listener.entries[0].text, listener.entries[1].text);
-        static const std::regex uuid4(
-            "[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
-        EXPECT_TRUE(std::regex_match(listener.entries[0].text, uuid4)) << listener.entries[0].text;
-        if (run == 0)
-            first = listener.entries[0].text;
-        else
-            EXPECT_EQ(listener.entries[0].text, first);
-    }
 }

@@ -18,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <vector>
 
 // The real page stack in an offscreen window, driven by a manager on the bus the test gives.
 // Local storage lives in a temporary folder so the tests never touch the user's database. By

@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 
-#include <string>
 #include <tuple>
 
 namespace {

@@ -19,11 +19,6 @@ TestCase {
         guiManager.clear();
     }
 
-    function cleanupTestCase()
-    {
-        Database.name = "PXDatabase";
-    }
-
     function addresses(entries)
     {
         return entries.map(function(entry) { return entry.address; });
