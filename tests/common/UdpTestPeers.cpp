@@ -1,7 +1,5 @@
 #include "UdpTestPeers.h"
 
-#include "LoopbackPort.h"
-
 #include <boost/asio/post.hpp>
 
 #include <gtest/gtest.h>
@@ -159,16 +157,6 @@ std::shared_ptr<UdpContext> runningContext(bool ipv6, std::uint16_t port)
     boost::asio::post(context->eventLoop(), [&ran] { ran.set_value(); });
     done.wait_for(5s);
     return context;
-}
-
-std::uint16_t freeUdpPort(bool ipv6)
-{
-    return testsupport::unusedLoopbackPort(SOCK_DGRAM, ipv6);
-}
-
-std::int64_t toNs(roamnode::time_point t)
-{
-    return roamnode::toNanoseconds(t);
 }
 
 } // namespace udptest

@@ -4,6 +4,7 @@
 #include "flows/Trigger.h"
 #include "flows/UdpContext.h"
 
+#include "LoopbackPort.h"
 #include "WarningCapture.h"
 
 #include <boost/asio/io_context.hpp>
@@ -202,10 +203,5 @@ private:
 // The registry's context of (family, port) with its loop thread already running, so that a
 // stream's schedule does not pay for the thread's start on a busy machine.
 std::shared_ptr<UdpContext> runningContext(bool ipv6, std::uint16_t port = 0);
-
-// A port that is free right now (bound to 0 and released), for tests that need a fixed number.
-std::uint16_t freeUdpPort(bool ipv6);
-
-std::int64_t toNs(roamnode::time_point t);
 
 } // namespace udptest

@@ -49,7 +49,7 @@ TEST(StreamSend, TemplatesAreSentInTurnAndFollowTheGap)
         auto datagram = peer.receive();
         ASSERT_TRUE(datagram) << i;
         auto expected = frameOf(64 + k, k).bytes;
-        const std::int64_t sendTime = toNs(frames[i].now);
+        const std::int64_t sendTime = roamnode::toNanoseconds(frames[i].now);
         if (tags[k].tagAt != none) {
             EXPECT_EQ(readLittleEndian(datagram->bytes, tags[k].tagAt),
                       static_cast<std::uint64_t>((sendTime + tags[k].offset) / 10))
@@ -151,7 +151,7 @@ TEST(StreamSchedule, StalledLoopSendsInBurstsWhatFellDueWithinTheGrace)
             ++bursts.back();
         }
         ASSERT_GE(bursts.size(), 2u);
-        EXPECT_GE(toNs(frames.front().now), stallEnd);
+        EXPECT_GE(roamnode::toNanoseconds(frames.front().now), stallEnd);
         EXPECT_EQ(bursts[0], 128u);
         EXPECT_EQ(bursts[1], 128u);
         for (std::size_t size : bursts)
@@ -303,7 +303,7 @@ TEST(StreamPrivateNetwork, NoRouteIsTriedAtAPaceAndBurstsTheKernelTakesInPartsKe
         ASSERT_EQ(datagram->bytes.size(), 200u);
         EXPECT_EQ(datagram->bytes[0], templates[k % 3].bytes[0]) << "frame " << k;
         EXPECT_EQ(readLittleEndian(datagram->bytes, 192),
-                  static_cast<std::uint64_t>(toNs(frames[k].now) / 10))
+                  static_cast<std::uint64_t>(roamnode::toNanoseconds(frames[k].now) / 10))
             << "frame " << k;
     }
     EXPECT_EQ(peer.pending(), 0u);

@@ -118,7 +118,7 @@ TEST(TriggerLatency, LatencyComesFromTheTag)
         EXPECT_EQ(received.withLatency, c.latencyOn);
         EXPECT_EQ(received.bytes, c.counted);
         EXPECT_EQ(c.latencyOn ? received.latency : 0,
-                  c.latencyOn ? toNs(received.now) - (c.tagNs - c.offset) : 0);
+                  c.latencyOn ? roamnode::toNanoseconds(received.now) - (c.tagNs - c.offset) : 0);
         trigger.stop();
     }
 }
@@ -161,7 +161,7 @@ TEST(TriggerWindow, WindowEndOrStopReportsOnceAndCountsNothingAfter)
 TEST(UdpSharing, StreamAndTriggerOnOnePortShareSocketAndThread)
 {
     for (bool ipv6 : {false, true}) {
-        const std::uint16_t port = freeUdpPort(ipv6);
+        const std::uint16_t port = testsupport::unusedLoopbackPort(SOCK_DGRAM, ipv6);
         auto streamRecorder = std::make_shared<StreamRecorder>();
         auto triggerRecorder = std::make_shared<TriggerRecorder>();
 
@@ -189,7 +189,8 @@ TEST(UdpSharing, StreamAndTriggerOnOnePortShareSocketAndThread)
         const auto received = triggerRecorder->frames().at(0);
         EXPECT_EQ(received.bytes, 64u);
         // Equal offsets on both ends: receive time minus send time, to within 10 ns.
-        EXPECT_NEAR(received.latency, toNs(received.now) - toNs(sent.now), 10);
+        EXPECT_NEAR(received.latency,
+                    roamnode::toNanoseconds(received.now) - roamnode::toNanoseconds(sent.now), 10);
         EXPECT_GE(received.latency, -10);
         EXPECT_EQ(streamRecorder->handlerThread(), triggerRecorder->handlerThread());
         int tos = -1;

@@ -44,7 +44,7 @@ std::thread::id loopThread(UdpContext& context)
 
 TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleasedAndAHeldPortFailsWithBind)
 {
-    const std::uint16_t port = freeUdpPort(false);
+    const std::uint16_t port = testsupport::unusedLoopbackPort(SOCK_DGRAM, false);
     auto first = UdpContext::get(false, port);
     auto second = UdpContext::get(false, port);
     EXPECT_EQ(first, second);
