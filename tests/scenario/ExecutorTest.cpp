@@ -1,4 +1,3 @@
-// The executor's run: its length, its end, an abort, and the end-time arithmetic.
 #include "UdpTestPeers.h"
 #include "scenario/PXFlowResult.h"
 #include "scenario/PXScenarioExecutor.h"

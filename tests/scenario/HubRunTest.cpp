@@ -1,4 +1,3 @@
-// End to end on loopback: the real endpoint driven by the real hub tool through a whole run.
 #include "JsonParse.h"
 #include "LoopbackPort.h"
 #include "RealProcesses.h"
@@ -53,7 +52,6 @@ void addStreamIntoTrigger(Json::Value& scenario, int id, bool v6, std::int64_t i
     scenario["flows"].append(stream);
 }
 
-// The "set" of `description` and its start time.
 std::string setScenario(const Json::Value& description, std::int64_t startTime)
 {
     return "{\"command\": \"set\", \"scenariodescription\": " + description.toStyledString() +

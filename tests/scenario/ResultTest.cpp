@@ -1,4 +1,3 @@
-// Result records: per-second counting, latency statistics and the result list text.
 #include "device/PXNetworkInfoMonitorResultSet.h"
 #include "scenario/PXScenarioResult.h"
 
