@@ -11,7 +11,6 @@ using namespace descriptiontest;
 
 TEST(ScenarioDescriptionTest, EveryCodeInTheOrderOfTheChecks)
 {
-    // A "contentlist" item of `bytes` zero bytes, as JSON.
     const auto zeros = [](std::size_t bytes) { return "\"" + std::string(2 * bytes, '0') + "\""; };
     const struct
     {

@@ -21,7 +21,6 @@ public:
     void note(const std::string& call) { add(call); }
 };
 
-// A flow without engine that logs the executor's calls.
 class RecordingFlow : public PXFlow
 {
 public:

@@ -19,7 +19,6 @@ using testsupport::unusedLoopbackPort;
 
 namespace {
 
-// A scenario of `duration` ns without flows yet.
 Json::Value scenario(std::int64_t duration)
 {
     return *testsupport::parsed("{\"scenarioid\": 42, \"duration\": " + std::to_string(duration) +
