@@ -1,4 +1,3 @@
-// The shared reading of hub numbers and the saturating time arithmetic.
 #include "bus/HubInteger.h"
 #include "bus/TimePoint.h"
 

@@ -9,7 +9,6 @@
 #include <csignal>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -118,9 +117,8 @@ TEST(EndToEnd, RegistersAnswersAndRegistersAgainAfterTheHubReturns)
 
     ASSERT_EQ(endpoint->signalAndWait(SIGTERM, 5s), 0) << endpoint->allOutput();
     std::ifstream file(dir.filePath("pxlog.txt").toStdString());
-    std::stringstream log;
-    log << file.rdbuf();
-    EXPECT_NE(log.str().find("Received heartbeat request for \"BatteryLevel\" parameter"),
+    const std::string log{std::istreambuf_iterator<char>(file), {}};
+    EXPECT_NE(log.find("Received heartbeat request for \"BatteryLevel\" parameter"),
               std::string::npos)
-        << log.str();
+        << log;
 }

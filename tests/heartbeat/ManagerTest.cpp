@@ -76,11 +76,6 @@ protected:
     std::unique_ptr<HeartbeatManager> manager = std::make_unique<HeartbeatManager>(bus);
 };
 
-HubAction nop(int, const std::string&)
-{
-    return hubRequest("{\"command\": \"nop\"}");
-}
-
 } // namespace
 
 // Registered at the first exchange; after that, failures count since the registration, not
@@ -93,7 +88,7 @@ TEST_F(ManagerTest, RegistersAndLosesTheRegistrationAtTheSecondFailureSinceIt)
     std::atomic<bool> back{false};
     std::atomic<int> from{-1};
     std::atomic<int> asked{-1};
-    FakeHub hub([&](int index, const std::string& hello) {
+    FakeHub hub([&](int index, const std::string&) {
         if (back && asked < 0) {
             asked = index;
             return hubRequest("{\"command\": \"get\", \"heartbeatinterval\": 1, \"ssid\": 1}");
@@ -102,7 +97,7 @@ TEST_F(ManagerTest, RegistersAndLosesTheRegistrationAtTheSecondFailureSinceIt)
             from = index;
         const int step = from < 0 ? -1 : index - from;
         if (back || step < 0 || step == 1 || step == 2)
-            return nop(index, hello);
+            return hubRequest("{\"command\": \"nop\"}");
         return HubAction{{}, 0, 0}; // closes right after the hello
     });
     configure(hub.port(), 100, [](HeartbeatSettings& settings) { settings.answerTimeout = 200; });
@@ -206,7 +201,7 @@ TEST_F(ManagerTest, HeartbeatStopsForTheScenarioAndComesBackAfterIt)
         SCOPED_TRACE(c.startIn);
         const int stopEvents = c.startIn == 0 ? 1 : 0;
         renewManager();
-        FakeHub hub(nop);
+        FakeHub hub([](int, const std::string&) { return hubRequest("{\"command\": \"nop\"}"); });
         configure(hub.port(), c.interval);
         contactHub();
         ASSERT_TRUE(waitForEvent(HEARTBEAT_CONNECTED, 1));

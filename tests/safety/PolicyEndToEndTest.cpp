@@ -1,8 +1,5 @@
-// The real endpoint with --policy against the real hub tool on loopback: descriptions that break
-// the policy are refused with their code's message naming the value and nothing is armed; the
-// hub's own address is always allowed; a policy file that cannot be used stops the endpoint with
-// status 2 and names the line. The rules and their messages are PolicyTest's; here the demand
-// read from a real description and the wiring.
+// The rules and their messages are PolicyTest's; here the demand read from a real description,
+// and the wiring.
 #include "RealProcesses.h"
 
 #include "bus/TimePoint.h"

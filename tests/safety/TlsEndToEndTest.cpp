@@ -15,9 +15,8 @@ using namespace std::chrono_literals;
 
 using testsupport::ChildProcess;
 
-// The hub refuses certificates it cannot trust, and the endpoint says why; an endpoint refuses a
-// hub whose certificate does not name its address; an endpoint with its certificate registers and
-// runs a scenario.
+// The endpoint says why the hub refused it, and refuses a hub whose certificate does not name its
+// address.
 TEST(TlsEndToEnd, UntrustedCertificatesAreRefusedAndTheTrustedEndpointRunsAScenario)
 {
     QTemporaryDir temporary;

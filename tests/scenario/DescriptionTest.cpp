@@ -1,5 +1,3 @@
-// The description parser: every code a description can reach, in the order of the checks, and
-// the values it reads; and the run built from what it read.
 #include "DescriptionEdits.h"
 #include "device/PXNetworkInfoMonitor.h"
 #include "scenario/FlowDescription.h"
@@ -13,7 +11,6 @@ using namespace descriptiontest;
 
 TEST(ScenarioDescriptionTest, EveryCodeInTheOrderOfTheChecks)
 {
-    // A "contentlist" item of `bytes` zero bytes, as JSON.
     const auto zeros = [](std::size_t bytes) { return "\"" + std::string(2 * bytes, '0') + "\""; };
     const struct
     {
@@ -46,7 +43,6 @@ TEST(ScenarioDescriptionTest, EveryCodeInTheOrderOfTheChecks)
         {"no flow content", "f0.flow-", 8},
         {"string flow content", "f0.flow=\"x\"", 8},
         {"array flow content", "f2.flow=[]", 8},
-        // HTTP over TCP
         {"tcp no method", "tcp.requestmethod-", 11},
         {"tcp no method nor wait", "tcp.requestmethod-; tcp.initialtimetowait-", 11},
         {"tcp number method", "tcp.requestmethod=1", 11},
@@ -68,7 +64,6 @@ TEST(ScenarioDescriptionTest, EveryCodeInTheOrderOfTheChecks)
         {"tcp no dstipv4", "tcp.dstipv4-", 15},
         {"tcpv6 no dstipv6", "f0.flowtype=\"tcpv6\"; tcp.dstipv6-", 16},
         {"tcp any tcprestart", "tcp.tcprestart=[]", 0},
-        // UDP stream
         {"stream no wait", "stream.initialtimetowait-", 28},
         {"stream no srcport", "stream.srcport-", 29},
         {"stream string srcport", "stream.srcport=\"5000\"", 29},
@@ -105,7 +100,6 @@ TEST(ScenarioDescriptionTest, EveryCodeInTheOrderOfTheChecks)
         {"stream timetag position past frame", "stream.timetags.0.position=17", 51},
         {"stream timetag position negative", "stream.timetags.0.position=-1", 51},
         {"stream timetag position frame length", "stream.timetags.0.position=16", 0},
-        // UDP trigger
         {"trigger no srcport", "trigger.srcport-", 21},
         {"trigger no dstport", "trigger.dstport-", 22},
         {"trigger no srcipv4", "trigger.srcipv4-", 19},
@@ -122,7 +116,6 @@ TEST(ScenarioDescriptionTest, EveryCodeInTheOrderOfTheChecks)
         {"latency position 7", "trigger.latency.position=7", 26},
         {"latency position negative", "trigger.latency.position=-3", 0},
         {"latency no offset", "trigger.latency.timeoffset-", 27},
-        // monitors
         {"monitor number", "mon=3", 56},
         {"monitor no type", "mon.monitortype-", 42},
         {"monitor no type nor id", "mon.monitortype-; mon.id-", 42},

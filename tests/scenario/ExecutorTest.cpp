@@ -1,4 +1,3 @@
-// The executor's run: its length, its end, an abort, and the end-time arithmetic.
 #include "UdpTestPeers.h"
 #include "scenario/PXFlowResult.h"
 #include "scenario/PXScenarioExecutor.h"
@@ -22,7 +21,6 @@ public:
     void note(const std::string& call) { add(call); }
 };
 
-// A flow without engine that logs the executor's calls.
 class RecordingFlow : public PXFlow
 {
 public:

@@ -1,5 +1,3 @@
-// Flow objects: speed reports, frame overheads, the result they fill, warnings a peer can set
-// off, and flows that cannot start.
 #include "DescriptionEdits.h"
 #include "LoopbackPort.h"
 #include "UdpTestPeers.h"

@@ -1,4 +1,3 @@
-// The scenario manager on the bus: its answers, codes 46 to 48, the result list and its reset.
 #include "BusRecorder.h"
 #include "bus/PXEventType.h"
 #include "scenario/PXScenarioManager.h"
@@ -11,7 +10,6 @@ namespace {
 
 const char* emptyScenario = "{\"scenarioid\": 21, \"duration\": 0, \"flows\": []}";
 
-// The scenario manager on a bus of its own, started, and a recorder of what goes over the bus.
 class ManagerTest : public ::testing::Test
 {
 protected:

@@ -1,4 +1,3 @@
-// The worker: its start timer, the gauge's speeds and a scenario run again.
 #include "LoopbackPort.h"
 #include "device/PXNetworkInfoMonitorResultSet.h"
 #include "scenario/PXScenarioResult.h"
