@@ -74,7 +74,6 @@ TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleasedAndAHeldPortF
     any.reset();
     EXPECT_EQ(UdpContext::get(false, actual)->localPort(), actual);
 
-    // A port that another socket holds is refused with the bind's error.
     Peer holder;
     try {
         UdpContext::get(false, holder.port());

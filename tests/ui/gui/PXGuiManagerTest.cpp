@@ -115,14 +115,14 @@ TEST_F(PXGuiManagerNoStorageTest, DeviceIdIsAnsweredWithoutADatabase)
 class PXGuiManagerAppTest : public GuiFixture
 {
 protected:
-    void SetUp() override { start(app().getEventBus()); }
+    void SetUp() override { start(m_app->getEventBus()); }
 };
 
 // Inactive or unknown button states, and an abort without a scenario, change nothing; the
 // address and the active buttons reach the application.
 TEST_F(PXGuiManagerAppTest, ButtonsAndTheAddressActOnTheApplicationAndTheMainPageShowsItsData)
 {
-    Roamnode& roamnode = app();
+    Roamnode& roamnode = *m_app;
     roamnode.disconnect();
     {
         testsupport::BusRecorder recorder(*m_bus, {APP_STATE_CHANGED});
