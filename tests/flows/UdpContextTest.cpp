@@ -48,7 +48,6 @@ TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleasedAndAHeldPortF
     auto first = UdpContext::get(false, port);
     auto second = UdpContext::get(false, port);
     EXPECT_EQ(first, second);
-    EXPECT_EQ(first->localPort(), port);
 
     // Alive while any holder keeps it.
     UdpContext* address = first.get();
