@@ -65,9 +65,8 @@ TEST(UdpContextRegistry, GetTwiceReturnsTheSameContextUntilReleasedAndAHeldPortF
     EXPECT_NE(v6, third);
     EXPECT_EQ(v6->localPort(), port);
 
-    // Port 0 is one context as well, on a port of the system's choice; released, it frees it.
+    // Port 0 binds a port of the system's choice; released, it frees it.
     auto any = UdpContext::get(false, 0);
-    EXPECT_EQ(UdpContext::get(false, 0), any);
     const std::uint16_t actual = any->localPort();
     ASSERT_NE(actual, 0);
     any.reset();
