@@ -138,7 +138,6 @@ TEST(TokenBucket, ScalesCapacityBacklogAndWritesWithTheRate)
         const TokenBucket::Config config = TokenBucket::forRate(rate);
         EXPECT_DOUBLE_EQ(config.capacity, capacity) << rate;
         EXPECT_DOUBLE_EQ(config.backlogLimit, backlogLimit) << rate;
-        EXPECT_DOUBLE_EQ(config.catchUp, 0.25) << rate;
         EXPECT_EQ(config.chunk, chunk) << rate;
     }
 }

@@ -190,7 +190,6 @@ TEST(UdpSharing, StreamAndTriggerOnOnePortShareSocketAndThread)
         EXPECT_EQ(received.bytes, 64u);
         // Equal offsets on both ends: receive time minus send time, to within 10 ns.
         EXPECT_NEAR(received.latency, toNs(received.now) - toNs(sent.now), 10);
-        EXPECT_GE(received.latency, -10);
         EXPECT_EQ(streamRecorder->handlerThread(), triggerRecorder->handlerThread());
         int tos = -1;
         socklen_t length = sizeof(tos);
