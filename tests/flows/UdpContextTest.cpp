@@ -95,7 +95,6 @@ TEST(UdpContextThread, StartTwiceStartsOneThreadThatTheReleaseJoinsUnlessInsideI
     context->start();
     EXPECT_EQ(loopThread(*context), first);
     EXPECT_EQ(threadCount(), before + 1);
-    EXPECT_NE(first, std::this_thread::get_id());
 
     context.reset();
     EXPECT_EQ(threadCount(before), before);
