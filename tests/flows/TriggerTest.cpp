@@ -191,7 +191,6 @@ TEST(UdpSharing, StreamAndTriggerOnOnePortShareSocketAndThread)
         // Equal offsets on both ends: receive time minus send time, to within 10 ns.
         EXPECT_NEAR(received.latency,
                     roamnode::toNanoseconds(received.now) - roamnode::toNanoseconds(sent.now), 10);
-        EXPECT_GE(received.latency, -10);
         EXPECT_EQ(streamRecorder->handlerThread(), triggerRecorder->handlerThread());
         int tos = -1;
         socklen_t length = sizeof(tos);

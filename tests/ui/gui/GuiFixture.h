@@ -38,15 +38,13 @@ protected:
         m_bus = bus;
         m_engine = std::make_unique<QQmlApplicationEngine>();
         m_engine->setOfflineStoragePath(storagePath.isEmpty() ? storage().path() : storagePath);
-        m_manager = std::make_unique<PXGuiManager>(bus, &app());
+        m_manager = std::make_unique<PXGuiManager>(bus, m_app.get());
         m_engine->rootContext()->setContextProperty("guiManager", m_manager.get());
         m_manager->setup(m_engine.get());
         ASSERT_NE(m_manager->window(), nullptr);
         ASSERT_NE(stack(), nullptr);
         ASSERT_TRUE(QTest::qWaitFor([this] { return topPage() != nullptr; }));
     }
-
-    Roamnode& app() { return *m_app; }
 
     void TearDown() override
     {

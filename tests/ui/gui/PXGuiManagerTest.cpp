@@ -32,7 +32,6 @@ TEST(PXGuiManagerResources, FontsAndImagesAreCompiledIn)
 // does not know changes nothing.
 TEST_F(PXGuiManagerTest, MainPageFollowsSpeedsStatesAndHeartbeats)
 {
-    ASSERT_EQ(currentPageName(), "rvp");
     m_bus->publish(RX_SPEED, 50.0f);
     m_bus->publish(SCENARIO_ENDED);
     EXPECT_EQ(onTop("speed"), nullptr);
@@ -115,14 +114,14 @@ TEST_F(PXGuiManagerNoStorageTest, DeviceIdIsAnsweredWithoutADatabase)
 class PXGuiManagerAppTest : public GuiFixture
 {
 protected:
-    void SetUp() override { start(app().getEventBus()); }
+    void SetUp() override { start(m_app->getEventBus()); }
 };
 
 // Inactive or unknown button states, and an abort without a scenario, change nothing; the
 // address and the active buttons reach the application.
 TEST_F(PXGuiManagerAppTest, ButtonsAndTheAddressActOnTheApplicationAndTheMainPageShowsItsData)
 {
-    Roamnode& roamnode = app();
+    Roamnode& roamnode = *m_app;
     roamnode.disconnect();
     {
         testsupport::BusRecorder recorder(*m_bus, {APP_STATE_CHANGED});
@@ -141,7 +140,6 @@ TEST_F(PXGuiManagerAppTest, ButtonsAndTheAddressActOnTheApplicationAndTheMainPag
     EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
     m_manager->actionButtonClicked(PXGuiManager::REGISTER_ACTIVE);
     EXPECT_EQ(roamnode.getAppState(), TRY_CONTACT_RVP);
-    EXPECT_EQ(roamnode.getRvpAddress(), "localhost");
     m_manager->actionButtonClicked(PXGuiManager::UNREGISTER);
     EXPECT_EQ(roamnode.getAppState(), BOOTING_READY);
 

@@ -89,7 +89,6 @@ TestCase {
         section.setRxMeterSpeed(100);
         section.setRxMeterSpeed(50);
         compare(section.rxPercent, 50);
-        compare(section.maximum, 100);
         tryCompare(findChild(section, "rxGauge"), "shownValue", 50, 2000);
         section.setTxMeterSpeed(25);
         compare(section.txPercent, 25);
