@@ -192,8 +192,6 @@ TEST_F(HubRunEndToEnd, AMapForThreeOfFourEndpointsWithOneStartAndTheHttpServersC
         // About 500,000 bytes in about a second: 4 Mbit/s, give or take start-up and pacing.
         EXPECT_GT(flow["bytes"].asUInt64(), 200000u) << output;
         EXPECT_LT(flow["bytes"].asUInt64(), 800000u) << output;
-        EXPECT_GT(flow["meanmbps"].asDouble(), 1.5) << output;
-        EXPECT_LT(flow["meanmbps"].asDouble(), 8.0) << output;
     }
     EXPECT_FALSE(results["allflowssucceeded"].asBool());
 }
