@@ -103,13 +103,11 @@ TEST(PrefixLength, CountsFullBytesThenTheFirstPartialOne)
 // The first Wi-Fi record that is not Apple's peer-to-peer link; none gives the defaults.
 TEST(WifiInterface, FirstWifiRecordThatIsNotAwdl)
 {
-    InterfaceInfo eth, awdl, wlan, wlan1;
+    InterfaceInfo eth, awdl = labWifi(), wlan1 = labWifi();
     eth.type = InterfaceType::Ethernet;
-    awdl.type = wlan.type = wlan1.type = InterfaceType::Wifi;
     awdl.name = "awdl0";
-    wlan.name = "wlan0";
     wlan1.name = "wlan1";
-    EXPECT_EQ(wifiInterface({eth, awdl, wlan, wlan1}).name, "wlan0");
+    EXPECT_EQ(wifiInterface({eth, awdl, labWifi(), wlan1}).name, "wlan0");
 
     EXPECT_EQ(interfaceJson(wifiInterface({eth, awdl})), interfaceJson(InterfaceInfo()));
     EXPECT_STREQ(interfaceTypeName(static_cast<InterfaceType>(7)), "unknown");

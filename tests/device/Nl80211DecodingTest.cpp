@@ -20,8 +20,6 @@ class Reply
 public:
     Reply() : m_message(nlmsg_alloc()) {}
     ~Reply() { nlmsg_free(m_message); }
-    Reply(const Reply&) = delete;
-    Reply& operator=(const Reply&) = delete;
 
     nl_msg* message() { return m_message; }
     nlattr* head() { return nlmsg_attrdata(nlmsg_hdr(m_message), 0); }
@@ -38,13 +36,11 @@ private:
     nl_msg* m_message;
 };
 
-const std::uint8_t kApBytes[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
-
 void putNetwork(Reply& reply, std::uint32_t status, std::uint32_t mhz,
                 const std::vector<std::uint8_t>& elements)
 {
     nlattr* bss = nla_nest_start(reply.message(), NL80211_ATTR_BSS);
-    nla_put(reply.message(), NL80211_BSS_BSSID, 6, kApBytes);
+    nla_put(reply.message(), NL80211_BSS_BSSID, 6, "\x00\x11\x22\x33\x44\x55");
     nla_put_u32(reply.message(), NL80211_BSS_FREQUENCY, mhz);
     if (!elements.empty())
         nla_put(reply.message(), NL80211_BSS_INFORMATION_ELEMENTS,
@@ -115,9 +111,7 @@ TEST(Nl80211Decoding, StationGivesSignalByteAndRateInBitsPerSecond)
         std::uint32_t units;
         bool hasRate;
         std::int64_t rate;
-    } cases[] = {{NL80211_RATE_INFO_BITRATE32, 1444, true, 144400000},
-                 {NL80211_RATE_INFO_BITRATE, 540, true, 54000000},
-                 {0, 0, false, 0}};
+    } cases[] = {{NL80211_RATE_INFO_BITRATE, 540, true, 54000000}, {0, 0, false, 0}};
     for (const auto& c : cases) {
         Reply reply;
         putStation(reply, 0xC9, c.attribute, c.units);

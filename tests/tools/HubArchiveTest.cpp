@@ -1,5 +1,4 @@
-// The archive's spool and SQLite back end, in a temporary folder: a long run goes in whole.
-// (roamnode_testmain: Qt SQL loads its drivers as plugins, which needs the application object.)
+// roamnode_testmain: Qt SQL loads its drivers as plugins, which needs the application object.
 
 #include "ArchiveSpool.h"
 #include "ResultArchive.h"

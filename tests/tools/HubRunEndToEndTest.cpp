@@ -1,7 +1,3 @@
-// `roamnode-hub run` against real endpoints: the hub, roamnode-httpd and the endpoints run as
-// separate processes on loopback, each endpoint with its own HOME (so its own device id) and
-// working folder.
-
 #include "JsonParse.h"
 #include "LoopbackPort.h"
 #include "RealProcesses.h"
@@ -140,9 +136,8 @@ TEST_F(HubRunEndToEnd, AMapForThreeOfFourEndpointsWithOneStartAndTheHttpServersC
         output.substr(at, output.find('\n', at) - at).find("registered; not part of this run"),
         std::string::npos)
         << output;
-    EXPECT_NE(output.find("* measured by the HTTP server"), std::string::npos) << output;
-    EXPECT_NE(output.find("clock offset"), std::string::npos) << output;
-    EXPECT_NE(output.find("report: "), std::string::npos) << output;
+    for (const char* text : {"* measured by the HTTP server", "clock offset", "report: "})
+        EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
     EXPECT_TRUE(QFile::exists(QString::fromStdString(path("out/report.html"))));
     std::ifstream file(path("out/results.json"));
     const Json::Value results =
@@ -192,8 +187,6 @@ TEST_F(HubRunEndToEnd, AMapForThreeOfFourEndpointsWithOneStartAndTheHttpServersC
         // About 500,000 bytes in about a second: 4 Mbit/s, give or take start-up and pacing.
         EXPECT_GT(flow["bytes"].asUInt64(), 200000u) << output;
         EXPECT_LT(flow["bytes"].asUInt64(), 800000u) << output;
-        EXPECT_GT(flow["meanmbps"].asDouble(), 1.5) << output;
-        EXPECT_LT(flow["meanmbps"].asDouble(), 8.0) << output;
     }
     EXPECT_FALSE(results["allflowssucceeded"].asBool());
 }
@@ -206,10 +199,10 @@ TEST_F(HubRunEndToEnd, ARefusedScenarioEndsWithTheEndpointsMessage)
     const std::string map = "{\"" + std::string(host) + "\": {\"scenarioid\": 3, \"flows\": []}}";
     const auto [status, output] = run({"--map", write("map.json", map), "--clock-samples", "1"}, 1);
     EXPECT_EQ(status, 1) << output;
-    EXPECT_NE(output.find("Error in <scenariodescription>: No <scenarioduration> value"),
+    EXPECT_NE(output.find("Error in <scenariodescription>: No <scenarioduration> value "
+                          "(variable-error)"),
               std::string::npos)
         << output;
-    EXPECT_NE(output.find("(variable-error)"), std::string::npos) << output;
     EXPECT_FALSE(QFile::exists(QString::fromStdString(path("out/results.json"))));
 }
 

@@ -1,7 +1,3 @@
-// The pure pieces of `roamnode-hub run`: its command line, the clock offset from "localtime"
-// samples, scenario files (comments, port rewrite, device maps) and the matching of the HTTP
-// server's connections to TCP flows.
-
 #include "ClockOffset.h"
 #include "ConnectionStats.h"
 #include "EndpointDriver.h"
@@ -238,12 +234,12 @@ TEST(HubRunScenarioFile, AMapKeyIsAnIdOrAUniqueNameOrAddress)
 
 TEST(HubRunHttpdStats, PathNameAndTargetMatchingFollowTheFlowsRule)
 {
-    for (const auto& [url, name] :
-         std::vector<std::pair<const char*, const char*>>{{"/dir/name/more", "dir/name"},
-                                                          {"/a/b/c/d", "a/b"},
-                                                          {"/abc", "abc"},
-                                                          {"abc", "abc"},
-                                                          {"/demo/download", "demo/download"}})
+    const std::pair<const char*, const char*> names[] = {{"/dir/name/more", "dir/name"},
+                                                         {"/a/b/c/d", "a/b"},
+                                                         {"/abc", "abc"},
+                                                         {"abc", "abc"},
+                                                         {"/demo/download", "demo/download"}};
+    for (const auto& [url, name] : names)
         EXPECT_EQ(flowPathName(url), name) << url;
     const std::tuple<const char*, const char*, bool> cases[] = {
         {"/demo/download/?ns=4000000000", "/demo/download", true},

@@ -1,5 +1,3 @@
-// The schedule of `roamnode-hub serve`, in memory: what a file may say, and when its tests run.
-
 #include "Schedule.h"
 #include "bus/JsonRead.h"
 

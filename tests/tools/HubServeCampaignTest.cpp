@@ -1,8 +1,3 @@
-// `roamnode-hub serve` for a short campaign against two real endpoints on loopback: a schedule
-// of two tests every 10 s, the archive checked against every run's result list, export as CSV
-// and NDJSON, /metrics through Prometheus' own parser, SIGHUP and SIGTERM. The PostgreSQL case
-// stops its database in the middle and expects every run in it at the end.
-
 #include "JsonParse.h"
 #include "LoopbackPort.h"
 #include "RealProcesses.h"
