@@ -23,13 +23,4 @@ inline std::optional<Json::Value> parsed(const std::string& text)
     return value;
 }
 
-// The same, for a test that only asks whether the text parses or keeps the value it already has.
-inline bool parses(const std::string& text, Json::Value* value = nullptr)
-{
-    const auto result = parsed(text);
-    if (result && value)
-        *value = *result;
-    return result.has_value();
-}
-
 } // namespace testsupport

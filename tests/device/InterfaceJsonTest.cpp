@@ -48,9 +48,9 @@ TEST(InterfaceJsonEscaping, HostileSsidStillGivesValidJson)
     EXPECT_NE(interfaceJson(info).find("\"ssid\": \"a\\\"b\\\\c\\u0001"), std::string::npos)
         << interfaceJson(info);
 
-    Json::Value network;
-    ASSERT_TRUE(testsupport::parses(networkInfoJson({info, info}), &network))
-        << networkInfoJson({info});
+    const Json::Value network =
+        testsupport::parsed(networkInfoJson({info, info})).value_or(Json::Value());
+    ASSERT_TRUE(network.isObject()) << networkInfoJson({info});
     EXPECT_EQ(network["ssid"].asString(), info.ssid);
     EXPECT_EQ(network["interfaces"].size(), 2u);
     const Json::Value& record = network["interfaces"][1];
