@@ -12,12 +12,7 @@
 // One real program run by a test, on QProcess: its standard output read into lines, every wait
 // bounded. The destructor asks it to stop (SIGTERM), kills it when it does not within three
 // seconds, and reaps it. Owned by the test's thread; the waits block, no event loop needed.
-//
-//     testsupport::ChildProcess hub(ROAMNODE_HUB_BINARY, {"--port", "0"});
-//     const auto listening = hub.waitForLine("listening on ", 5s);
-//     ASSERT_TRUE(listening) << hub.allOutput();
-//     ...
-//     EXPECT_EQ(hub.waitForExit(5s), 0) << hub.allOutput();
+// RealProcesses.h starts the endpoint and the hub tool with it.
 namespace testsupport {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;

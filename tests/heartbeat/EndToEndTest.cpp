@@ -13,16 +13,14 @@
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
-using testsupport::ChildProcess;
 
+// Ends by itself with a failure status (still running after 5 s reads as -1).
 TEST(HubTool, RejectsBadArguments)
 {
     for (const auto& arguments : {std::vector<std::string>{"--port", "70000"},
                                   {"--requests", "/nonexistent/requests.txt"}}) {
-        ChildProcess hub(ROAMNODE_HUB_BINARY, arguments);
-        const auto status = hub.waitForExit(5s);
-        ASSERT_TRUE(status) << arguments[0];
-        EXPECT_GT(*status, 0) << arguments[0];
+        testsupport::ChildProcess hub(ROAMNODE_HUB_BINARY, arguments);
+        EXPECT_GT(hub.waitForExit(5s).value_or(-1), 0) << arguments[0];
     }
 }
 

@@ -13,9 +13,7 @@
 #include <map>
 
 using namespace std::chrono_literals;
-using testsupport::nextReply;
-using testsupport::startHub;
-using testsupport::unusedLoopbackPort;
+using namespace testsupport;
 
 namespace {
 

@@ -102,8 +102,7 @@ TEST(GaugeLoopTest, EmitsOnlyWhileActive)
     worker.onFlowRxSpeed(now, 125000.0f, 1000ms);
     worker.onFlowRxSpeed(now + 1ms, 125000.0f, 1000ms);
     worker.onFlowTxSpeed(now, 250000.0f, 1000ms);
-    // A tick may come between the activation and the reports, with 0: the first other figure is
-    // theirs.
+    // A tick between the activation and the reports may give a 0 before their figure.
     const auto firstFigure = [](const std::vector<float>& speeds) {
         return std::find_if(speeds.begin(), speeds.end(), [](float s) { return s != 0.0f; });
     };
